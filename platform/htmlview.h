@@ -1,0 +1,60 @@
+#pragma once
+// An HTML view that fetches its pages with Qt Network.
+//
+// Navigate() takes "about:blank" (empties the view), an http(s) address, or a
+// local file path. Pages and their images load asynchronously; a newer
+// Navigate() cancels whatever an older one still loads. A page that cannot be
+// loaded shows a short error page in the view. Links to the forum server open
+// in the view, other links in the desktop's browser. No script ever runs.
+
+#include <QHash>
+#include <QNetworkAccessManager>
+#include <QPointer>
+#include <QSet>
+#include <QTextBrowser>
+#include <QUrl>
+
+#include <QNetworkReply>
+
+class HtmlView : public QTextBrowser
+{
+    Q_OBJECT
+public:
+    explicit HtmlView(QWidget *parent = nullptr);
+
+    void Navigate(const QString &address);
+
+    // Links to this scheme, host and port stay in the view.
+    void setServerOrigin(const QUrl &origin) { m_serverOrigin = origin; }
+    QUrl address() const { return m_address; }
+    bool isLoading() const { return m_page != nullptr; }
+
+    // How long a page may take to arrive before the view gives up on it.
+    void setPageTimeout(int ms) { m_pageTimeout = ms; }
+
+Q_SIGNALS:
+    // The page's text is shown (or the error page, ok false). Images may follow.
+    void pageShown(const QUrl &address, bool ok);
+
+protected:
+    QVariant loadResource(int type, const QUrl &name) override;
+
+private:
+    void openAddress(const QUrl &url);
+    void cancelLoads();
+    void onPageFinished();
+    void onImageFinished(QNetworkReply *reply);
+    void showPage(const QString &html, const QUrl &base, bool ok);
+    void showError(const QUrl &url, const QString &reason);
+    void openLink(const QUrl &link);
+    bool isServerPage(const QUrl &url) const;
+
+    QNetworkAccessManager m_network;
+    QPointer<QNetworkReply> m_page;
+    QHash<QUrl, QNetworkReply *> m_images;
+    QSet<QUrl> m_failedImages;
+    QUrl m_address;
+    QUrl m_serverOrigin;
+    int m_pageTimeout = 30000;
+    bool m_relayoutQueued = false;
+};

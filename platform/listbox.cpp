@@ -1,0 +1,117 @@
+#include "platform/listbox.h"
+
+#include <QKeyEvent>
+#include <QScrollBar>
+#include <QStyledItemDelegate>
+
+// Every entry is as wide as the extent (or the view), so the view's own
+// scroll range is exactly the extent minus the visible width.
+class ListBoxDelegate : public QStyledItemDelegate
+{
+public:
+    explicit ListBoxDelegate(ListBox *list)
+        : QStyledItemDelegate(list)
+        , m_list(list)
+    {
+    }
+
+    QSize sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const override
+    {
+        return QSize(m_list->itemWidth(), QStyledItemDelegate::sizeHint(option, index).height());
+    }
+
+private:
+    ListBox *m_list;
+};
+
+ListBox::ListBox(QWidget *parent)
+    : QListWidget(parent)
+{
+    setItemDelegate(new ListBoxDelegate(this));
+    setUniformItemSizes(true);
+    setTextElideMode(Qt::ElideNone);
+    setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setMouseTracking(true);
+}
+
+int ListBox::itemWidth() const
+{
+    return qMax(m_extent, viewport()->width());
+}
+
+QString ListBox::Text() const
+{
+    const int index = ListIndex();
+    return index < 0 ? QString() : item(index)->text();
+}
+
+int ListBox::ListIndex() const
+{
+    const QList<QListWidgetItem *> selected = selectedItems();
+    return selected.isEmpty() ? -1 : row(selected.first());
+}
+
+void ListBox::setListIndex(int index)
+{
+    if (index < 0 || index >= count()) {
+        clearSelection();
+        return;
+    }
+    setCurrentRow(index, QItemSelectionModel::ClearAndSelect);
+}
+
+QString ListBox::List(int index) const
+{
+    const QListWidgetItem *entry = item(index);
+    return entry ? entry->text() : QString();
+}
+
+void ListBox::setEntries(const QStringList &entries)
+{
+    setUpdatesEnabled(false);
+    clear();
+    addItems(entries);
+    setUpdatesEnabled(true);
+}
+
+QStringList ListBox::entries() const
+{
+    QStringList all;
+    all.reserve(count());
+    for (int i = 0; i < count(); ++i)
+        all.append(item(i)->text());
+    return all;
+}
+
+void ListBox::setHorizontalExtent(int pixels)
+{
+    m_extent = qMax(0, pixels);
+    setHorizontalScrollBarPolicy(m_extent > 0 ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
+    scheduleDelayedItemsLayout();
+}
+
+void ListBox::mouseDoubleClickEvent(QMouseEvent *event)
+{
+    QListWidget::mouseDoubleClickEvent(event);
+    Q_EMIT dblClick();
+}
+
+void ListBox::mouseMoveEvent(QMouseEvent *event)
+{
+    QListWidget::mouseMoveEvent(event);
+    Q_EMIT mouseMove();
+}
+
+void ListBox::keyPressEvent(QKeyEvent *event)
+{
+    // Enter opens the selected entry, as a double click does.
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        Q_EMIT dblClick();
+        event->accept();
+        return;
+    }
+    QListWidget::keyPressEvent(event);
+}

@@ -1,0 +1,50 @@
+#pragma once
+// A list box: entries in the order added, one selected entry, a tool tip, a
+// spare Tag, and a horizontal extent. Like the classic control it shows no
+// horizontal scroll bar of its own accord: once given an extent E it scrolls
+// sideways over E minus its visible width, and keeps E until the next one.
+
+#include <QListWidget>
+
+class ListBox : public QListWidget
+{
+    Q_OBJECT
+public:
+    explicit ListBox(QWidget *parent = nullptr);
+
+    // The selected entry's text; empty when nothing is selected.
+    QString Text() const;
+    // The selected entry's position, or -1.
+    int ListIndex() const;
+    // Selects the entry at index; an index outside the list leaves it unselected.
+    void setListIndex(int index);
+    int ListCount() const { return count(); }
+    QString List(int index) const;
+
+    void AddItem(const QString &entry) { addItem(entry); }
+    // Replaces every entry at once (one layout, not one per entry).
+    void setEntries(const QStringList &entries);
+    QStringList entries() const;
+
+    QString Tag() const { return m_tag; }
+    void setTag(const QString &tag) { m_tag = tag; }
+
+    void setHorizontalExtent(int pixels);
+    int horizontalExtent() const { return m_extent; }
+
+Q_SIGNALS:
+    void dblClick();
+    void mouseMove();
+
+protected:
+    void mouseDoubleClickEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+
+private:
+    friend class ListBoxDelegate;
+    int itemWidth() const;
+
+    QString m_tag;
+    int m_extent = 0;
+};

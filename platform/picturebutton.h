@@ -1,0 +1,40 @@
+#pragma once
+// A picture used as a button: shows its current picture, reports presses of
+// any mouse button, clicks on the left one, and never takes the focus. A
+// disabled button gets no mouse events at all and keeps its picture.
+
+#include <QAbstractButton>
+#include <QPixmap>
+
+class PictureButton : public QAbstractButton
+{
+    Q_OBJECT
+    Q_PROPERTY(QString tag READ Tag WRITE setTag)
+public:
+    explicit PictureButton(QWidget *parent = nullptr);
+
+    void setPicture(const QPixmap &picture);
+    QPixmap picture() const { return m_picture; }
+
+    // Stretch the picture over the whole button (the toolbar buttons do).
+    void setStretch(bool stretch);
+
+    QString Tag() const { return m_tag; }
+    void setTag(const QString &tag) { m_tag = tag; }
+
+    QSize sizeHint() const override;
+
+Q_SIGNALS:
+    void mouseDown(Qt::MouseButton button);
+    void mouseUp(Qt::MouseButton button);
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+
+private:
+    QPixmap m_picture;
+    QString m_tag;
+    bool m_stretch = false;
+};

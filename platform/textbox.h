@@ -1,0 +1,40 @@
+#pragma once
+// A one-line text box: text, selection, a spare Tag, a length limit, and the
+// KeyPress and GotFocus events of the client.
+
+#include <QLineEdit>
+
+class TextBox : public QLineEdit
+{
+    Q_OBJECT
+public:
+    explicit TextBox(QWidget *parent = nullptr);
+
+    QString Text() const { return text(); }
+    void setText(const QString &text) { QLineEdit::setText(text); }
+
+    int SelStart() const;
+    int SelLength() const { return selectedText().size(); }
+    // Selects length characters from start, clamped to the text.
+    void select(int start, int length);
+    void selectAll() { select(0, text().size()); }
+
+    QString Tag() const { return m_tag; }
+    void setTag(const QString &tag) { m_tag = tag; }
+
+Q_SIGNALS:
+    // A character key: keyCode is its character code (13 for Enter). A handler
+    // that sets it to 0 swallows the key.
+    void keyPress(int &keyCode);
+    void gotFocus();
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
+    void focusInEvent(QFocusEvent *event) override;
+
+private:
+    QString m_tag;
+};
+
+// The character code a key press carries, or 0 for keys that carry none.
+int keyCodeOf(const QKeyEvent *event);

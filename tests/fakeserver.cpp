@@ -1,0 +1,173 @@
+#include "fakeserver.h"
+
+#include <QTcpSocket>
+#include <QTimer>
+
+#include <memory>
+#include <sys/socket.h>
+
+namespace {
+
+// Closing with a zero linger time sends a reset instead of an orderly close.
+void resetConnection(QTcpSocket &socket)
+{
+    const linger hard{1, 0};
+    ::setsockopt(int(socket.socketDescriptor()), SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+    socket.abort();
+}
+
+} // namespace
+
+FakeServer::FakeServer(QObject *parent)
+    : QObject(parent)
+{
+    for (Lane &lane : m_lanes) {
+        listen(lane);
+        connect(&lane.listener, &QTcpServer::newConnection, this, [this, &lane] { accept(lane); });
+    }
+    m_http.listen(QHostAddress::LocalHost, 0);
+    connect(&m_http, &QTcpServer::newConnection, this, &FakeServer::acceptHttp);
+}
+
+FakeServer::~FakeServer()
+{
+    for (Lane &lane : m_lanes) {
+        for (Connection *connection : std::as_const(lane.connections)) {
+            if (connection->socket) {
+                connection->socket->disconnect();
+                delete connection->socket;
+            }
+        }
+        qDeleteAll(lane.connections);
+    }
+}
+
+void FakeServer::listen(Lane &lane)
+{
+    if (lane.listener.isListening())
+        return;
+    lane.listener.listen(QHostAddress::LocalHost, lane.port);
+    lane.port = lane.listener.serverPort();
+}
+
+ServerEndpoint FakeServer::endpoint() const
+{
+    ServerEndpoint server;
+    server.host = QStringLiteral("127.0.0.1");
+    server.listPort = m_lanes[List].port;
+    server.createPort = m_lanes[Create].port;
+    server.postPort = m_lanes[Post].port;
+    server.httpPort = m_http.serverPort();
+    server.serviceUrl = QStringLiteral("http://tavernly.test/");
+    return server;
+}
+
+void FakeServer::script(Kind kind, const Behaviour &behaviour)
+{
+    Lane &lane = m_lanes[kind];
+    lane.behaviour = behaviour;
+    if (behaviour.action == Behaviour::Refuse)
+        lane.listener.close();
+    else
+        listen(lane);
+}
+
+QList<QByteArray> FakeServer::requests(Kind kind) const
+{
+    QList<QByteArray> all;
+    for (const Connection *connection : m_lanes[kind].connections)
+        all.append(connection->received);
+    return all;
+}
+
+int FakeServer::closedCount(Kind kind) const
+{
+    int closed = 0;
+    for (const Connection *connection : m_lanes[kind].connections)
+        closed += connection->ended;
+    return closed;
+}
+
+void FakeServer::accept(Lane &lane)
+{
+    while (QTcpSocket *socket = lane.listener.nextPendingConnection()) {
+        auto *connection = new Connection{socket, {}, false, false};
+        lane.connections.append(connection);
+        connect(socket, &QTcpSocket::readyRead, this, [this, &lane, connection] { onData(lane, connection); });
+        connect(socket, &QTcpSocket::disconnected, this, [connection] {
+            connection->ended = true;
+            connection->socket->deleteLater();
+        });
+    }
+}
+
+void FakeServer::onData(Lane &lane, Connection *connection)
+{
+    connection->received += connection->socket->readAll();
+    const Behaviour &behaviour = lane.behaviour;
+    if (connection->answered || connection->received.size() < behaviour.requestBytes)
+        return;
+    connection->answered = true;
+    answer(connection, behaviour);
+}
+
+void FakeServer::answer(Connection *connection, const Behaviour &behaviour)
+{
+    QTcpSocket *socket = connection->socket;
+    switch (behaviour.action) {
+    case Behaviour::Silent:
+    case Behaviour::Refuse:
+        return;
+    case Behaviour::Reset:
+        resetConnection(*socket);
+        connection->ended = true;
+        return;
+    case Behaviour::Close:
+        socket->disconnectFromHost();
+        return;
+    case Behaviour::Reply:
+        break;
+    }
+    // Pieces go out one by one, pieceDelayMs apart.
+    int delay = 0;
+    for (qsizetype i = 0; i < behaviour.pieces.size(); ++i) {
+        const QByteArray piece = behaviour.pieces.at(i);
+        const bool last = i + 1 == behaviour.pieces.size();
+        QTimer::singleShot(delay, socket, [socket, piece, last, keepOpen = behaviour.keepOpen] {
+            socket->write(piece);
+            socket->flush();
+            if (last && !keepOpen)
+                socket->disconnectFromHost();
+        });
+        delay += behaviour.pieceDelayMs;
+    }
+    if (behaviour.pieces.isEmpty() && !behaviour.keepOpen)
+        socket->disconnectFromHost();
+}
+
+void FakeServer::acceptHttp()
+{
+    while (QTcpSocket *socket = m_http.nextPendingConnection()) {
+        connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+        auto buffer = std::make_shared<QByteArray>();
+        connect(socket, &QTcpSocket::readyRead, this, [this, socket, buffer] {
+            *buffer += socket->readAll();
+            const qsizetype end = buffer->indexOf("\r\n\r\n");
+            if (end < 0)
+                return;
+            const QByteArray path = buffer->left(buffer->indexOf("\r\n")).split(' ').value(1);
+            buffer->remove(0, end + 4);
+            m_httpPaths.append(QString::fromLatin1(path));
+            if (m_hanging.contains(path)) {
+                socket->write("HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: 100000\r\n\r\n<p>");
+                return;
+            }
+            const bool known = m_pages.contains(path);
+            const QByteArray body = known ? m_pages.value(path) : QByteArrayLiteral("<p>Not found</p>");
+            socket->write((known ? QByteArrayLiteral("HTTP/1.1 200 OK\r\n") : QByteArrayLiteral("HTTP/1.1 404 Not Found\r\n"))
+                          + QByteArrayLiteral("Content-Type: text/html; charset=utf-8\r\nContent-Length: ")
+                          + QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
+            socket->disconnectFromHost();
+        });
+    }
+}

@@ -1,0 +1,100 @@
+#pragma once
+// A scriptable stand-in for the forum server on loopback: one listener per
+// request kind and a tiny HTTP responder. It records every request's bytes.
+
+#include "net/endpoint.h"
+
+#include <QByteArray>
+#include <QHash>
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QStringList>
+#include <QTcpServer>
+
+class QTcpSocket;
+
+class FakeServer : public QObject
+{
+    Q_OBJECT
+public:
+    enum Kind { List, Create, Post };
+
+    struct Behaviour
+    {
+        enum Action {
+            Reply,  // send the pieces (after the request arrived), then close unless keepOpen
+            Silent, // accept and read, never answer, never close
+            Reset,  // reset the connection as soon as the request arrives
+            Close,  // close without a reply as soon as the request arrives
+            Refuse, // nothing listens: connections are refused
+        };
+        Action action = Reply;
+        QList<QByteArray> pieces;
+        int pieceDelayMs = 0;
+        bool keepOpen = false;
+        // Reply only once this many bytes arrived (0: at the first data).
+        int requestBytes = 0;
+    };
+
+    explicit FakeServer(QObject *parent = nullptr);
+    ~FakeServer() override;
+
+    // The endpoint a window under test connects to.
+    ServerEndpoint endpoint() const;
+
+    void script(Kind kind, const Behaviour &behaviour);
+    void script(Kind kind, Behaviour::Action action)
+    {
+        Behaviour behaviour;
+        behaviour.action = action;
+        script(kind, behaviour);
+    }
+    void reply(Kind kind, const QByteArray &text, bool keepOpen = false)
+    {
+        Behaviour behaviour;
+        behaviour.pieces = {text};
+        behaviour.keepOpen = keepOpen;
+        script(kind, behaviour);
+    }
+
+    // The bytes received on each connection of a kind, in order of connection.
+    QList<QByteArray> requests(Kind kind) const;
+    int connectionCount(Kind kind) const { return m_lanes[kind].connections.size(); }
+    // Connections of a kind that the client has closed (or that ended).
+    int closedCount(Kind kind) const;
+
+    // HTTP: the paths requested, raw (still percent-encoded), and the pages served.
+    QStringList httpPaths() const { return m_httpPaths; }
+    void setPage(const QByteArray &path, const QByteArray &html) { m_pages.insert(path, html); }
+    // A page whose headers come but whose body never ends.
+    void setHangingPage(const QByteArray &path) { m_hanging.append(path); }
+
+private:
+    struct Connection
+    {
+        QPointer<QTcpSocket> socket;
+        QByteArray received;
+        bool answered = false;
+        bool ended = false;
+    };
+    struct Lane
+    {
+        QTcpServer listener;
+        quint16 port = 0;
+        Behaviour behaviour;
+        QList<Connection *> connections;
+    };
+
+    void listen(Lane &lane);
+    void accept(Lane &lane);
+    void onData(Lane &lane, Connection *connection);
+    void answer(Connection *connection, const Behaviour &behaviour);
+    void acceptHttp();
+
+    Lane m_lanes[3];
+    QTcpServer m_http;
+    QStringList m_httpPaths;
+    QHash<QByteArray, QByteArray> m_pages;
+    QList<QByteArray> m_hanging;
+};

@@ -1,0 +1,395 @@
+// The window-free logic: list extent, server addresses, create replies, forum
+// name checks, post checks and assembly, date stamps and the preview page.
+#include "app/preview/previewpage.h"
+#include "directory/extent.h"
+#include "net/endpoint.h"
+#include "net/forumname.h"
+#include "net/replies.h"
+#include "post/assembly.h"
+
+#include <QTest>
+
+Q_DECLARE_METATYPE(CreateReply)
+Q_DECLARE_METATYPE(ForumNameCheck)
+Q_DECLARE_METATYPE(PostCheck)
+
+class TestLogic : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void unitConversions();
+    void roundByPattern_data();
+    void roundByPattern();
+    void widthInPixels_data();
+    void widthInPixels();
+    void horizontalExtent_data();
+    void horizontalExtent();
+    void extentMeasuresUpToFirstWiderEntry();
+
+    void pageAddresses();
+    void forumPageEncodesName_data();
+    void forumPageEncodesName();
+    void standardEndpoint();
+    void connectionError();
+
+    void createReply_data();
+    void createReply();
+    void forumName_data();
+    void forumName();
+
+    void postChecks_data();
+    void postChecks();
+    void storedTitleAndRequest();
+    void dateStamp_data();
+    void dateStamp();
+    void previewPage();
+};
+
+// Floats produced by reading back a decimal text must equal that text's float exactly.
+#define COMPARE_FLOAT(actual, expected)                                                             \
+    QVERIFY2((actual) == (expected), qPrintable(QStringLiteral("%1 != %2")                           \
+                                                    .arg(double(actual), 0, 'g', 9)                  \
+                                                    .arg(double(expected), 0, 'g', 9)))
+
+void TestLogic::unitConversions()
+{
+    COMPARE_FLOAT(extent::charactersPerPixel(15), 0.125f);
+    COMPARE_FLOAT(extent::inchesPerPixel(15), 0.01042f);
+    COMPARE_FLOAT(extent::centimetersPerPixel(15), 0.02646f);
+    COMPARE_FLOAT(extent::pointsPerPixel(15), 0.01042f * 72.0f);
+    COMPARE_FLOAT(extent::millimetersPerPixel(15), 0.02646f * 10.0f);
+    QVERIFY(qAbs(extent::pointsPerPixel(15) - 0.75024f) < 1e-6f);
+    QVERIFY(qAbs(extent::millimetersPerPixel(15) - 0.2646f) < 1e-6f);
+    // A 120-dpi screen: 12 twips per pixel.
+    COMPARE_FLOAT(extent::charactersPerPixel(12), 0.1f);
+    COMPARE_FLOAT(extent::inchesPerPixel(12), 0.00833f);
+    COMPARE_FLOAT(extent::centimetersPerPixel(12), 0.02116f);
+}
+
+void TestLogic::roundByPattern_data()
+{
+    QTest::addColumn<float>("value");
+    QTest::addColumn<int>("decimals");
+    QTest::addColumn<float>("rounded");
+
+    QTest::newRow("down") << 0.0104166f << 5 << 0.01042f;
+    QTest::newRow("already short") << 225.0f << 4 << 225.0f;
+    QTest::newRow("half goes up") << 0.03125f << 4 << 0.0313f;
+    QTest::newRow("negative half goes away from zero") << -0.03125f << 4 << -0.0313f;
+    QTest::newRow("carry into whole part") << 9.99996f << 4 << 10.0f;
+    QTest::newRow("rounds to zero") << 0.00004f << 4 << 0.0f;
+    QTest::newRow("large value keeps its digits") << 123456789.0f << 4 << 123456789.0f;
+}
+
+void TestLogic::roundByPattern()
+{
+    QFETCH(float, value);
+    QFETCH(int, decimals);
+    QFETCH(float, rounded);
+    COMPARE_FLOAT(extent::roundByPattern(value, decimals), rounded);
+}
+
+void TestLogic::widthInPixels_data()
+{
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<float>("width");
+    QTest::addColumn<float>("pixels");
+
+    // The same 225-pixel list box measured in each unit at 15 twips per pixel.
+    QTest::newRow("twips") << int(extent::Twips) << 3375.0f << 225.0f;
+    QTest::newRow("points") << int(extent::Points) << 168.75f << 224.928f;
+    QTest::newRow("pixels") << int(extent::Pixels) << 225.0f << 225.0f;
+    QTest::newRow("characters") << int(extent::Characters) << 28.125f << 225.0f;
+    QTest::newRow("inches") << int(extent::Inches) << 2.34375f << 224.928f;
+    QTest::newRow("millimetres") << int(extent::Millimeters) << 59.53125f << 224.9858f;
+    QTest::newRow("centimetres") << int(extent::Centimeters) << 5.953125f << 224.9858f;
+    QTest::newRow("user") << int(extent::User) << 1000.0f << 0.0f;
+    QTest::newRow("unknown mode") << 8 << 1000.0f << 0.0f;
+    QTest::newRow("negative mode") << -1 << 1000.0f << 0.0f;
+    QTest::newRow("twips, fractional") << int(extent::Twips) << 1000.0f << 66.6667f;
+}
+
+void TestLogic::widthInPixels()
+{
+    QFETCH(int, mode);
+    QFETCH(float, width);
+    QFETCH(float, pixels);
+    COMPARE_FLOAT(extent::widthInPixels(qint16(mode), width, 15.0f), pixels);
+}
+
+void TestLogic::horizontalExtent_data()
+{
+    QTest::addColumn<float>("widthPx");
+    QTest::addColumn<float>("lbWidth");
+    QTest::addColumn<float>("unitsPerCharacter"); // the test measure: characters times this
+    QTest::addColumn<QStringList>("entries");
+    QTest::addColumn<int>("extent"); // -1: nothing to send
+
+    // A 3375-twip list box holds 15 characters of 225 twips; the measured text
+    // carries one trailing blank, so 14 characters already fill it.
+    const QString fits = QString(13, u'w');
+    const QString exactlyAsWide = QString(14, u'w');
+    const QString wider = QString(15, u'w');
+
+    QTest::newRow("twips, one wider") << 225.0f << 3375.0f << 225.0f << QStringList{fits, wider} << 275;
+    QTest::newRow("inches, one wider")
+        << extent::widthInPixels(extent::Inches, 2.34375f, 15.0f) << 2.34375f << 2.34375f / 15.0f
+        << QStringList{wider} << 275;
+    QTest::newRow("empty list") << 225.0f << 3375.0f << 225.0f << QStringList() << -1;
+    QTest::newRow("all fit") << 225.0f << 3375.0f << 225.0f << QStringList{fits, fits, QStringLiteral("a")} << -1;
+    QTest::newRow("exactly as wide") << 225.0f << 3375.0f << 225.0f << QStringList{exactlyAsWide} << -1;
+    QTest::newRow("user mode, empty list")
+        << 0.0f << 1000.0f << 225.0f << QStringList() << int(extent::fallbackExtent);
+    QTest::newRow("user mode, entries fit")
+        << 0.0f << 1000.0f << 1.0f << QStringList{QStringLiteral("a")} << int(extent::fallbackExtent);
+    QTest::newRow("half to even, down") << 224.5f << 3375.0f << 225.0f << QStringList{wider} << 274;
+    QTest::newRow("half to even, up") << 225.5f << 3375.0f << 225.0f << QStringList{wider} << 276;
+    QTest::newRow("too wide for an extent") << 3.0e9f << 3375.0f << 225.0f << QStringList{wider} << -1;
+    QTest::newRow("infinite width")
+        << std::numeric_limits<float>::infinity() << 3375.0f << 225.0f << QStringList{wider} << -1;
+}
+
+void TestLogic::horizontalExtent()
+{
+    QFETCH(float, widthPx);
+    QFETCH(float, lbWidth);
+    QFETCH(float, unitsPerCharacter);
+    QFETCH(QStringList, entries);
+    QFETCH(int, extent);
+
+    const auto measure = [unitsPerCharacter](const QString &text) {
+        return float(text.size()) * unitsPerCharacter;
+    };
+    const std::optional<qint32> sent = extent::horizontalExtent(widthPx, lbWidth, entries, measure);
+    QCOMPARE(sent.has_value(), extent != -1);
+    if (sent)
+        QCOMPARE(*sent, extent);
+}
+
+void TestLogic::extentMeasuresUpToFirstWiderEntry()
+{
+    QStringList measured;
+    const auto measure = [&measured](const QString &text) {
+        measured.append(text);
+        return float(text.size()) * 100.0f;
+    };
+    const QStringList entries{QStringLiteral("ab"), QStringLiteral("long entry"), QStringLiteral("longer entry")};
+    QCOMPARE(extent::horizontalExtent(225.0f, 500.0f, entries, measure), std::optional<qint32>(275));
+    QCOMPARE(measured, (QStringList{QStringLiteral("ab "), QStringLiteral("long entry ")}));
+
+    measured.clear();
+    QCOMPARE(extent::horizontalExtent(0.0f, 500.0f, entries, measure), std::optional<qint32>(extent::fallbackExtent));
+    QVERIFY(measured.isEmpty());
+}
+
+static ServerEndpoint endpointAt(const QString &host, quint16 httpPort)
+{
+    ServerEndpoint endpoint;
+    endpoint.host = host;
+    endpoint.httpPort = httpPort;
+    return endpoint;
+}
+
+void TestLogic::pageAddresses()
+{
+    QCOMPARE(endpointAt(QStringLiteral("forum.example"), 6340).startPage().toEncoded(),
+             QByteArray("http://forum.example:6340/dn.htm"));
+    QCOMPARE(endpointAt(QStringLiteral("127.0.0.1"), 40123).startPage().toEncoded(),
+             QByteArray("http://127.0.0.1:40123/dn.htm"));
+    QCOMPARE(endpointAt(QStringLiteral("127.0.0.1"), 40123).forumPage(QStringLiteral("Cellar")).toEncoded(),
+             QByteArray("http://127.0.0.1:40123/tav/Cellar.htm"));
+}
+
+void TestLogic::forumPageEncodesName_data()
+{
+    QTest::addColumn<QString>("forum");
+    QTest::addColumn<QByteArray>("address");
+
+    const QByteArray base("http://forum.example:6340/tav/");
+    QTest::newRow("plain") << "Ale_House-2.0~" << base + "Ale_House-2.0~.htm";
+    QTest::newRow("spaces") << " my  forum " << base + "%20my%20%20forum%20.htm";
+    QTest::newRow("hash") << "C#" << base + "C%23.htm";
+    QTest::newRow("percent") << "100%" << base + "100%25.htm";
+    QTest::newRow("escape look-alike") << "%41" << base + "%2541.htm";
+    QTest::newRow("question mark") << "why?" << base + "why%3F.htm";
+    QTest::newRow("slash") << "a/b" << base + "a%2Fb.htm";
+    QTest::newRow("dots") << ".." << base + "...htm";
+    QTest::newRow("sub-delimiters") << "Tom & Jerry;+=@" << base + "Tom%20%26%20Jerry%3B%2B%3D%40.htm";
+    QTest::newRow("non-ASCII") << QStringLiteral("Caf\u00e9 \u00dcber") << base + "Caf%C3%A9%20%C3%9Cber.htm";
+    QTest::newRow("CJK") << QStringLiteral("\u65e5\u672c") << base + "%E6%97%A5%E6%9C%AC.htm";
+}
+
+void TestLogic::forumPageEncodesName()
+{
+    QFETCH(QString, forum);
+    QFETCH(QByteArray, address);
+    const QUrl page = endpointAt(QStringLiteral("forum.example"), 6340).forumPage(forum);
+    QCOMPARE(page.toEncoded(), address);
+    QCOMPARE(page.toString(QUrl::FullyEncoded).toLatin1(), address);
+    // The server sees the name whole, as the last segment.
+    const QByteArray path = page.path(QUrl::FullyEncoded).toLatin1();
+    QCOMPARE(path.left(5), QByteArray("/tav/"));
+    QCOMPARE(QUrl::fromPercentEncoding(path.mid(5)), forum + QStringLiteral(".htm"));
+}
+
+void TestLogic::standardEndpoint()
+{
+    const ServerEndpoint standard = ServerEndpoint::standard();
+    QVERIFY(!standard.host.isEmpty());
+    QVERIFY(!standard.serviceUrl.isEmpty());
+    QCOMPARE(standard.listPort, 8478);
+    QCOMPARE(standard.createPort, 8476);
+    QCOMPARE(standard.postPort, 8477);
+    QCOMPARE(standard.httpPort, 6340);
+    QCOMPARE(standard.startPage().toString(), QStringLiteral("http://%1:6340/dn.htm").arg(standard.host));
+}
+
+void TestLogic::connectionError()
+{
+    QCOMPARE(connectionErrorText(QStringLiteral("http://tavernly.example/")),
+             QStringLiteral("Connection error.  Check your internet connection or visit http://tavernly.example/ "
+             "for maintenance schedules."));
+}
+
+void TestLogic::createReply_data()
+{
+    QTest::addColumn<QByteArray>("gathered");
+    QTest::addColumn<CreateReply>("kind");
+
+    QTest::newRow("exists") << QByteArray("EXISTS") << CreateReply::Exists;
+    QTest::newRow("created") << QByteArray("CREATED") << CreateReply::Created;
+    QTest::newRow("nothing yet") << QByteArray() << CreateReply::Incomplete;
+    QTest::newRow("start of exists") << QByteArray("EXI") << CreateReply::Incomplete;
+    QTest::newRow("start of created") << QByteArray("CREATE") << CreateReply::Incomplete;
+    QTest::newRow("lower case") << QByteArray("created") << CreateReply::Unrecognised;
+    QTest::newRow("line break after") << QByteArray("CREATED\r\n") << CreateReply::Unrecognised;
+    QTest::newRow("more after") << QByteArray("EXISTSX") << CreateReply::Unrecognised;
+    QTest::newRow("blank before") << QByteArray(" EXISTS") << CreateReply::Unrecognised;
+    QTest::newRow("other word") << QByteArray("ERROR") << CreateReply::Unrecognised;
+}
+
+void TestLogic::createReply()
+{
+    QFETCH(QByteArray, gathered);
+    QFETCH(CreateReply, kind);
+    QCOMPARE(classifyCreateReply(gathered), kind);
+}
+
+void TestLogic::forumName_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<ForumNameCheck>("check");
+
+    QTest::newRow("placeholder") << "<Enter the name of your forum here>" << ForumNameCheck::ForbiddenCharacter;
+    QTest::newRow("empty") << "" << ForumNameCheck::Empty;
+    QTest::newRow("blanks pass") << "   " << ForumNameCheck::Ok;
+    QTest::newRow("ordinary") << " Ale House & Co. (est. 1999)! " << ForumNameCheck::Ok;
+    QTest::newRow("single quotes pass") << "'quoted'" << ForumNameCheck::Ok;
+    QTest::newRow("non-ASCII") << QStringLiteral("Caf\u00e9") << ForumNameCheck::Ok;
+    const QString forbidden = QStringLiteral("\"|><?:\\/*");
+    for (const QChar c : forbidden) {
+        QTest::addRow("holds %s", qPrintable(QString(c)))
+            << QStringLiteral("ab") + c + QStringLiteral("cd") << ForumNameCheck::ForbiddenCharacter;
+    }
+    QTest::newRow("forbidden alone") << "*" << ForumNameCheck::ForbiddenCharacter;
+}
+
+void TestLogic::forumName()
+{
+    QFETCH(QString, name);
+    QFETCH(ForumNameCheck, check);
+    QCOMPARE(checkForumName(name), check);
+}
+
+void TestLogic::postChecks_data()
+{
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("body");
+    QTest::addColumn<QString>("forum");
+    QTest::addColumn<PostCheck>("check");
+
+    QTest::newRow("ok") << "Hello" << "A <b>body</b>" << "Cellar" << PostCheck::Ok;
+    QTest::newRow("refresh in title") << "a \"Refresh\" b" << "body" << "Cellar" << PostCheck::RefreshTag;
+    QTest::newRow("refresh in body")
+        << "t" << "<meta http-equiv=\"REFRESH\" content=0>" << "Cellar" << PostCheck::RefreshTag;
+    QTest::newRow("refresh without quotes") << "refresh" << "REFRESH me" << "Cellar" << PostCheck::Ok;
+    QTest::newRow("refresh in single quotes") << "'refresh'" << "b" << "Cellar" << PostCheck::Ok;
+    QTest::newRow("refresh with a blank inside") << "\" refresh\"" << "b" << "Cellar" << PostCheck::Ok;
+    QTest::newRow("refresh pattern beats asterisk") << "\"refresh\"" << "a*b" << "Cellar" << PostCheck::RefreshTag;
+    QTest::newRow("refresh beats everything") << "" << "*\"rEfReSh\"" << "" << PostCheck::RefreshTag;
+    QTest::newRow("asterisk in title") << "a*" << "b" << "Cellar" << PostCheck::Asterisk;
+    QTest::newRow("asterisk in body") << "t" << "*" << "Cellar" << PostCheck::Asterisk;
+    QTest::newRow("asterisk beats empty") << "*" << "" << "" << PostCheck::Asterisk;
+    QTest::newRow("empty title") << "" << "b" << "Cellar" << PostCheck::Empty;
+    QTest::newRow("empty body") << "t" << "" << "Cellar" << PostCheck::Empty;
+    QTest::newRow("empty title with no forum selected gives Empty") << "" << "b" << "" << PostCheck::Empty;
+    QTest::newRow("no forum") << "t" << "b" << "" << PostCheck::NoForum;
+    QTest::newRow("blanks pass") << "   " << " " << "Cellar" << PostCheck::Ok;
+}
+
+void TestLogic::postChecks()
+{
+    QFETCH(QString, title);
+    QFETCH(QString, body);
+    QFETCH(QString, forum);
+    QFETCH(PostCheck, check);
+    QCOMPARE(checkPost(title, body, forum), check);
+}
+
+void TestLogic::storedTitleAndRequest()
+{
+    QCOMPARE(storedTitle(QStringLiteral(" Hi & <bye> "), false, QStringLiteral("12/7/2026 3:04:05 PM")), QStringLiteral("<b> Hi & <bye> </b>"));
+    QCOMPARE(storedTitle(QStringLiteral("Hi"), true, QStringLiteral("12/7/2026 3:04:05 PM")),
+             QStringLiteral("<b>Hi</b>  <i>(12/7/2026 3:04:05 PM)</i>"));
+    QCOMPARE(postRequest(QStringLiteral("Ale House"), QStringLiteral("<b>Hi</b>"), QStringLiteral("line<br>line")),
+             QStringLiteral("Ale House*<b>Hi</b>*line<br>line"));
+}
+
+void TestLogic::dateStamp_data()
+{
+    QTest::addColumn<QString>("locale");
+    QTest::addColumn<QDateTime>("moment");
+    QTest::addColumn<QString>("stamp");
+
+    const QDate day(2026, 12, 7);
+    const QDateTime afternoon(day, QTime(15, 4, 5));
+    QTest::newRow("en_US afternoon") << "en_US" << afternoon << "12/7/2026 3:04:05 PM";
+    QTest::newRow("en_US morning") << "en_US" << QDateTime(QDate(2026, 1, 2), QTime(9, 5, 3))
+                                   << "1/2/2026 9:05:03 AM";
+    QTest::newRow("en_US midnight") << "en_US" << QDateTime(day, QTime(0, 0)) << "12/7/2026";
+    QTest::newRow("en_US midnight and a bit") << "en_US" << QDateTime(day, QTime(0, 0, 0, 500)) << "12/7/2026";
+    QTest::newRow("en_US one second past") << "en_US" << QDateTime(day, QTime(0, 0, 1)) << "12/7/2026 12:00:01 AM";
+    QTest::newRow("de_DE") << "de_DE" << afternoon << "07.12.2026 15:04:05";
+    QTest::newRow("de_DE midnight") << "de_DE" << QDateTime(day, QTime(0, 0)) << "07.12.2026";
+    QTest::newRow("fr_FR") << "fr_FR" << afternoon << "07/12/2026 15:04:05";
+    QTest::newRow("ja_JP") << "ja_JP" << afternoon << QStringLiteral("2026/12/07 15\u664204\u520605\u79d2");
+    QTest::newRow("zh_CN, zone first") << "zh_CN" << afternoon << "2026/12/7 15:04:05";
+    QTest::newRow("zh_TW, zone in brackets, day period")
+        << "zh_TW" << afternoon << QStringLiteral("2026/12/7 \u4e0b\u53483:04:05");
+    QTest::newRow("fa_IR, zone in brackets") << "fa_IR" << afternoon
+        << QLocale(QStringLiteral("fa_IR")).toString(day, QStringLiteral("yyyy/M/d")) + u' '
+               + QLocale(QStringLiteral("fa_IR")).toString(QTime(15, 4, 5), QStringLiteral("H:mm:ss"));
+}
+
+void TestLogic::dateStamp()
+{
+    QFETCH(QString, locale);
+    QFETCH(QDateTime, moment);
+    QFETCH(QString, stamp);
+    QCOMPARE(dateTimeStamp(moment, QLocale(locale)), stamp);
+}
+
+void TestLogic::previewPage()
+{
+    const QString page = ::previewPage(QStringLiteral("Hi & <i>you</i>"), QStringLiteral("a<br>b</table>"));
+    QCOMPARE(page, QStringLiteral("<table width=\"100%\" border=\"0\"><tr><td bgcolor=\"#666666\"><b><font color=\"#FFFFFF\">"
+                   "Hi & <i>you</i></b></td></tr><tr><td bgcolor=\"#EAEAEA\"><font color=\"#000000\">"
+                   "a<br>b</table></font></td></tr></table><br>"));
+    QCOMPARE(::previewPage(QStringLiteral("   "), QStringLiteral("x")),
+             QStringLiteral("<table width=\"100%\" border=\"0\"><tr><td bgcolor=\"#666666\"><b><font color=\"#FFFFFF\">"
+             "   </b></td></tr><tr><td bgcolor=\"#EAEAEA\"><font color=\"#000000\">x</font></td></tr></table><br>"));
+}
+
+QTEST_APPLESS_MAIN(TestLogic)
+#include "tst_logic.moc"

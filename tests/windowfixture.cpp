@@ -1,0 +1,37 @@
+#include "windowfixture.h"
+
+#include "platform/listbox.h"
+
+#include <QTest>
+
+Timing WindowFixture::fastTiming()
+{
+    Timing timing;
+    timing.listQuietMs = 50;
+    timing.requestLimitMs = 1500;
+    timing.refreshMs = 60000;
+    return timing;
+}
+
+WindowFixture::WindowFixture(const Timing &timing)
+{
+    server.reply(FakeServer::List, QByteArray());
+    window = std::make_unique<Form1>(server.endpoint(), dialogs, clock);
+    window->setTiming(timing);
+    window->setPreviewFolders({folder.path(), QString()});
+}
+
+WindowFixture::~WindowFixture() = default;
+
+void WindowFixture::load()
+{
+    window->Form_Load();
+    QVERIFY(QTest::qWaitForWindowActive(window.get()));
+}
+
+bool WindowFixture::fillDirectory(const QStringList &names)
+{
+    server.reply(FakeServer::List, names.join(QLatin1Char('*')).toUtf8());
+    window->Timer1_Timer();
+    return QTest::qWaitFor([&] { return window->List1->entries() == names; }, 5000);
+}
