@@ -47,8 +47,15 @@ Q_SIGNALS:
 private:
     void onBytesWritten(qint64 bytes);
     void onError(QAbstractSocket::SocketError code);
+    void onEnded();
+    bool endedByReset();
+    void releaseWitness();
 
     QTcpSocket m_socket;
     qint64 m_unsent = 0;
-    bool m_peerClosed = false;
+    bool m_ended = false;
+    // Qt reports a reset by the peer as an orderly close. A second descriptor
+    // of the connection outlives Qt's, so the connection's final TCP state
+    // can still be read: closed means reset, close-wait means the peer's close.
+    int m_witness = -1;
 };

@@ -1,0 +1,166 @@
+// The HTML view: what it shows for each kind of address, and what it fetches.
+#include "fakeserver.h"
+#include "platform/htmlview.h"
+
+#include <QBuffer>
+#include <QDesktopServices>
+#include <QImage>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+class UrlCatcher : public QObject
+{
+    Q_OBJECT
+public:
+    QList<QUrl> opened;
+public Q_SLOTS:
+    void open(const QUrl &url) { opened.append(url); }
+};
+
+class HtmlViewTest : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void blankEmptiesTheView();
+    void showsAPageAndFetchesItsImages();
+    void newerNavigateCancelsAnOlderLoad();
+    void showsALocalFile();
+    void failuresShowAnErrorPageInTheView_data();
+    void failuresShowAnErrorPageInTheView();
+    void scriptsNeverRun();
+    void serverLinksStayOtherLinksGoToTheBrowser();
+
+private:
+    QString address(const FakeServer &server, const char *path) const
+    {
+        return QStringLiteral("http://127.0.0.1:%1%2").arg(server.endpoint().httpPort).arg(QLatin1String(path));
+    }
+};
+
+void HtmlViewTest::blankEmptiesTheView()
+{
+    HtmlView view;
+    view.setHtml(QStringLiteral("<p>old page</p>"));
+    view.Navigate(QStringLiteral("about:blank"));
+    QCOMPARE(view.toPlainText(), QString());
+}
+
+void HtmlViewTest::showsAPageAndFetchesItsImages()
+{
+    FakeServer server;
+    QImage picture(8, 6, QImage::Format_RGB32);
+    picture.fill(Qt::red);
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    picture.save(&buffer, "PNG");
+    server.setPage("/tav/Ale.htm", "<h1>Ale</h1><p>Fine ale, \xc3\xa9t\xc3\xa9.</p><img src=\"pic.png\">");
+    server.setPage("/tav/pic.png", png);
+
+    HtmlView view;
+    view.show(); // images are asked for when the page is laid out on screen
+    QSignalSpy shown(&view, &HtmlView::pageShown);
+    view.Navigate(address(server, "/tav/Ale.htm"));
+    QTRY_COMPARE(shown.size(), 1);
+    QCOMPARE(shown.first().at(1).toBool(), true);
+    QVERIFY(view.toPlainText().contains(QStringLiteral("Fine ale, été.")));
+
+    // The image is asked for relative to the page and shown when it arrives.
+    const QUrl image(address(server, "/tav/pic.png"));
+    QTRY_VERIFY(server.httpPaths().contains(QStringLiteral("/tav/pic.png")));
+    QTRY_COMPARE(view.document()->resource(QTextDocument::ImageResource, image).value<QImage>().size(),
+                 QSize(8, 6));
+}
+
+void HtmlViewTest::newerNavigateCancelsAnOlderLoad()
+{
+    FakeServer server;
+    server.setHangingPage("/slow.htm");
+    server.setPage("/fast.htm", "<p>fast page</p>");
+    HtmlView view;
+    QSignalSpy shown(&view, &HtmlView::pageShown);
+    view.Navigate(address(server, "/slow.htm"));
+    QTRY_VERIFY(server.httpPaths().contains(QStringLiteral("/slow.htm")));
+    view.Navigate(address(server, "/fast.htm"));
+    QTRY_COMPARE(shown.size(), 1);
+    QCOMPARE(view.toPlainText(), QStringLiteral("fast page"));
+    QVERIFY(!view.isLoading());
+
+    // An older load that is cancelled by about:blank never shows up either.
+    view.Navigate(address(server, "/slow.htm"));
+    view.Navigate(QStringLiteral("about:blank"));
+    QVERIFY(!view.isLoading());
+    QCOMPARE(view.toPlainText(), QString());
+}
+
+void HtmlViewTest::showsALocalFile()
+{
+    QTemporaryDir folder;
+    const QString path = folder.filePath(QStringLiteral("prev.htm"));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("<table><tr><td><b>Title \xe2\x82\xac</b></td></tr></table>");
+    file.close();
+    HtmlView view;
+    view.Navigate(path);
+    QCOMPARE(view.toPlainText().trimmed(), QStringLiteral("Title €"));
+}
+
+void HtmlViewTest::failuresShowAnErrorPageInTheView_data()
+{
+    QTest::addColumn<QString>("address");
+    QTest::newRow("nothing listens") << QStringLiteral("http://127.0.0.1:1/dn.htm");
+    QTest::newRow("missing file") << QStringLiteral("/nonexistent/folder/prev.htm");
+    QTest::newRow("unknown scheme") << QStringLiteral("gopher://127.0.0.1/");
+}
+
+void HtmlViewTest::failuresShowAnErrorPageInTheView()
+{
+    QFETCH(QString, address);
+    HtmlView view;
+    QSignalSpy shown(&view, &HtmlView::pageShown);
+    view.Navigate(address);
+    QTRY_COMPARE(shown.size(), 1);
+    QCOMPARE(shown.first().at(1).toBool(), false);
+    QVERIFY(view.toPlainText().startsWith(QStringLiteral("This page cannot be shown.")));
+}
+
+void HtmlViewTest::scriptsNeverRun()
+{
+    FakeServer server;
+    server.setPage("/x.htm", "<p>before</p><script>document.write('injected')</script><p>after</p>");
+    HtmlView view;
+    QSignalSpy shown(&view, &HtmlView::pageShown);
+    view.Navigate(address(server, "/x.htm"));
+    QTRY_COMPARE(shown.size(), 1);
+    QCOMPARE(view.toPlainText(), QStringLiteral("before\nafter"));
+}
+
+void HtmlViewTest::serverLinksStayOtherLinksGoToTheBrowser()
+{
+    FakeServer server;
+    server.setPage("/dn.htm", "<a href=\"/tav/Ale.htm\">Ale</a>");
+    server.setPage("/tav/Ale.htm", "<p>the ale forum</p>");
+    UrlCatcher browser;
+    QDesktopServices::setUrlHandler(QStringLiteral("https"), &browser, "open");
+
+    HtmlView view;
+    view.setServerOrigin(QUrl(address(server, "/")));
+    QSignalSpy shown(&view, &HtmlView::pageShown);
+    view.Navigate(address(server, "/dn.htm"));
+    QTRY_COMPARE(shown.size(), 1);
+
+    Q_EMIT view.anchorClicked(QUrl(QStringLiteral("/tav/Ale.htm")));
+    QTRY_COMPARE(shown.size(), 2);
+    QCOMPARE(view.toPlainText(), QStringLiteral("the ale forum"));
+
+    Q_EMIT view.anchorClicked(QUrl(QStringLiteral("https://example.org/elsewhere")));
+    QCOMPARE(browser.opened, QList<QUrl>{QUrl(QStringLiteral("https://example.org/elsewhere"))});
+    QCOMPARE(view.toPlainText(), QStringLiteral("the ale forum"));
+    QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
+}
+
+QTEST_MAIN(HtmlViewTest)
+#include "tst_htmlview.moc"

@@ -1,0 +1,171 @@
+// The socket layer as the client relies on it.
+#include "platform/socket.h"
+
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTest>
+
+#include <sys/socket.h>
+
+class SocketTest : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+    void cleanup();
+    void closedStateIsZeroAndCloseEndsAtOnce();
+    void sendsUtf8AndCompletesOnceAllIsWritten();
+    void largeSendCompletesOnce();
+    void receivesWhatArrives();
+    void peerCloseIsNotAnError();
+    void failuresAreErrors_data();
+    void failuresAreErrors();
+    void closedSocketReportsNothingMore();
+
+private:
+    QTcpSocket *acceptOne();
+    QTcpServer *m_server = nullptr;
+};
+
+void SocketTest::init()
+{
+    m_server = new QTcpServer(this);
+    QVERIFY(m_server->listen(QHostAddress::LocalHost, 0));
+}
+
+void SocketTest::cleanup()
+{
+    delete m_server;
+}
+
+QTcpSocket *SocketTest::acceptOne()
+{
+    if (!m_server->hasPendingConnections() && !m_server->waitForNewConnection(5000))
+        return nullptr;
+    return m_server->nextPendingConnection();
+}
+
+void SocketTest::closedStateIsZeroAndCloseEndsAtOnce()
+{
+    Socket socket;
+    QCOMPARE(socket.State(), 0);
+    QSignalSpy connected(&socket, &Socket::connected);
+    socket.Connect(QStringLiteral("127.0.0.1"), m_server->serverPort());
+    QVERIFY(socket.State() != 0);
+    QTRY_COMPARE(connected.size(), 1);
+    QCOMPARE(socket.State(), int(Socket::Connected));
+    socket.Close();
+    QCOMPARE(socket.State(), 0); // the close-then-read loop ends after one turn
+}
+
+void SocketTest::sendsUtf8AndCompletesOnceAllIsWritten()
+{
+    Socket socket;
+    QSignalSpy complete(&socket, &Socket::sendComplete);
+    connect(&socket, &Socket::connected, this, [&] { socket.SendData(QStringLiteral("Bière*<b>été</b>")); });
+    socket.Connect(QStringLiteral("127.0.0.1"), m_server->serverPort());
+    QTRY_COMPARE(complete.size(), 1);
+    QTcpSocket *peer = acceptOne();
+    QVERIFY(peer);
+    QTRY_COMPARE(peer->bytesAvailable(), qint64(QByteArray("Bière*<b>été</b>").size()));
+    QCOMPARE(peer->readAll(), QByteArray("Bière*<b>été</b>"));
+}
+
+void SocketTest::largeSendCompletesOnce()
+{
+    Socket socket;
+    QSignalSpy complete(&socket, &Socket::sendComplete);
+    const QString text(4 * 1024 * 1024, QLatin1Char('x'));
+    connect(&socket, &Socket::connected, this, [&] { socket.SendData(text); });
+    socket.Connect(QStringLiteral("127.0.0.1"), m_server->serverPort());
+    QTcpSocket *peer = acceptOne();
+    QVERIFY(peer);
+    QByteArray received;
+    QTRY_VERIFY_WITH_TIMEOUT((received += peer->readAll()).size() == text.size(), 10000);
+    QTRY_COMPARE(complete.size(), 1);
+    QTest::qWait(20);
+    QCOMPARE(complete.size(), 1);
+}
+
+void SocketTest::receivesWhatArrives()
+{
+    Socket socket;
+    QSignalSpy arrival(&socket, &Socket::dataArrival);
+    socket.Connect(QStringLiteral("127.0.0.1"), m_server->serverPort());
+    QTcpSocket *peer = acceptOne();
+    QVERIFY(peer);
+    peer->write("Ale*Mead");
+    QTRY_VERIFY(!arrival.isEmpty());
+    QByteArray got = socket.GetData();
+    QTRY_COMPARE(got += socket.GetData(), QByteArray("Ale*Mead"));
+}
+
+void SocketTest::peerCloseIsNotAnError()
+{
+    Socket socket;
+    QSignalSpy errors(&socket, &Socket::error);
+    QSignalSpy closed(&socket, &Socket::peerClosed);
+    QSignalSpy arrival(&socket, &Socket::dataArrival);
+    socket.Connect(QStringLiteral("127.0.0.1"), m_server->serverPort());
+    QTcpSocket *peer = acceptOne();
+    QVERIFY(peer);
+    peer->write("EXISTS");
+    peer->disconnectFromHost();
+    QTRY_COMPARE(closed.size(), 1);
+    QCOMPARE(errors.size(), 0);
+    QVERIFY(!arrival.isEmpty());
+    QCOMPARE(socket.GetData(), QByteArray("EXISTS"));
+}
+
+void SocketTest::failuresAreErrors_data()
+{
+    QTest::addColumn<bool>("refuse");
+    QTest::newRow("refused") << true;
+    QTest::newRow("reset") << false;
+}
+
+void SocketTest::failuresAreErrors()
+{
+    QFETCH(bool, refuse);
+    Socket socket;
+    QSignalSpy errors(&socket, &Socket::error);
+    QSignalSpy closed(&socket, &Socket::peerClosed);
+    const quint16 port = m_server->serverPort();
+    if (refuse)
+        m_server->close();
+    socket.Connect(QStringLiteral("127.0.0.1"), port);
+    if (!refuse) {
+        QTcpSocket *peer = acceptOne();
+        QVERIFY(peer);
+        QTRY_COMPARE(socket.State(), int(Socket::Connected));
+        const struct linger hard{1, 0};
+        ::setsockopt(int(peer->socketDescriptor()), SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+        peer->abort();
+    }
+    QTRY_COMPARE(errors.size(), 1);
+    QCOMPARE(closed.size(), 0);
+}
+
+void SocketTest::closedSocketReportsNothingMore()
+{
+    Socket socket;
+    QSignalSpy all(&socket, &Socket::dataArrival);
+    QSignalSpy errors(&socket, &Socket::error);
+    QSignalSpy closed(&socket, &Socket::peerClosed);
+    socket.Connect(QStringLiteral("127.0.0.1"), m_server->serverPort());
+    QTcpSocket *peer = acceptOne();
+    QVERIFY(peer);
+    QTRY_COMPARE(socket.State(), int(Socket::Connected));
+    socket.Close();
+    peer->write("late");
+    peer->disconnectFromHost();
+    QTest::qWait(50); // nothing may arrive; there is no event to wait for
+    QCOMPARE(all.size(), 0);
+    QCOMPARE(errors.size(), 0);
+    QCOMPARE(closed.size(), 0);
+}
+
+QTEST_GUILESS_MAIN(SocketTest)
+#include "tst_socket.moc"
