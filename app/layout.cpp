@@ -25,10 +25,13 @@ QFont arial(qreal points, bool bold = false)
     return font;
 }
 
-// The classic dialog font, mapped to the desktop's sans-serif face at its size.
+// The classic dialog font. Where it is missing, an Arial-metric face keeps the
+// captions inside their labels; the desktop's wider default would cut them off.
 QFont dialogFont()
 {
-    QFont font(QStringLiteral("Sans Serif"));
+    QFont font;
+    font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Liberation Sans"),
+                      QStringLiteral("Arial")});
     font.setStyleHint(QFont::SansSerif);
     font.setPointSizeF(8.25);
     return font;
@@ -66,6 +69,9 @@ QLabel *caption(QLabel *label, const QString &text)
     QPalette palette = label->palette();
     palette.setColor(QPalette::Window, windowColour);
     label->setPalette(palette);
+    // A caption is never cut off: a face a little wider than the original's gets the room.
+    if (label->sizeHint().width() > label->width())
+        label->resize(label->sizeHint().width(), label->height());
     return label;
 }
 
