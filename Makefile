@@ -3,7 +3,7 @@ BUILD   ?= build
 JOBS    ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: run test build deps configure clean
+.PHONY: run test build deps configure clean fuzz bench
 
 deps:
 	@scripts/install-deps.sh
@@ -20,6 +20,14 @@ run: build
 test: CMAKE_FLAGS += -DTAVERNLY_WERROR=ON
 test: build
 	@cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
+
+FUZZ_SECONDS ?= 60
+fuzz: deps
+	@CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DTAVERNLY_FUZZ=ON -DTAVERNLY_BUILD_TESTS=OFF \
+	  -DCMAKE_CXX_FLAGS="-fsanitize=fuzzer-no-link,address,undefined"
+	@cmake --build build-fuzz -j $(JOBS) --target fuzzers
+	@scripts/fuzz.sh build-fuzz $(FUZZ_SECONDS)
 
 clean:
 	rm -rf $(BUILD)

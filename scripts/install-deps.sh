@@ -8,6 +8,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite qt6-httpserver-dev qt6-websockets-dev libgumbo-dev
   fonts-liberation fonts-dejavu-core
   xvfb xauth xdotool xclip x11-utils
+  clang libclang-rt-14-dev
 )
 packages+=("$@")
 
