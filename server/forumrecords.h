@@ -1,0 +1,18 @@
+#pragma once
+// What the store hands to the pages.
+
+#include <QByteArray>
+#include <QString>
+
+struct ForumSummary
+{
+    QString name;
+    qint64 messageCount = 0;
+};
+
+// A message as pages show it: title and body already through sanitizeHtml.
+struct PublishedMessage
+{
+    QString titleHtml;
+    QString bodyHtml;
+};

@@ -1,0 +1,93 @@
+#include "server/forumserver.h"
+
+#include "server/pageserver.h"
+#include "server/requestport.h"
+
+ForumServer::ForumServer(const ServerConfig &config, QObject *parent)
+    : QObject(parent), m_config(config)
+{
+}
+
+// Ports go before the store: their connections refer to it.
+ForumServer::~ForumServer()
+{
+    m_pages.reset();
+    m_post.reset();
+    m_create.reset();
+    m_list.reset();
+}
+
+bool ForumServer::start(QString *error)
+{
+    if (!m_store.open(m_config.dataDir, error))
+        return false;
+    const LogSink log = [this](const QString &line) { emit logLine(line); };
+    m_list = std::make_unique<RequestPort>(RequestPort::Kind::List, m_store, m_config,
+                                           m_openCount, log);
+    m_create = std::make_unique<RequestPort>(RequestPort::Kind::Create, m_store, m_config,
+                                             m_openCount, log);
+    m_post = std::make_unique<RequestPort>(RequestPort::Kind::Post, m_store, m_config,
+                                           m_openCount, log);
+    m_pages = std::make_unique<PageServer>(m_store, m_config, m_openCount, log);
+
+    const struct
+    {
+        RequestPort *port;
+        quint16 number;
+        const char *name;
+    } requestPorts[] = {{m_list.get(), m_config.listPort, "list"},
+                        {m_create.get(), m_config.createPort, "create"},
+                        {m_post.get(), m_config.postPort, "post"}};
+    for (const auto &p : requestPorts) {
+        if (!p.port->listen(m_config.address, p.number)) {
+            if (error)
+                *error = QStringLiteral("cannot listen on the %1 port %2: %3")
+                             .arg(QLatin1StringView(p.name))
+                             .arg(p.number)
+                             .arg(p.port->errorString());
+            return false;
+        }
+    }
+    if (!m_pages->listenOn(m_config.address, m_config.httpPort)) {
+        if (error)
+            *error = QStringLiteral("cannot listen on the http port %1: %2")
+                         .arg(m_config.httpPort)
+                         .arg(m_pages->errorString());
+        return false;
+    }
+    return true;
+}
+
+quint16 ForumServer::listPort() const
+{
+    return m_list ? m_list->port() : 0;
+}
+
+quint16 ForumServer::createPort() const
+{
+    return m_create ? m_create->port() : 0;
+}
+
+quint16 ForumServer::postPort() const
+{
+    return m_post ? m_post->port() : 0;
+}
+
+quint16 ForumServer::httpPort() const
+{
+    return m_pages ? m_pages->port() : 0;
+}
+
+int ForumServer::openConnections() const
+{
+    return *m_openCount;
+}
+
+QString ForumServer::listeningLine() const
+{
+    return QStringLiteral("listening list=%1 create=%2 post=%3 http=%4")
+        .arg(listPort())
+        .arg(createPort())
+        .arg(postPort())
+        .arg(httpPort());
+}

@@ -1,0 +1,44 @@
+#pragma once
+// The whole forum server: the store, three request ports and the page port.
+
+#include "server/forumstore.h"
+#include "server/serverconfig.h"
+
+#include <QObject>
+#include <memory>
+
+class PageServer;
+class RequestPort;
+
+class ForumServer : public QObject
+{
+    Q_OBJECT
+public:
+    explicit ForumServer(const ServerConfig &config, QObject *parent = nullptr);
+    ~ForumServer() override;
+
+    // Opens the store and listens on the four ports; false with *error if any fails.
+    bool start(QString *error);
+
+    quint16 listPort() const;
+    quint16 createPort() const;
+    quint16 postPort() const;
+    quint16 httpPort() const;
+    int openConnections() const;
+
+    // "listening list=P create=P post=P http=P"
+    QString listeningLine() const;
+
+signals:
+    // One line per request and per refusal.
+    void logLine(const QString &line);
+
+private:
+    ServerConfig m_config;
+    std::shared_ptr<int> m_openCount = std::make_shared<int>(0);
+    ForumStore m_store;
+    std::unique_ptr<RequestPort> m_list;
+    std::unique_ptr<RequestPort> m_create;
+    std::unique_ptr<RequestPort> m_post;
+    std::unique_ptr<PageServer> m_pages;
+};

@@ -1,0 +1,92 @@
+// tavernly-server: the reference forum server.
+
+#include "server/forumserver.h"
+#include "server/quitsignals.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QStandardPaths>
+#include <cstdio>
+
+namespace {
+
+bool readPort(const QCommandLineParser &parser, const QString &option, quint16 *port)
+{
+    if (!parser.isSet(option))
+        return true;
+    bool ok = false;
+    const uint value = parser.value(option).toUInt(&ok);
+    if (!ok || value > 65535) {
+        std::fprintf(stderr, "tavernly-server: --%s needs a port number from 0 to 65535\n",
+                     qPrintable(option));
+        return false;
+    }
+    *port = quint16(value);
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("tavernly-server"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(TAVERNLY_VERSION));
+
+    ServerConfig config;
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "The Tavernly forum server: list, create and post ports and the forum pages."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    const QString defaultData =
+        QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation);
+    parser.addOptions({
+        {QStringLiteral("listen"), QStringLiteral("Address to listen on (default 127.0.0.1)."),
+         QStringLiteral("ADDR")},
+        {QStringLiteral("data"),
+         QStringLiteral("Folder of the forum database (default %1).").arg(defaultData),
+         QStringLiteral("DIR")},
+        {QStringLiteral("list-port"), QStringLiteral("List port (default 8478, 0: any free)."),
+         QStringLiteral("PORT")},
+        {QStringLiteral("create-port"),
+         QStringLiteral("Create port (default 8476, 0: any free)."), QStringLiteral("PORT")},
+        {QStringLiteral("post-port"), QStringLiteral("Post port (default 8477, 0: any free)."),
+         QStringLiteral("PORT")},
+        {QStringLiteral("http-port"),
+         QStringLiteral("Page port (default 6340, 0: any free)."), QStringLiteral("PORT")},
+    });
+    parser.process(app);
+
+    if (parser.isSet(QStringLiteral("listen"))) {
+        config.address = QHostAddress(parser.value(QStringLiteral("listen")));
+        if (config.address.isNull()) {
+            std::fprintf(stderr, "tavernly-server: --listen needs an IP address\n");
+            return 2;
+        }
+    }
+    config.dataDir = parser.isSet(QStringLiteral("data")) ? parser.value(QStringLiteral("data"))
+                                                          : defaultData;
+    if (!readPort(parser, QStringLiteral("list-port"), &config.listPort) ||
+        !readPort(parser, QStringLiteral("create-port"), &config.createPort) ||
+        !readPort(parser, QStringLiteral("post-port"), &config.postPort) ||
+        !readPort(parser, QStringLiteral("http-port"), &config.httpPort))
+        return 2;
+
+    ForumServer server(config);
+    QObject::connect(&server, &ForumServer::logLine, [](const QString &line) {
+        const QString stamped =
+            QDateTime::currentDateTime().toString(Qt::ISODate) + u' ' + line + u'\n';
+        std::fputs(stamped.toUtf8().constData(), stderr);
+    });
+    QString error;
+    if (!server.start(&error)) {
+        std::fprintf(stderr, "tavernly-server: %s\n", qPrintable(error));
+        return 1;
+    }
+    quitOnTerminationSignals();
+    std::printf("%s\n", qPrintable(server.listeningLine()));
+    std::fflush(stdout);
+    return app.exec();
+}

@@ -1,0 +1,88 @@
+#include "server/requestrules.h"
+
+#include <QByteArrayView>
+#include <QList>
+
+namespace requestrules {
+
+namespace {
+const QByteArray listRequest = QByteArrayLiteral("GETLIST");
+
+bool isControl(char32_t c)
+{
+    return c < 0x20 || (c >= 0x7f && c <= 0x9f);
+}
+} // namespace
+
+ListRequest classifyListRequest(const QByteArray &gathered)
+{
+    if (gathered.startsWith(listRequest))
+        return ListRequest::Complete;
+    if (listRequest.startsWith(gathered))
+        return ListRequest::Incomplete;
+    return ListRequest::Invalid;
+}
+
+NameCheck checkNewForumName(const QByteArray &raw, QString *name)
+{
+    if (raw.isEmpty())
+        return NameCheck::Empty;
+    // A lossy decode would store a name other than the one that was sent.
+    const QString decoded = QString::fromUtf8(raw);
+    if (decoded.toUtf8() != raw)
+        return NameCheck::NotUtf8;
+    const QList<uint> codePoints = decoded.toUcs4();
+    for (uint c : codePoints) {
+        if (c < 0x80 && QByteArrayView(forbiddenNameCharacters).contains(char(c)))
+            return NameCheck::ForbiddenCharacter;
+    }
+    for (uint c : codePoints) {
+        if (isControl(c))
+            return NameCheck::ControlCharacter;
+    }
+    if (codePoints.size() > maxNameCharacters)
+        return NameCheck::TooLong;
+    if (name)
+        *name = decoded;
+    return NameCheck::Ok;
+}
+
+QString describe(NameCheck check)
+{
+    switch (check) {
+    case NameCheck::Ok: return QStringLiteral("valid");
+    case NameCheck::Empty: return QStringLiteral("empty name");
+    case NameCheck::TooLong: return QStringLiteral("name longer than 40 characters");
+    case NameCheck::ForbiddenCharacter: return QStringLiteral("name holds a forbidden character");
+    case NameCheck::ControlCharacter: return QStringLiteral("name holds a control character");
+    case NameCheck::NotUtf8: return QStringLiteral("name is not UTF-8");
+    }
+    return {};
+}
+
+std::optional<PostFields> splitPost(const QByteArray &request)
+{
+    const qsizetype first = request.indexOf('*');
+    if (first < 0)
+        return std::nullopt;
+    const qsizetype second = request.indexOf('*', first + 1);
+    if (second < 0)
+        return std::nullopt;
+    return PostFields{request.left(first), request.mid(first + 1, second - first - 1),
+                      request.mid(second + 1)};
+}
+
+QString printable(const QByteArray &bytes, qsizetype maxChars)
+{
+    QString text = QString::fromUtf8(bytes);
+    const bool cut = text.size() > maxChars;
+    if (cut)
+        text.truncate(maxChars);
+    for (QChar &c : text) {
+        if (isControl(c.unicode()))
+            c = u'?';
+    }
+    return cut ? text + QStringLiteral("...") : text;
+}
+
+} // namespace requestrules

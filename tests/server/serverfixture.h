@@ -1,0 +1,42 @@
+#pragma once
+// A real forum server on free loopback ports with short waits and a
+// throw-away data folder, plus the ways a test talks to it.
+
+#include "server/forumserver.h"
+
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <memory>
+
+class ServerFixture
+{
+public:
+    // Free ports, quick waits; tests change what they need before start().
+    static ServerConfig quickConfig();
+
+    explicit ServerFixture(const ServerConfig &config = quickConfig());
+
+    bool start();  // a new server on the same data folder
+    void stop();   // as at shutdown: connections dropped, store closed
+
+    ForumServer &server() { return *m_server; }
+    const QString dataDir() const { return m_dir.path(); }
+    const QStringList &log() const { return m_log; }
+    int logLinesContaining(const QString &text) const;
+
+    // GET or HEAD of a path on the page port; wait for isFinished().
+    QNetworkReply *get(const QString &pathAndQuery);
+    QNetworkReply *head(const QString &pathAndQuery);
+
+private:
+    QUrl pageUrl(const QString &pathAndQuery) const;
+
+    QTemporaryDir m_dir;
+    ServerConfig m_config;
+    std::unique_ptr<ForumServer> m_server;
+    QStringList m_log;
+    QNetworkAccessManager m_network;
+    std::vector<std::unique_ptr<QNetworkReply>> m_replies;
+};

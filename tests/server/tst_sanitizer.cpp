@@ -1,0 +1,135 @@
+// The allow-list that message HTML passes before a page publishes it.
+
+#include "server/sanitizer.h"
+
+#include <QTest>
+
+class TestSanitizer : public QObject
+{
+    Q_OBJECT
+private slots:
+    void allowList_data();
+    void allowList();
+    void deepNestingIsFlattened();
+    void tagSoupStaysBounded_data();
+    void tagSoupStaysBounded();
+};
+
+void TestSanitizer::allowList_data()
+{
+    QTest::addColumn<QByteArray>("input");
+    QTest::addColumn<QString>("expected");
+
+    // What the client's toolbar and Enter produce stays as it is.
+    QTest::newRow("toolbar tags") << QByteArray("<b>b</b><i>i</i><u>u</u>x<br>y")
+                                  << "<b>b</b><i>i</i><u>u</u>x<br>y";
+    QTest::newRow("line breaks") << QByteArray("a<br>\r\nb") << "a<br>\nb";
+    QTest::newRow("http link") << QByteArray("<a href=\"http://x.org/p?a=1&amp;b=2\">x</a>")
+                               << "<a href=\"http://x.org/p?a=1&amp;b=2\">x</a>";
+    QTest::newRow("https link") << QByteArray("<A HREF='https://x.org/'>x</A>")
+                                << "<a href=\"https://x.org/\">x</a>";
+    QTest::newRow("mailto link") << QByteArray("<a href=\"mailto:me@x.org\">me</a>")
+                                 << "<a href=\"mailto:me@x.org\">me</a>";
+    QTest::newRow("picture") << QByteArray("<img src=\"http://x.org/p.png\">")
+                             << "<img src=\"http://x.org/p.png\">";
+    QTest::newRow("https picture") << QByteArray("<img src=https://x.org/p.png alt=\"a b\">")
+                                   << "<img src=\"https://x.org/p.png\" alt=\"a b\">";
+    QTest::newRow("font") << QByteArray("<font color=\"#FF0000\" size=\"+1\" face=\"Arial\">f</font>")
+                          << "<font color=\"#FF0000\" size=\"+1\" face=\"Arial\">f</font>";
+    QTest::newRow("table") << QByteArray("<table border=1><tr><td bgcolor=red>c</td></tr></table>")
+                           << "<table border=\"1\"><tbody><tr><td bgcolor=\"red\">c</td></tr>"
+                              "</tbody></table>";
+    QTest::newRow("text is escaped") << QByteArray("a &lt; b &amp; \"c\"")
+                                     << "a &lt; b &amp; \"c\"";
+    QTest::newRow("unclosed tag is closed") << QByteArray("<b>bold") << "<b>bold</b>";
+
+    // Script in every form goes.
+    QTest::newRow("script") << QByteArray("a<script>alert(1)</script>b") << "ab";
+    QTest::newRow("script upper case") << QByteArray("<SCRIPT src=x></SCRIPT>ok") << "ok";
+    QTest::newRow("event handlers") << QByteArray("<b onclick=\"x()\" onMouseOver=y>t</b>")
+                                    << "<b>t</b>";
+    QTest::newRow("picture onerror") << QByteArray("<img src=http://x/p onerror=alert(1)>")
+                                     << "<img src=\"http://x/p\">";
+    QTest::newRow("javascript link") << QByteArray("<a href=\"javascript:alert(1)\">x</a>")
+                                     << "<a>x</a>";
+    QTest::newRow("javascript mixed case and blanks")
+        << QByteArray("<a href=\" JaVa\tScRiPt:alert(1)\">x</a>") << "<a>x</a>";
+    QTest::newRow("javascript as entities")
+        << QByteArray("<a href=\"&#106;avascript&#58;alert(1)\">x</a>") << "<a>x</a>";
+    QTest::newRow("data link") << QByteArray("<a href=\"data:text/html,<script>\">x</a>")
+                               << "<a>x</a>";
+    QTest::newRow("javascript picture") << QByteArray("<img src=\"javascript:alert(1)\">")
+                                        << "<img>";
+    QTest::newRow("mailto picture") << QByteArray("<img src=\"mailto:a@b\">") << "<img>";
+    QTest::newRow("style element") << QByteArray("<style>b{color:red}</style>ok") << "ok";
+    QTest::newRow("style attribute") << QByteArray("<p style=\"background:url(x)\">t</p>")
+                                     << "<p>t</p>";
+    QTest::newRow("iframe") << QByteArray("<iframe src=\"http://x\">t</iframe>ok") << "ok";
+    QTest::newRow("object and embed") << QByteArray("<object data=x></object><embed src=x>ok")
+                                      << "ok";
+    QTest::newRow("svg") << QByteArray("<svg onload=alert(1)><script>x</script></svg>ok") << "ok";
+    QTest::newRow("form controls") << QByteArray("<form action=x><input name=a><button>b"
+                                                 "</button>t</form>")
+                                   << "t";
+    QTest::newRow("textarea with script") << QByteArray("<textarea><script>x</script></textarea>")
+                                          << "";
+    QTest::newRow("noscript") << QByteArray("a<noscript><img src=x onerror=y></noscript>ok")
+                              << "aok";
+    QTest::newRow("base and meta") << QByteArray("<base href=http://x><meta http-equiv=refresh "
+                                                 "content=\"0;url=http://x\">ok")
+                                   << "ok";
+    QTest::newRow("comment") << QByteArray("a<!-- <script>x</script> -->b") << "ab";
+    QTest::newRow("unknown tag keeps its text") << QByteArray("<blink>hey</blink>") << "hey";
+    QTest::newRow("quote cannot leave an attribute")
+        << QByteArray("<a href='http://x/\"onmouseover=\"y'>x</a>")
+        << "<a href=\"http://x/&quot;onmouseover=&quot;y\">x</a>";
+    QTest::newRow("colour cannot carry style")
+        << QByteArray("<font color=\"red;background:url(x)\">f</font>") << "<font>f</font>";
+    QTest::newRow("link target dropped") << QByteArray("<a href=http://x target=_top>x</a>")
+                                         << "<a href=\"http://x\">x</a>";
+    QTest::newRow("closing tags cannot escape") << QByteArray("</td></tr></table><script>x"
+                                                              "</script>t")
+                                                << "t";
+}
+
+void TestSanitizer::allowList()
+{
+    QFETCH(QByteArray, input);
+    QFETCH(QString, expected);
+    QCOMPARE(sanitizeHtml(input), expected);
+}
+
+void TestSanitizer::deepNestingIsFlattened()
+{
+    QByteArray input;
+    for (int i = 0; i < 3000; ++i)
+        input += "<div>";
+    input += "deep";
+    const QString output = sanitizeHtml(input);
+    QVERIFY(output.contains("deep"));
+    QVERIFY(output.count("<div>") <= 64);
+    QCOMPARE(output.count("<div>"), output.count("</div>"));
+}
+
+void TestSanitizer::tagSoupStaysBounded_data()
+{
+    QTest::addColumn<QByteArray>("unit");
+    QTest::newRow("reopened formatting") << QByteArray("<p><b><i>t");
+    QTest::newRow("escaped text") << QByteArray("&amp;&lt;");
+}
+
+// A post of at most 64 KiB never publishes as much more than that.
+void TestSanitizer::tagSoupStaysBounded()
+{
+    QFETCH(QByteArray, unit);
+    QByteArray input;
+    while (input.size() + unit.size() <= 64 * 1024)
+        input += unit;
+    const QString output = sanitizeHtml(input);
+    QVERIFY(output.size() <= maxSanitizedSize);
+    QVERIFY(output.size() > 1000);
+    QVERIFY(!output.contains(u'<') || output.contains("<p>"));
+}
+
+QTEST_APPLESS_MAIN(TestSanitizer)
+#include "tst_sanitizer.moc"

@@ -1,0 +1,158 @@
+// The request rules and page addresses of the forum server, without sockets.
+
+#include "server/pages.h"
+#include "server/requestrules.h"
+
+#include <QTest>
+
+using namespace requestrules;
+
+class TestServerRules : public QObject
+{
+    Q_OBJECT
+private slots:
+    void listRequest_data();
+    void listRequest();
+    void forumName_data();
+    void forumName();
+    void postSplit_data();
+    void postSplit();
+    void forumPath_data();
+    void forumPath();
+    void messageTableShape();
+    void printableLogText();
+};
+
+void TestServerRules::listRequest_data()
+{
+    QTest::addColumn<QByteArray>("gathered");
+    QTest::addColumn<ListRequest>("expected");
+    QTest::newRow("nothing yet") << QByteArray() << ListRequest::Incomplete;
+    QTest::newRow("first pieces") << QByteArray("GETL") << ListRequest::Incomplete;
+    QTest::newRow("whole") << QByteArray("GETLIST") << ListRequest::Complete;
+    QTest::newRow("line break after it") << QByteArray("GETLIST\r\n") << ListRequest::Complete;
+    QTest::newRow("lower case") << QByteArray("getlist") << ListRequest::Invalid;
+    QTest::newRow("wrong start") << QByteArray("GET /") << ListRequest::Invalid;
+    QTest::newRow("leading space") << QByteArray(" GETLIST") << ListRequest::Invalid;
+}
+
+void TestServerRules::listRequest()
+{
+    QFETCH(QByteArray, gathered);
+    QFETCH(ListRequest, expected);
+    QCOMPARE(classifyListRequest(gathered), expected);
+}
+
+void TestServerRules::forumName_data()
+{
+    QTest::addColumn<QByteArray>("raw");
+    QTest::addColumn<NameCheck>("expected");
+    QTest::newRow("plain") << QByteArray("Cooking") << NameCheck::Ok;
+    QTest::newRow("spaces only") << QByteArray("   ") << NameCheck::Ok;
+    QTest::newRow("dots") << QByteArray("..") << NameCheck::Ok;
+    QTest::newRow("percent") << QByteArray("a%2fb") << NameCheck::Ok;
+    QTest::newRow("40 ascii") << QByteArray(40, 'x') << NameCheck::Ok;
+    QTest::newRow("40 accented, 80 bytes") << QString(40, u'é').toUtf8() << NameCheck::Ok;
+    QTest::newRow("empty") << QByteArray() << NameCheck::Empty;
+    QTest::newRow("41 ascii") << QByteArray(41, 'x') << NameCheck::TooLong;
+    QTest::newRow("41 accented") << QString(41, u'é').toUtf8() << NameCheck::TooLong;
+    for (const char c : QByteArrayView(forbiddenNameCharacters)) {
+        const QByteArray name = QByteArray("a") + c + "b";
+        QTest::addRow("forbidden %c", c) << name << NameCheck::ForbiddenCharacter;
+    }
+    QTest::newRow("path") << QByteArray("../x") << NameCheck::ForbiddenCharacter;
+    QTest::newRow("tab") << QByteArray("a\tb") << NameCheck::ControlCharacter;
+    QTest::newRow("line break") << QByteArray("name\r\n") << NameCheck::ControlCharacter;
+    QTest::newRow("nul") << QByteArray("a\0b", 3) << NameCheck::ControlCharacter;
+    QTest::newRow("delete") << QByteArray("a\x7f") << NameCheck::ControlCharacter;
+    QTest::newRow("C1 next line") << QByteArray("a\xc2\x85") << NameCheck::ControlCharacter;
+    QTest::newRow("not UTF-8") << QByteArray("caf\xe9") << NameCheck::NotUtf8;
+    QTest::newRow("encoded surrogate") << QByteArray("\xed\xa0\x80") << NameCheck::NotUtf8;
+}
+
+void TestServerRules::forumName()
+{
+    QFETCH(QByteArray, raw);
+    QFETCH(NameCheck, expected);
+    QString name;
+    QCOMPARE(checkNewForumName(raw, &name), expected);
+    if (expected == NameCheck::Ok)
+        QCOMPARE(name.toUtf8(), raw);
+}
+
+void TestServerRules::postSplit_data()
+{
+    QTest::addColumn<QByteArray>("request");
+    QTest::addColumn<bool>("valid");
+    QTest::addColumn<QByteArray>("forum");
+    QTest::addColumn<QByteArray>("title");
+    QTest::addColumn<QByteArray>("body");
+    QTest::newRow("usual") << QByteArray("F*<b>T</b>*line<br>\r\nline") << true << QByteArray("F")
+                           << QByteArray("<b>T</b>") << QByteArray("line<br>\r\nline");
+    QTest::newRow("body keeps stars") << QByteArray("F*T*a*b*") << true << QByteArray("F")
+                                      << QByteArray("T") << QByteArray("a*b*");
+    QTest::newRow("empty fields") << QByteArray("**") << true << QByteArray() << QByteArray()
+                                  << QByteArray();
+    QTest::newRow("one star") << QByteArray("F*T") << false << QByteArray() << QByteArray()
+                              << QByteArray();
+    QTest::newRow("none") << QByteArray("hello") << false << QByteArray() << QByteArray()
+                          << QByteArray();
+}
+
+void TestServerRules::postSplit()
+{
+    QFETCH(QByteArray, request);
+    QFETCH(bool, valid);
+    const auto fields = splitPost(request);
+    QCOMPARE(fields.has_value(), valid);
+    if (!valid)
+        return;
+    QTEST(fields->forum, "forum");
+    QTEST(fields->title, "title");
+    QTEST(fields->body, "body");
+}
+
+void TestServerRules::forumPath_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("link");
+    QTest::newRow("plain") << "Welcome" << "/tav/Welcome.htm";
+    QTest::newRow("space and ampersand") << "Tom & Jerry" << "/tav/Tom%20%26%20Jerry.htm";
+    QTest::newRow("dots") << ".." << "/tav/...htm";
+    QTest::newRow("percent") << "a%2fb" << "/tav/a%252fb.htm";
+    QTest::newRow("hash") << "#1" << "/tav/%231.htm";
+    QTest::newRow("accented") << QStringLiteral("Café") << "/tav/Caf%C3%A9.htm";
+}
+
+void TestServerRules::forumPath()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, link);
+    QCOMPARE(pages::forumLink(name), link);
+    QCOMPARE(pages::forumLink(name, 3), link + "?page=3");
+    QCOMPARE(pages::forumFromPath(link.toUtf8()), std::optional<QString>(name));
+}
+
+void TestServerRules::messageTableShape()
+{
+    // The same two bands as the client's preview.
+    QCOMPARE(pages::messageTable({"<b>Hello</b>", "one<br>two"}),
+             QStringLiteral("<table width=\"100%\" border=\"0\"><tr><td bgcolor=\"#666666\"><b>"
+                            "<font color=\"#FFFFFF\"><b>Hello</b></b></td></tr><tr>"
+                            "<td bgcolor=\"#EAEAEA\"><font color=\"#000000\">one<br>two</font>"
+                            "</td></tr></table><br>\n"));
+    QCOMPARE(pages::forumFromPath("/tav/.htm"), std::nullopt);
+    QCOMPARE(pages::forumFromPath("/tav/a/b.htm"), std::nullopt);
+    QCOMPARE(pages::forumFromPath("/tav/a.html"), std::nullopt);
+    QCOMPARE(pages::forumFromPath("/dn.htm"), std::nullopt);
+    QCOMPARE(pages::forumFromPath("/tav/%FF.htm"), std::nullopt);
+}
+
+void TestServerRules::printableLogText()
+{
+    QCOMPARE(printable("evil\r\nname"), QStringLiteral("evil??name"));
+    QCOMPARE(printable(QByteArray(100, 'x'), 10), QString(10, u'x') + "...");
+}
+
+QTEST_APPLESS_MAIN(TestServerRules)
+#include "tst_serverrules.moc"

@@ -1,0 +1,225 @@
+// The three request ports over real sockets against an in-process server.
+
+#include "serverfixture.h"
+#include "waits.h"
+#include "wireclient.h"
+
+#include <QTest>
+
+namespace {
+
+// One whole exchange; the caller waits for closedByServer() or sent().
+WireClient *request(QObject *owner, quint16 port, const QByteArray &bytes,
+                    WireClient::After after = WireClient::After::WaitForReply)
+{
+    auto *client = new WireClient(port, owner);
+    client->send(bytes, after);
+    return client;
+}
+
+} // namespace
+
+class TestServerWire : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+
+    void exchangesAreByteExact();
+    void createValidation_data();
+    void createValidation();
+    void createNameEndsWithTheClientsClose();
+    void listWithoutRequestIsClosed();
+    void postToUnknownForumIsDropped();
+    void postSizeLimit_data();
+    void postSizeLimit();
+    void silentPostIsDroppedNotStored();
+    void persistsAcrossRestart();
+
+private:
+    QByteArray list();
+    std::unique_ptr<ServerFixture> m_fixture;
+};
+
+void TestServerWire::init()
+{
+    m_fixture = std::make_unique<ServerFixture>();
+    QVERIFY(m_fixture->start());
+}
+
+void TestServerWire::cleanup()
+{
+    m_fixture.reset();
+}
+
+QByteArray TestServerWire::list()
+{
+    WireClient client(m_fixture->server().listPort());
+    client.send("GETLIST");
+    if (!waitUntil([&] { return client.closedByServer(); }))
+        return "<no reply>";
+    return client.reply();
+}
+
+void TestServerWire::exchangesAreByteExact()
+{
+    ForumServer &server = m_fixture->server();
+    QCOMPARE(list(), QByteArray("Welcome"));
+
+    const QByteArray name = QStringLiteral("Café ☕").toUtf8();
+    auto *create = request(this, server.createPort(), name);
+    WAIT_VERIFY(create->closedByServer());
+    QCOMPARE(create->reply(), QByteArray("CREATED"));
+    auto *again = request(this, server.createPort(), name);
+    WAIT_VERIFY(again->closedByServer());
+    QCOMPARE(again->reply(), QByteArray("EXISTS"));
+    // Names are case-sensitive.
+    auto *other = request(this, server.createPort(), "welcome");
+    WAIT_VERIFY(other->closedByServer());
+    QCOMPARE(other->reply(), QByteArray("CREATED"));
+
+    QCOMPARE(list(), QByteArray("Welcome*") + name + "*welcome");
+
+    auto *post = request(this, server.postPort(), name + "*<b>Title</b>*Body",
+                         WireClient::After::CloseWhenSent);
+    WAIT_COMPARE(m_fixture->logLinesContaining("stored"), 1);
+    QVERIFY(post->reply().isEmpty()); // a post gets no answer
+}
+
+void TestServerWire::createValidation_data()
+{
+    QTest::addColumn<QByteArray>("name");
+    QTest::addColumn<bool>("accepted");
+    for (const char c : QByteArrayView("\"|><?:\\/*"))
+        QTest::addRow("forbidden %c", c) << QByteArray("x") + c + "y" << false;
+    QTest::newRow("40 characters") << QByteArray(40, 'n') << true;
+    QTest::newRow("41 characters") << QByteArray(41, 'n') << false;
+    QTest::newRow("40 accented") << QString(40, u'ü').toUtf8() << true;
+    QTest::newRow("tab") << QByteArray("a\tb") << false;
+    QTest::newRow("line break typed by a terminal") << QByteArray("name\r\n") << false;
+    QTest::newRow("escape") << QByteArray("a\x1b[2Jb") << false;
+    QTest::newRow("C1 control") << QByteArray("a\xc2\x9b") << false;
+    QTest::newRow("not UTF-8") << QByteArray("\xff\xfe") << false;
+    QTest::newRow("more than 256 bytes") << QByteArray(300, 'n') << false;
+    QTest::newRow("dot dot") << QByteArray("..") << true;
+    QTest::newRow("dot dot slash") << QByteArray("../x") << false;
+    QTest::newRow("encoded slash") << QByteArray("a%2fb") << true;
+    QTest::newRow("blanks") << QByteArray("  ") << true;
+}
+
+void TestServerWire::createValidation()
+{
+    QFETCH(QByteArray, name);
+    QFETCH(bool, accepted);
+    auto *create = request(this, m_fixture->server().createPort(), name);
+    WAIT_VERIFY(create->closedByServer());
+    QCOMPARE(create->reply(), accepted ? QByteArray("CREATED") : QByteArray());
+    QCOMPARE(list(), accepted ? "Welcome*" + name : QByteArray("Welcome"));
+    if (!accepted)
+        QCOMPARE(m_fixture->logLinesContaining("create refused"), 1);
+}
+
+void TestServerWire::createNameEndsWithTheClientsClose()
+{
+    auto *create = request(this, m_fixture->server().createPort(), "Closer",
+                           WireClient::After::CloseWhenSent);
+    WAIT_COMPARE(m_fixture->logLinesContaining("\"Closer\": CREATED"), 1);
+    QVERIFY(!create->closedByServer());
+    QCOMPARE(list(), QByteArray("Welcome*Closer"));
+}
+
+void TestServerWire::listWithoutRequestIsClosed()
+{
+    ServerConfig config = ServerFixture::quickConfig();
+    config.listWaitMs = 200;
+    m_fixture = std::make_unique<ServerFixture>(config);
+    QVERIFY(m_fixture->start());
+    auto *partial = request(this, m_fixture->server().listPort(), "GETL");
+    auto *wrong = request(this, m_fixture->server().listPort(), "LIST");
+    WAIT_VERIFY(partial->closedByServer());
+    WAIT_VERIFY(wrong->closedByServer());
+    QCOMPARE(partial->reply(), QByteArray());
+    QCOMPARE(wrong->reply(), QByteArray());
+    QCOMPARE(m_fixture->logLinesContaining("list refused"), 2);
+}
+
+void TestServerWire::postToUnknownForumIsDropped()
+{
+    const quint16 port = m_fixture->server().postPort();
+    request(this, port, "Nowhere*<b>T</b>*body", WireClient::After::CloseWhenSent);
+    request(this, port, "Welcome but no stars", WireClient::After::CloseWhenSent);
+    WAIT_COMPARE(m_fixture->logLinesContaining("post dropped"), 2);
+    QCOMPARE(m_fixture->logLinesContaining("unknown forum \"Nowhere\""), 1);
+
+    QNetworkReply *start = m_fixture->get("/dn.htm");
+    WAIT_VERIFY(start->isFinished());
+    const QByteArray page = start->readAll();
+    QVERIFY(page.contains("(1 message)"));
+    QVERIFY(!page.contains("Nowhere"));
+}
+
+void TestServerWire::postSizeLimit_data()
+{
+    QTest::addColumn<qsizetype>("size");
+    QTest::addColumn<bool>("stored");
+    QTest::newRow("64 KiB") << qsizetype(64 * 1024) << true;
+    QTest::newRow("one byte more") << qsizetype(64 * 1024 + 1) << false;
+    QTest::newRow("1 MiB") << qsizetype(1024 * 1024) << false;
+}
+
+void TestServerWire::postSizeLimit()
+{
+    QFETCH(qsizetype, size);
+    QFETCH(bool, stored);
+    QByteArray post = "Welcome*<b>Big</b>*";
+    post += QByteArray(size - post.size(), 'x');
+    auto *client = request(this, m_fixture->server().postPort(), post,
+                           WireClient::After::CloseWhenSent);
+    if (stored) {
+        WAIT_COMPARE(m_fixture->logLinesContaining("stored"), 1);
+    } else {
+        WAIT_COMPARE(m_fixture->logLinesContaining("post dropped"), 1);
+        WAIT_VERIFY(!client->isOpen());
+    }
+    QNetworkReply *start = m_fixture->get("/dn.htm");
+    WAIT_VERIFY(start->isFinished());
+    QVERIFY(start->readAll().contains(stored ? "(2 messages)" : "(1 message)"));
+}
+
+void TestServerWire::silentPostIsDroppedNotStored()
+{
+    ServerConfig config = ServerFixture::quickConfig();
+    config.idleMs = 200;
+    m_fixture = std::make_unique<ServerFixture>(config);
+    QVERIFY(m_fixture->start());
+    // Two fields in, then silence: the post never completes.
+    auto *client = request(this, m_fixture->server().postPort(), "Welcome*<b>T</b>*half");
+    WAIT_VERIFY(client->closedByServer());
+    QCOMPARE(m_fixture->logLinesContaining("post dropped"), 1);
+    QCOMPARE(m_fixture->logLinesContaining("stored"), 0);
+}
+
+void TestServerWire::persistsAcrossRestart()
+{
+    ForumServer *server = &m_fixture->server();
+    auto *create = request(this, server->createPort(), "Kept");
+    WAIT_VERIFY(create->closedByServer());
+    QCOMPARE(create->reply(), QByteArray("CREATED"));
+    request(this, server->postPort(), "Kept*<b>Still here</b>*after a restart",
+            WireClient::After::CloseWhenSent);
+    WAIT_COMPARE(m_fixture->logLinesContaining("stored"), 1);
+
+    QVERIFY(m_fixture->start());
+    QCOMPARE(list(), QByteArray("Welcome*Kept"));
+    QNetworkReply *page = m_fixture->get("/tav/Kept.htm");
+    WAIT_VERIFY(page->isFinished());
+    QVERIFY(page->readAll().contains("after a restart"));
+    // The welcome forum is made once, not on every start.
+    auto *again = request(this, m_fixture->server().createPort(), "Welcome");
+    WAIT_VERIFY(again->closedByServer());
+    QCOMPARE(again->reply(), QByteArray("EXISTS"));
+}
+
+QTEST_GUILESS_MAIN(TestServerWire)
+#include "tst_serverwire.moc"
