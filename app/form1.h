@@ -10,6 +10,8 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <array>
+
 class ClickLabel;
 class Clock;
 class Dialogs;
@@ -138,7 +140,7 @@ private:
     void createControls();
     void connectEvents();
     void wirePressedFaces();
-    void setBusyControlsEnabled(bool enabled);
+    std::array<QWidget *, 9> busyControls() const;
     void refreshDirectory();
     void closeSocket(Socket &socket);
     void showMessage(const QString &text, int icon);
@@ -154,6 +156,7 @@ private:
     Timing m_timing;
     PreviewFolders m_previewFolders;
     Form2 *m_form2 = nullptr; // made on first preview
+    QPointer<QWidget> m_focusBeforeBusy;
 
     // Exchanges in progress: a reply gathers here until it is whole.
     QByteArray m_listReply;

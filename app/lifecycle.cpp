@@ -8,8 +8,11 @@
 #include "platform/socket.h"
 #include "platform/textbox.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
+
+#include <algorithm>
 
 void Form1::Form_Load()
 {
@@ -37,21 +40,33 @@ void Form1::refreshDirectory()
 }
 
 // The busy state is the Enabled property of these nine, in this order.
-void Form1::setBusyControlsEnabled(bool enabled)
+std::array<QWidget *, 9> Form1::busyControls() const
 {
-    for (QWidget *control : std::initializer_list<QWidget *>{
-             List1, Text1, Text2, Text3, btnCheck, btnCreate, btnClear, btnClear2, btnPost})
-        control->setEnabled(enabled);
+    return {List1, Text1, Text2, Text3, btnCheck, btnCreate, btnClear, btnClear2, btnPost};
 }
 
+// Disabling the focused field would push the focus along the tab chain (and
+// select the title on its way), so the focus is parked instead and given back
+// when the window is no longer busy, unless a handler has placed it since.
 void Form1::DisableAll()
 {
-    setBusyControlsEnabled(false);
+    const auto controls = busyControls();
+    QWidget *focused = QApplication::focusWidget();
+    if (focused && !m_focusBeforeBusy && std::find(controls.begin(), controls.end(), focused) != controls.end()) {
+        m_focusBeforeBusy = focused;
+        focused->clearFocus();
+    }
+    for (QWidget *control : controls)
+        control->setEnabled(false);
 }
 
 void Form1::EnableAll()
 {
-    setBusyControlsEnabled(true);
+    for (QWidget *control : busyControls())
+        control->setEnabled(true);
+    if (m_focusBeforeBusy && !QApplication::focusWidget())
+        m_focusBeforeBusy->setFocus();
+    m_focusBeforeBusy = nullptr;
 }
 
 // Closing the main window ends the program at once, whatever is in flight.

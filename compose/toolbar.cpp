@@ -1,7 +1,6 @@
 // The formatting toolbar: tags go into the body at its selection. Bold, italic,
 // underline and link alternate between their opening and closing tags.
 #include "app/form1.h"
-#include "app/preview/form2.h"
 #include "platform/dialogs.h"
 #include "platform/memobox.h"
 #include "platform/picturebutton.h"

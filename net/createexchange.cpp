@@ -1,6 +1,5 @@
 // Forum creation: the name field, the local checks and the create exchange.
 #include "app/form1.h"
-#include "app/preview/form2.h"
 #include "net/forumname.h"
 #include "net/replies.h"
 #include "platform/dialogs.h"
@@ -40,8 +39,8 @@ void Form1::btnCreate_Click()
     DisableAll();
     closeSocket(*sckCreate);
     m_createReply.clear();
+    m_createLimit.start(); // the window is never left locked; before Connect, which may fail at once
     sckCreate->Connect(m_server.host, m_server.createPort);
-    m_createLimit.start(); // the window is never left locked
 }
 
 void Form1::sckCreate_Connect()

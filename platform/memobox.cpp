@@ -3,6 +3,7 @@
 #include "platform/textbox.h"
 
 #include <QApplication>
+#include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QMimeData>
 #include <QTextBlock>
@@ -45,6 +46,17 @@ QString fitting(const QString &shown, int room)
     if (i > 0 && i < shown.size() && shown.at(i - 1).isHighSurrogate())
         --i; // never split a character in two
     return shown.left(i);
+}
+
+// A key that may put text into the field although keyCodeOf gives it no
+// code: a character outside the basic plane, a joiner, a private-use sign.
+bool insertsText(const QKeyEvent *event)
+{
+    const QString text = event->text();
+    if (text.isEmpty() || text.at(0).category() == QChar::Other_Control)
+        return false;
+    const Qt::KeyboardModifiers modifiers = event->modifiers() & ~Qt::KeypadModifier;
+    return modifiers != Qt::ControlModifier && modifiers != (Qt::ControlModifier | Qt::ShiftModifier);
 }
 
 } // namespace
@@ -129,6 +141,10 @@ void MemoBox::keyPressEvent(QKeyEvent *event)
             event->accept();
             return;
         }
+    } else if (insertsText(event) && crlfLength(event->text()) > room()) {
+        QApplication::beep();
+        event->accept();
+        return;
     }
     QPlainTextEdit::keyPressEvent(event);
 }
@@ -150,4 +166,19 @@ void MemoBox::insertFromMimeData(const QMimeData *source)
     QTextCursor cursor = textCursor();
     cursor.insertText(shown);
     setTextCursor(cursor);
+}
+
+// Text composed with an input method is typing too: what does not fit is dropped.
+void MemoBox::inputMethodEvent(QInputMethodEvent *event)
+{
+    const QString commit = toShown(event->commitString());
+    if (m_maxLength <= 0 || crlfLength(commit) <= room()) {
+        QPlainTextEdit::inputMethodEvent(event);
+        return;
+    }
+    QApplication::beep();
+    QInputMethodEvent fitted(event->preeditString(), event->attributes());
+    fitted.setCommitString(fitting(commit, room()), event->replacementStart(), event->replacementLength());
+    QPlainTextEdit::inputMethodEvent(&fitted);
+    event->accept();
 }

@@ -49,5 +49,8 @@ void TextBox::keyPressEvent(QKeyEvent *event)
 void TextBox::focusInEvent(QFocusEvent *event)
 {
     QLineEdit::focusInEvent(event);
-    Q_EMIT gotFocus();
+    // A closing context menu hands the focus back, but the field never really
+    // lost it: selecting all then would make the menu's Paste replace the text.
+    if (event->reason() != Qt::PopupFocusReason)
+        Q_EMIT gotFocus();
 }

@@ -26,6 +26,7 @@ Q_SIGNALS:
     // A character key: keyCode is its character code (13 for Enter). A handler
     // that sets it to 0 swallows the key.
     void keyPress(int &keyCode);
+    // The field gained the focus (not when a context menu hands it back).
     void gotFocus();
 
 protected:

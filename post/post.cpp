@@ -42,6 +42,8 @@ void Form1::btnPost_Click()
     const bool stamped = btnCheck->Tag() == QLatin1String("CH");
     const QString moment = stamped ? dateTimeStamp(m_clock.now(), m_clock.locale()) : QString();
     Text2->setTag(storedTitle(Text2->Text(), stamped, moment));
+    // A post that neither completes nor fails still ends. Started before the
+    // connect, so that an error reported at once finds it running and stops it.
+    m_postLimit.start();
     sckPost->Connect(m_server.host, m_server.postPort);
-    m_postLimit.start(); // a post that neither completes nor fails still ends
 }

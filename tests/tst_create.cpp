@@ -1,0 +1,295 @@
+// Forum creation against the fake server: the local checks, the create request
+// on the wire, the two answers and every way the request can go wrong.
+#include "platform/listbox.h"
+#include "platform/memobox.h"
+#include "platform/picturebutton.h"
+#include "platform/socket.h"
+#include "platform/textbox.h"
+#include "windowfixture.h"
+
+#include <QTest>
+
+namespace {
+
+const QString forbiddenText = QStringLiteral("/ \\ : * ? \" < > | characters are not allowed.");
+const QString existsText =
+    QStringLiteral("This forum already exists in Tavernly.  Create a new and different forum.");
+const QString createdText =
+    QStringLiteral("You have created a new forum in Tavernly!  Begin now by posting a message.");
+const QString connectionText = QStringLiteral(
+    "Connection error.  Check your internet connection or visit http://tavernly.test/ for maintenance schedules.");
+
+bool locked(const Form1 &w)
+{
+    return !w.Text1->isEnabled() && !w.btnCreate->isEnabled() && !w.btnPost->isEnabled();
+}
+
+bool unlocked(const Form1 &w)
+{
+    return w.Text1->isEnabled() && w.btnCreate->isEnabled() && w.btnPost->isEnabled() && w.List1->isEnabled();
+}
+
+// Types text key by key, any character (keyClicks takes Latin-1 only).
+void type(QWidget *field, const QString &text)
+{
+    for (const QChar c : text)
+        QTest::sendKeyEvent(QTest::Click, field, Qt::Key_unknown, QString(c), Qt::NoModifier);
+}
+
+void create(Form1 &w, const QString &name)
+{
+    w.Text1->setText(name);
+    QTest::mouseClick(w.btnCreate, Qt::LeftButton);
+}
+
+} // namespace
+
+class CreateTest : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void refusedNamesSendNothing_data();
+    void refusedNamesSendNothing();
+    void nameGoesOutAsTyped_data();
+    void nameGoesOutAsTyped();
+    void existsUnlocksBeforeItsBox();
+    void createdRefreshesTheDirectoryBeforeItsBox();
+    void replyInPiecesIsRecognised_data();
+    void replyInPiecesIsRecognised();
+    void otherRepliesEndTheRequest_data();
+    void otherRepliesEndTheRequest();
+    void failuresUnlockWithOneBox_data();
+    void failuresUnlockWithOneBox();
+};
+
+void CreateTest::refusedNamesSendNothing_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("placeholder") << QStringLiteral("<Enter the name of your forum here>") << forbiddenText;
+    for (const QChar c : QStringLiteral("\"|><?:\\/*"))
+        QTest::addRow("holds %c", c.toLatin1()) << QStringLiteral("Ale%1house").arg(c) << forbiddenText;
+    QTest::newRow("forbidden at the end") << QStringLiteral("Ale house?") << forbiddenText;
+    QTest::newRow("empty") << QString() << QStringLiteral("Give your forum a name.");
+}
+
+void CreateTest::refusedNamesSendNothing()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, text);
+    WindowFixture f;
+    f.load();
+    Form1 &w = *f.window;
+    w.Text3->setFocus(); // the user went on to the body, then clicked Create
+
+    create(w, name);
+    QCOMPARE(f.dialogs.boxes.size(), 1);
+    const ScriptedDialogs::Box box = f.dialogs.boxes.first();
+    QCOMPARE(box.kind, ScriptedDialogs::Box::Message);
+    QCOMPARE(box.text, text);
+    QCOMPARE(box.icon, Dialogs::Warning);
+    QCOMPARE(box.title, QStringLiteral("Tavernly"));
+
+    QCOMPARE(QApplication::focusWidget(), w.Text1);
+    QCOMPARE(w.Text1->text(), name);
+    QCOMPARE(w.Text1->selectedText(), name);
+    QVERIFY(unlocked(w));
+    QCOMPARE(w.sckCreate->State(), int(Socket::Closed));
+    QCOMPARE(f.server.connectionCount(FakeServer::Create), 0);
+}
+
+void CreateTest::nameGoesOutAsTyped_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("byEnter");
+    QTest::newRow("blanks, click") << QStringLiteral("   ") << false;
+    QTest::newRow("blanks, Enter") << QStringLiteral("   ") << true;
+    QTest::newRow("spaces and case kept, click") << QStringLiteral(" Ale House ") << false;
+    QTest::newRow("spaces and case kept, Enter") << QStringLiteral(" Ale House ") << true;
+    QTest::newRow("non-ASCII, click") << QStringLiteral("Caf\u00e9 \u2615 \u00dcber") << false;
+    QTest::newRow("non-ASCII, Enter") << QStringLiteral("Caf\u00e9 \u2615 \u00dcber") << true;
+    QTest::newRow("punctuation outside the nine") << QStringLiteral("a.b,c;d!e'f(g)&%#@+=~") << false;
+}
+
+void CreateTest::nameGoesOutAsTyped()
+{
+    QFETCH(QString, name);
+    QFETCH(bool, byEnter);
+    WindowFixture f;
+    f.server.reply(FakeServer::Create, "EXISTS", true);
+    f.load();
+    Form1 &w = *f.window;
+
+    if (byEnter) {
+        // The hint is selected at start-up, so typing replaces it.
+        type(w.Text1, name);
+        QCOMPARE(w.Text1->text(), name);
+        QTest::keyClick(w.Text1, Qt::Key_Return);
+    } else {
+        create(w, name);
+    }
+    QVERIFY(locked(w));
+    QTRY_COMPARE(f.dialogs.messageTexts(), QStringList{existsText});
+    QCOMPARE(f.server.requests(FakeServer::Create), QList<QByteArray>{name.toUtf8()});
+    QCOMPARE(w.Text1->text(), name); // Enter left nothing behind
+}
+
+void CreateTest::existsUnlocksBeforeItsBox()
+{
+    WindowFixture f;
+    f.server.reply(FakeServer::Create, "EXISTS", true);
+    f.load();
+    Form1 &w = *f.window;
+    QTRY_COMPARE(f.server.connectionCount(FakeServer::List), 1);
+
+    bool unlockedWhileOpen = false;
+    f.dialogs.whileOpen = [&](const ScriptedDialogs::Box &) { unlockedWhileOpen = unlocked(w); };
+    create(w, QStringLiteral("Mead Hall"));
+    QTRY_COMPARE(f.dialogs.boxes.size(), 1);
+    QVERIFY(unlockedWhileOpen);
+    const ScriptedDialogs::Box box = f.dialogs.boxes.first();
+    QCOMPARE(box.text, existsText);
+    QCOMPARE(box.icon, Dialogs::Warning);
+    QCOMPARE(box.title, QStringLiteral("Tavernly"));
+
+    QCOMPARE(QApplication::focusWidget(), w.Text1);
+    QCOMPARE(w.Text1->text(), QStringLiteral("Mead Hall"));
+    QCOMPARE(w.Text1->selectedText(), QStringLiteral("Mead Hall"));
+    QTRY_COMPARE(f.server.closedCount(FakeServer::Create), 1); // the client hung up
+    QCOMPARE(f.server.connectionCount(FakeServer::List), 1);   // no refresh
+}
+
+void CreateTest::createdRefreshesTheDirectoryBeforeItsBox()
+{
+    WindowFixture f;
+    f.server.reply(FakeServer::Create, "CREATED", true);
+    f.load();
+    Form1 &w = *f.window;
+    QTRY_COMPARE(f.server.requests(FakeServer::List), QList<QByteArray>{"GETLIST"});
+    f.server.reply(FakeServer::List, "Ale*Mead Hall");
+
+    bool lockedWhileOpen = false;
+    QString nameWhileOpen = QStringLiteral("unset");
+    bool listedWhileOpen = false;
+    QList<QByteArray> listRequestsWhileOpen;
+    f.dialogs.whileOpen = [&](const ScriptedDialogs::Box &) {
+        lockedWhileOpen = locked(w);
+        nameWhileOpen = w.Text1->text();
+        // The refresh was started before the box and goes on while it waits for the user.
+        listedWhileOpen = QTest::qWaitFor([&] { return w.List1->entries().contains(QStringLiteral("Mead Hall")); });
+        listRequestsWhileOpen = f.server.requests(FakeServer::List);
+    };
+    create(w, QStringLiteral("Mead Hall"));
+    QTRY_COMPARE(f.dialogs.boxes.size(), 1);
+    QVERIFY(lockedWhileOpen);
+    QCOMPARE(nameWhileOpen, QString());
+    QVERIFY(listedWhileOpen);
+    QCOMPARE(listRequestsWhileOpen, (QList<QByteArray>{"GETLIST", "GETLIST"}));
+    const ScriptedDialogs::Box box = f.dialogs.boxes.first();
+    QCOMPARE(box.text, createdText);
+    QCOMPARE(box.icon, Dialogs::Information);
+    QCOMPARE(box.title, QStringLiteral("Tavernly"));
+
+    QVERIFY(unlocked(w));
+    QCOMPARE(QApplication::focusWidget(), w.Text2);
+    QCOMPARE(w.Text1->text(), QString());
+    QCOMPARE(w.List1->ListIndex(), -1); // the new forum is listed, not selected
+    QTRY_COMPARE(f.server.closedCount(FakeServer::Create), 1);
+}
+
+void CreateTest::replyInPiecesIsRecognised_data()
+{
+    QTest::addColumn<QList<QByteArray>>("pieces");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("nameAfter");
+    QTest::newRow("CRE + ATED") << QList<QByteArray>{"CRE", "ATED"} << createdText << QString();
+    QTest::newRow("EX + IS + TS") << QList<QByteArray>{"EX", "IS", "TS"} << existsText << QStringLiteral("Ale");
+}
+
+void CreateTest::replyInPiecesIsRecognised()
+{
+    QFETCH(QList<QByteArray>, pieces);
+    QFETCH(QString, text);
+    QFETCH(QString, nameAfter);
+    WindowFixture f;
+    FakeServer::Behaviour behaviour;
+    behaviour.pieces = pieces;
+    behaviour.pieceDelayMs = 150;
+    behaviour.keepOpen = true;
+    f.server.script(FakeServer::Create, behaviour);
+    f.load();
+    create(*f.window, QStringLiteral("Ale"));
+    QTRY_COMPARE(f.dialogs.messageTexts(), QStringList{text});
+    QVERIFY(unlocked(*f.window));
+    QCOMPARE(f.window->Text1->text(), nameAfter);
+}
+
+void CreateTest::otherRepliesEndTheRequest_data()
+{
+    QTest::addColumn<QList<QByteArray>>("pieces");
+    QTest::newRow("lower case") << QList<QByteArray>{"created"};
+    QTest::newRow("line break after") << QList<QByteArray>{"CREATED\r\n"};
+    QTest::newRow("more after EXISTS") << QList<QByteArray>{"EXISTS!"};
+    QTest::newRow("something else") << QList<QByteArray>{"OK"};
+    QTest::newRow("goes wrong in a later piece") << QList<QByteArray>{"CRE", "ATE!"};
+}
+
+// The server keeps the connection open and the limit is far away: only
+// seeing that the reply can no longer be a known one ends the request.
+void CreateTest::otherRepliesEndTheRequest()
+{
+    QFETCH(QList<QByteArray>, pieces);
+    Timing timing = WindowFixture::fastTiming();
+    timing.requestLimitMs = 600000;
+    WindowFixture f(timing);
+    FakeServer::Behaviour behaviour;
+    behaviour.pieces = pieces;
+    behaviour.pieceDelayMs = 100;
+    behaviour.keepOpen = true;
+    f.server.script(FakeServer::Create, behaviour);
+    f.load();
+    QTRY_COMPARE(f.server.connectionCount(FakeServer::List), 1);
+    create(*f.window, QStringLiteral("Ale"));
+    QTRY_COMPARE(f.dialogs.messageTexts(), QStringList{connectionText});
+    QCOMPARE(f.dialogs.messages().first().icon, Dialogs::Warning);
+    QVERIFY(unlocked(*f.window));
+    QCOMPARE(f.window->Text1->text(), QStringLiteral("Ale"));
+    QTRY_COMPARE(f.server.closedCount(FakeServer::Create), 1);
+    QCOMPARE(f.server.connectionCount(FakeServer::List), 1); // not taken for "CREATED"
+}
+
+void CreateTest::failuresUnlockWithOneBox_data()
+{
+    QTest::addColumn<int>("action");
+    QTest::newRow("silent server") << int(FakeServer::Behaviour::Silent);
+    QTest::newRow("closes without a reply") << int(FakeServer::Behaviour::Close);
+    QTest::newRow("resets") << int(FakeServer::Behaviour::Reset);
+    QTest::newRow("refused") << int(FakeServer::Behaviour::Refuse);
+}
+
+void CreateTest::failuresUnlockWithOneBox()
+{
+    QFETCH(int, action);
+    WindowFixture f; // the request limit is 1.5 s here
+    f.server.script(FakeServer::Create, FakeServer::Behaviour::Action(action));
+    f.load();
+    Form1 &w = *f.window;
+    create(w, QStringLiteral("Ale"));
+    QVERIFY(locked(w));
+    QTRY_COMPARE(f.dialogs.messageTexts(), QStringList{connectionText});
+    const ScriptedDialogs::Box box = f.dialogs.boxes.first();
+    QCOMPARE(box.icon, Dialogs::Warning);
+    QCOMPARE(box.title, QStringLiteral("Tavernly"));
+    QVERIFY(unlocked(w));
+    QCOMPARE(w.Text1->text(), QStringLiteral("Ale"));
+    QCOMPARE(w.sckCreate->State(), int(Socket::Closed));
+
+    // Nothing is pending any more: the window works as before.
+    f.server.reply(FakeServer::Create, "EXISTS");
+    create(w, QStringLiteral("Mead"));
+    QTRY_COMPARE(f.dialogs.messageTexts(), (QStringList{connectionText, existsText}));
+}
+
+QTEST_MAIN(CreateTest)
+#include "tst_create.moc"

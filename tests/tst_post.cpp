@@ -1,0 +1,240 @@
+// Posting against the fake server: the request on the wire, the checks before
+// it, the content warning, and the window after "Message posted.".
+#include "platform/clicklabel.h"
+#include "platform/dialogs.h"
+#include "platform/htmlview.h"
+#include "postdriver.h"
+
+#include <QTest>
+
+using namespace postdriver;
+
+namespace {
+
+const QString warningText = QStringLiteral(
+    "WARNING:\r\nForums created or Posts containing explicit language will be removed upon notice.");
+
+} // namespace
+
+class PostTest : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void requestOnTheWire_data();
+    void requestOnTheWire();
+    void checksRefuseInOrder_data();
+    void checksRefuseInOrder();
+    void postedMessageLeavesAnEmptyComposer();
+    void twoPostsInARow();
+};
+
+void PostTest::requestOnTheWire_data()
+{
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("body");
+    QTest::addColumn<QString>("stampBy"); // "", "picture" or "label"
+    QTest::addColumn<QString>("locale");
+    QTest::addColumn<QDateTime>("moment");
+    QTest::addColumn<QByteArray>("request");
+
+    const QDateTime afternoon(QDate(2026, 12, 7), QTime(15, 4, 5));
+    QTest::newRow("option off") << "T" << "B" << "" << "en_US" << afternoon << QByteArray("Mead*<b>T</b>*B");
+    QTest::newRow("title as typed, UTF-8")
+        << QStringLiteral(" Ale & <i>Gr\u00fc\u00dfe</i> ") << "B" << "" << "en_US" << afternoon
+        << QByteArray("Mead*<b> Ale & <i>Gr\xc3\xbc\xc3\x9f" "e</i> </b>*B");
+    QTest::newRow("Enter in the body") << "T" << "one\ntwo" << "" << "en_US" << afternoon
+                                       << QByteArray("Mead*<b>T</b>*one<br>\r\ntwo");
+    QTest::newRow("stamp, en_US") << "T" << "B" << "picture" << "en_US" << afternoon
+                                  << QByteArray("Mead*<b>T</b>  <i>(12/7/2026 3:04:05 PM)</i>*B");
+    QTest::newRow("stamp by the label, de_DE") << "T" << "B" << "label" << "de_DE" << afternoon
+                                               << QByteArray("Mead*<b>T</b>  <i>(07.12.2026 15:04:05)</i>*B");
+    QTest::newRow("stamp at midnight") << "T" << "B" << "picture" << "en_US"
+                                       << QDateTime(QDate(2027, 1, 2), QTime(0, 0))
+                                       << QByteArray("Mead*<b>T</b>  <i>(1/2/2027)</i>*B");
+}
+
+// The stamp's moment is the one after the content warning closed, so the
+// clock only shows the row's moment once the warning is open.
+void PostTest::requestOnTheWire()
+{
+    QFETCH(QString, title);
+    QFETCH(QString, body);
+    QFETCH(QString, stampBy);
+    QFETCH(QString, locale);
+    QFETCH(QDateTime, moment);
+    QFETCH(QByteArray, request);
+
+    WindowFixture f;
+    f.clock.moment = QDateTime(QDate(2001, 2, 3), QTime(4, 5, 6));
+    f.clock.regional = QLocale(locale);
+    f.load();
+    Form1 &w = *f.window;
+    QVERIFY(f.fillDirectory({"Ale", "Mead", "Stout"}));
+    selectForum(w, 1);
+    compose(w, title, body);
+    if (stampBy == u"picture")
+        click(w.btnCheck);
+    else if (stampBy == u"label")
+        click(w.Label3);
+    w.Text2->setTag(QStringLiteral("earlier"));
+
+    bool seenOpen = false;
+    f.dialogs.whileOpen = [&](const ScriptedDialogs::Box &box) {
+        if (box.text != warningText)
+            return;
+        seenOpen = true;
+        // Saved position first, then the warning, then the busy state.
+        QCOMPARE(w.List1->Tag(), QStringLiteral("1"));
+        QVERIFY(unlocked(w));
+        QCOMPARE(w.Text2->Tag(), QStringLiteral("earlier"));
+        QCOMPARE(f.server.connectionCount(FakeServer::Post), 0);
+        f.clock.moment = moment;
+    };
+    click(w.btnPost);
+    QVERIFY(seenOpen);
+    QTRY_COMPARE(f.server.requests(FakeServer::Post), QList<QByteArray>{request});
+    QTRY_COMPARE(f.server.closedCount(FakeServer::Post), 1); // the client closes, nothing ends it
+    QCOMPARE(w.Text2->Tag(), QString::fromUtf8(request.split('*').at(1)));
+
+    QTRY_COMPARE(f.dialogs.messages().size(), 2);
+    const ScriptedDialogs::Box warning = f.dialogs.messages().first();
+    QCOMPARE(warning.text, warningText);
+    QCOMPARE(warning.icon, Dialogs::Information);
+    QCOMPARE(warning.title, QStringLiteral("Tavernly"));
+}
+
+void PostTest::checksRefuseInOrder_data()
+{
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("body");
+    QTest::addColumn<bool>("selected");
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<QString>("focus"); // where the focus is afterwards; it starts in the body
+
+    const QString refresh = QStringLiteral("The REFRESH meta tag is not allowed.");
+    const QString asterisk = QStringLiteral("Remove the asterisk from your post.");
+    const QString empty = QStringLiteral("Enter a tile and body for your post.");
+    QTest::newRow("refresh in the title beats the asterisk")
+        << "a \"ReFresh\" b" << "x*y" << true << refresh << "Text3";
+    QTest::newRow("refresh in the body, nothing selected")
+        << "" << "<meta http-equiv=\"REFRESH\">" << false << refresh << "Text3";
+    QTest::newRow("asterisk in the body") << "Old title" << "a*b" << true << asterisk << "Text2";
+    QTest::newRow("asterisk in the title") << "a*" << "b" << true << asterisk << "Text2";
+    QTest::newRow("empty title, nothing selected") << "" << "B" << false << empty << "Text2";
+    QTest::newRow("empty body") << "T" << "" << true << empty << "Text2";
+    QTest::newRow("nothing selected") << "T" << "B" << false
+                                      << "Select a forum to post a message to." << "List1";
+}
+
+void PostTest::checksRefuseInOrder()
+{
+    QFETCH(QString, title);
+    QFETCH(QString, body);
+    QFETCH(bool, selected);
+    QFETCH(QString, message);
+    QFETCH(QString, focus);
+
+    WindowFixture f;
+    f.load();
+    Form1 &w = *f.window;
+    QVERIFY(f.fillDirectory({"Ale", "Mead"}));
+    if (selected)
+        selectForum(w, 1);
+    compose(w, title, body);
+    w.List1->setTag(QStringLiteral("before"));
+    w.Text2->setTag(QStringLiteral("<b>before</b>"));
+
+    click(w.btnPost);
+    QCOMPARE(f.dialogs.messageTexts(), QStringList{message});
+    QCOMPARE(f.dialogs.messages().first().icon, Dialogs::Warning);
+    QCOMPARE(f.dialogs.messages().first().title, QStringLiteral("Tavernly"));
+    QCOMPARE(QApplication::focusWidget()->objectName(), focus);
+    if (focus == u"Text2")
+        QCOMPARE(w.Text2->selectedText(), title);
+
+    // A refusal changes nothing else: no saved position, no stored title, no busy state.
+    QCOMPARE(w.List1->Tag(), QStringLiteral("before"));
+    QCOMPARE(w.Text2->Tag(), QStringLiteral("<b>before</b>"));
+    QVERIFY(unlocked(w));
+    QCOMPARE(w.Text2->Text(), title);
+    QCOMPARE(w.Text3->Text(), QString(body).replace(u'\n', QStringLiteral("<br>\r\n")));
+    QCOMPARE(w.List1->ListIndex(), selected ? 1 : -1);
+    QCOMPARE(f.server.connectionCount(FakeServer::Post), 0);
+
+    // Blanks are text: the same window now posts a message of blanks.
+    w.Text2->setText(QStringLiteral("  "));
+    w.Text3->setText(QStringLiteral(" "));
+    selectForum(w, 0);
+    click(w.btnPost);
+    QTRY_COMPARE(f.server.requests(FakeServer::Post), QList<QByteArray>{"Ale*<b>  </b>* "});
+    QCOMPARE(f.dialogs.messageTexts().at(1), warningText);
+}
+
+void PostTest::postedMessageLeavesAnEmptyComposer()
+{
+    WindowFixture f;
+    f.server.setPage("/tav/Mead.htm", "<p>The new message</p>");
+    f.load();
+    Form1 &w = *f.window;
+    QVERIFY(f.fillDirectory({"Ale", "Mead", "Stout"}));
+    selectForum(w, 1);
+    QTest::mouseDClick(w.List1->viewport(), Qt::LeftButton, {}, w.List1->visualItemRect(w.List1->item(1)).center());
+    QTRY_COMPARE(f.server.httpPaths().count(QStringLiteral("/tav/Mead.htm")), 1);
+    compose(w, QStringLiteral("T"), QStringLiteral("B"));
+    click(w.Label3);
+
+    bool seenPosted = false;
+    f.dialogs.whileOpen = [&](const ScriptedDialogs::Box &box) {
+        if (box.text != u"Message posted.")
+            return;
+        seenPosted = true;
+        QCOMPARE(box.icon, Dialogs::Information);
+        QCOMPARE(box.title, QStringLiteral("Tavernly"));
+        QVERIFY(unlocked(w)); // the busy state is over before the box shows
+        QVERIFY(w.Text2->Text().isEmpty());
+        QVERIFY(w.Text3->Text().isEmpty());
+    };
+    click(w.btnPost);
+    QVERIFY(!w.btnPost->isEnabled());
+    QVERIFY(!w.Text2->isEnabled());
+    QTRY_VERIFY(seenPosted);
+    QCOMPARE(f.dialogs.messages().size(), 2);
+    QCOMPARE(QApplication::focusWidget(), w.Text2);
+    QCOMPARE(w.List1->ListIndex(), 1);
+    QCOMPARE(w.List1->Text(), QStringLiteral("Mead"));
+    QTRY_COMPARE(f.server.httpPaths().count(QStringLiteral("/tav/Mead.htm")), 2); // shown again
+    QTRY_VERIFY(w.Web1->toPlainText().contains(QStringLiteral("The new message")));
+
+    // What outlives the post.
+    QCOMPARE(w.List1->Tag(), QStringLiteral("1"));
+    QCOMPARE(w.Text2->Tag(), QStringLiteral("<b>T</b>  <i>(12/7/2026 3:04:05 PM)</i>"));
+    QCOMPARE(w.btnCheck->Tag(), QStringLiteral("CH"));
+    QCOMPARE(w.btnCheck->picture().toImage(), w.imgCheckDOWN.toImage());
+}
+
+void PostTest::twoPostsInARow()
+{
+    WindowFixture f;
+    f.load();
+    Form1 &w = *f.window;
+    QVERIFY(f.fillDirectory({"Ale", "Mead"}));
+    selectForum(w, 0);
+    compose(w, QStringLiteral("First"), QStringLiteral("one"));
+    click(w.btnPost);
+    QTRY_COMPARE(f.dialogs.messageTexts().size(), 2);
+
+    selectForum(w, 1);
+    compose(w, QStringLiteral("Second"), QStringLiteral("two"));
+    click(w.btnPost);
+    QTRY_COMPARE(f.dialogs.messageTexts().size(), 4);
+    QCOMPARE(f.dialogs.messageTexts(),
+             (QStringList{warningText, "Message posted.", warningText, "Message posted."}));
+    QTRY_COMPARE(f.server.closedCount(FakeServer::Post), 2);
+    QTRY_COMPARE(f.server.requests(FakeServer::Post),
+             (QList<QByteArray>{"Ale*<b>First</b>*one", "Mead*<b>Second</b>*two"}));
+    QCOMPARE(w.List1->Text(), QStringLiteral("Mead"));
+}
+
+QTEST_MAIN(PostTest)
+#include "tst_post.moc"
