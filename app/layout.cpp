@@ -159,6 +159,7 @@ void Form1::createControls()
     btnCheck = button(this, "btnCheck", twipsRect(7905, 1590, 210, 210), imgCheckUP,
                       tr("Include Date & Time Stamp"), stampTip, QKeySequence(tr("Alt+D")), false);
     btnCheck->setTag(QStringLiteral("UN"));
+    btnCheck->setCheckable(true);
     Label3 = place(new ClickLabel(this), "Label3", twipsRect(8160, 1610, 1935, 195),
                    tr("Include Date & Time Stamp"));
     caption(Label3, tr("Include Date & Time Stamp"));

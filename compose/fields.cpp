@@ -49,6 +49,7 @@ void Form1::toggleStampOption()
         btnCheck->setTag(QStringLiteral("UN"));
         btnCheck->setPicture(imgCheckUP);
     }
+    btnCheck->setChecked(btnCheck->Tag() == QLatin1String("CH")); // what assistive tools read
 }
 
 void Form1::btnClear2_Click()

@@ -11,6 +11,16 @@
 void Form1::sckPost_Connect()
 {
     const QString forum = List1->Text();
+    if (forum.isEmpty()) {
+        // A refresh dropped the selection after the checks: a post without a
+        // forum would be thrown away by the server, yet reported as posted.
+        m_postLimit.stop();
+        closeSocket(*sckPost);
+        EnableAll();
+        showMessage(tr("Select a forum to post a message to."), Dialogs::Warning);
+        List1->setFocus();
+        return;
+    }
     const QString title = Text2->Tag();
     const QString body = Text3->Text();
     sckPost->SendData(postRequest(forum, title, body));

@@ -27,6 +27,7 @@ private Q_SLOTS:
     void failedPostKeepsTheMessage();
     void refusedPostCanBeSentAgainAtOnce();
     void refreshDuringAPost();
+    void refreshBeforeTheConnectKeepsTheMessage();
     void directoryChangedDuringThePost_data();
     void directoryChangedDuringThePost();
     void optionFromTheLabelWhileBusy();
@@ -136,6 +137,34 @@ void PostFailuresTest::refreshDuringAPost()
     QCOMPARE(w.List1->entries(), (QStringList{"Ale", "Bock", "Mead"}));
     QCOMPARE(w.List1->Tag(), QStringLiteral("1"));
     QCOMPARE(w.Text3->Text(), QStringLiteral("B"));
+}
+
+// A refresh while the content warning is open drops the selection before the
+// request is sent: the message is kept and the user asked for a forum again.
+void PostFailuresTest::refreshBeforeTheConnectKeepsTheMessage()
+{
+    WindowFixture f;
+    f.load();
+    Form1 &w = *f.window;
+    QVERIFY(f.fillDirectory({"Ale", "Mead"}));
+    selectForum(w, 1);
+    compose(w, QStringLiteral("T"), QStringLiteral("B"));
+    bool refreshed = false;
+    f.dialogs.whileOpen = [&](const ScriptedDialogs::Box &box) {
+        if (!refreshed && box.text.startsWith(QLatin1String("WARNING:")))
+            refreshed = f.fillDirectory({"Ale", "Bock", "Mead"});
+    };
+    click(w.btnPost);
+    QVERIFY(refreshed);
+    QTRY_COMPARE(f.dialogs.messages().size(), 2);
+    QCOMPARE(f.dialogs.messages().last().text, QStringLiteral("Select a forum to post a message to."));
+    QCOMPARE(f.dialogs.messages().last().icon, Dialogs::Warning);
+    QVERIFY(unlocked(w));
+    QCOMPARE(w.Text2->Text(), QStringLiteral("T"));
+    QCOMPARE(w.Text3->Text(), QStringLiteral("B"));
+    QCOMPARE(QApplication::focusWidget(), w.List1);
+    for (const QByteArray &request : f.server.requests(FakeServer::Post))
+        QVERIFY(request.isEmpty()); // nothing was posted
 }
 
 void PostFailuresTest::directoryChangedDuringThePost_data()
