@@ -1,6 +1,7 @@
 // The picture buttons' pressed faces, their behaviour when locked, and what
 // assistive tools see of them.
 #include "platform/memobox.h"
+#include "platform/clicklabel.h"
 #include "platform/picturebutton.h"
 #include "platform/textbox.h"
 #include "windowfixture.h"
@@ -63,6 +64,7 @@ private Q_SLOTS:
     void stampOptionIsNotInTheFamily();
     void assistiveToolsSeePushButtons_data();
     void assistiveToolsSeePushButtons();
+    void stampOptionReadsAsACheckBox();
 };
 
 void ButtonsTest::pressShowsThePressedFace_data()
@@ -223,7 +225,23 @@ void ButtonsTest::assistiveToolsSeePushButtons_data()
     QTest::newRow("btnClear") << "btnClear" << "Clear forum name";
     QTest::newRow("btnClear2") << "btnClear2" << "Clear message";
     QTest::newRow("btnPost") << "btnPost" << "Post";
-    QTest::newRow("btnCheck") << "btnCheck" << "Include Date & Time Stamp";
+}
+
+// The stamp option reads as a check box whose state follows the option.
+void ButtonsTest::stampOptionReadsAsACheckBox()
+{
+    WindowFixture f;
+    f.load();
+    QAccessibleInterface *face = QAccessible::queryAccessibleInterface(f.window->btnCheck);
+    QVERIFY(face);
+    QCOMPARE(face->role(), QAccessible::CheckBox);
+    QCOMPARE(face->text(QAccessible::Name), QStringLiteral("Include Date & Time Stamp"));
+    QVERIFY(!face->state().checked);
+    QTest::mouseClick(f.window->btnCheck, Qt::LeftButton);
+    QVERIFY(face->state().checked);
+    QTest::mouseClick(f.window->Label3, Qt::LeftButton);
+    QVERIFY(!face->state().checked);
+    QCOMPARE(f.window->btnCheck->Tag(), QStringLiteral("UN"));
 }
 
 void ButtonsTest::assistiveToolsSeePushButtons()
