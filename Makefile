@@ -3,7 +3,7 @@ BUILD   ?= build
 JOBS    ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: run test build deps configure clean fuzz bench
+.PHONY: run test build deps configure clean fuzz bench sanitize
 
 deps:
 	@scripts/install-deps.sh
@@ -20,6 +20,19 @@ run: build
 test: CMAKE_FLAGS += -DTAVERNLY_WERROR=ON
 test: build
 	@cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
+	@$(MAKE) --no-print-directory sanitize
+
+# The whole suite again under AddressSanitizer and UndefinedBehaviorSanitizer.
+SANITIZE = -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer
+sanitize: deps
+	@cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTAVERNLY_WERROR=ON \
+	  -DCMAKE_CXX_FLAGS="$(SANITIZE)" -DCMAKE_EXE_LINKER_FLAGS="$(SANITIZE)"
+	@cmake --build build-asan -j $(JOBS)
+	@cd build-asan && QT_QPA_PLATFORM=offscreen \
+	  ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1 \
+	  LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp:print_suppressions=0 \
+	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	  ctest --output-on-failure -j $(JOBS)
 
 FUZZ_SECONDS ?= 60
 fuzz: deps
@@ -28,6 +41,12 @@ fuzz: deps
 	  -DCMAKE_CXX_FLAGS="-fsanitize=fuzzer-no-link,address,undefined"
 	@cmake --build build-fuzz -j $(JOBS) --target fuzzers
 	@scripts/fuzz.sh build-fuzz $(FUZZ_SECONDS)
+
+# Every benchmark with its figures; headless Chromium is installed for the
+# side-by-side page load only here.
+bench: build
+	@scripts/install-deps.sh chromium
+	@scripts/bench.sh $(BUILD)
 
 clean:
 	rm -rf $(BUILD)

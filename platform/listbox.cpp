@@ -35,6 +35,15 @@ ListBox::ListBox(QWidget *parent)
     setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     setSelectionMode(QAbstractItemView::SingleSelection);
     setMouseTracking(true);
+
+    const auto forget = [this] { m_entriesKnown = false; };
+    QAbstractItemModel *entries = model();
+    connect(entries, &QAbstractItemModel::rowsInserted, this, forget);
+    connect(entries, &QAbstractItemModel::rowsRemoved, this, forget);
+    connect(entries, &QAbstractItemModel::rowsMoved, this, forget);
+    connect(entries, &QAbstractItemModel::dataChanged, this, forget);
+    connect(entries, &QAbstractItemModel::layoutChanged, this, forget);
+    connect(entries, &QAbstractItemModel::modelReset, this, forget);
 }
 
 int ListBox::itemWidth() const
@@ -75,14 +84,23 @@ void ListBox::setEntries(const QStringList &entries)
     clear();
     addItems(entries);
     setUpdatesEnabled(true);
+    if (!isSortingEnabled()) {
+        m_entries = entries;
+        m_entriesKnown = true;
+    }
 }
 
+// Kept once read: the horizontal extent walks every entry after each refill.
 QStringList ListBox::entries() const
 {
+    if (m_entriesKnown)
+        return m_entries;
     QStringList all;
     all.reserve(count());
     for (int i = 0; i < count(); ++i)
         all.append(item(i)->text());
+    m_entries = all;
+    m_entriesKnown = true;
     return all;
 }
 

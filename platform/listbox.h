@@ -46,5 +46,8 @@ private:
     int itemWidth() const;
 
     QString m_tag;
+    // The entries' texts as last set or read; dropped by any change of the entries.
+    mutable QStringList m_entries;
+    mutable bool m_entriesKnown = true;
     int m_extent = 0;
 };

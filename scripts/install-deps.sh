@@ -7,7 +7,7 @@ packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite qt6-httpserver-dev qt6-websockets-dev libgumbo-dev
   fonts-liberation fonts-dejavu-core
-  xvfb xauth xdotool xclip x11-utils
+  xvfb xauth xdotool xclip x11-utils libx11-dev
   clang libclang-rt-14-dev
 )
 packages+=("$@")

@@ -88,6 +88,16 @@ int FakeServer::closedCount(Kind kind) const
     return closed;
 }
 
+void FakeServer::resetOpenConnections(Kind kind)
+{
+    for (Connection *connection : std::as_const(m_lanes[kind].connections)) {
+        if (connection->socket && !connection->ended) {
+            resetConnection(*connection->socket);
+            connection->ended = true;
+        }
+    }
+}
+
 void FakeServer::accept(Lane &lane)
 {
     while (QTcpSocket *socket = lane.listener.nextPendingConnection()) {

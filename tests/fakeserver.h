@@ -64,6 +64,9 @@ public:
     // Connections of a kind that the client has closed (or that ended).
     int closedCount(Kind kind) const;
 
+    // Resets every connection of a kind that is still open (a reply cut off midway).
+    void resetOpenConnections(Kind kind);
+
     // HTTP: the paths requested, raw (still percent-encoded), and the pages served.
     QStringList httpPaths() const { return m_httpPaths; }
     void setPage(const QByteArray &path, const QByteArray &html) { m_pages.insert(path, html); }

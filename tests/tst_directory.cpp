@@ -1,0 +1,316 @@
+// The forum directory against the fake server: the list exchange, opening a
+// forum's page, and the tool tip.
+#include "platform/htmlview.h"
+#include "platform/listbox.h"
+#include "platform/picturebutton.h"
+#include "platform/socket.h"
+#include "platform/textbox.h"
+#include "windowfixture.h"
+
+#include <QSignalSpy>
+#include <QTest>
+#include <QToolTip>
+
+namespace {
+
+const QStringList before{QStringLiteral("Old Cellar"), QStringLiteral("Old Hall")};
+
+QPoint centreOf(const ListBox &list, int row)
+{
+    return list.visualItemRect(list.item(row)).center();
+}
+
+void select(ListBox &list, int row)
+{
+    QTest::mouseClick(list.viewport(), Qt::LeftButton, {}, centreOf(list, row));
+    QCOMPARE(list.ListIndex(), row);
+}
+
+Timing quietAfter(int ms)
+{
+    Timing timing = WindowFixture::fastTiming();
+    timing.listQuietMs = ms;
+    return timing;
+}
+
+QString tipFor(const QString &forum)
+{
+    return QStringLiteral(" Double-Click to view the ''") + forum + QStringLiteral("'' forum ");
+}
+
+} // namespace
+
+class DirectoryTest : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void replyIsListedAsSent_data();
+    void replyIsListedAsSent();
+    void replyInPiecesFillsTheWholeDirectoryOnce_data();
+    void replyInPiecesFillsTheWholeDirectoryOnce();
+    void hundredThousandNames();
+    void failureKeepsTheDirectory_data();
+    void failureKeepsTheDirectory();
+    void refreshDropsTheSelection();
+    void doubleClickWithNothingSelectedOpensNothing();
+    void doubleClickOpensTheSelectedForum();
+    void enterOpensTheSelectedForum();
+    void toolTipNamesTheSelectedForum();
+};
+
+void DirectoryTest::replyIsListedAsSent_data()
+{
+    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<QStringList>("listed");
+    QTest::newRow("reply order, unsorted") << QByteArray("Stout*Ale*Mead") << QStringList{"Stout", "Ale", "Mead"};
+    QTest::newRow("empty fields skipped") << QByteArray("*Ale**Mead*") << QStringList{"Ale", "Mead"};
+    QTest::newRow("separator alone") << QByteArray("*") << QStringList();
+    QTest::newRow("separators only") << QByteArray("***") << QStringList();
+    QTest::newRow("no separator") << QByteArray("The Cellar") << QStringList{"The Cellar"};
+    QTest::newRow("spaces and line break kept")
+        << QByteArray(" Ale *Mead\r\n") << QStringList{" Ale ", "Mead\r\n"};
+    QTest::newRow("letters beyond ASCII")
+        << QByteArray("Caf\xc3\xa9*Bi\xc3\xa8re #2")
+        << QStringList{QStringLiteral("Café"), QStringLiteral("Bière #2")};
+}
+
+// The server closes after its reply; the directory is rebuilt from it alone.
+void DirectoryTest::replyIsListedAsSent()
+{
+    QFETCH(QByteArray, reply);
+    QFETCH(QStringList, listed);
+    WindowFixture f;
+    f.load();
+    QVERIFY(f.fillDirectory(before));
+
+    f.server.reply(FakeServer::List, reply);
+    f.window->Timer1_Timer();
+    QTRY_COMPARE(f.window->List1->entries(), listed);
+    QCOMPARE(f.server.requests(FakeServer::List).last(), QByteArray("GETLIST"));
+    QTRY_COMPARE(f.server.closedCount(FakeServer::List), f.server.connectionCount(FakeServer::List));
+    QVERIFY(f.dialogs.boxes.isEmpty());
+}
+
+void DirectoryTest::replyInPiecesFillsTheWholeDirectoryOnce_data()
+{
+    QTest::addColumn<bool>("keepOpen");
+    QTest::addColumn<int>("quietMs");
+    // Pieces come 30 ms apart, well within either quiet time.
+    QTest::newRow("server closes") << false << 1000;
+    QTest::newRow("server falls quiet") << true << 400;
+}
+
+void DirectoryTest::replyInPiecesFillsTheWholeDirectoryOnce()
+{
+    QFETCH(bool, keepOpen);
+    QFETCH(int, quietMs);
+    WindowFixture f(quietAfter(quietMs));
+    f.load();
+    QVERIFY(f.fillDirectory(before));
+
+    // What the list shows after each piece has been read.
+    QList<QStringList> seen;
+    connect(f.window->sckGetList, &Socket::dataArrival, this, [&] { seen.append(f.window->List1->entries()); });
+    FakeServer::Behaviour pieces;
+    pieces.pieces = {"Ale*Me", "ad*Sto", "ut*Wi", "ne Cellar"};
+    pieces.pieceDelayMs = 30;
+    pieces.keepOpen = keepOpen;
+    f.server.script(FakeServer::List, pieces);
+    f.window->Timer1_Timer();
+
+    QTRY_COMPARE(f.window->List1->entries(), (QStringList{"Ale", "Mead", "Stout", "Wine Cellar"}));
+    QVERIFY2(seen.size() >= 2, "the reply came in one read");
+    for (const QStringList &shown : std::as_const(seen))
+        QCOMPARE(shown, before);
+    // Either way the exchange is over: the client closed a connection the server kept.
+    QTRY_COMPARE(f.server.closedCount(FakeServer::List), f.server.connectionCount(FakeServer::List));
+    QVERIFY(f.dialogs.boxes.isEmpty());
+}
+
+// Far past where a 16-bit field walk stops.
+void DirectoryTest::hundredThousandNames()
+{
+    WindowFixture f(quietAfter(2000));
+    f.load();
+    QStringList names;
+    for (int i = 0; i < 100000; ++i)
+        names.append(QStringLiteral("Forum %1").arg(i));
+    f.server.reply(FakeServer::List, names.join(u'*').toUtf8());
+    f.window->Timer1_Timer();
+    QTRY_COMPARE_WITH_TIMEOUT(f.window->List1->count(), 100000, 30000);
+    QCOMPARE(f.window->List1->entries(), names);
+    QVERIFY(f.dialogs.boxes.isEmpty());
+}
+
+void DirectoryTest::failureKeepsTheDirectory_data()
+{
+    QTest::addColumn<int>("ending");
+    QTest::addColumn<int>("boxes");
+    QTest::newRow("connection refused") << int(FakeServer::Behaviour::Refuse) << 1;
+    QTest::newRow("reset in the middle of the reply") << int(FakeServer::Behaviour::Reset) << 1;
+    QTest::newRow("closed without a reply") << int(FakeServer::Behaviour::Close) << 0;
+}
+
+void DirectoryTest::failureKeepsTheDirectory()
+{
+    QFETCH(int, ending);
+    QFETCH(int, boxes);
+    // A long quiet time: only the reset can end the half-sent reply.
+    WindowFixture f(quietAfter(3000));
+    f.load();
+    QVERIFY(f.fillDirectory(before));
+    select(*f.window->List1, 1);
+
+    QSignalSpy arrivals(f.window->sckGetList, &Socket::dataArrival);
+    QSignalSpy errors(f.window->sckGetList, &Socket::error);
+    QSignalSpy closed(f.window->sckGetList, &Socket::peerClosed);
+    if (ending == FakeServer::Behaviour::Reset) {
+        FakeServer::Behaviour half;
+        half.pieces = {"Ale*Me"};
+        half.keepOpen = true;
+        f.server.script(FakeServer::List, half);
+        f.window->Timer1_Timer();
+        QTRY_VERIFY(!arrivals.isEmpty());
+        f.server.resetOpenConnections(FakeServer::List);
+    } else {
+        f.server.script(FakeServer::List, FakeServer::Behaviour::Action(ending));
+        f.window->Timer1_Timer();
+    }
+    QTRY_COMPARE(errors.size() + closed.size(), 1);
+    QCOMPARE(errors.size(), boxes);
+    QCOMPARE(f.dialogs.boxes.size(), boxes);
+    if (boxes) {
+        const ScriptedDialogs::Box box = f.dialogs.boxes.first();
+        QCOMPARE(box.text, QStringLiteral("Connection error.  Check your internet connection or visit "
+                                          "http://tavernly.test/ for maintenance schedules."));
+        QCOMPARE(box.icon, Dialogs::Warning);
+        QCOMPARE(box.title, QStringLiteral("Tavernly"));
+    }
+    QCOMPARE(f.window->List1->entries(), before);
+    QCOMPARE(f.window->List1->Text(), before.at(1));
+    QVERIFY(f.window->List1->isEnabled());
+    QVERIFY(f.window->btnPost->isEnabled());
+
+    // The next refresh starts afresh: nothing of a cut reply is left over.
+    f.server.reply(FakeServer::List, "Wine");
+    f.window->Timer1_Timer();
+    QTRY_COMPARE(f.window->List1->entries(), QStringList{"Wine"});
+    QCOMPARE(f.dialogs.boxes.size(), boxes);
+}
+
+void DirectoryTest::refreshDropsTheSelection()
+{
+    WindowFixture f;
+    f.load();
+    Form1 &w = *f.window;
+    QVERIFY(f.fillDirectory({"Ale", "Mead"}));
+    select(*w.List1, 1);
+    QTest::mouseMove(w.List1->viewport(), centreOf(*w.List1, 0));
+    QCOMPARE(w.List1->toolTip(), tipFor("Mead"));
+    w.List1->setTag(QStringLiteral("1"));
+
+    QVERIFY(f.fillDirectory({"Ale", "Mead", "Stout"}));
+    QCOMPARE(w.List1->ListIndex(), -1);
+    QCOMPARE(w.List1->Text(), QString());
+    QCOMPARE(w.List1->toolTip(), tipFor("Mead"));
+    QCOMPARE(w.List1->Tag(), QStringLiteral("1"));
+}
+
+void DirectoryTest::doubleClickWithNothingSelectedOpensNothing()
+{
+    WindowFixture f;
+    f.server.setPage("/dn.htm", "<p>Welcome to the tavern</p>");
+    f.load();
+    Form1 &w = *f.window;
+    QTRY_VERIFY(w.Web1->toPlainText().contains(QStringLiteral("Welcome to the tavern")));
+    QVERIFY(f.fillDirectory({"Ale", "Mead"}));
+    const QStringList paths = f.server.httpPaths();
+
+    // Below the last entry: nothing gets selected.
+    QTest::mouseDClick(w.List1->viewport(), Qt::LeftButton, {}, QPoint(20, w.List1->viewport()->height() - 5));
+    QCOMPARE(w.List1->ListIndex(), -1);
+    w.List1->setFocus();
+    QTest::keyClick(w.List1, Qt::Key_Return);
+    QCOMPARE(w.List1->ListIndex(), -1);
+
+    // Opening would have emptied the view at once.
+    QVERIFY(w.Web1->toPlainText().contains(QStringLiteral("Welcome to the tavern")));
+    QCOMPARE(w.Web1->address(), f.server.endpoint().startPage());
+    QCOMPARE(f.server.httpPaths(), paths);
+}
+
+void DirectoryTest::doubleClickOpensTheSelectedForum()
+{
+    WindowFixture f;
+    f.server.setPage("/dn.htm", "<p>Welcome to the tavern</p>");
+    f.server.setPage("/tav/Ale%20%26%20Mead%20%231%20Caf%C3%A9.htm", "<p>The cosy corner</p>");
+    f.load();
+    Form1 &w = *f.window;
+    QTRY_VERIFY(w.Web1->toPlainText().contains(QStringLiteral("Welcome to the tavern")));
+    const QString forum = QStringLiteral("Ale & Mead #1 Café");
+    QVERIFY(f.fillDirectory({"Stout", forum}));
+
+    QTest::mouseDClick(w.List1->viewport(), Qt::LeftButton, {}, centreOf(*w.List1, 1));
+    QCOMPARE(w.List1->Text(), forum);
+    // The old page went at once (the blank page), before the forum's page arrives.
+    QCOMPARE(w.Web1->toPlainText(), QString());
+    QTRY_VERIFY(w.Web1->toPlainText().contains(QStringLiteral("The cosy corner")));
+    QCOMPARE(f.server.httpPaths().last(), QStringLiteral("/tav/Ale%20%26%20Mead%20%231%20Caf%C3%A9.htm"));
+    QCOMPARE(f.server.httpPaths().count(QStringLiteral("/tav/Ale%20%26%20Mead%20%231%20Caf%C3%A9.htm")), 1);
+}
+
+// Keyboard access: Enter opens the selected entry as a double click does.
+void DirectoryTest::enterOpensTheSelectedForum()
+{
+    WindowFixture f;
+    f.server.setPage("/tav/Ale.htm", "<p>Ale page</p>");
+    f.server.setPage("/tav/Mead.htm", "<p>Mead page</p>");
+    f.load();
+    Form1 &w = *f.window;
+    QVERIFY(f.fillDirectory({"Ale", "Mead"}));
+
+    w.List1->setFocus();
+    QTest::keyClick(w.List1, Qt::Key_End);
+    QCOMPARE(w.List1->Text(), QStringLiteral("Mead"));
+    QTest::keyClick(w.List1, Qt::Key_Return);
+    QTRY_VERIFY(w.Web1->toPlainText().contains(QStringLiteral("Mead page")));
+
+    QTest::keyClick(w.List1, Qt::Key_Home);
+    QCOMPARE(w.List1->Text(), QStringLiteral("Ale"));
+    QTest::keyClick(w.List1, Qt::Key_Enter);
+    QTRY_VERIFY(w.Web1->toPlainText().contains(QStringLiteral("Ale page")));
+    QCOMPARE(f.server.httpPaths().mid(f.server.httpPaths().indexOf(QStringLiteral("/tav/Mead.htm"))),
+             (QStringList{"/tav/Mead.htm", "/tav/Ale.htm"}));
+}
+
+void DirectoryTest::toolTipNamesTheSelectedForum()
+{
+    WindowFixture f;
+    f.load();
+    Form1 &w = *f.window;
+    QVERIFY(f.fillDirectory({"Ale", "Mead's Hall"}));
+    QCOMPARE(w.List1->toolTip(), QString());
+
+    // Nothing selected: the tip stays as it was.
+    QTest::mouseMove(w.List1->viewport(), centreOf(*w.List1, 1));
+    QCOMPARE(w.List1->toolTip(), QString());
+
+    select(*w.List1, 1);
+    QTest::mouseMove(w.List1->viewport(), centreOf(*w.List1, 0));
+    QCOMPARE(w.List1->toolTip(), tipFor(QStringLiteral("Mead's Hall")));
+
+    // Hovering the other entry does not change whom it names.
+    select(*w.List1, 0);
+    QTest::mouseMove(w.List1->viewport(), centreOf(*w.List1, 1));
+    QCOMPARE(w.List1->toolTip(), QStringLiteral(" Double-Click to view the ''Ale'' forum "));
+
+    // The tip the user sees over an entry is the list's.
+    const QPoint over = centreOf(*w.List1, 1);
+    QHelpEvent help(QEvent::ToolTip, over, w.List1->viewport()->mapToGlobal(over));
+    QApplication::sendEvent(w.List1->viewport(), &help);
+    QTRY_COMPARE(QToolTip::text(), QStringLiteral(" Double-Click to view the ''Ale'' forum "));
+}
+
+QTEST_MAIN(DirectoryTest)
+#include "tst_directory.moc"
