@@ -3,7 +3,7 @@ BUILD   ?= build
 JOBS    ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: run test build deps configure clean fuzz bench sanitize
+.PHONY: run test build deps configure clean fuzz bench sanitize package
 
 deps:
 	@scripts/install-deps.sh
@@ -47,6 +47,9 @@ fuzz: deps
 bench: build
 	@scripts/install-deps.sh chromium
 	@scripts/bench.sh $(BUILD)
+
+package: build
+	@cd $(BUILD) && cpack
 
 clean:
 	rm -rf $(BUILD)

@@ -125,16 +125,10 @@ void MemoBox::select(int start, int length)
 
 void MemoBox::keyPressEvent(QKeyEvent *event)
 {
-    const int typed = keyCodeOf(event);
-    if (typed != 0) {
-        int code = typed;
-        Q_EMIT keyPress(code);
-        if (code != typed) {
-            if (code != 0)
-                setSelText(QString(QChar(char16_t(code))));
-            event->accept();
-            return;
-        }
+    if (offerKeyPress(
+            event, [this](int &code) { Q_EMIT keyPress(code); }, [this](const QString &text) { setSelText(text); }))
+        return;
+    if (const int typed = keyCodeOf(event); typed != 0) {
         const int added = typed == 13 ? 2 : 1;
         if (added > room()) {
             QApplication::beep();

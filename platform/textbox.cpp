@@ -29,21 +29,28 @@ void TextBox::select(int start, int length)
     setSelection(from, to - from);
 }
 
-void TextBox::keyPressEvent(QKeyEvent *event)
+bool offerKeyPress(QKeyEvent *event, const std::function<void(int &)> &keyPress,
+                   const std::function<void(const QString &)> &insert)
 {
     const int typed = keyCodeOf(event);
-    if (typed != 0) {
-        int code = typed;
-        Q_EMIT keyPress(code);
-        if (code != typed) {
-            // Swallowed, or replaced by another character.
-            if (code != 0)
-                insert(QString(QChar(char16_t(code))));
-            event->accept();
-            return;
-        }
-    }
-    QLineEdit::keyPressEvent(event);
+    if (typed == 0)
+        return false;
+    int code = typed;
+    keyPress(code);
+    if (code == typed)
+        return false;
+    if (code != 0)
+        insert(QString(QChar(char16_t(code))));
+    event->accept();
+    return true;
+}
+
+void TextBox::keyPressEvent(QKeyEvent *event)
+{
+    const bool handled = offerKeyPress(
+        event, [this](int &code) { Q_EMIT keyPress(code); }, [this](const QString &text) { insert(text); });
+    if (!handled)
+        QLineEdit::keyPressEvent(event);
 }
 
 void TextBox::focusInEvent(QFocusEvent *event)

@@ -4,6 +4,8 @@
 
 #include <QLineEdit>
 
+#include <functional>
+
 class TextBox : public QLineEdit
 {
     Q_OBJECT
@@ -39,3 +41,9 @@ private:
 
 // The character code a key press carries, or 0 for keys that carry none.
 int keyCodeOf(const QKeyEvent *event);
+
+// Offers a character key to a KeyPress handler, which may change its code.
+// Returns true when the handler swallowed the key (code 0) or replaced it by
+// another character, which `insert` then receives; the event is accepted.
+bool offerKeyPress(QKeyEvent *event, const std::function<void(int &)> &keyPress,
+                   const std::function<void(const QString &)> &insert);

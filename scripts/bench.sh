@@ -54,7 +54,7 @@ run "Page view and Chromium side by side (targets: 100 messages under 80 ms; 1,0
     "${xvfb[@]}" "$build/bench/bench_pageview"
 
 run "Server: posts per second and list latency, 50 clients for 5 s" \
-    "$build/server/bench_server_load" --clients 50 --seconds 5
+    "$build/bench/bench_server_load" --clients 50 --seconds 5
 
 echo
 if [ ${#failed[@]} -gt 0 ]; then
