@@ -1,33 +1,40 @@
 #include "platform/listbox.h"
 
 #include <QKeyEvent>
+#include <QPointer>
 #include <QScrollBar>
 #include <QStyledItemDelegate>
 
 // Every entry is as wide as the extent (or the view), so the view's own
 // scroll range is exactly the extent minus the visible width.
+// It asks only its own widgets, so it stays sound while the list is torn down.
 class ListBoxDelegate : public QStyledItemDelegate
 {
 public:
-    explicit ListBoxDelegate(ListBox *list)
-        : QStyledItemDelegate(list)
-        , m_list(list)
+    ListBoxDelegate(QWidget *viewport, QObject *parent)
+        : QStyledItemDelegate(parent)
+        , m_viewport(viewport)
     {
     }
+
+    void setExtent(int extent) { m_extent = extent; }
 
     QSize sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const override
     {
-        return QSize(m_list->itemWidth(), QStyledItemDelegate::sizeHint(option, index).height());
+        const int width = qMax(m_extent, m_viewport ? m_viewport->width() : 0);
+        return QSize(width, QStyledItemDelegate::sizeHint(option, index).height());
     }
 
 private:
-    ListBox *m_list;
+    QPointer<QWidget> m_viewport;
+    int m_extent = 0;
 };
 
 ListBox::ListBox(QWidget *parent)
     : QListWidget(parent)
 {
-    setItemDelegate(new ListBoxDelegate(this));
+    m_delegate = new ListBoxDelegate(viewport(), this);
+    setItemDelegate(m_delegate);
     setUniformItemSizes(true);
     setTextElideMode(Qt::ElideNone);
     setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
@@ -46,9 +53,9 @@ ListBox::ListBox(QWidget *parent)
     connect(entries, &QAbstractItemModel::modelReset, this, forget);
 }
 
-int ListBox::itemWidth() const
+ListBox::~ListBox()
 {
-    return qMax(m_extent, viewport()->width());
+    model()->disconnect(this); // the entries go after this object's own part
 }
 
 QString ListBox::Text() const
@@ -107,6 +114,7 @@ QStringList ListBox::entries() const
 void ListBox::setHorizontalExtent(int pixels)
 {
     m_extent = qMax(0, pixels);
+    m_delegate->setExtent(m_extent);
     setHorizontalScrollBarPolicy(m_extent > 0 ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
     scheduleDelayedItemsLayout();
 }

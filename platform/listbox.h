@@ -6,11 +6,14 @@
 
 #include <QListWidget>
 
+class ListBoxDelegate;
+
 class ListBox : public QListWidget
 {
     Q_OBJECT
 public:
     explicit ListBox(QWidget *parent = nullptr);
+    ~ListBox() override;
 
     // The selected entry's text; empty when nothing is selected.
     QString Text() const;
@@ -42,12 +45,11 @@ protected:
     void keyPressEvent(QKeyEvent *event) override;
 
 private:
-    friend class ListBoxDelegate;
-    int itemWidth() const;
 
     QString m_tag;
     // The entries' texts as last set or read; dropped by any change of the entries.
     mutable QStringList m_entries;
     mutable bool m_entriesKnown = true;
     int m_extent = 0;
+    ListBoxDelegate *m_delegate;
 };
