@@ -25,7 +25,7 @@ test: build
 # The whole suite again under AddressSanitizer and UndefinedBehaviorSanitizer.
 SANITIZE = -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer
 sanitize: deps
-	@cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTAVERNLY_WERROR=ON \
+	@cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTAVERNLY_WERROR=ON -DTAVERNLY_BUILD_BENCH=OFF \
 	  -DCMAKE_CXX_FLAGS="$(SANITIZE)" -DCMAKE_EXE_LINKER_FLAGS="$(SANITIZE)"
 	@cmake --build build-asan -j $(JOBS)
 	@cd build-asan && QT_QPA_PLATFORM=offscreen \
@@ -37,7 +37,7 @@ sanitize: deps
 FUZZ_SECONDS ?= 60
 fuzz: deps
 	@CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-	  -DTAVERNLY_FUZZ=ON -DTAVERNLY_BUILD_TESTS=OFF \
+	  -DTAVERNLY_FUZZ=ON -DTAVERNLY_BUILD_TESTS=OFF -DTAVERNLY_BUILD_BENCH=OFF \
 	  -DCMAKE_CXX_FLAGS="-fsanitize=fuzzer-no-link,address,undefined"
 	@cmake --build build-fuzz -j $(JOBS) --target fuzzers
 	@scripts/fuzz.sh build-fuzz $(FUZZ_SECONDS)
