@@ -3,6 +3,7 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#include <algorithm>
 #include <memory>
 #include <sys/socket.h>
 
@@ -57,7 +58,7 @@ ServerEndpoint FakeServer::endpoint() const
     server.listPort = m_lanes[List].port;
     server.createPort = m_lanes[Create].port;
     server.postPort = m_lanes[Post].port;
-    server.httpPort = m_http.serverPort();
+    server.httpPort = m_http.isListening() ? m_http.serverPort() : m_pagePort;
     server.serviceUrl = QStringLiteral("http://tavernly.test/");
     return server;
 }
@@ -129,6 +130,8 @@ void FakeServer::answer(Connection *connection, const Behaviour &behaviour)
     case Behaviour::Refuse:
         return;
     case Behaviour::Reset:
+        if (!behaviour.pieces.isEmpty())
+            break; // the pieces go out first
         resetConnection(*socket);
         connection->ended = true;
         return;
@@ -139,17 +142,24 @@ void FakeServer::answer(Connection *connection, const Behaviour &behaviour)
         break;
     }
     // Pieces go out one by one, pieceDelayMs apart.
+    const bool reset = behaviour.action == Behaviour::Reset;
     int delay = 0;
     for (qsizetype i = 0; i < behaviour.pieces.size(); ++i) {
         const QByteArray piece = behaviour.pieces.at(i);
         const bool last = i + 1 == behaviour.pieces.size();
-        QTimer::singleShot(delay, socket, [socket, piece, last, keepOpen = behaviour.keepOpen] {
+        QTimer::singleShot(delay, socket, [socket, piece, last, keepOpen = behaviour.keepOpen || reset] {
             socket->write(piece);
             socket->flush();
             if (last && !keepOpen)
                 socket->disconnectFromHost();
         });
         delay += behaviour.pieceDelayMs;
+    }
+    if (reset) {
+        QTimer::singleShot(delay, socket, [socket, connection] {
+            resetConnection(*socket);
+            connection->ended = true;
+        });
     }
     if (behaviour.pieces.isEmpty() && !behaviour.keepOpen)
         socket->disconnectFromHost();
@@ -168,6 +178,10 @@ void FakeServer::acceptHttp()
             const QByteArray path = buffer->left(buffer->indexOf("\r\n")).split(' ').value(1);
             buffer->remove(0, end + 4);
             m_httpPaths.append(QString::fromLatin1(path));
+            if (m_pageScripts.contains(path)) {
+                answerPage(socket, m_pageScripts.value(path));
+                return;
+            }
             if (m_hanging.contains(path)) {
                 socket->write("HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: 100000\r\n\r\n<p>");
                 return;
@@ -179,5 +193,45 @@ void FakeServer::acceptHttp()
                           + QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
             socket->disconnectFromHost();
         });
+    }
+}
+
+void FakeServer::answerPage(QTcpSocket *socket, const Behaviour &behaviour)
+{
+    switch (behaviour.action) {
+    case Behaviour::Silent:
+    case Behaviour::Refuse:
+        return;
+    case Behaviour::Close:
+        socket->disconnectFromHost();
+        return;
+    case Behaviour::Reset:
+    case Behaviour::Reply:
+        break;
+    }
+    const bool reset = behaviour.action == Behaviour::Reset;
+    int delay = 0;
+    for (const QByteArray &piece : behaviour.pieces) {
+        QTimer::singleShot(delay, socket, [socket, piece] {
+            socket->write(piece);
+            socket->flush();
+        });
+        delay += behaviour.pieceDelayMs;
+    }
+    // The ending comes with the last piece, a reset pieceDelayMs after it.
+    const int end = reset ? delay : std::max(0, delay - behaviour.pieceDelayMs);
+    if (reset)
+        QTimer::singleShot(end, socket, [socket] { resetConnection(*socket); });
+    else if (!behaviour.keepOpen)
+        QTimer::singleShot(end, socket, [socket] { socket->disconnectFromHost(); });
+}
+
+void FakeServer::refusePages(bool refused)
+{
+    if (refused && m_http.isListening()) {
+        m_pagePort = m_http.serverPort();
+        m_http.close();
+    } else if (!refused && !m_http.isListening()) {
+        m_http.listen(QHostAddress::LocalHost, m_pagePort);
     }
 }

@@ -25,7 +25,8 @@ public:
         enum Action {
             Reply,  // send the pieces (after the request arrived), then close unless keepOpen
             Silent, // accept and read, never answer, never close
-            Reset,  // reset the connection as soon as the request arrives
+            Reset,  // reset the connection as soon as the request arrives, or,
+                    // with pieces, pieceDelayMs after the last of them (a reply cut off)
             Close,  // close without a reply as soon as the request arrives
             Refuse, // nothing listens: connections are refused
         };
@@ -72,6 +73,11 @@ public:
     void setPage(const QByteArray &path, const QByteArray &html) { m_pages.insert(path, html); }
     // A page whose headers come but whose body never ends.
     void setHangingPage(const QByteArray &path) { m_hanging.append(path); }
+    // A page answered as scripted; its pieces are the raw HTTP reply (status
+    // line, headers and body). Silent, Close and Reset work as for requests.
+    void scriptPage(const QByteArray &path, const Behaviour &behaviour) { m_pageScripts.insert(path, behaviour); }
+    // While refused, nothing listens on the page port.
+    void refusePages(bool refused);
 
 private:
     struct Connection
@@ -100,4 +106,8 @@ private:
     QStringList m_httpPaths;
     QHash<QByteArray, QByteArray> m_pages;
     QList<QByteArray> m_hanging;
+    QHash<QByteArray, Behaviour> m_pageScripts;
+    quint16 m_pagePort = 0; // kept while the page port is refused
+
+    void answerPage(QTcpSocket *socket, const Behaviour &behaviour);
 };
