@@ -29,6 +29,7 @@ bool ForumServer::start(QString *error)
     m_post = std::make_unique<RequestPort>(RequestPort::Kind::Post, m_store, m_config,
                                            m_openCount, log);
     m_pages = std::make_unique<PageServer>(m_store, m_config, m_openCount, log);
+    m_pages->setBeforeEachPage([post = m_post.get()] { post->settlePosts(); });
 
     const struct
     {

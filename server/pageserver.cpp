@@ -81,6 +81,10 @@ PageServer::Page PageServer::pageFor(const QHttpServerRequest &request) const
 
 bool PageServer::handleRequest(const QHttpServerRequest &request, QTcpSocket *socket)
 {
+    // A client shows a forum's page right after its post has gone out; the
+    // post's last bytes may still wait unread, so they are taken in first.
+    if (m_beforeEachPage)
+        m_beforeEachPage();
     const Method method = request.method();
     if (method != Method::Get && method != Method::Head) {
         respond(request, socket, {Status::MethodNotAllowed, pages::notFoundPage()});

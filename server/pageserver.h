@@ -5,6 +5,7 @@
 
 #include <QtHttpServer/QAbstractHttpServer>
 #include <QtHttpServer/QHttpServerResponder>
+#include <functional>
 #include <memory>
 
 class ForumStore;
@@ -21,8 +22,12 @@ public:
     quint16 port() const;
     QString errorString() const;
 
+    // Runs before each page is built (the post port settles its posts there).
+    void setBeforeEachPage(std::function<void()> before) { m_beforeEachPage = std::move(before); }
+
 protected:
     bool handleRequest(const QHttpServerRequest &request, QTcpSocket *socket) override;
+
     void missingHandler(const QHttpServerRequest &request, QTcpSocket *socket) override;
 
 private:
@@ -36,5 +41,6 @@ private:
 
     ForumStore &m_store;
     LogSink m_log;
+    std::function<void()> m_beforeEachPage;
     GuardedTcpServer *m_server;
 };

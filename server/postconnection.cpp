@@ -36,6 +36,12 @@ PostConnection::PostConnection(QTcpSocket *socket, ForumStore &store, LogSink lo
         read();
 }
 
+void PostConnection::settle()
+{
+    if (!m_done && m_socket->state() == QAbstractSocket::ConnectedState)
+        m_socket->waitForReadyRead(0); // never blocks: only what is there already
+}
+
 void PostConnection::read()
 {
     if (m_done) {

@@ -14,6 +14,10 @@ class PostConnection : public QObject
 public:
     PostConnection(QTcpSocket *socket, ForumStore &store, LogSink log);
 
+    // Takes in at once whatever has already arrived, the client's close
+    // included, so a post that is complete is stored before a page is built.
+    void settle();
+
 private:
     void read();
     void save();

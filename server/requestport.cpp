@@ -61,3 +61,13 @@ void RequestPort::acceptPending()
         }
     }
 }
+
+void RequestPort::settlePosts()
+{
+    // Connections still waiting in the system's queue are taken in too.
+    bool timedOut = false;
+    while (m_server->waitForNewConnection(0, &timedOut) && !timedOut) {
+    }
+    for (PostConnection *post : m_server->findChildren<PostConnection *>())
+        post->settle();
+}

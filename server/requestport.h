@@ -22,6 +22,9 @@ public:
     quint16 port() const;
     QString errorString() const;
 
+    // Post port: stores every post whose client has already finished sending.
+    void settlePosts();
+
 private:
     void acceptPending();
 

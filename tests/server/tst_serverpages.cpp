@@ -9,6 +9,31 @@
 
 #include <QTest>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+// A blocking loopback client: what it sends is on its way before the server
+// gets to run at all.
+int connectTo(quint16 port)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+} // namespace
+
 class TestServerPages : public QObject
 {
     Q_OBJECT
@@ -24,6 +49,7 @@ private slots:
     void unknownPathsAndMethods_data();
     void unknownPathsAndMethods();
     void headAnswersWithoutBody();
+    void pageRightAfterAPostHoldsIt();
 
 private:
     QByteArray fetch(const QString &path, int *status = nullptr);
@@ -190,6 +216,45 @@ void TestServerPages::headAnswersWithoutBody()
     QVERIFY(client.reply().startsWith("HTTP/1.1 200"));
     QVERIFY(client.reply().contains("Content-Length: " + QByteArray::number(body.size())));
     QVERIFY(!client.reply().contains("<html"));
+}
+
+// The client asks for the forum's page the moment its post has gone out. The
+// server may see the page request before it has noticed the post's end; the
+// page must hold the post all the same.
+void TestServerPages::pageRightAfterAPostHoldsIt()
+{
+    create("Ale");
+    for (int round = 0; round < 20; ++round) {
+        const QByteArray body = "round " + QByteArray::number(round);
+        const int post = connectTo(m_fixture->server().postPort());
+        QVERIFY(post >= 0);
+        const QByteArray request = "Ale*<b>T</b>*" + body;
+        QCOMPARE(::send(post, request.constData(), size_t(request.size()), 0), ssize_t(request.size()));
+        ::close(post);
+        const int page = connectTo(m_fixture->server().httpPort());
+        QVERIFY(page >= 0);
+        const QByteArray get = "GET /tav/Ale.htm HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
+        QCOMPARE(::send(page, get.constData(), size_t(get.size()), 0), ssize_t(get.size()));
+        // The whole answer: its headers, then as many bytes as they announce.
+        QByteArray answer;
+        const auto whole = [&] {
+            const qsizetype end = answer.indexOf("\r\n\r\n");
+            if (end < 0)
+                return false;
+            const qsizetype at = answer.toLower().indexOf("content-length:");
+            const qsizetype length = answer.mid(at + 15, answer.indexOf("\r\n", at) - at - 15).trimmed().toLongLong();
+            return answer.size() >= end + 4 + length;
+        };
+        QVERIFY(waitUntil([&] {
+            char buffer[65536];
+            const ssize_t got = ::recv(page, buffer, sizeof buffer, MSG_DONTWAIT);
+            if (got > 0)
+                answer.append(buffer, got);
+            return whole();
+        }));
+        ::close(page);
+        QVERIFY2(answer.contains(body), qPrintable(QStringLiteral("round %1").arg(round)));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestServerPages)
