@@ -131,8 +131,6 @@ public:
         imgLinkUP, imgLinkDOWN, imgImageUP, imgImageDOWN, imgViewUP, imgViewDOWN, imgCreateUP,
         imgCreateDOWN, imgPostUP, imgPostDOWN, imgClearUP, imgClearDOWN, imgCheckUP, imgCheckDOWN;
 
-    Form2 *previewWindow() const { return m_form2; }
-
 protected:
     void closeEvent(QCloseEvent *event) override;
 

@@ -67,7 +67,7 @@ void HtmlView::openAddress(const QUrl &url)
         return;
     }
     QNetworkRequest request(url);
-    request.setTransferTimeout(m_pageTimeout);
+    request.setTransferTimeout(pageTimeoutMs);
     m_page = m_network.get(request);
     connect(m_page, &QNetworkReply::finished, this, &HtmlView::onPageFinished);
 }
@@ -140,7 +140,7 @@ QVariant HtmlView::loadResource(int type, const QUrl &name)
     if (m_images.contains(url) || m_failedImages.contains(url))
         return {};
     QNetworkRequest request(url);
-    request.setTransferTimeout(m_pageTimeout);
+    request.setTransferTimeout(pageTimeoutMs);
     QNetworkReply *reply = m_network.get(request);
     m_images.insert(url, reply);
     connect(reply, &QNetworkReply::finished, this, [this, reply] { onImageFinished(reply); });

@@ -29,9 +29,6 @@ public:
     QUrl address() const { return m_address; }
     bool isLoading() const { return m_page != nullptr; }
 
-    // How long a page may take to arrive before the view gives up on it.
-    void setPageTimeout(int ms) { m_pageTimeout = ms; }
-
 Q_SIGNALS:
     // The page's text is shown (or the error page, ok false). Images may follow.
     void pageShown(const QUrl &address, bool ok);
@@ -55,6 +52,6 @@ private:
     QSet<QUrl> m_failedImages;
     QUrl m_address;
     QUrl m_serverOrigin;
-    int m_pageTimeout = 30000;
+    static constexpr int pageTimeoutMs = 30000; // a page that never arrives gives up then
     bool m_relayoutQueued = false;
 };

@@ -21,7 +21,6 @@ public:
     int ListIndex() const;
     // Selects the entry at index; an index outside the list leaves it unselected.
     void setListIndex(int index);
-    int ListCount() const { return count(); }
     QString List(int index) const;
 
     void AddItem(const QString &entry) { addItem(entry); }

@@ -16,7 +16,6 @@ public:
     void setText(const QString &text) { QLineEdit::setText(text); }
 
     int SelStart() const;
-    int SelLength() const { return selectedText().size(); }
     // Selects length characters from start, clamped to the text.
     void select(int start, int length);
     void selectAll() { select(0, text().size()); }
