@@ -7,6 +7,8 @@
 
 #include <QTcpSocket>
 
+#include <sys/socket.h>
+
 PostConnection::PostConnection(QTcpSocket *socket, ForumStore &store, LogSink log)
     : QObject(socket), m_socket(socket), m_store(store), m_log(std::move(log)),
       m_peer(peerName(socket))
@@ -38,8 +40,16 @@ PostConnection::PostConnection(QTcpSocket *socket, ForumStore &store, LogSink lo
 
 void PostConnection::settle()
 {
-    if (!m_done && m_socket->state() == QAbstractSocket::ConnectedState)
-        m_socket->waitForReadyRead(0); // never blocks: only what is there already
+    // Qt sees the client's close only on a read after the last data, so read
+    // until nothing more is waiting. Peeking first leaves a connection with
+    // nothing waiting untouched (a read with nothing there would mark it timed out).
+    while (!m_done && m_socket->state() == QAbstractSocket::ConnectedState) {
+        char byte;
+        if (::recv(int(m_socket->socketDescriptor()), &byte, 1, MSG_PEEK | MSG_DONTWAIT) < 0)
+            return; // nothing has arrived that Qt has not read
+        if (!m_socket->waitForReadyRead(0))
+            return;
+    }
 }
 
 void PostConnection::read()
