@@ -8,7 +8,7 @@
 set -uo pipefail
 
 build=${1:?usage: scripts/bench.sh <build-dir>}
-xvfb=(xvfb-run -a -s "-screen 0 1024x768x24" env QT_QPA_PLATFORM=xcb)
+xvfb=(xvfb-run -a -s "-screen 0 1024x768x24 -noreset" env QT_QPA_PLATFORM=xcb)
 failed=()
 
 section() {
