@@ -3,6 +3,8 @@
 #include <QMouseEvent>
 #include <QPainter>
 
+#include <utility>
+
 PictureButton::PictureButton(QWidget *parent)
     : QAbstractButton(parent)
 {
@@ -40,6 +42,7 @@ void PictureButton::paintEvent(QPaintEvent *)
 
 void PictureButton::mousePressEvent(QMouseEvent *event)
 {
+    m_held |= event->button();
     Q_EMIT mouseDown(event->button());
     if (event->button() == Qt::LeftButton)
         QAbstractButton::mousePressEvent(event);
@@ -49,9 +52,26 @@ void PictureButton::mousePressEvent(QMouseEvent *event)
 
 void PictureButton::mouseReleaseEvent(QMouseEvent *event)
 {
+    if (!m_held.testFlag(event->button())) { // reported when the button was disabled
+        event->accept();
+        return;
+    }
+    m_held &= ~event->button();
     Q_EMIT mouseUp(event->button());
     if (event->button() == Qt::LeftButton)
         QAbstractButton::mouseReleaseEvent(event);
     else
         event->accept();
+}
+
+void PictureButton::changeEvent(QEvent *event)
+{
+    QAbstractButton::changeEvent(event); // a left button held is no longer down, and clicks nothing
+    if (event->type() != QEvent::EnabledChange || isEnabled())
+        return;
+    const Qt::MouseButtons held = std::exchange(m_held, {});
+    for (const Qt::MouseButton button : {Qt::LeftButton, Qt::RightButton, Qt::MiddleButton, Qt::BackButton,
+                                         Qt::ForwardButton})
+        if (held.testFlag(button))
+            Q_EMIT mouseUp(button);
 }

@@ -1,7 +1,9 @@
 #pragma once
 // A picture used as a button: shows its current picture, reports presses of
 // any mouse button, clicks on the left one, and never takes the focus. A
-// disabled button gets no mouse events at all and keeps its picture.
+// disabled button gets no mouse events at all; one disabled while a mouse
+// button is held on it reports that button's release at once, since the real
+// one will never reach it.
 
 #include <QAbstractButton>
 #include <QPixmap>
@@ -32,9 +34,11 @@ protected:
     void paintEvent(QPaintEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
+    void changeEvent(QEvent *event) override;
 
 private:
     QPixmap m_picture;
     QString m_tag;
     bool m_stretch = false;
+    Qt::MouseButtons m_held;
 };

@@ -61,6 +61,7 @@ private Q_SLOTS:
     void clearButtonsLookAlike();
     void lockedButtonsIgnoreTheMouse_data();
     void lockedButtonsIgnoreTheMouse();
+    void buttonHeldWhenTheWindowLocksLooksReleased();
     void stampOptionIsNotInTheFamily();
     void assistiveToolsSeePushButtons_data();
     void assistiveToolsSeePushButtons();
@@ -188,6 +189,43 @@ void ButtonsTest::lockedButtonsIgnoreTheMouse()
     QCOMPARE(w.Text1->text(), QStringLiteral("Ale"));
     QCOMPARE(w.Text2->text(), QStringLiteral("Title"));
     QVERIFY(f.dialogs.boxes.isEmpty());
+}
+
+// Enter in the name field starts a request while the mouse is held on the
+// post button: the locked button shows its normal face, clicks nothing when
+// the mouse is let go, and works as before once the window is unlocked.
+void ButtonsTest::buttonHeldWhenTheWindowLocksLooksReleased()
+{
+    Timing timing = WindowFixture::fastTiming();
+    timing.requestLimitMs = 1500; // then the request ends as a connection error
+    WindowFixture f(timing);
+    f.server.script(FakeServer::Create, FakeServer::Behaviour::Silent);
+    f.load();
+    Form1 &w = *f.window;
+    const Faces faces = facesOf(w, QStringLiteral("btnPost"));
+    QSignalSpy clicks(w.btnPost, &PictureButton::clicked);
+
+    QTest::mousePress(w.btnPost, Qt::LeftButton);
+    QCOMPARE(shown(w.btnPost), faces.down);
+    w.Text1->setFocus();
+    w.Text1->setText(QStringLiteral("Ale"));
+    QTest::keyClick(w.Text1, Qt::Key_Return);
+    QTRY_COMPARE(f.server.requests(FakeServer::Create), QList<QByteArray>{"Ale"});
+    QVERIFY(!w.btnPost->isEnabled());
+    QCOMPARE(shown(w.btnPost), faces.up);
+    QTest::mouseRelease(w.btnPost, Qt::LeftButton);
+    QCOMPARE(shown(w.btnPost), faces.up);
+
+    QTRY_VERIFY_WITH_TIMEOUT(w.btnPost->isEnabled(), 10000);
+    QCOMPARE(f.dialogs.boxes.size(), 1);
+    QTest::mouseRelease(w.btnPost, Qt::LeftButton); // a late release changes nothing
+    QCOMPARE(shown(w.btnPost), faces.up);
+    QTest::mousePress(w.btnPost, Qt::LeftButton);
+    QCOMPARE(shown(w.btnPost), faces.down);
+    QTest::mouseRelease(w.btnPost, Qt::LeftButton);
+    QCOMPARE(shown(w.btnPost), faces.up);
+    QCOMPARE(clicks.size(), 1); // the one after the unlock: its refusal box follows
+    QCOMPARE(f.server.connectionCount(FakeServer::Post), 0);
 }
 
 // Its picture shows the option, and only a click changes it.
