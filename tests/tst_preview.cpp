@@ -10,6 +10,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTest>
 
 namespace {
@@ -54,6 +55,16 @@ void preview(Form1 &w, const QString &title, const QString &body)
     w.Text2->setText(title);
     w.Text3->setText(body);
     QTest::mouseClick(w.btnView, Qt::LeftButton);
+}
+
+// A plain file: no folder can be made under it.
+QString fileInTheWay(const WindowFixture &f)
+{
+    const QString path = QDir(f.folder.path()).filePath(QStringLiteral("a-file"));
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly))
+        file.close();
+    return path;
 }
 
 } // namespace
@@ -183,10 +194,8 @@ void PreviewTest::unwritableFolderFallsBack()
     WindowFixture f;
     f.load();
     Form1 &w = *f.window;
-    const QString blocker = QDir(f.folder.path()).filePath(QStringLiteral("a-file"));
-    QFile file(blocker);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.close();
+    const QString blocker = fileInTheWay(f);
+    QVERIFY(QFileInfo(blocker).isFile());
     const QString fallback = QDir(f.folder.path()).filePath(QStringLiteral("cache/tavernly"));
     w.setPreviewFolders({blocker + QStringLiteral("/program"), fallback});
     QList<Seen> seen;
@@ -206,10 +215,8 @@ void PreviewTest::nothingWritableGivesAWarning()
     WindowFixture f;
     f.load();
     Form1 &w = *f.window;
-    const QString blocker = QDir(f.folder.path()).filePath(QStringLiteral("a-file"));
-    QFile file(blocker);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.close();
+    const QString blocker = fileInTheWay(f);
+    QVERIFY(QFileInfo(blocker).isFile());
     w.setPreviewFolders({blocker + QStringLiteral("/program"), blocker + QStringLiteral("/cache")});
 
     preview(w, QStringLiteral("T"), QStringLiteral("B"));
