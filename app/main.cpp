@@ -1,7 +1,7 @@
-#include "app/form1.h"
-#include "platform/clock.h"
-#include "platform/dialogs.h"
-#include "platform/files.h"
+#include "ui/clock.h"
+#include "ui/files.h"
+#include "ui/mainwindow.h"
+#include "ui/widgets/dialogs.h"
 
 #include <QApplication>
 
@@ -14,9 +14,9 @@ int main(int argc, char *argv[])
 
     QtDialogs dialogs;
     Clock clock;
-    Form1 window(ServerEndpoint::standard(), dialogs, clock);
+    MainWindow window(ServerEndpoint::standard(), dialogs, clock);
     dialogs.setParent(&window);
     window.setPreviewFolders({applicationFolder(), userCacheFolder()});
-    window.Form_Load();
+    window.start();
     return app.exec();
 }

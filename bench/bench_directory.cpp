@@ -1,22 +1,22 @@
 // The directory refresh end to end: a list reply of N names of 20 characters,
 // served by the fake forum server on loopback, gathered, split and shown in
-// List1 of the real main window (offscreen), then the horizontal extent.
+// the directory list of the real main window (offscreen), then the horizontal extent.
 //
 // Figures per size, median of 7 runs after one warm-up (each run replaces a
 // directory of the same size, as the minute refresh does):
 //   handled  from the reply's last data event to the end of the handling
-//            (split, List1 filled, socket closed, extent done)
+//            (split, list filled, socket closed, extent done)
 //   shown    the same, plus the list's layout and one repaint
-//   total    from Timer1_Timer to the end of the handling: connect, request,
+//   total    from the refresh to the end of the handling: connect, request,
 //            transfer and handling. The server closes after its reply, so no
 //            quiet time is waited.
 //   scroll   one page-down of the list plus its repaint, over 20 steps
-#include "app/form1.h"
 #include "fakeserver.h"
 #include "fixedclock.h"
-#include "platform/listbox.h"
-#include "platform/socket.h"
+#include "mainwindowprobe.h"
+#include "protocol/listexchange.h"
 #include "scripteddialogs.h"
+#include "ui/widgets/listbox.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -77,8 +77,8 @@ public:
         m_server.reply(FakeServer::List, QByteArray());
         m_window.show();
         // After the window's own handlers: the last data event, and the end of the handling.
-        QObject::connect(m_window.sckGetList, &Socket::dataArrival, [this] { m_lastData = m_clock.nsecsElapsed(); });
-        QObject::connect(m_window.sckGetList, &Socket::peerClosed, [this] {
+        QObject::connect(&MainWindowProbe::listExchange(m_window)->socket(), &Socket::dataArrival, [this] { m_lastData = m_clock.nsecsElapsed(); });
+        QObject::connect(&MainWindowProbe::listExchange(m_window)->socket(), &Socket::peerClosed, [this] {
             m_handled = m_clock.nsecsElapsed();
             m_done = true;
         });
@@ -90,17 +90,17 @@ public:
         m_server.reply(FakeServer::List, reply);
         m_done = false;
         const qint64 start = m_clock.nsecsElapsed();
-        m_window.Timer1_Timer();
+        MainWindowProbe::refreshDirectory(m_window);
         QElapsedTimer limit;
         limit.start();
         while (!m_done && limit.elapsed() < 30000)
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
-        if (!m_done || m_window.List1->count() != count || !m_dialogs.boxes.isEmpty())
+        if (!m_done || MainWindowProbe::directoryList(m_window)->count() != count || !m_dialogs.boxes.isEmpty())
             return false;
         // The list's delayed layout and the repaint it asks for.
         QCoreApplication::sendPostedEvents();
         QCoreApplication::processEvents();
-        m_window.List1->repaint();
+        MainWindowProbe::directoryList(m_window)->repaint();
         const qint64 shown = m_clock.nsecsElapsed();
         figures = {ms(m_handled - m_lastData), ms(shown - m_lastData), ms(m_handled - start)};
         return true;
@@ -108,7 +108,7 @@ public:
 
     double scrollStep()
     {
-        ListBox *list = m_window.List1;
+        ListBox *list = MainWindowProbe::directoryList(m_window);
         list->verticalScrollBar()->setValue(0);
         QList<double> steps;
         for (int i = 0; i < 20; ++i) {
@@ -125,7 +125,7 @@ private:
     FakeServer m_server;
     ScriptedDialogs m_dialogs;
     FixedClock m_fixedClock;
-    Form1 m_window{m_server.endpoint(), m_dialogs, m_fixedClock};
+    MainWindow m_window{m_server.endpoint(), m_dialogs, m_fixedClock};
     QElapsedTimer m_clock;
     qint64 m_lastData = 0;
     qint64 m_handled = 0;

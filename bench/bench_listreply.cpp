@@ -1,7 +1,7 @@
 // Splitting a list reply at the size the old 16-bit field walk topped out at:
 // 32767 names of 20 characters. The directory refreshes every minute on the
 // user-interface thread, so this should stay well under 5 ms.
-#include "directory/listreply.h"
+#include "protocol/listreply.h"
 
 #include <QTest>
 

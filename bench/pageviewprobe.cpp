@@ -1,7 +1,7 @@
 #include "pageviewprobe.h"
 
 #include "benchsupport.h"
-#include "platform/htmlview.h"
+#include "ui/widgets/htmlview.h"
 
 #include <QAbstractTextDocumentLayout>
 #include <QApplication>

@@ -1,6 +1,6 @@
 // A post that passes the checks is sent as three fields that read back whole.
 #include "../fuzz/fuzzinput.h"
-#include "post/assembly.h"
+#include "protocol/postassembly.h"
 
 #include <cstdlib>
 

@@ -1,6 +1,6 @@
 // The preview page holds the title and body verbatim between its fixed pieces.
 #include "../fuzz/fuzzinput.h"
-#include "app/preview/previewpage.h"
+#include "ui/previewpage.h"
 
 #include <cstdlib>
 

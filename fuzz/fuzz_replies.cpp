@@ -1,5 +1,5 @@
 // The create reply is recognised the same however it is cut into pieces.
-#include "net/replies.h"
+#include "protocol/replies.h"
 
 #include <cstdlib>
 

@@ -2,7 +2,7 @@
 // A scriptable stand-in for the forum server on loopback: one listener per
 // request kind and a tiny HTTP responder. It records every request's bytes.
 
-#include "net/endpoint.h"
+#include "protocol/endpoint.h"
 
 #include <QByteArray>
 #include <QHash>

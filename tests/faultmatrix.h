@@ -4,8 +4,8 @@
 // the busy state while the exchange runs, and the proof afterwards that the
 // window still works.
 
-#include "platform/htmlview.h"
-#include "platform/socket.h"
+#include "ui/widgets/htmlview.h"
+#include "protocol/socket.h"
 #include "postdriver.h"
 
 #include <QTimer>
@@ -74,19 +74,19 @@ inline void prepare(WindowFixture &f)
     f.server.setPage("/tav/Mead.htm", "<p>Mead page</p>");
     f.server.setPage("/tav/Stout.htm", "<p>Stout page</p>");
     f.load();
-    Form1 &w = *f.window;
+    MainWindow &w = *f.window;
     QVERIFY(f.fillDirectory(previous));
-    postdriver::type(w.Text1, typedName); // start-up selected the hint: typing replaces it
+    postdriver::type(MainWindowProbe::forumNameEdit(w), typedName); // start-up selected the hint: typing replaces it
     postdriver::compose(w, typedTitle, typedBody);
-    QCOMPARE(w.Text1->Text(), typedName);
-    QCOMPARE(w.Text3->Text(), keptBody);
+    QCOMPARE(MainWindowProbe::forumNameEdit(w)->Text(), typedName);
+    QCOMPARE(MainWindowProbe::bodyEdit(w)->Text(), keptBody);
 }
 
-inline void openForum(Form1 &w, int row)
+inline void openForum(MainWindow &w, int row)
 {
-    QListWidgetItem *entry = w.List1->item(row);
+    QListWidgetItem *entry = MainWindowProbe::directoryList(w)->item(row);
     QVERIFY(entry);
-    QTest::mouseDClick(w.List1->viewport(), Qt::LeftButton, {}, w.List1->visualItemRect(entry).center());
+    QTest::mouseDClick(MainWindowProbe::directoryList(w)->viewport(), Qt::LeftButton, {}, MainWindowProbe::directoryList(w)->visualItemRect(entry).center());
 }
 
 // Samples what the user can see, every few milliseconds and after every event
@@ -100,7 +100,7 @@ public:
         , m_allowed(allowed)
         , m_busyAllowed(busyAllowed)
     {
-        Socket *list = f.window->sckGetList;
+        const Socket *list = &MainWindowProbe::listExchange(*f.window)->socket();
         connect(list, &Socket::dataArrival, this, &Watch::sample);
         connect(list, &Socket::peerClosed, this, &Watch::sample);
         connect(list, &Socket::error, this, &Watch::sample);
@@ -114,7 +114,7 @@ public:
     void stop()
     {
         m_timer.stop();
-        disconnect(m_f.window->sckGetList, nullptr, this, nullptr);
+        disconnect(&MainWindowProbe::listExchange(*m_f.window)->socket(), nullptr, this, nullptr);
         m_f.dialogs.whileOpen = nullptr;
     }
 
@@ -126,7 +126,7 @@ private:
     void sample()
     {
         ++samples;
-        const QStringList shown = m_f.window->List1->entries();
+        const QStringList shown = MainWindowProbe::directoryList(*m_f.window)->entries();
         if (!m_allowed.contains(shown) && strays.size() < 3)
             strays.append(shown.mid(0, 5));
         if (!m_busyAllowed && !unlocked(*m_f.window))
@@ -152,14 +152,14 @@ inline void checkWatch(Watch &watch)
 // and nothing left over from the fault raises another box.
 inline void stillWorks(WindowFixture &f)
 {
-    Form1 &w = *f.window;
+    MainWindow &w = *f.window;
     const qsizetype boxes = f.dialogs.boxes.size();
     QVERIFY(f.fillDirectory({QStringLiteral("Porter"), QStringLiteral("Stout")}));
     openForum(w, 1);
-    QTRY_VERIFY(w.Web1->toPlainText().contains(QStringLiteral("Stout page")));
-    const QString option = w.btnCheck->Tag();
-    postdriver::click(w.btnCheck);
-    QVERIFY(w.btnCheck->Tag() != option);
+    QTRY_VERIFY(MainWindowProbe::pageView(w)->toPlainText().contains(QStringLiteral("Stout page")));
+    const bool option = MainWindowProbe::stampWanted(w);
+    postdriver::click(MainWindowProbe::stampOption(w));
+    QVERIFY(MainWindowProbe::stampWanted(w) != option);
     QCOMPARE(f.dialogs.boxes.size(), boxes);
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 // A clock that always tells the same moment, under chosen regional settings.
 
-#include "platform/clock.h"
+#include "ui/clock.h"
 
 class FixedClock : public Clock
 {

@@ -1,7 +1,7 @@
 #pragma once
 // Dialogs that never block: every box is recorded, prompts take scripted answers.
 
-#include "platform/dialogs.h"
+#include "ui/widgets/dialogs.h"
 
 #include <QList>
 #include <QQueue>

@@ -1,6 +1,6 @@
 // The title and body fields, the date-and-time-stamp option and the clear
 // buttons, driven with the keyboard and the mouse.
-#include "platform/clicklabel.h"
+#include "ui/widgets/clicklabel.h"
 #include "postdriver.h"
 
 #include <QClipboard>
@@ -43,24 +43,24 @@ void ComposeTest::titleSelectsAllWhenItGetsTheFocus()
     QFETCH(QString, how);
     WindowFixture f;
     f.load();
-    Form1 &w = *f.window;
+    MainWindow &w = *f.window;
     const QString title = QStringLiteral("Old title");
-    QTest::keyClicks(w.Text2, title);
-    w.Text2->setCursorPosition(3);
+    QTest::keyClicks(MainWindowProbe::titleEdit(w), title);
+    MainWindowProbe::titleEdit(w)->setCursorPosition(3);
     if (how == u"tab") {
-        QTest::keyClick(w.Text1, Qt::Key_Tab);
+        QTest::keyClick(MainWindowProbe::forumNameEdit(w), Qt::Key_Tab);
     } else {
-        w.Text3->setFocus();
-        QTest::keyClicks(w.Text3, how == u"asterisk" ? QStringLiteral("a*b") : QString());
-        click(w.btnPost);
+        MainWindowProbe::bodyEdit(w)->setFocus();
+        QTest::keyClicks(MainWindowProbe::bodyEdit(w), how == u"asterisk" ? QStringLiteral("a*b") : QString());
+        click(MainWindowProbe::postButton(w));
         QCOMPARE(f.dialogs.messages().size(), 1);
     }
-    QCOMPARE(QApplication::focusWidget(), w.Text2);
-    QCOMPARE(w.Text2->selectedText(), title);
-    QCOMPARE(w.Text2->SelStart(), 0);
+    QCOMPARE(QApplication::focusWidget(), MainWindowProbe::titleEdit(w));
+    QCOMPARE(MainWindowProbe::titleEdit(w)->selectedText(), title);
+    QCOMPARE(MainWindowProbe::titleEdit(w)->SelStart(), 0);
 
-    QTest::keyClick(w.Text2, Qt::Key_N); // typing replaces the whole title
-    QCOMPARE(w.Text2->Text(), QStringLiteral("n"));
+    QTest::keyClick(MainWindowProbe::titleEdit(w), Qt::Key_N); // typing replaces the whole title
+    QCOMPARE(MainWindowProbe::titleEdit(w)->Text(), QStringLiteral("n"));
 }
 
 void ComposeTest::enterInTheTitleMovesToTheBody_data()
@@ -75,14 +75,14 @@ void ComposeTest::enterInTheTitleMovesToTheBody()
     QFETCH(int, key);
     WindowFixture f;
     f.load();
-    Form1 &w = *f.window;
-    w.Text2->setFocus();
-    QTest::keyClicks(w.Text2, QStringLiteral("Hello world"));
-    w.Text2->select(6, 5);
-    QTest::keyClick(w.Text2, Qt::Key(key));
-    QCOMPARE(w.Text2->Text(), QStringLiteral("Hello world"));
-    QCOMPARE(QApplication::focusWidget(), w.Text3);
-    QVERIFY(w.Text3->Text().isEmpty());
+    MainWindow &w = *f.window;
+    MainWindowProbe::titleEdit(w)->setFocus();
+    QTest::keyClicks(MainWindowProbe::titleEdit(w), QStringLiteral("Hello world"));
+    MainWindowProbe::titleEdit(w)->select(6, 5);
+    QTest::keyClick(MainWindowProbe::titleEdit(w), Qt::Key(key));
+    QCOMPARE(MainWindowProbe::titleEdit(w)->Text(), QStringLiteral("Hello world"));
+    QCOMPARE(QApplication::focusWidget(), MainWindowProbe::bodyEdit(w));
+    QVERIFY(MainWindowProbe::bodyEdit(w)->Text().isEmpty());
 }
 
 void ComposeTest::enterInTheBodyReplacesTheSelection_data()
@@ -108,26 +108,26 @@ void ComposeTest::enterInTheBodyReplacesTheSelection()
     QFETCH(int, caret);
     WindowFixture f;
     f.load();
-    Form1 &w = *f.window;
-    w.Text3->setText(before);
-    w.Text3->setFocus();
-    w.Text3->select(start, length);
-    QTest::keyClick(w.Text3, Qt::Key_Return);
-    QCOMPARE(w.Text3->Text(), after);
-    QCOMPARE(w.Text3->textCursor().position(), caret);
-    QVERIFY(!w.Text3->textCursor().hasSelection());
-    QCOMPARE(w.Text3->document()->blockCount(), int(after.count(QStringLiteral("\r\n"))) + 1);
+    MainWindow &w = *f.window;
+    MainWindowProbe::bodyEdit(w)->setText(before);
+    MainWindowProbe::bodyEdit(w)->setFocus();
+    MainWindowProbe::bodyEdit(w)->select(start, length);
+    QTest::keyClick(MainWindowProbe::bodyEdit(w), Qt::Key_Return);
+    QCOMPARE(MainWindowProbe::bodyEdit(w)->Text(), after);
+    QCOMPARE(MainWindowProbe::bodyEdit(w)->textCursor().position(), caret);
+    QVERIFY(!MainWindowProbe::bodyEdit(w)->textCursor().hasSelection());
+    QCOMPARE(MainWindowProbe::bodyEdit(w)->document()->blockCount(), int(after.count(QStringLiteral("\r\n"))) + 1);
 }
 
 void ComposeTest::pastedLineBreakStaysPlain()
 {
     WindowFixture f;
     f.load();
-    Form1 &w = *f.window;
-    w.Text3->setFocus();
+    MainWindow &w = *f.window;
+    MainWindowProbe::bodyEdit(w)->setFocus();
     QGuiApplication::clipboard()->setText(QStringLiteral("first\r\nsecond\nthird"));
-    QTest::keyClick(w.Text3, Qt::Key_V, Qt::ControlModifier);
-    QCOMPARE(w.Text3->Text(), QStringLiteral("first\r\nsecond\r\nthird"));
+    QTest::keyClick(MainWindowProbe::bodyEdit(w), Qt::Key_V, Qt::ControlModifier);
+    QCOMPARE(MainWindowProbe::bodyEdit(w)->Text(), QStringLiteral("first\r\nsecond\r\nthird"));
 }
 
 void ComposeTest::limits_data()
@@ -140,16 +140,16 @@ void ComposeTest::limits_data()
 
     const QString x60(60, u'x');
     const QString x1000(1000, u'x');
-    QTest::newRow("title, typing") << "Text2" << false << "" << QString(65, u'x') << x60;
-    QTest::newRow("title, pasting") << "Text2" << true << QString(50, u'a') << QString(20, u'b')
+    QTest::newRow("title, typing") << "titleEdit" << false << "" << QString(65, u'x') << x60;
+    QTest::newRow("title, pasting") << "titleEdit" << true << QString(50, u'a') << QString(20, u'b')
                                     << QString(50, u'a') + QString(10, u'b');
-    QTest::newRow("body, typing") << "Text3" << false << QString(990, u'x') << QString(20, u'y')
+    QTest::newRow("body, typing") << "bodyEdit" << false << QString(990, u'x') << QString(20, u'y')
                                   << QString(990, u'x') + QString(10, u'y');
-    QTest::newRow("body, pasting") << "Text3" << true << "" << QString(1200, u'x') << x1000;
+    QTest::newRow("body, pasting") << "bodyEdit" << true << "" << QString(1200, u'x') << x1000;
     QTest::newRow("body, a pasted line break counts two")
-        << "Text3" << true << QString(997, u'x') << "a\nbc" << QString(997, u'x') + "a\r\n";
+        << "bodyEdit" << true << QString(997, u'x') << "a\nbc" << QString(997, u'x') + "a\r\n";
     QTest::newRow("body, a line break does not fit in one")
-        << "Text3" << true << QString(998, u'x') << "a\nb" << QString(998, u'x') + "a";
+        << "bodyEdit" << true << QString(998, u'x') << "a\nb" << QString(998, u'x') + "a";
 }
 
 void ComposeTest::limits()
@@ -161,22 +161,22 @@ void ComposeTest::limits()
     QFETCH(QString, result);
     WindowFixture f;
     f.load();
-    Form1 &w = *f.window;
-    QWidget *target = field == u"Text2" ? static_cast<QWidget *>(w.Text2) : w.Text3;
-    if (field == u"Text2")
-        w.Text2->setText(start);
+    MainWindow &w = *f.window;
+    QWidget *target = field == u"titleEdit" ? static_cast<QWidget *>(MainWindowProbe::titleEdit(w)) : MainWindowProbe::bodyEdit(w);
+    if (field == u"titleEdit")
+        MainWindowProbe::titleEdit(w)->setText(start);
     else
-        w.Text3->setText(start);
+        MainWindowProbe::bodyEdit(w)->setText(start);
     target->setFocus();
-    w.Text2->end(false);
-    w.Text3->moveCursor(QTextCursor::End);
+    MainWindowProbe::titleEdit(w)->end(false);
+    MainWindowProbe::bodyEdit(w)->moveCursor(QTextCursor::End);
     if (paste) {
         QGuiApplication::clipboard()->setText(input);
         QTest::keyClick(target, Qt::Key_V, Qt::ControlModifier);
     } else {
         QTest::keyClicks(target, input);
     }
-    QCOMPARE(field == u"Text2" ? w.Text2->Text() : w.Text3->Text(), result);
+    QCOMPARE(field == u"titleEdit" ? MainWindowProbe::titleEdit(w)->Text() : MainWindowProbe::bodyEdit(w)->Text(), result);
 }
 
 void ComposeTest::enterPastTheLimitInsertsNothing_data()
@@ -198,24 +198,24 @@ void ComposeTest::enterPastTheLimitInsertsNothing()
     QFETCH(bool, inserted);
     WindowFixture f;
     f.load();
-    Form1 &w = *f.window;
+    MainWindow &w = *f.window;
     const QString body(length, u'x');
-    w.Text3->setText(body);
-    w.Text3->setFocus();
-    w.Text3->select(length - selected, selected);
-    QTest::keyClick(w.Text3, Qt::Key_Return);
-    QCOMPARE(w.Text3->Text(), inserted ? body.left(length - selected) + "<br>\r\n" : body);
-    QVERIFY(w.Text3->length() <= 1000);
+    MainWindowProbe::bodyEdit(w)->setText(body);
+    MainWindowProbe::bodyEdit(w)->setFocus();
+    MainWindowProbe::bodyEdit(w)->select(length - selected, selected);
+    QTest::keyClick(MainWindowProbe::bodyEdit(w), Qt::Key_Return);
+    QCOMPARE(MainWindowProbe::bodyEdit(w)->Text(), inserted ? body.left(length - selected) + "<br>\r\n" : body);
+    QVERIFY(MainWindowProbe::bodyEdit(w)->length() <= 1000);
 }
 
 void ComposeTest::stampOption_data()
 {
     QTest::addColumn<QString>("first");
     QTest::addColumn<QString>("second");
-    QTest::newRow("picture, picture") << "btnCheck" << "btnCheck";
-    QTest::newRow("label, label") << "Label3" << "Label3";
-    QTest::newRow("picture, label") << "btnCheck" << "Label3";
-    QTest::newRow("label, picture") << "Label3" << "btnCheck";
+    QTest::newRow("picture, picture") << "stampOption" << "stampOption";
+    QTest::newRow("label, label") << "stampLabel" << "stampLabel";
+    QTest::newRow("picture, label") << "stampOption" << "stampLabel";
+    QTest::newRow("label, picture") << "stampLabel" << "stampOption";
 }
 
 void ComposeTest::stampOption()
@@ -224,29 +224,27 @@ void ComposeTest::stampOption()
     QFETCH(QString, second);
     WindowFixture f;
     f.load();
-    Form1 &w = *f.window;
+    MainWindow &w = *f.window;
     const auto control = [&](const QString &name) { return w.findChild<QWidget *>(name); };
 
     click(control(first));
-    QCOMPARE(w.btnCheck->Tag(), QStringLiteral("CH"));
-    QCOMPARE(w.btnCheck->picture().toImage(), w.imgCheckDOWN.toImage());
+    QCOMPARE(MainWindowProbe::stampWanted(w), true);
+    QCOMPARE(MainWindowProbe::stampOption(w)->picture().toImage(), MainWindowProbe::faces(w).checkDown.toImage());
     click(control(second));
-    QCOMPARE(w.btnCheck->Tag(), QStringLiteral("UN"));
-    QCOMPARE(w.btnCheck->picture().toImage(), w.imgCheckUP.toImage());
-
-    w.btnCheck->setTag(QStringLiteral("ch")); // anything but "UN" counts as on
+    QCOMPARE(MainWindowProbe::stampWanted(w), false);
+    QCOMPARE(MainWindowProbe::stampOption(w)->picture().toImage(), MainWindowProbe::faces(w).checkUp.toImage());
     click(control(first));
-    QCOMPARE(w.btnCheck->Tag(), QStringLiteral("UN"));
-    QCOMPARE(w.btnCheck->picture().toImage(), w.imgCheckUP.toImage());
+    QCOMPARE(MainWindowProbe::stampWanted(w), true);
+    QVERIFY(MainWindowProbe::stampOption(w)->isChecked());
 }
 
 void ComposeTest::clearButtons_data()
 {
     QTest::addColumn<QString>("button");
     QTest::addColumn<bool>("emptyMessage");
-    QTest::newRow("message") << "btnClear2" << false;
-    QTest::newRow("message, already empty") << "btnClear2" << true;
-    QTest::newRow("forum name") << "btnClear" << false;
+    QTest::newRow("message") << "clearMessageButton" << false;
+    QTest::newRow("message, already empty") << "clearMessageButton" << true;
+    QTest::newRow("forum name") << "clearNameButton" << false;
 }
 
 void ComposeTest::clearButtons()
@@ -255,46 +253,41 @@ void ComposeTest::clearButtons()
     QFETCH(bool, emptyMessage);
     WindowFixture f;
     f.load();
-    Form1 &w = *f.window;
+    MainWindow &w = *f.window;
     QVERIFY(f.fillDirectory({"Ale", "Mead"}));
     selectForum(w, 1);
-    click(w.Label3);
-    click(w.btnITALIC);
+    click(MainWindowProbe::stampLabel(w));
+    click(MainWindowProbe::italicButton(w));
     if (emptyMessage)
-        w.Text3->setText(QString()); // the toolbar wrote its tag there
+        MainWindowProbe::bodyEdit(w)->setText(QString()); // the toolbar wrote its tag there
     else
         compose(w, QStringLiteral("Title"), QStringLiteral("Body"));
-    const QString title = w.Text2->Text();
-    const QString body = w.Text3->Text();
-    w.Text2->setTag(QStringLiteral("<b>stored</b>"));
-    w.List1->setTag(QStringLiteral("1"));
-    QStringList toggles;
-    for (PictureButton *toggle : {w.btnBOLD, w.btnITALIC, w.btnUNDERLINE, w.btnLINK})
-        toggles << toggle->Tag();
-    w.Text3->setFocus();
+    const QString title = MainWindowProbe::titleEdit(w)->Text();
+    const QString body = MainWindowProbe::bodyEdit(w)->Text();
+    MainWindowProbe::draft(w).storedTitle = QStringLiteral("<b>stored</b>");
+    MainWindowProbe::draft(w).position = 1;
+    const QList<bool> toggles = MainWindowProbe::tagsAwaitingClose(w);
+    MainWindowProbe::bodyEdit(w)->setFocus();
 
     click(w.findChild<QWidget *>(button));
-    if (button == u"btnClear2") {
-        QVERIFY(w.Text2->Text().isEmpty());
-        QVERIFY(w.Text3->Text().isEmpty());
-        QCOMPARE(QApplication::focusWidget(), w.Text2);
-        QCOMPARE(w.Text1->Text(), QStringLiteral("<Enter the name of your forum here>"));
+    if (button == u"clearMessageButton") {
+        QVERIFY(MainWindowProbe::titleEdit(w)->Text().isEmpty());
+        QVERIFY(MainWindowProbe::bodyEdit(w)->Text().isEmpty());
+        QCOMPARE(QApplication::focusWidget(), MainWindowProbe::titleEdit(w));
+        QCOMPARE(MainWindowProbe::forumNameEdit(w)->Text(), QStringLiteral("<Enter the name of your forum here>"));
     } else {
-        QVERIFY(w.Text1->Text().isEmpty());
-        QCOMPARE(QApplication::focusWidget(), w.Text1);
-        QCOMPARE(w.Text2->Text(), title);
-        QCOMPARE(w.Text3->Text(), body);
+        QVERIFY(MainWindowProbe::forumNameEdit(w)->Text().isEmpty());
+        QCOMPARE(QApplication::focusWidget(), MainWindowProbe::forumNameEdit(w));
+        QCOMPARE(MainWindowProbe::titleEdit(w)->Text(), title);
+        QCOMPARE(MainWindowProbe::bodyEdit(w)->Text(), body);
     }
-    QCOMPARE(w.btnCheck->Tag(), QStringLiteral("CH"));
-    QCOMPARE(w.btnCheck->picture().toImage(), w.imgCheckDOWN.toImage());
-    QStringList togglesAfter;
-    for (PictureButton *toggle : {w.btnBOLD, w.btnITALIC, w.btnUNDERLINE, w.btnLINK})
-        togglesAfter << toggle->Tag();
-    QCOMPARE(togglesAfter, toggles);
-    QCOMPARE(toggles.at(1), QStringLiteral("CLOSED"));
-    QCOMPARE(w.Text2->Tag(), QStringLiteral("<b>stored</b>"));
-    QCOMPARE(w.List1->Tag(), QStringLiteral("1"));
-    QCOMPARE(w.List1->ListIndex(), 1);
+    QCOMPARE(MainWindowProbe::stampWanted(w), true);
+    QCOMPARE(MainWindowProbe::stampOption(w)->picture().toImage(), MainWindowProbe::faces(w).checkDown.toImage());
+    QCOMPARE(MainWindowProbe::tagsAwaitingClose(w), toggles);
+    QCOMPARE(toggles.at(1), true);
+    QCOMPARE(MainWindowProbe::draft(w).storedTitle, QStringLiteral("<b>stored</b>"));
+    QCOMPARE(MainWindowProbe::draft(w).position, 1);
+    QCOMPARE(MainWindowProbe::directoryList(w)->ListIndex(), 1);
 }
 
 QTEST_MAIN(ComposeTest)

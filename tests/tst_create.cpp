@@ -1,12 +1,13 @@
 // Forum creation against the fake server: the local checks, the create request
 // on the wire, the two answers and every way the request can go wrong.
-#include "platform/listbox.h"
-#include "platform/memobox.h"
-#include "platform/picturebutton.h"
-#include "platform/socket.h"
-#include "platform/textbox.h"
+#include "ui/widgets/listbox.h"
+#include "ui/widgets/memobox.h"
+#include "ui/widgets/picturebutton.h"
+#include "protocol/socket.h"
+#include "ui/widgets/textbox.h"
 #include "windowfixture.h"
 
+#include <QApplication>
 #include <QTest>
 
 namespace {
@@ -19,14 +20,14 @@ const QString createdText =
 const QString connectionText = QStringLiteral(
     "Connection error.  Check your internet connection or visit http://tavernly.test/ for maintenance schedules.");
 
-bool locked(const Form1 &w)
+bool locked(const MainWindow &w)
 {
-    return !w.Text1->isEnabled() && !w.btnCreate->isEnabled() && !w.btnPost->isEnabled();
+    return !MainWindowProbe::forumNameEdit(w)->isEnabled() && !MainWindowProbe::createButton(w)->isEnabled() && !MainWindowProbe::postButton(w)->isEnabled();
 }
 
-bool unlocked(const Form1 &w)
+bool unlocked(const MainWindow &w)
 {
-    return w.Text1->isEnabled() && w.btnCreate->isEnabled() && w.btnPost->isEnabled() && w.List1->isEnabled();
+    return MainWindowProbe::forumNameEdit(w)->isEnabled() && MainWindowProbe::createButton(w)->isEnabled() && MainWindowProbe::postButton(w)->isEnabled() && MainWindowProbe::directoryList(w)->isEnabled();
 }
 
 // Types text key by key, any character (keyClicks takes Latin-1 only).
@@ -36,10 +37,10 @@ void type(QWidget *field, const QString &text)
         QTest::sendKeyEvent(QTest::Click, field, Qt::Key_unknown, QString(c), Qt::NoModifier);
 }
 
-void create(Form1 &w, const QString &name)
+void create(MainWindow &w, const QString &name)
 {
-    w.Text1->setText(name);
-    QTest::mouseClick(w.btnCreate, Qt::LeftButton);
+    MainWindowProbe::forumNameEdit(w)->setText(name);
+    QTest::mouseClick(MainWindowProbe::createButton(w), Qt::LeftButton);
 }
 
 } // namespace
@@ -61,6 +62,7 @@ private Q_SLOTS:
     void otherRepliesEndTheRequest();
     void failuresUnlockWithOneBox_data();
     void failuresUnlockWithOneBox();
+    void focusParkedByOneCreateIsNotKeptForTheNext();
 };
 
 void CreateTest::refusedNamesSendNothing_data()
@@ -80,8 +82,8 @@ void CreateTest::refusedNamesSendNothing()
     QFETCH(QString, text);
     WindowFixture f;
     f.load();
-    Form1 &w = *f.window;
-    w.Text3->setFocus(); // the user went on to the body, then clicked Create
+    MainWindow &w = *f.window;
+    MainWindowProbe::bodyEdit(w)->setFocus(); // the user went on to the body, then clicked Create
 
     create(w, name);
     QCOMPARE(f.dialogs.boxes.size(), 1);
@@ -91,11 +93,11 @@ void CreateTest::refusedNamesSendNothing()
     QCOMPARE(box.icon, Dialogs::Warning);
     QCOMPARE(box.title, QStringLiteral("Tavernly"));
 
-    QCOMPARE(QApplication::focusWidget(), w.Text1);
-    QCOMPARE(w.Text1->text(), name);
-    QCOMPARE(w.Text1->selectedText(), name);
+    QCOMPARE(QApplication::focusWidget(), MainWindowProbe::forumNameEdit(w));
+    QCOMPARE(MainWindowProbe::forumNameEdit(w)->text(), name);
+    QCOMPARE(MainWindowProbe::forumNameEdit(w)->selectedText(), name);
     QVERIFY(unlocked(w));
-    QCOMPARE(w.sckCreate->State(), int(Socket::Closed));
+    QCOMPARE(MainWindowProbe::createExchange(w)->socket().State(), int(Socket::Closed));
     QCOMPARE(f.server.connectionCount(FakeServer::Create), 0);
 }
 
@@ -119,20 +121,20 @@ void CreateTest::nameGoesOutAsTyped()
     WindowFixture f;
     f.server.reply(FakeServer::Create, "EXISTS", true);
     f.load();
-    Form1 &w = *f.window;
+    MainWindow &w = *f.window;
 
     if (byEnter) {
         // The hint is selected at start-up, so typing replaces it.
-        type(w.Text1, name);
-        QCOMPARE(w.Text1->text(), name);
-        QTest::keyClick(w.Text1, Qt::Key_Return);
+        type(MainWindowProbe::forumNameEdit(w), name);
+        QCOMPARE(MainWindowProbe::forumNameEdit(w)->text(), name);
+        QTest::keyClick(MainWindowProbe::forumNameEdit(w), Qt::Key_Return);
     } else {
         create(w, name);
     }
     QVERIFY(locked(w));
     QTRY_COMPARE(f.dialogs.messageTexts(), QStringList{existsText});
     QCOMPARE(f.server.requests(FakeServer::Create), QList<QByteArray>{name.toUtf8()});
-    QCOMPARE(w.Text1->text(), name); // Enter left nothing behind
+    QCOMPARE(MainWindowProbe::forumNameEdit(w)->text(), name); // Enter left nothing behind
 }
 
 void CreateTest::existsUnlocksBeforeItsBox()
@@ -140,7 +142,7 @@ void CreateTest::existsUnlocksBeforeItsBox()
     WindowFixture f;
     f.server.reply(FakeServer::Create, "EXISTS", true);
     f.load();
-    Form1 &w = *f.window;
+    MainWindow &w = *f.window;
     QTRY_COMPARE(f.server.connectionCount(FakeServer::List), 1);
 
     bool unlockedWhileOpen = false;
@@ -153,9 +155,9 @@ void CreateTest::existsUnlocksBeforeItsBox()
     QCOMPARE(box.icon, Dialogs::Warning);
     QCOMPARE(box.title, QStringLiteral("Tavernly"));
 
-    QCOMPARE(QApplication::focusWidget(), w.Text1);
-    QCOMPARE(w.Text1->text(), QStringLiteral("Mead Hall"));
-    QCOMPARE(w.Text1->selectedText(), QStringLiteral("Mead Hall"));
+    QCOMPARE(QApplication::focusWidget(), MainWindowProbe::forumNameEdit(w));
+    QCOMPARE(MainWindowProbe::forumNameEdit(w)->text(), QStringLiteral("Mead Hall"));
+    QCOMPARE(MainWindowProbe::forumNameEdit(w)->selectedText(), QStringLiteral("Mead Hall"));
     QTRY_COMPARE(f.server.closedCount(FakeServer::Create), 1); // the client hung up
     QCOMPARE(f.server.connectionCount(FakeServer::List), 1);   // no refresh
 }
@@ -165,7 +167,7 @@ void CreateTest::createdRefreshesTheDirectoryBeforeItsBox()
     WindowFixture f;
     f.server.reply(FakeServer::Create, "CREATED", true);
     f.load();
-    Form1 &w = *f.window;
+    MainWindow &w = *f.window;
     QTRY_COMPARE(f.server.requests(FakeServer::List), QList<QByteArray>{"GETLIST"});
     f.server.reply(FakeServer::List, "Ale*Mead Hall");
 
@@ -175,9 +177,9 @@ void CreateTest::createdRefreshesTheDirectoryBeforeItsBox()
     QList<QByteArray> listRequestsWhileOpen;
     f.dialogs.whileOpen = [&](const ScriptedDialogs::Box &) {
         lockedWhileOpen = locked(w);
-        nameWhileOpen = w.Text1->text();
+        nameWhileOpen = MainWindowProbe::forumNameEdit(w)->text();
         // The refresh was started before the box and goes on while it waits for the user.
-        listedWhileOpen = QTest::qWaitFor([&] { return w.List1->entries().contains(QStringLiteral("Mead Hall")); });
+        listedWhileOpen = QTest::qWaitFor([&] { return MainWindowProbe::directoryList(w)->entries().contains(QStringLiteral("Mead Hall")); });
         listRequestsWhileOpen = f.server.requests(FakeServer::List);
     };
     create(w, QStringLiteral("Mead Hall"));
@@ -192,9 +194,9 @@ void CreateTest::createdRefreshesTheDirectoryBeforeItsBox()
     QCOMPARE(box.title, QStringLiteral("Tavernly"));
 
     QVERIFY(unlocked(w));
-    QCOMPARE(QApplication::focusWidget(), w.Text2);
-    QCOMPARE(w.Text1->text(), QString());
-    QCOMPARE(w.List1->ListIndex(), -1); // the new forum is listed, not selected
+    QCOMPARE(QApplication::focusWidget(), MainWindowProbe::titleEdit(w));
+    QCOMPARE(MainWindowProbe::forumNameEdit(w)->text(), QString());
+    QCOMPARE(MainWindowProbe::directoryList(w)->ListIndex(), -1); // the new forum is listed, not selected
     QTRY_COMPARE(f.server.closedCount(FakeServer::Create), 1);
 }
 
@@ -222,7 +224,7 @@ void CreateTest::replyInPiecesIsRecognised()
     create(*f.window, QStringLiteral("Ale"));
     QTRY_COMPARE(f.dialogs.messageTexts(), QStringList{text});
     QVERIFY(unlocked(*f.window));
-    QCOMPARE(f.window->Text1->text(), nameAfter);
+    QCOMPARE(MainWindowProbe::forumNameEdit(*f.window)->text(), nameAfter);
 }
 
 void CreateTest::otherRepliesEndTheRequest_data()
@@ -254,7 +256,7 @@ void CreateTest::otherRepliesEndTheRequest()
     QTRY_COMPARE(f.dialogs.messageTexts(), QStringList{connectionText});
     QCOMPARE(f.dialogs.messages().first().icon, Dialogs::Warning);
     QVERIFY(unlocked(*f.window));
-    QCOMPARE(f.window->Text1->text(), QStringLiteral("Ale"));
+    QCOMPARE(MainWindowProbe::forumNameEdit(*f.window)->text(), QStringLiteral("Ale"));
     QTRY_COMPARE(f.server.closedCount(FakeServer::Create), 1);
     QCOMPARE(f.server.connectionCount(FakeServer::List), 1); // not taken for "CREATED"
 }
@@ -274,7 +276,7 @@ void CreateTest::failuresUnlockWithOneBox()
     WindowFixture f; // the request limit is 1.5 s here
     f.server.script(FakeServer::Create, FakeServer::Behaviour::Action(action));
     f.load();
-    Form1 &w = *f.window;
+    MainWindow &w = *f.window;
     create(w, QStringLiteral("Ale"));
     QVERIFY(locked(w));
     QTRY_COMPARE(f.dialogs.messageTexts(), QStringList{connectionText});
@@ -282,13 +284,35 @@ void CreateTest::failuresUnlockWithOneBox()
     QCOMPARE(box.icon, Dialogs::Warning);
     QCOMPARE(box.title, QStringLiteral("Tavernly"));
     QVERIFY(unlocked(w));
-    QCOMPARE(w.Text1->text(), QStringLiteral("Ale"));
-    QCOMPARE(w.sckCreate->State(), int(Socket::Closed));
+    QCOMPARE(MainWindowProbe::forumNameEdit(w)->text(), QStringLiteral("Ale"));
+    QCOMPARE(MainWindowProbe::createExchange(w)->socket().State(), int(Socket::Closed));
 
     // Nothing is pending any more: the window works as before.
     f.server.reply(FakeServer::Create, "EXISTS");
     create(w, QStringLiteral("Mead"));
     QTRY_COMPARE(f.dialogs.messageTexts(), (QStringList{connectionText, existsText}));
+}
+
+// Each busy period gives the focus back to where it was when that period
+// began, not to where an earlier one found it.
+void CreateTest::focusParkedByOneCreateIsNotKeptForTheNext()
+{
+    WindowFixture f;
+    f.server.script(FakeServer::Create, FakeServer::Behaviour::Reset);
+    f.load();
+    MainWindow &w = *f.window;
+
+    MainWindowProbe::bodyEdit(w)->setFocus();
+    create(w, QStringLiteral("Ale")); // the picture button takes no focus
+    QTRY_COMPARE(f.dialogs.messageTexts(), QStringList{connectionText});
+    QVERIFY(unlocked(w));
+    QCOMPARE(QApplication::focusWidget(), MainWindowProbe::bodyEdit(w));
+
+    MainWindowProbe::titleEdit(w)->setFocus();
+    create(w, QStringLiteral("Mead"));
+    QTRY_COMPARE(f.dialogs.messageTexts(), (QStringList{connectionText, connectionText}));
+    QVERIFY(unlocked(w));
+    QCOMPARE(QApplication::focusWidget(), MainWindowProbe::titleEdit(w));
 }
 
 QTEST_MAIN(CreateTest)

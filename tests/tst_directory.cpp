@@ -1,10 +1,10 @@
 // The forum directory against the fake server: the list exchange, opening a
 // forum's page, and the tool tip.
-#include "platform/htmlview.h"
-#include "platform/listbox.h"
-#include "platform/picturebutton.h"
-#include "platform/socket.h"
-#include "platform/textbox.h"
+#include "ui/widgets/htmlview.h"
+#include "ui/widgets/listbox.h"
+#include "ui/widgets/picturebutton.h"
+#include "protocol/socket.h"
+#include "ui/widgets/textbox.h"
 #include "windowfixture.h"
 
 #include <QSignalSpy>
@@ -85,8 +85,8 @@ void DirectoryTest::replyIsListedAsSent()
     QVERIFY(f.fillDirectory(before));
 
     f.server.reply(FakeServer::List, reply);
-    f.window->Timer1_Timer();
-    QTRY_COMPARE(f.window->List1->entries(), listed);
+    MainWindowProbe::refreshDirectory(*f.window);
+    QTRY_COMPARE(MainWindowProbe::directoryList(*f.window)->entries(), listed);
     QCOMPARE(f.server.requests(FakeServer::List).last(), QByteArray("GETLIST"));
     QTRY_COMPARE(f.server.closedCount(FakeServer::List), f.server.connectionCount(FakeServer::List));
     QVERIFY(f.dialogs.boxes.isEmpty());
@@ -111,15 +111,15 @@ void DirectoryTest::replyInPiecesFillsTheWholeDirectoryOnce()
 
     // What the list shows after each piece has been read.
     QList<QStringList> seen;
-    connect(f.window->sckGetList, &Socket::dataArrival, this, [&] { seen.append(f.window->List1->entries()); });
+    connect(&MainWindowProbe::listExchange(*f.window)->socket(), &Socket::dataArrival, this, [&] { seen.append(MainWindowProbe::directoryList(*f.window)->entries()); });
     FakeServer::Behaviour pieces;
     pieces.pieces = {"Ale*Me", "ad*Sto", "ut*Wi", "ne Cellar"};
     pieces.pieceDelayMs = 30;
     pieces.keepOpen = keepOpen;
     f.server.script(FakeServer::List, pieces);
-    f.window->Timer1_Timer();
+    MainWindowProbe::refreshDirectory(*f.window);
 
-    QTRY_COMPARE(f.window->List1->entries(), (QStringList{"Ale", "Mead", "Stout", "Wine Cellar"}));
+    QTRY_COMPARE(MainWindowProbe::directoryList(*f.window)->entries(), (QStringList{"Ale", "Mead", "Stout", "Wine Cellar"}));
     QVERIFY2(seen.size() >= 2, "the reply came in one read");
     for (const QStringList &shown : std::as_const(seen))
         QCOMPARE(shown, before);
@@ -137,9 +137,9 @@ void DirectoryTest::hundredThousandNames()
     for (int i = 0; i < 100000; ++i)
         names.append(QStringLiteral("Forum %1").arg(i));
     f.server.reply(FakeServer::List, names.join(u'*').toUtf8());
-    f.window->Timer1_Timer();
-    QTRY_COMPARE_WITH_TIMEOUT(f.window->List1->count(), 100000, 30000);
-    QCOMPARE(f.window->List1->entries(), names);
+    MainWindowProbe::refreshDirectory(*f.window);
+    QTRY_COMPARE_WITH_TIMEOUT(MainWindowProbe::directoryList(*f.window)->count(), 100000, 30000);
+    QCOMPARE(MainWindowProbe::directoryList(*f.window)->entries(), names);
     QVERIFY(f.dialogs.boxes.isEmpty());
 }
 
@@ -160,22 +160,22 @@ void DirectoryTest::failureKeepsTheDirectory()
     WindowFixture f(quietAfter(3000));
     f.load();
     QVERIFY(f.fillDirectory(before));
-    select(*f.window->List1, 1);
+    select(*MainWindowProbe::directoryList(*f.window), 1);
 
-    QSignalSpy arrivals(f.window->sckGetList, &Socket::dataArrival);
-    QSignalSpy errors(f.window->sckGetList, &Socket::error);
-    QSignalSpy closed(f.window->sckGetList, &Socket::peerClosed);
+    QSignalSpy arrivals(&MainWindowProbe::listExchange(*f.window)->socket(), &Socket::dataArrival);
+    QSignalSpy errors(&MainWindowProbe::listExchange(*f.window)->socket(), &Socket::error);
+    QSignalSpy closed(&MainWindowProbe::listExchange(*f.window)->socket(), &Socket::peerClosed);
     if (ending == FakeServer::Behaviour::Reset) {
         FakeServer::Behaviour half;
         half.pieces = {"Ale*Me"};
         half.keepOpen = true;
         f.server.script(FakeServer::List, half);
-        f.window->Timer1_Timer();
+        MainWindowProbe::refreshDirectory(*f.window);
         QTRY_VERIFY(!arrivals.isEmpty());
         f.server.resetOpenConnections(FakeServer::List);
     } else {
         f.server.script(FakeServer::List, FakeServer::Behaviour::Action(ending));
-        f.window->Timer1_Timer();
+        MainWindowProbe::refreshDirectory(*f.window);
     }
     QTRY_COMPARE(errors.size() + closed.size(), 1);
     QCOMPARE(errors.size(), boxes);
@@ -187,15 +187,15 @@ void DirectoryTest::failureKeepsTheDirectory()
         QCOMPARE(box.icon, Dialogs::Warning);
         QCOMPARE(box.title, QStringLiteral("Tavernly"));
     }
-    QCOMPARE(f.window->List1->entries(), before);
-    QCOMPARE(f.window->List1->Text(), before.at(1));
-    QVERIFY(f.window->List1->isEnabled());
-    QVERIFY(f.window->btnPost->isEnabled());
+    QCOMPARE(MainWindowProbe::directoryList(*f.window)->entries(), before);
+    QCOMPARE(MainWindowProbe::directoryList(*f.window)->Text(), before.at(1));
+    QVERIFY(MainWindowProbe::directoryList(*f.window)->isEnabled());
+    QVERIFY(MainWindowProbe::postButton(*f.window)->isEnabled());
 
     // The next refresh starts afresh: nothing of a cut reply is left over.
     f.server.reply(FakeServer::List, "Wine");
-    f.window->Timer1_Timer();
-    QTRY_COMPARE(f.window->List1->entries(), QStringList{"Wine"});
+    MainWindowProbe::refreshDirectory(*f.window);
+    QTRY_COMPARE(MainWindowProbe::directoryList(*f.window)->entries(), QStringList{"Wine"});
     QCOMPARE(f.dialogs.boxes.size(), boxes);
 }
 
@@ -203,18 +203,18 @@ void DirectoryTest::refreshDropsTheSelection()
 {
     WindowFixture f;
     f.load();
-    Form1 &w = *f.window;
+    MainWindow &w = *f.window;
     QVERIFY(f.fillDirectory({"Ale", "Mead"}));
-    select(*w.List1, 1);
-    QTest::mouseMove(w.List1->viewport(), centreOf(*w.List1, 0));
-    QCOMPARE(w.List1->toolTip(), tipFor("Mead"));
-    w.List1->setTag(QStringLiteral("1"));
+    select(*MainWindowProbe::directoryList(w), 1);
+    QTest::mouseMove(MainWindowProbe::directoryList(w)->viewport(), centreOf(*MainWindowProbe::directoryList(w), 0));
+    QCOMPARE(MainWindowProbe::directoryList(w)->toolTip(), tipFor("Mead"));
+    MainWindowProbe::draft(w).position = 1;
 
     QVERIFY(f.fillDirectory({"Ale", "Mead", "Stout"}));
-    QCOMPARE(w.List1->ListIndex(), -1);
-    QCOMPARE(w.List1->Text(), QString());
-    QCOMPARE(w.List1->toolTip(), tipFor("Mead"));
-    QCOMPARE(w.List1->Tag(), QStringLiteral("1"));
+    QCOMPARE(MainWindowProbe::directoryList(w)->ListIndex(), -1);
+    QCOMPARE(MainWindowProbe::directoryList(w)->Text(), QString());
+    QCOMPARE(MainWindowProbe::directoryList(w)->toolTip(), tipFor("Mead"));
+    QCOMPARE(MainWindowProbe::draft(w).position, 1);
 }
 
 void DirectoryTest::doubleClickWithNothingSelectedOpensNothing()
@@ -222,21 +222,21 @@ void DirectoryTest::doubleClickWithNothingSelectedOpensNothing()
     WindowFixture f;
     f.server.setPage("/dn.htm", "<p>Welcome to the tavern</p>");
     f.load();
-    Form1 &w = *f.window;
-    QTRY_VERIFY(w.Web1->toPlainText().contains(QStringLiteral("Welcome to the tavern")));
+    MainWindow &w = *f.window;
+    QTRY_VERIFY(MainWindowProbe::pageView(w)->toPlainText().contains(QStringLiteral("Welcome to the tavern")));
     QVERIFY(f.fillDirectory({"Ale", "Mead"}));
     const QStringList paths = f.server.httpPaths();
 
     // Below the last entry: nothing gets selected.
-    QTest::mouseDClick(w.List1->viewport(), Qt::LeftButton, {}, QPoint(20, w.List1->viewport()->height() - 5));
-    QCOMPARE(w.List1->ListIndex(), -1);
-    w.List1->setFocus();
-    QTest::keyClick(w.List1, Qt::Key_Return);
-    QCOMPARE(w.List1->ListIndex(), -1);
+    QTest::mouseDClick(MainWindowProbe::directoryList(w)->viewport(), Qt::LeftButton, {}, QPoint(20, MainWindowProbe::directoryList(w)->viewport()->height() - 5));
+    QCOMPARE(MainWindowProbe::directoryList(w)->ListIndex(), -1);
+    MainWindowProbe::directoryList(w)->setFocus();
+    QTest::keyClick(MainWindowProbe::directoryList(w), Qt::Key_Return);
+    QCOMPARE(MainWindowProbe::directoryList(w)->ListIndex(), -1);
 
     // Opening would have emptied the view at once.
-    QVERIFY(w.Web1->toPlainText().contains(QStringLiteral("Welcome to the tavern")));
-    QCOMPARE(w.Web1->address(), f.server.endpoint().startPage());
+    QVERIFY(MainWindowProbe::pageView(w)->toPlainText().contains(QStringLiteral("Welcome to the tavern")));
+    QCOMPARE(MainWindowProbe::pageView(w)->address(), f.server.endpoint().startPage());
     QCOMPARE(f.server.httpPaths(), paths);
 }
 
@@ -246,16 +246,16 @@ void DirectoryTest::doubleClickOpensTheSelectedForum()
     f.server.setPage("/dn.htm", "<p>Welcome to the tavern</p>");
     f.server.setPage("/tav/Ale%20%26%20Mead%20%231%20Caf%C3%A9.htm", "<p>The cosy corner</p>");
     f.load();
-    Form1 &w = *f.window;
-    QTRY_VERIFY(w.Web1->toPlainText().contains(QStringLiteral("Welcome to the tavern")));
+    MainWindow &w = *f.window;
+    QTRY_VERIFY(MainWindowProbe::pageView(w)->toPlainText().contains(QStringLiteral("Welcome to the tavern")));
     const QString forum = QStringLiteral("Ale & Mead #1 Café");
     QVERIFY(f.fillDirectory({"Stout", forum}));
 
-    QTest::mouseDClick(w.List1->viewport(), Qt::LeftButton, {}, centreOf(*w.List1, 1));
-    QCOMPARE(w.List1->Text(), forum);
+    QTest::mouseDClick(MainWindowProbe::directoryList(w)->viewport(), Qt::LeftButton, {}, centreOf(*MainWindowProbe::directoryList(w), 1));
+    QCOMPARE(MainWindowProbe::directoryList(w)->Text(), forum);
     // The old page went at once (the blank page), before the forum's page arrives.
-    QCOMPARE(w.Web1->toPlainText(), QString());
-    QTRY_VERIFY(w.Web1->toPlainText().contains(QStringLiteral("The cosy corner")));
+    QCOMPARE(MainWindowProbe::pageView(w)->toPlainText(), QString());
+    QTRY_VERIFY(MainWindowProbe::pageView(w)->toPlainText().contains(QStringLiteral("The cosy corner")));
     QCOMPARE(f.server.httpPaths().last(), QStringLiteral("/tav/Ale%20%26%20Mead%20%231%20Caf%C3%A9.htm"));
     QCOMPARE(f.server.httpPaths().count(QStringLiteral("/tav/Ale%20%26%20Mead%20%231%20Caf%C3%A9.htm")), 1);
 }
@@ -267,19 +267,19 @@ void DirectoryTest::enterOpensTheSelectedForum()
     f.server.setPage("/tav/Ale.htm", "<p>Ale page</p>");
     f.server.setPage("/tav/Mead.htm", "<p>Mead page</p>");
     f.load();
-    Form1 &w = *f.window;
+    MainWindow &w = *f.window;
     QVERIFY(f.fillDirectory({"Ale", "Mead"}));
 
-    w.List1->setFocus();
-    QTest::keyClick(w.List1, Qt::Key_End);
-    QCOMPARE(w.List1->Text(), QStringLiteral("Mead"));
-    QTest::keyClick(w.List1, Qt::Key_Return);
-    QTRY_VERIFY(w.Web1->toPlainText().contains(QStringLiteral("Mead page")));
+    MainWindowProbe::directoryList(w)->setFocus();
+    QTest::keyClick(MainWindowProbe::directoryList(w), Qt::Key_End);
+    QCOMPARE(MainWindowProbe::directoryList(w)->Text(), QStringLiteral("Mead"));
+    QTest::keyClick(MainWindowProbe::directoryList(w), Qt::Key_Return);
+    QTRY_VERIFY(MainWindowProbe::pageView(w)->toPlainText().contains(QStringLiteral("Mead page")));
 
-    QTest::keyClick(w.List1, Qt::Key_Home);
-    QCOMPARE(w.List1->Text(), QStringLiteral("Ale"));
-    QTest::keyClick(w.List1, Qt::Key_Enter);
-    QTRY_VERIFY(w.Web1->toPlainText().contains(QStringLiteral("Ale page")));
+    QTest::keyClick(MainWindowProbe::directoryList(w), Qt::Key_Home);
+    QCOMPARE(MainWindowProbe::directoryList(w)->Text(), QStringLiteral("Ale"));
+    QTest::keyClick(MainWindowProbe::directoryList(w), Qt::Key_Enter);
+    QTRY_VERIFY(MainWindowProbe::pageView(w)->toPlainText().contains(QStringLiteral("Ale page")));
     QCOMPARE(f.server.httpPaths().mid(f.server.httpPaths().indexOf(QStringLiteral("/tav/Mead.htm"))),
              (QStringList{"/tav/Mead.htm", "/tav/Ale.htm"}));
 }
@@ -288,27 +288,27 @@ void DirectoryTest::toolTipNamesTheSelectedForum()
 {
     WindowFixture f;
     f.load();
-    Form1 &w = *f.window;
+    MainWindow &w = *f.window;
     QVERIFY(f.fillDirectory({"Ale", "Mead's Hall"}));
-    QCOMPARE(w.List1->toolTip(), QString());
+    QCOMPARE(MainWindowProbe::directoryList(w)->toolTip(), QString());
 
     // Nothing selected: the tip stays as it was.
-    QTest::mouseMove(w.List1->viewport(), centreOf(*w.List1, 1));
-    QCOMPARE(w.List1->toolTip(), QString());
+    QTest::mouseMove(MainWindowProbe::directoryList(w)->viewport(), centreOf(*MainWindowProbe::directoryList(w), 1));
+    QCOMPARE(MainWindowProbe::directoryList(w)->toolTip(), QString());
 
-    select(*w.List1, 1);
-    QTest::mouseMove(w.List1->viewport(), centreOf(*w.List1, 0));
-    QCOMPARE(w.List1->toolTip(), tipFor(QStringLiteral("Mead's Hall")));
+    select(*MainWindowProbe::directoryList(w), 1);
+    QTest::mouseMove(MainWindowProbe::directoryList(w)->viewport(), centreOf(*MainWindowProbe::directoryList(w), 0));
+    QCOMPARE(MainWindowProbe::directoryList(w)->toolTip(), tipFor(QStringLiteral("Mead's Hall")));
 
     // Hovering the other entry does not change whom it names.
-    select(*w.List1, 0);
-    QTest::mouseMove(w.List1->viewport(), centreOf(*w.List1, 1));
-    QCOMPARE(w.List1->toolTip(), QStringLiteral(" Double-Click to view the ''Ale'' forum "));
+    select(*MainWindowProbe::directoryList(w), 0);
+    QTest::mouseMove(MainWindowProbe::directoryList(w)->viewport(), centreOf(*MainWindowProbe::directoryList(w), 1));
+    QCOMPARE(MainWindowProbe::directoryList(w)->toolTip(), QStringLiteral(" Double-Click to view the ''Ale'' forum "));
 
     // The tip the user sees over an entry is the list's.
-    const QPoint over = centreOf(*w.List1, 1);
-    QHelpEvent help(QEvent::ToolTip, over, w.List1->viewport()->mapToGlobal(over));
-    QApplication::sendEvent(w.List1->viewport(), &help);
+    const QPoint over = centreOf(*MainWindowProbe::directoryList(w), 1);
+    QHelpEvent help(QEvent::ToolTip, over, MainWindowProbe::directoryList(w)->viewport()->mapToGlobal(over));
+    QApplication::sendEvent(MainWindowProbe::directoryList(w)->viewport(), &help);
     QTRY_COMPARE(QToolTip::text(), QStringLiteral(" Double-Click to view the ''Ale'' forum "));
 }
 

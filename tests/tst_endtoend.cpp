@@ -1,12 +1,12 @@
 // The real window against the real forum server: create a forum, post to it,
 // and read the message on the forum's page.
-#include "app/form1.h"
+#include "mainwindowprobe.h"
 #include "fixedclock.h"
-#include "platform/htmlview.h"
-#include "platform/listbox.h"
-#include "platform/memobox.h"
-#include "platform/picturebutton.h"
-#include "platform/textbox.h"
+#include "ui/widgets/htmlview.h"
+#include "ui/widgets/listbox.h"
+#include "ui/widgets/memobox.h"
+#include "ui/widgets/picturebutton.h"
+#include "ui/widgets/textbox.h"
 #include "scripteddialogs.h"
 
 #include <QProcess>
@@ -82,39 +82,39 @@ void EndToEndTest::createPostAndRead()
 
     ScriptedDialogs dialogs;
     FixedClock clock;
-    Form1 w(endpoint, dialogs, clock);
-    w.Form_Load();
+    MainWindow w(endpoint, dialogs, clock);
+    w.start();
     QVERIFY(QTest::qWaitForWindowActive(&w));
-    QTRY_VERIFY_WITH_TIMEOUT(w.List1->entries().contains(QStringLiteral("Welcome")), 10000);
-    QTRY_VERIFY(w.Web1->toPlainText().contains(QStringLiteral("Welcome")));
+    QTRY_VERIFY_WITH_TIMEOUT(MainWindowProbe::directoryList(w)->entries().contains(QStringLiteral("Welcome")), 10000);
+    QTRY_VERIFY(MainWindowProbe::pageView(w)->toPlainText().contains(QStringLiteral("Welcome")));
 
     // A new forum, named with a space and a letter beyond ASCII.
     const QString forum = QStringLiteral("Café Ale");
-    w.Text1->setFocus();
-    type(w.Text1, forum);
-    QTest::keyClick(w.Text1, Qt::Key_Return);
+    MainWindowProbe::forumNameEdit(w)->setFocus();
+    type(MainWindowProbe::forumNameEdit(w), forum);
+    QTest::keyClick(MainWindowProbe::forumNameEdit(w), Qt::Key_Return);
     QTRY_COMPARE_WITH_TIMEOUT(dialogs.messageTexts().value(0),
                               QStringLiteral("You have created a new forum in Tavernly!  Begin now by posting a message."),
                               10000);
-    QTRY_VERIFY_WITH_TIMEOUT(w.List1->entries().contains(forum), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(MainWindowProbe::directoryList(w)->entries().contains(forum), 10000);
 
     // A message with the toolbar's bold and a line break from Enter.
-    const int row = int(w.List1->entries().indexOf(forum));
-    QTest::mouseClick(w.List1->viewport(), Qt::LeftButton, {}, w.List1->visualItemRect(w.List1->item(row)).center());
-    QTest::keyClicks(w.Text2, QStringLiteral("First round"));
-    QTest::keyClick(w.Text2, Qt::Key_Return);
-    QTest::mouseClick(w.btnBOLD, Qt::LeftButton);
-    QTest::keyClicks(w.Text3, QStringLiteral("on the house"));
-    QTest::mouseClick(w.btnBOLD, Qt::LeftButton);
-    QTest::keyClick(w.Text3, Qt::Key_Return);
-    QTest::keyClicks(w.Text3, QStringLiteral("tonight"));
-    QTest::mouseClick(w.btnPost, Qt::LeftButton);
+    const int row = int(MainWindowProbe::directoryList(w)->entries().indexOf(forum));
+    QTest::mouseClick(MainWindowProbe::directoryList(w)->viewport(), Qt::LeftButton, {}, MainWindowProbe::directoryList(w)->visualItemRect(MainWindowProbe::directoryList(w)->item(row)).center());
+    QTest::keyClicks(MainWindowProbe::titleEdit(w), QStringLiteral("First round"));
+    QTest::keyClick(MainWindowProbe::titleEdit(w), Qt::Key_Return);
+    QTest::mouseClick(MainWindowProbe::boldButton(w), Qt::LeftButton);
+    QTest::keyClicks(MainWindowProbe::bodyEdit(w), QStringLiteral("on the house"));
+    QTest::mouseClick(MainWindowProbe::boldButton(w), Qt::LeftButton);
+    QTest::keyClick(MainWindowProbe::bodyEdit(w), Qt::Key_Return);
+    QTest::keyClicks(MainWindowProbe::bodyEdit(w), QStringLiteral("tonight"));
+    QTest::mouseClick(MainWindowProbe::postButton(w), Qt::LeftButton);
 
     QTRY_VERIFY_WITH_TIMEOUT(dialogs.messageTexts().contains(QStringLiteral("Message posted.")), 10000);
-    QCOMPARE(w.List1->Text(), forum);
-    QTRY_VERIFY_WITH_TIMEOUT(w.Web1->toPlainText().contains(QStringLiteral("on the house\ntonight")), 10000);
-    QVERIFY(w.Web1->toPlainText().contains(QStringLiteral("First round")));
-    QVERIFY(w.Web1->toHtml().contains(QStringLiteral("font-weight:700")));
+    QCOMPARE(MainWindowProbe::directoryList(w)->Text(), forum);
+    QTRY_VERIFY_WITH_TIMEOUT(MainWindowProbe::pageView(w)->toPlainText().contains(QStringLiteral("on the house\ntonight")), 10000);
+    QVERIFY(MainWindowProbe::pageView(w)->toPlainText().contains(QStringLiteral("First round")));
+    QVERIFY(MainWindowProbe::pageView(w)->toHtml().contains(QStringLiteral("font-weight:700")));
 
     server.terminate();
     QVERIFY(server.waitForFinished(5000));

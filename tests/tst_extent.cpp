@@ -1,5 +1,5 @@
-// The list's horizontal extent: unit conversions, rounding by pattern, the walk.
-#include "directory/extent.h"
+// The list's horizontal extent: the width in pixels, rounding by pattern, the walk.
+#include "ui/extent.h"
 
 #include <QTest>
 
@@ -8,7 +8,6 @@ class TestExtent : public QObject
     Q_OBJECT
 
 private slots:
-    void unitConversions();
     void roundByPattern_data();
     void roundByPattern();
     void widthInPixels_data();
@@ -23,21 +22,6 @@ private slots:
     QVERIFY2((actual) == (expected), qPrintable(QStringLiteral("%1 != %2")                           \
                                                     .arg(double(actual), 0, 'g', 9)                  \
                                                     .arg(double(expected), 0, 'g', 9)))
-
-void TestExtent::unitConversions()
-{
-    COMPARE_FLOAT(extent::charactersPerPixel(15), 0.125f);
-    COMPARE_FLOAT(extent::inchesPerPixel(15), 0.01042f);
-    COMPARE_FLOAT(extent::centimetersPerPixel(15), 0.02646f);
-    COMPARE_FLOAT(extent::pointsPerPixel(15), 0.01042f * 72.0f);
-    COMPARE_FLOAT(extent::millimetersPerPixel(15), 0.02646f * 10.0f);
-    QVERIFY(qAbs(extent::pointsPerPixel(15) - 0.75024f) < 1e-6f);
-    QVERIFY(qAbs(extent::millimetersPerPixel(15) - 0.2646f) < 1e-6f);
-    // A 120-dpi screen: 12 twips per pixel.
-    COMPARE_FLOAT(extent::charactersPerPixel(12), 0.1f);
-    COMPARE_FLOAT(extent::inchesPerPixel(12), 0.00833f);
-    COMPARE_FLOAT(extent::centimetersPerPixel(12), 0.02116f);
-}
 
 void TestExtent::roundByPattern_data()
 {
@@ -64,30 +48,19 @@ void TestExtent::roundByPattern()
 
 void TestExtent::widthInPixels_data()
 {
-    QTest::addColumn<int>("mode");
     QTest::addColumn<float>("width");
     QTest::addColumn<float>("pixels");
 
-    // The same 225-pixel list box measured in each unit at 15 twips per pixel.
-    QTest::newRow("twips") << int(extent::Twips) << 3375.0f << 225.0f;
-    QTest::newRow("points") << int(extent::Points) << 168.75f << 224.928f;
-    QTest::newRow("pixels") << int(extent::Pixels) << 225.0f << 225.0f;
-    QTest::newRow("characters") << int(extent::Characters) << 28.125f << 225.0f;
-    QTest::newRow("inches") << int(extent::Inches) << 2.34375f << 224.928f;
-    QTest::newRow("millimetres") << int(extent::Millimeters) << 59.53125f << 224.9858f;
-    QTest::newRow("centimetres") << int(extent::Centimeters) << 5.953125f << 224.9858f;
-    QTest::newRow("user") << int(extent::User) << 1000.0f << 0.0f;
-    QTest::newRow("unknown mode") << 8 << 1000.0f << 0.0f;
-    QTest::newRow("negative mode") << -1 << 1000.0f << 0.0f;
-    QTest::newRow("twips, fractional") << int(extent::Twips) << 1000.0f << 66.6667f;
+    QTest::newRow("twips") << 3375.0f << 225.0f;
+    QTest::newRow("twips, fractional") << 1000.0f << 66.6667f;
+    QTest::newRow("no width") << 0.0f << 0.0f;
 }
 
 void TestExtent::widthInPixels()
 {
-    QFETCH(int, mode);
     QFETCH(float, width);
     QFETCH(float, pixels);
-    COMPARE_FLOAT(extent::widthInPixels(qint16(mode), width, 15.0f), pixels);
+    COMPARE_FLOAT(extent::widthInPixels(width, 15.0f), pixels);
 }
 
 void TestExtent::horizontalExtent_data()
@@ -105,15 +78,13 @@ void TestExtent::horizontalExtent_data()
     const QString wider = QString(15, u'w');
 
     QTest::newRow("twips, one wider") << 225.0f << 3375.0f << 225.0f << QStringList{fits, wider} << 275;
-    QTest::newRow("inches, one wider")
-        << extent::widthInPixels(extent::Inches, 2.34375f, 15.0f) << 2.34375f << 2.34375f / 15.0f
-        << QStringList{wider} << 275;
+    QTest::newRow("other units, one wider") << 224.928f << 2.34375f << 2.34375f / 15.0f << QStringList{wider} << 275;
     QTest::newRow("empty list") << 225.0f << 3375.0f << 225.0f << QStringList() << -1;
     QTest::newRow("all fit") << 225.0f << 3375.0f << 225.0f << QStringList{fits, fits, QStringLiteral("a")} << -1;
     QTest::newRow("exactly as wide") << 225.0f << 3375.0f << 225.0f << QStringList{exactlyAsWide} << -1;
-    QTest::newRow("user mode, empty list")
+    QTest::newRow("no width in pixels, empty list")
         << 0.0f << 1000.0f << 225.0f << QStringList() << int(extent::fallbackExtent);
-    QTest::newRow("user mode, entries fit")
+    QTest::newRow("no width in pixels, entries fit")
         << 0.0f << 1000.0f << 1.0f << QStringList{QStringLiteral("a")} << int(extent::fallbackExtent);
     QTest::newRow("half to even, down") << 224.5f << 3375.0f << 225.0f << QStringList{wider} << 274;
     QTest::newRow("half to even, up") << 225.5f << 3375.0f << 225.0f << QStringList{wider} << 276;

@@ -82,15 +82,15 @@ void FaultMatrixTest::list()
     prepare(f);
     if (QTest::currentTestFailed())
         return;
-    Form1 &w = *f.window;
+    MainWindow &w = *f.window;
     postdriver::selectForum(w, 1);
 
     Watch watch(f, {previous, listed}, false);
-    QSignalSpy peerClosed(w.sckGetList, &Socket::peerClosed);
-    QSignalSpy arrivals(w.sckGetList, &Socket::dataArrival);
+    QSignalSpy peerClosed(&MainWindowProbe::listExchange(w)->socket(), &Socket::peerClosed);
+    QSignalSpy arrivals(&MainWindowProbe::listExchange(w)->socket(), &Socket::dataArrival);
     f.server.script(FakeServer::List, server);
-    w.Timer1_Timer();
-    QTRY_VERIFY_WITH_TIMEOUT(f.dialogs.messageTexts() == boxes && w.List1->entries() == listed, 10000);
+    MainWindowProbe::refreshDirectory(w);
+    QTRY_VERIFY_WITH_TIMEOUT(f.dialogs.messageTexts() == boxes && MainWindowProbe::directoryList(w)->entries() == listed, 10000);
     // Where nothing visible happens, wait for the server's part to be played.
     if (server.action == Action::Silent) {
         QTRY_COMPARE(f.server.requests(FakeServer::List).value(1), QByteArray("GETLIST"));
@@ -105,11 +105,11 @@ void FaultMatrixTest::list()
     if (server.action == Action::Reset)
         QVERIFY(!arrivals.isEmpty()); // the reset cut a reply the client had begun to read
     QVERIFY(unlocked(w));
-    QCOMPARE(w.Text1->Text(), typedName);
-    QCOMPARE(w.Text2->Text(), typedTitle);
-    QCOMPARE(w.Text3->Text(), keptBody);
+    QCOMPARE(MainWindowProbe::forumNameEdit(w)->Text(), typedName);
+    QCOMPARE(MainWindowProbe::titleEdit(w)->Text(), typedTitle);
+    QCOMPARE(MainWindowProbe::bodyEdit(w)->Text(), keptBody);
     // A refresh that failed leaves the selection; one that succeeded rebuilt the list.
-    QCOMPARE(w.List1->Text(), listed == previous ? QStringLiteral("Mead") : QString());
+    QCOMPARE(MainWindowProbe::directoryList(w)->Text(), listed == previous ? QStringLiteral("Mead") : QString());
     stillWorks(f);
 }
 
@@ -146,16 +146,16 @@ void FaultMatrixTest::create()
     prepare(f);
     if (QTest::currentTestFailed())
         return;
-    Form1 &w = *f.window;
+    MainWindow &w = *f.window;
 
     Watch watch(f, {previous, next}, true);
-    QSignalSpy arrivals(w.sckCreate, &Socket::dataArrival);
+    QSignalSpy arrivals(&MainWindowProbe::createExchange(w)->socket(), &Socket::dataArrival);
     f.server.script(FakeServer::Create, server);
     f.server.reply(FakeServer::List, replyOf(next));
-    postdriver::click(w.btnCreate);
+    postdriver::click(MainWindowProbe::createButton(w));
     QVERIFY(!unlocked(w));
     QTRY_VERIFY_WITH_TIMEOUT(f.dialogs.messageTexts() == boxes && unlocked(w), lockBudgetMs());
-    QTRY_COMPARE(w.List1->entries(), created ? next : previous);
+    QTRY_COMPARE(MainWindowProbe::directoryList(w)->entries(), created ? next : previous);
     checkWatch(watch);
     if (QTest::currentTestFailed())
         return;
@@ -168,10 +168,10 @@ void FaultMatrixTest::create()
     QCOMPARE(f.server.requests(FakeServer::Create).value(0), server.action == Action::Refuse
                                                                  ? QByteArray()
                                                                  : typedName.toUtf8());
-    QCOMPARE(w.Text1->Text(), created ? QString() : typedName);
-    QCOMPARE(w.Text2->Text(), typedTitle);
-    QCOMPARE(w.Text3->Text(), keptBody);
-    QCOMPARE(w.sckCreate->State(), int(Socket::Closed));
+    QCOMPARE(MainWindowProbe::forumNameEdit(w)->Text(), created ? QString() : typedName);
+    QCOMPARE(MainWindowProbe::titleEdit(w)->Text(), typedTitle);
+    QCOMPARE(MainWindowProbe::bodyEdit(w)->Text(), keptBody);
+    QCOMPARE(MainWindowProbe::createExchange(w)->socket().State(), int(Socket::Closed));
     QCOMPARE(f.server.connectionCount(FakeServer::List), created ? 3 : 2);
     stillWorks(f);
 }

@@ -77,18 +77,18 @@ void FaultMatrixPagesTest::post()
     prepare(f);
     if (QTest::currentTestFailed())
         return;
-    Form1 &w = *f.window;
+    MainWindow &w = *f.window;
     postdriver::selectForum(w, 1);
     bool resetDone = false;
     if (resetBeforeSent) {
         // Runs after the window handed its request to the socket, before it is written.
-        connect(w.sckPost, &Socket::connected, &w, [&] { resetDone = raw.acceptAndReset(); });
+        connect(&MainWindowProbe::postExchange(w)->socket(), &Socket::connected, &w, [&] { resetDone = raw.acceptAndReset(); });
     }
-    const QUrl pageBefore = w.Web1->address();
+    const QUrl pageBefore = MainWindowProbe::pageView(w)->address();
 
     Watch watch(f, {previous}, true);
     f.server.script(FakeServer::Post, server);
-    postdriver::click(w.btnPost);
+    postdriver::click(MainWindowProbe::postButton(w));
     QVERIFY(!unlocked(w));
     const QStringList boxes{warningText, posted ? QStringLiteral("Message posted.") : connectionError};
     QTRY_VERIFY_WITH_TIMEOUT(f.dialogs.messageTexts() == boxes && unlocked(w), lockBudgetMs());
@@ -97,18 +97,18 @@ void FaultMatrixPagesTest::post()
         return;
 
     QCOMPARE(f.dialogs.messages().last().icon, posted ? Dialogs::Information : Dialogs::Warning);
-    QCOMPARE(w.Text1->Text(), typedName);
-    QCOMPARE(w.Text2->Text(), posted ? QString() : typedTitle);
-    QCOMPARE(w.Text3->Text(), posted ? QString() : keptBody);
-    QCOMPARE(w.List1->Text(), QStringLiteral("Mead"));
-    QCOMPARE(w.sckPost->State(), int(Socket::Closed));
+    QCOMPARE(MainWindowProbe::forumNameEdit(w)->Text(), typedName);
+    QCOMPARE(MainWindowProbe::titleEdit(w)->Text(), posted ? QString() : typedTitle);
+    QCOMPARE(MainWindowProbe::bodyEdit(w)->Text(), posted ? QString() : keptBody);
+    QCOMPARE(MainWindowProbe::directoryList(w)->Text(), QStringLiteral("Mead"));
+    QCOMPARE(MainWindowProbe::postExchange(w)->socket().State(), int(Socket::Closed));
     if (posted) {
         QTRY_COMPARE(f.server.requests(FakeServer::Post), QList<QByteArray>{postRequest});
-        QTRY_VERIFY(w.Web1->toPlainText().contains(QStringLiteral("Mead page")));
+        QTRY_VERIFY(MainWindowProbe::pageView(w)->toPlainText().contains(QStringLiteral("Mead page")));
     } else {
         QVERIFY(!resetBeforeSent || resetDone);
         QCOMPARE(f.server.connectionCount(FakeServer::Post), 0);
-        QCOMPARE(w.Web1->address(), pageBefore);
+        QCOMPARE(MainWindowProbe::pageView(w)->address(), pageBefore);
     }
     stillWorks(f);
 }
@@ -153,7 +153,7 @@ void FaultMatrixPagesTest::page()
     prepare(f);
     if (QTest::currentTestFailed())
         return;
-    Form1 &w = *f.window;
+    MainWindow &w = *f.window;
     if (how == Refused)
         f.server.refusePages(true);
     else if (how == Hanging)
@@ -162,19 +162,19 @@ void FaultMatrixPagesTest::page()
         f.server.scriptPage(forumPath, server);
 
     Watch watch(f, {previous}, false);
-    QSignalSpy shown(w.Web1, &HtmlView::pageShown);
+    QSignalSpy shown(MainWindowProbe::pageView(w), &HtmlView::pageShown);
     openForum(w, 1);
-    QCOMPARE(w.List1->Text(), QStringLiteral("Mead"));
+    QCOMPARE(MainWindowProbe::directoryList(w)->Text(), QStringLiteral("Mead"));
     if (shows == u"loading") {
         QTRY_VERIFY(f.server.httpPaths().contains(QString::fromLatin1(forumPath)));
         QTRY_VERIFY(watch.samples >= 50); // watched for a while, the load still stuck
-        QVERIFY(w.Web1->isLoading());
-        QCOMPARE(w.Web1->toPlainText(), QString()); // the blank page that came first
+        QVERIFY(MainWindowProbe::pageView(w)->isLoading());
+        QCOMPARE(MainWindowProbe::pageView(w)->toPlainText(), QString()); // the blank page that came first
         QCOMPARE(shown.size(), 0);
     } else {
         QTRY_COMPARE_WITH_TIMEOUT(shown.size(), 1, 10000);
         QCOMPARE(shown.first().at(1).toBool(), shows == u"page");
-        const QString text = w.Web1->toPlainText();
+        const QString text = MainWindowProbe::pageView(w)->toPlainText();
         if (shows == u"error")
             QVERIFY2(text.startsWith(QStringLiteral("This page cannot be shown.")), qPrintable(text.left(200)));
         for (const QString &part : std::as_const(texts))
@@ -185,13 +185,13 @@ void FaultMatrixPagesTest::page()
         return;
 
     QVERIFY(f.dialogs.boxes.isEmpty());
-    QCOMPARE(w.Text1->Text(), typedName);
-    QCOMPARE(w.Text2->Text(), typedTitle);
-    QCOMPARE(w.Text3->Text(), keptBody);
+    QCOMPARE(MainWindowProbe::forumNameEdit(w)->Text(), typedName);
+    QCOMPARE(MainWindowProbe::titleEdit(w)->Text(), typedTitle);
+    QCOMPARE(MainWindowProbe::bodyEdit(w)->Text(), keptBody);
     f.server.refusePages(false);
     stillWorks(f);
     // The page that never came does not turn up over the later one.
-    QVERIFY(!w.Web1->isLoading());
+    QVERIFY(!MainWindowProbe::pageView(w)->isLoading());
     QCOMPARE(shown.last().at(0).toUrl().path(), QStringLiteral("/tav/Stout.htm"));
     QCOMPARE(shown.size(), shows == u"loading" ? 1 : 2);
 }

@@ -1,6 +1,6 @@
 // The HTML view: what it shows for each kind of address, and what it fetches.
 #include "fakeserver.h"
-#include "platform/htmlview.h"
+#include "ui/widgets/htmlview.h"
 
 #include <QBuffer>
 #include <QDesktopServices>

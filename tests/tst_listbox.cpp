@@ -1,5 +1,6 @@
 // The directory list's horizontal extent, in the real window after a refresh.
-#include "platform/listbox.h"
+#include "ui/widgets/listbox.h"
+#include "ui/listextent.h"
 #include "windowfixture.h"
 
 #include <QFontMetricsF>
@@ -43,7 +44,7 @@ void ListBoxTest::noSidewaysScrollBeforeAnyExtent()
 {
     WindowFixture f;
     f.load();
-    ListBox &list = *f.window->List1;
+    ListBox &list = *MainWindowProbe::directoryList(*f.window);
     // Entries added without the extent: the list does not scroll sideways of its own accord.
     list.AddItem(wide + wide);
     layOut(list);
@@ -56,40 +57,40 @@ void ListBoxTest::wideEntryGivesTheExtent()
 {
     WindowFixture f;
     f.load();
-    Form1 &w = *f.window;
-    QCOMPARE(w.List1->screen()->logicalDotsPerInchX(), 96.0);
-    QCOMPARE(w.List1->width(), 225);
+    MainWindow &w = *f.window;
+    QCOMPARE(MainWindowProbe::directoryList(w)->screen()->logicalDotsPerInchX(), 96.0);
+    QCOMPARE(MainWindowProbe::directoryList(w)->width(), 225);
     QVERIFY(widerThanTheList(w.font(), wide));
 
     QVERIFY(f.fillDirectory({"Ale", wide, "Mead"}));
-    QCOMPARE(w.List1->horizontalExtent(), 275);
-    QTRY_VERIFY(w.List1->horizontalScrollBar()->isVisible());
-    QTRY_COMPARE(w.List1->horizontalScrollBar()->maximum(), 275 - w.List1->viewport()->width());
+    QCOMPARE(MainWindowProbe::directoryList(w)->horizontalExtent(), 275);
+    QTRY_VERIFY(MainWindowProbe::directoryList(w)->horizontalScrollBar()->isVisible());
+    QTRY_COMPARE(MainWindowProbe::directoryList(w)->horizontalScrollBar()->maximum(), 275 - MainWindowProbe::directoryList(w)->viewport()->width());
 
     // Scrolled fully right, the entries start that far left of the view.
-    w.List1->horizontalScrollBar()->setValue(w.List1->horizontalScrollBar()->maximum());
-    QCOMPARE(w.List1->visualItemRect(w.List1->item(1)).left(), -w.List1->horizontalScrollBar()->maximum());
+    MainWindowProbe::directoryList(w)->horizontalScrollBar()->setValue(MainWindowProbe::directoryList(w)->horizontalScrollBar()->maximum());
+    QCOMPARE(MainWindowProbe::directoryList(w)->visualItemRect(MainWindowProbe::directoryList(w)->item(1)).left(), -MainWindowProbe::directoryList(w)->horizontalScrollBar()->maximum());
 }
 
 void ListBoxTest::entriesThatFitKeepTheExtentThatWas()
 {
     WindowFixture f;
     f.load();
-    Form1 &w = *f.window;
+    MainWindow &w = *f.window;
     QVERIFY(f.fillDirectory({"Ale", "Mead"}));
-    layOut(*w.List1);
-    QCOMPARE(w.List1->horizontalExtent(), 0);
-    QVERIFY(!w.List1->horizontalScrollBar()->isVisible());
+    layOut(*MainWindowProbe::directoryList(w));
+    QCOMPARE(MainWindowProbe::directoryList(w)->horizontalExtent(), 0);
+    QVERIFY(!MainWindowProbe::directoryList(w)->horizontalScrollBar()->isVisible());
 
     QVERIFY(f.fillDirectory({wide}));
-    QCOMPARE(w.List1->horizontalExtent(), 275);
-    QTRY_COMPARE(w.List1->horizontalScrollBar()->maximum(), 275 - w.List1->viewport()->width());
-    const int maximum = w.List1->horizontalScrollBar()->maximum();
+    QCOMPARE(MainWindowProbe::directoryList(w)->horizontalExtent(), 275);
+    QTRY_COMPARE(MainWindowProbe::directoryList(w)->horizontalScrollBar()->maximum(), 275 - MainWindowProbe::directoryList(w)->viewport()->width());
+    const int maximum = MainWindowProbe::directoryList(w)->horizontalScrollBar()->maximum();
 
     QVERIFY(f.fillDirectory({"Stout"}));
-    layOut(*w.List1);
-    QCOMPARE(w.List1->horizontalExtent(), 275);
-    QCOMPARE(w.List1->horizontalScrollBar()->maximum(), maximum);
+    layOut(*MainWindowProbe::directoryList(w));
+    QCOMPARE(MainWindowProbe::directoryList(w)->horizontalExtent(), 275);
+    QCOMPARE(MainWindowProbe::directoryList(w)->horizontalScrollBar()->maximum(), maximum);
 }
 
 // The window's font, not the list's bold Arial, decides: find an entry the two
@@ -98,27 +99,27 @@ void ListBoxTest::entriesAreMeasuredInTheWindowsFont()
 {
     WindowFixture f;
     f.load();
-    Form1 &w = *f.window;
-    QVERIFY(w.font() != w.List1->font());
+    MainWindow &w = *f.window;
+    QVERIFY(w.font() != MainWindowProbe::directoryList(w)->font());
     QString entry;
     for (const QChar c : QStringLiteral("WMmwi0a.")) {
         for (int n = 1; n < 120 && entry.isEmpty(); ++n) {
             const QString candidate(n, c);
-            if (widerThanTheList(w.font(), candidate) != widerThanTheList(w.List1->font(), candidate))
+            if (widerThanTheList(w.font(), candidate) != widerThanTheList(MainWindowProbe::directoryList(w)->font(), candidate))
                 entry = candidate;
         }
     }
     QVERIFY2(!entry.isEmpty(), "the two fonts agree on every entry tried");
 
     QVERIFY(f.fillDirectory({entry}));
-    QCOMPARE(w.List1->horizontalExtent(), widerThanTheList(w.font(), entry) ? 275 : 0);
+    QCOMPARE(MainWindowProbe::directoryList(w)->horizontalExtent(), widerThanTheList(w.font(), entry) ? 275 : 0);
 }
 
 void ListBoxTest::listWithoutParentGetsTheFallbackExtent()
 {
     WindowFixture f;
     ListBox orphan;
-    f.window->AddHorizontalScrollToLB(orphan);
+    fitHorizontalExtent(orphan);
     QCOMPARE(orphan.horizontalExtent(), 100000000);
 }
 
@@ -127,7 +128,7 @@ void ListBoxTest::listWithoutParentGetsTheFallbackExtent()
 void ListBoxTest::quickWalkAgreesWithMeasuringEveryEntry()
 {
     WindowFixture f;
-    Form1 &w = *f.window;
+    MainWindow &w = *f.window;
     ListBox probe(&w);
     probe.resize(225, 100);
     // Kerning pairs, ligatures, narrow and wide letters, Latin-1 beyond ASCII.
@@ -143,7 +144,7 @@ void ListBoxTest::quickWalkAgreesWithMeasuringEveryEntry()
         wider += expected;
         probe.setEntries({entry});
         probe.setHorizontalExtent(0);
-        w.AddHorizontalScrollToLB(probe);
+        fitHorizontalExtent(probe);
         QVERIFY2((probe.horizontalExtent() == 275) == expected, qPrintable(entry));
     }
     // Both answers came up often enough to mean something.

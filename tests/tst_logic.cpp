@@ -1,10 +1,9 @@
 // The window-free logic: server addresses, create replies, forum name checks,
-// post checks and assembly, date stamps and the preview page.
-#include "app/preview/previewpage.h"
-#include "net/endpoint.h"
-#include "net/forumname.h"
-#include "net/replies.h"
-#include "post/assembly.h"
+// post checks and assembly, date stamps.
+#include "protocol/endpoint.h"
+#include "protocol/forumname.h"
+#include "protocol/replies.h"
+#include "protocol/postassembly.h"
 
 #include <QTest>
 
@@ -33,7 +32,6 @@ private slots:
     void storedTitleAndRequest();
     void dateStamp_data();
     void dateStamp();
-    void previewPage();
 };
 
 static ServerEndpoint endpointAt(const QString &host, quint16 httpPort)
@@ -231,17 +229,6 @@ void TestLogic::dateStamp()
     QFETCH(QDateTime, moment);
     QFETCH(QString, stamp);
     QCOMPARE(dateTimeStamp(moment, QLocale(locale)), stamp);
-}
-
-void TestLogic::previewPage()
-{
-    const QString page = ::previewPage(QStringLiteral("Hi & <i>you</i>"), QStringLiteral("a<br>b</table>"));
-    QCOMPARE(page, QStringLiteral("<table width=\"100%\" border=\"0\"><tr><td bgcolor=\"#666666\"><b><font color=\"#FFFFFF\">"
-                   "Hi & <i>you</i></b></td></tr><tr><td bgcolor=\"#EAEAEA\"><font color=\"#000000\">"
-                   "a<br>b</table></font></td></tr></table><br>"));
-    QCOMPARE(::previewPage(QStringLiteral("   "), QStringLiteral("x")),
-             QStringLiteral("<table width=\"100%\" border=\"0\"><tr><td bgcolor=\"#666666\"><b><font color=\"#FFFFFF\">"
-             "   </b></td></tr><tr><td bgcolor=\"#EAEAEA\"><font color=\"#000000\">x</font></td></tr></table><br>"));
 }
 
 QTEST_APPLESS_MAIN(TestLogic)

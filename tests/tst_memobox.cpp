@@ -1,7 +1,7 @@
 // The text boxes on their own: line breaks, the body's limit for every way
 // text comes in, and when the one-line box reports gaining the focus.
-#include "platform/memobox.h"
-#include "platform/textbox.h"
+#include "ui/widgets/memobox.h"
+#include "ui/widgets/textbox.h"
 
 #include <QInputMethodEvent>
 #include <QKeyEvent>

@@ -1,8 +1,8 @@
 // Posting against the fake server: the request on the wire, the checks before
 // it, the content warning, and the window after "Message posted.".
-#include "platform/clicklabel.h"
-#include "platform/dialogs.h"
-#include "platform/htmlview.h"
+#include "ui/widgets/clicklabel.h"
+#include "ui/widgets/dialogs.h"
+#include "ui/widgets/htmlview.h"
 #include "postdriver.h"
 
 #include <QTest>
@@ -69,15 +69,15 @@ void PostTest::requestOnTheWire()
     f.clock.moment = QDateTime(QDate(2001, 2, 3), QTime(4, 5, 6));
     f.clock.regional = QLocale(locale);
     f.load();
-    Form1 &w = *f.window;
+    MainWindow &w = *f.window;
     QVERIFY(f.fillDirectory({"Ale", "Mead", "Stout"}));
     selectForum(w, 1);
     compose(w, title, body);
     if (stampBy == u"picture")
-        click(w.btnCheck);
+        click(MainWindowProbe::stampOption(w));
     else if (stampBy == u"label")
-        click(w.Label3);
-    w.Text2->setTag(QStringLiteral("earlier"));
+        click(MainWindowProbe::stampLabel(w));
+    MainWindowProbe::draft(w).storedTitle = QStringLiteral("earlier");
 
     bool seenOpen = false;
     f.dialogs.whileOpen = [&](const ScriptedDialogs::Box &box) {
@@ -85,17 +85,17 @@ void PostTest::requestOnTheWire()
             return;
         seenOpen = true;
         // Saved position first, then the warning, then the busy state.
-        QCOMPARE(w.List1->Tag(), QStringLiteral("1"));
+        QCOMPARE(MainWindowProbe::draft(w).position, 1);
         QVERIFY(unlocked(w));
-        QCOMPARE(w.Text2->Tag(), QStringLiteral("earlier"));
+        QCOMPARE(MainWindowProbe::draft(w).storedTitle, QStringLiteral("earlier"));
         QCOMPARE(f.server.connectionCount(FakeServer::Post), 0);
         f.clock.moment = moment;
     };
-    click(w.btnPost);
+    click(MainWindowProbe::postButton(w));
     QVERIFY(seenOpen);
     QTRY_COMPARE(f.server.requests(FakeServer::Post), QList<QByteArray>{request});
     QTRY_COMPARE(f.server.closedCount(FakeServer::Post), 1); // the client closes, nothing ends it
-    QCOMPARE(w.Text2->Tag(), QString::fromUtf8(request.split('*').at(1)));
+    QCOMPARE(MainWindowProbe::draft(w).storedTitle, QString::fromUtf8(request.split('*').at(1)));
 
     QTRY_COMPARE(f.dialogs.messages().size(), 2);
     const ScriptedDialogs::Box warning = f.dialogs.messages().first();
@@ -116,15 +116,15 @@ void PostTest::checksRefuseInOrder_data()
     const QString asterisk = QStringLiteral("Remove the asterisk from your post.");
     const QString empty = QStringLiteral("Enter a tile and body for your post.");
     QTest::newRow("refresh in the title beats the asterisk")
-        << "a \"ReFresh\" b" << "x*y" << true << refresh << "Text3";
+        << "a \"ReFresh\" b" << "x*y" << true << refresh << "bodyEdit";
     QTest::newRow("refresh in the body, nothing selected")
-        << "" << "<meta http-equiv=\"REFRESH\">" << false << refresh << "Text3";
-    QTest::newRow("asterisk in the body") << "Old title" << "a*b" << true << asterisk << "Text2";
-    QTest::newRow("asterisk in the title") << "a*" << "b" << true << asterisk << "Text2";
-    QTest::newRow("empty title, nothing selected") << "" << "B" << false << empty << "Text2";
-    QTest::newRow("empty body") << "T" << "" << true << empty << "Text2";
+        << "" << "<meta http-equiv=\"REFRESH\">" << false << refresh << "bodyEdit";
+    QTest::newRow("asterisk in the body") << "Old title" << "a*b" << true << asterisk << "titleEdit";
+    QTest::newRow("asterisk in the title") << "a*" << "b" << true << asterisk << "titleEdit";
+    QTest::newRow("empty title, nothing selected") << "" << "B" << false << empty << "titleEdit";
+    QTest::newRow("empty body") << "T" << "" << true << empty << "titleEdit";
     QTest::newRow("nothing selected") << "T" << "B" << false
-                                      << "Select a forum to post a message to." << "List1";
+                                      << "Select a forum to post a message to." << "directoryList";
 }
 
 void PostTest::checksRefuseInOrder()
@@ -137,36 +137,36 @@ void PostTest::checksRefuseInOrder()
 
     WindowFixture f;
     f.load();
-    Form1 &w = *f.window;
+    MainWindow &w = *f.window;
     QVERIFY(f.fillDirectory({"Ale", "Mead"}));
     if (selected)
         selectForum(w, 1);
     compose(w, title, body);
-    w.List1->setTag(QStringLiteral("before"));
-    w.Text2->setTag(QStringLiteral("<b>before</b>"));
+    MainWindowProbe::draft(w).position = 7;
+    MainWindowProbe::draft(w).storedTitle = QStringLiteral("<b>before</b>");
 
-    click(w.btnPost);
+    click(MainWindowProbe::postButton(w));
     QCOMPARE(f.dialogs.messageTexts(), QStringList{message});
     QCOMPARE(f.dialogs.messages().first().icon, Dialogs::Warning);
     QCOMPARE(f.dialogs.messages().first().title, QStringLiteral("Tavernly"));
     QCOMPARE(QApplication::focusWidget()->objectName(), focus);
-    if (focus == u"Text2")
-        QCOMPARE(w.Text2->selectedText(), title);
+    if (focus == u"titleEdit")
+        QCOMPARE(MainWindowProbe::titleEdit(w)->selectedText(), title);
 
     // A refusal changes nothing else: no saved position, no stored title, no busy state.
-    QCOMPARE(w.List1->Tag(), QStringLiteral("before"));
-    QCOMPARE(w.Text2->Tag(), QStringLiteral("<b>before</b>"));
+    QCOMPARE(MainWindowProbe::draft(w).position, 7);
+    QCOMPARE(MainWindowProbe::draft(w).storedTitle, QStringLiteral("<b>before</b>"));
     QVERIFY(unlocked(w));
-    QCOMPARE(w.Text2->Text(), title);
-    QCOMPARE(w.Text3->Text(), QString(body).replace(u'\n', QStringLiteral("<br>\r\n")));
-    QCOMPARE(w.List1->ListIndex(), selected ? 1 : -1);
+    QCOMPARE(MainWindowProbe::titleEdit(w)->Text(), title);
+    QCOMPARE(MainWindowProbe::bodyEdit(w)->Text(), QString(body).replace(u'\n', QStringLiteral("<br>\r\n")));
+    QCOMPARE(MainWindowProbe::directoryList(w)->ListIndex(), selected ? 1 : -1);
     QCOMPARE(f.server.connectionCount(FakeServer::Post), 0);
 
     // Blanks are text: the same window now posts a message of blanks.
-    w.Text2->setText(QStringLiteral("  "));
-    w.Text3->setText(QStringLiteral(" "));
+    MainWindowProbe::titleEdit(w)->setText(QStringLiteral("  "));
+    MainWindowProbe::bodyEdit(w)->setText(QStringLiteral(" "));
     selectForum(w, 0);
-    click(w.btnPost);
+    click(MainWindowProbe::postButton(w));
     QTRY_COMPARE(f.server.requests(FakeServer::Post), QList<QByteArray>{"Ale*<b>  </b>* "});
     QCOMPARE(f.dialogs.messageTexts().at(1), warningText);
 }
@@ -176,13 +176,13 @@ void PostTest::postedMessageLeavesAnEmptyComposer()
     WindowFixture f;
     f.server.setPage("/tav/Mead.htm", "<p>The new message</p>");
     f.load();
-    Form1 &w = *f.window;
+    MainWindow &w = *f.window;
     QVERIFY(f.fillDirectory({"Ale", "Mead", "Stout"}));
     selectForum(w, 1);
-    QTest::mouseDClick(w.List1->viewport(), Qt::LeftButton, {}, w.List1->visualItemRect(w.List1->item(1)).center());
+    QTest::mouseDClick(MainWindowProbe::directoryList(w)->viewport(), Qt::LeftButton, {}, MainWindowProbe::directoryList(w)->visualItemRect(MainWindowProbe::directoryList(w)->item(1)).center());
     QTRY_COMPARE(f.server.httpPaths().count(QStringLiteral("/tav/Mead.htm")), 1);
     compose(w, QStringLiteral("T"), QStringLiteral("B"));
-    click(w.Label3);
+    click(MainWindowProbe::stampLabel(w));
 
     bool seenPosted = false;
     f.dialogs.whileOpen = [&](const ScriptedDialogs::Box &box) {
@@ -192,48 +192,48 @@ void PostTest::postedMessageLeavesAnEmptyComposer()
         QCOMPARE(box.icon, Dialogs::Information);
         QCOMPARE(box.title, QStringLiteral("Tavernly"));
         QVERIFY(unlocked(w)); // the busy state is over before the box shows
-        QVERIFY(w.Text2->Text().isEmpty());
-        QVERIFY(w.Text3->Text().isEmpty());
+        QVERIFY(MainWindowProbe::titleEdit(w)->Text().isEmpty());
+        QVERIFY(MainWindowProbe::bodyEdit(w)->Text().isEmpty());
     };
-    click(w.btnPost);
-    QVERIFY(!w.btnPost->isEnabled());
-    QVERIFY(!w.Text2->isEnabled());
+    click(MainWindowProbe::postButton(w));
+    QVERIFY(!MainWindowProbe::postButton(w)->isEnabled());
+    QVERIFY(!MainWindowProbe::titleEdit(w)->isEnabled());
     QTRY_VERIFY(seenPosted);
     QCOMPARE(f.dialogs.messages().size(), 2);
-    QCOMPARE(QApplication::focusWidget(), w.Text2);
-    QCOMPARE(w.List1->ListIndex(), 1);
-    QCOMPARE(w.List1->Text(), QStringLiteral("Mead"));
+    QCOMPARE(QApplication::focusWidget(), MainWindowProbe::titleEdit(w));
+    QCOMPARE(MainWindowProbe::directoryList(w)->ListIndex(), 1);
+    QCOMPARE(MainWindowProbe::directoryList(w)->Text(), QStringLiteral("Mead"));
     QTRY_COMPARE(f.server.httpPaths().count(QStringLiteral("/tav/Mead.htm")), 2); // shown again
-    QTRY_VERIFY(w.Web1->toPlainText().contains(QStringLiteral("The new message")));
+    QTRY_VERIFY(MainWindowProbe::pageView(w)->toPlainText().contains(QStringLiteral("The new message")));
 
     // What outlives the post.
-    QCOMPARE(w.List1->Tag(), QStringLiteral("1"));
-    QCOMPARE(w.Text2->Tag(), QStringLiteral("<b>T</b>  <i>(12/7/2026 3:04:05 PM)</i>"));
-    QCOMPARE(w.btnCheck->Tag(), QStringLiteral("CH"));
-    QCOMPARE(w.btnCheck->picture().toImage(), w.imgCheckDOWN.toImage());
+    QCOMPARE(MainWindowProbe::draft(w).position, 1);
+    QCOMPARE(MainWindowProbe::draft(w).storedTitle, QStringLiteral("<b>T</b>  <i>(12/7/2026 3:04:05 PM)</i>"));
+    QCOMPARE(MainWindowProbe::stampWanted(w), true);
+    QCOMPARE(MainWindowProbe::stampOption(w)->picture().toImage(), MainWindowProbe::faces(w).checkDown.toImage());
 }
 
 void PostTest::twoPostsInARow()
 {
     WindowFixture f;
     f.load();
-    Form1 &w = *f.window;
+    MainWindow &w = *f.window;
     QVERIFY(f.fillDirectory({"Ale", "Mead"}));
     selectForum(w, 0);
     compose(w, QStringLiteral("First"), QStringLiteral("one"));
-    click(w.btnPost);
+    click(MainWindowProbe::postButton(w));
     QTRY_COMPARE(f.dialogs.messageTexts().size(), 2);
 
     selectForum(w, 1);
     compose(w, QStringLiteral("Second"), QStringLiteral("two"));
-    click(w.btnPost);
+    click(MainWindowProbe::postButton(w));
     QTRY_COMPARE(f.dialogs.messageTexts().size(), 4);
     QCOMPARE(f.dialogs.messageTexts(),
              (QStringList{warningText, "Message posted.", warningText, "Message posted."}));
     QTRY_COMPARE(f.server.closedCount(FakeServer::Post), 2);
     QTRY_COMPARE(f.server.requests(FakeServer::Post),
              (QList<QByteArray>{"Ale*<b>First</b>*one", "Mead*<b>Second</b>*two"}));
-    QCOMPARE(w.List1->Text(), QStringLiteral("Mead"));
+    QCOMPARE(MainWindowProbe::directoryList(w)->Text(), QStringLiteral("Mead"));
 }
 
 QTEST_MAIN(PostTest)

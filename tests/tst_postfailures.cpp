@@ -1,10 +1,10 @@
 // Posts that fail or meet a changing directory: a refused or reset connection,
 // one that never opens, a refresh while the window is busy, a directory that
 // got shorter, and the stamp option toggled from its label meanwhile.
-#include "platform/clicklabel.h"
-#include "platform/dialogs.h"
-#include "platform/htmlview.h"
-#include "platform/socket.h"
+#include "ui/widgets/clicklabel.h"
+#include "ui/widgets/dialogs.h"
+#include "ui/widgets/htmlview.h"
+#include "protocol/socket.h"
 #include "postdriver.h"
 
 #include <QTest>
@@ -55,24 +55,24 @@ void PostFailuresTest::failedPostKeepsTheMessage()
             QVERIFY(raw.stall(2));
     }
     f.load();
-    Form1 &w = *f.window;
+    MainWindow &w = *f.window;
     bool resetDone = false;
     if (server == u"reset") {
         // Runs after the window's own handler handed the request to the socket,
         // and before the event loop writes it out.
-        QObject::connect(w.sckPost, &Socket::connected, &w, [&] { resetDone = raw.acceptAndReset(); });
+        QObject::connect(&MainWindowProbe::postExchange(w)->socket(), &Socket::connected, &w, [&] { resetDone = raw.acceptAndReset(); });
     }
     QVERIFY(f.fillDirectory({"Ale", "Mead"}));
     selectForum(w, 1);
     compose(w, QStringLiteral("T"), QStringLiteral("first\nsecond"));
-    const QString page = w.Web1->address().toString();
+    const QString page = MainWindowProbe::pageView(w)->address().toString();
     bool unlockedWhileOpen = false;
     f.dialogs.whileOpen = [&](const ScriptedDialogs::Box &box) {
         if (box.text == connectionError)
-            unlockedWhileOpen = unlocked(w) && w.sckPost->State() == Socket::Closed;
+            unlockedWhileOpen = unlocked(w) && MainWindowProbe::postExchange(w)->socket().State() == Socket::Closed;
     };
 
-    click(w.btnPost);
+    click(MainWindowProbe::postButton(w));
     QVERIFY(!unlocked(w));
     QTRY_COMPARE_WITH_TIMEOUT(f.dialogs.messages().size(), 2, 10000);
     if (server == u"reset")
@@ -82,13 +82,13 @@ void PostFailuresTest::failedPostKeepsTheMessage()
     QCOMPARE(box.icon, Dialogs::Warning);
     QCOMPARE(box.title, QStringLiteral("Tavernly"));
     QVERIFY(unlockedWhileOpen);
-    QCOMPARE(w.Text2->Text(), QStringLiteral("T"));
-    QCOMPARE(w.Text3->Text(), QStringLiteral("first<br>\r\nsecond"));
-    QCOMPARE(w.Text2->Tag(), QStringLiteral("<b>T</b>"));
-    QCOMPARE(w.List1->Tag(), QStringLiteral("1"));
-    QCOMPARE(w.List1->ListIndex(), 1);
-    QCOMPARE(w.Web1->address().toString(), page); // no forum page shown
-    QCOMPARE(w.sckPost->State(), int(Socket::Closed));
+    QCOMPARE(MainWindowProbe::titleEdit(w)->Text(), QStringLiteral("T"));
+    QCOMPARE(MainWindowProbe::bodyEdit(w)->Text(), QStringLiteral("first<br>\r\nsecond"));
+    QCOMPARE(MainWindowProbe::draft(w).storedTitle, QStringLiteral("<b>T</b>"));
+    QCOMPARE(MainWindowProbe::draft(w).position, 1);
+    QCOMPARE(MainWindowProbe::directoryList(w)->ListIndex(), 1);
+    QCOMPARE(MainWindowProbe::pageView(w)->address().toString(), page); // no forum page shown
+    QCOMPARE(MainWindowProbe::postExchange(w)->socket().State(), int(Socket::Closed));
 }
 
 void PostFailuresTest::refusedPostCanBeSentAgainAtOnce()
@@ -96,15 +96,15 @@ void PostFailuresTest::refusedPostCanBeSentAgainAtOnce()
     WindowFixture f;
     f.server.script(FakeServer::Post, FakeServer::Behaviour::Refuse);
     f.load();
-    Form1 &w = *f.window;
+    MainWindow &w = *f.window;
     QVERIFY(f.fillDirectory({"Ale", "Mead"}));
     selectForum(w, 0);
     compose(w, QStringLiteral("T"), QStringLiteral("B"));
-    click(w.btnPost);
+    click(MainWindowProbe::postButton(w));
     QTRY_COMPARE(f.dialogs.messageTexts().size(), 2);
 
     f.server.script(FakeServer::Post, FakeServer::Behaviour::Reply);
-    click(w.btnPost);
+    click(MainWindowProbe::postButton(w));
     QTRY_COMPARE(f.dialogs.messageTexts().size(), 4);
     QCOMPARE(f.dialogs.messageTexts().mid(1, 3),
              (QStringList{connectionError, f.dialogs.messageTexts().at(0), "Message posted."}));
@@ -119,24 +119,24 @@ void PostFailuresTest::refreshDuringAPost()
     pointPostsAt(f, raw.port());
     QVERIFY(raw.stall(2));
     f.load();
-    Form1 &w = *f.window;
+    MainWindow &w = *f.window;
     QVERIFY(f.fillDirectory({"Ale", "Mead"}));
     selectForum(w, 1);
     compose(w, QStringLiteral("T"), QStringLiteral("B"));
-    click(w.btnPost);
-    QVERIFY(!w.List1->isEnabled());
+    click(MainWindowProbe::postButton(w));
+    QVERIFY(!MainWindowProbe::directoryList(w)->isEnabled());
 
     QVERIFY(f.fillDirectory({"Ale", "Bock", "Mead"})); // a tick of the timer
-    QVERIFY(!w.List1->isEnabled());
-    QCOMPARE(w.List1->ListIndex(), -1);
+    QVERIFY(!MainWindowProbe::directoryList(w)->isEnabled());
+    QCOMPARE(MainWindowProbe::directoryList(w)->ListIndex(), -1);
     QCOMPARE(f.dialogs.messages().size(), 1);
 
     QTRY_COMPARE_WITH_TIMEOUT(f.dialogs.messages().size(), 2, 10000);
     QCOMPARE(f.dialogs.messages().last().text, connectionError);
     QVERIFY(unlocked(w));
-    QCOMPARE(w.List1->entries(), (QStringList{"Ale", "Bock", "Mead"}));
-    QCOMPARE(w.List1->Tag(), QStringLiteral("1"));
-    QCOMPARE(w.Text3->Text(), QStringLiteral("B"));
+    QCOMPARE(MainWindowProbe::directoryList(w)->entries(), (QStringList{"Ale", "Bock", "Mead"}));
+    QCOMPARE(MainWindowProbe::draft(w).position, 1);
+    QCOMPARE(MainWindowProbe::bodyEdit(w)->Text(), QStringLiteral("B"));
 }
 
 // A refresh while the content warning is open drops the selection before the
@@ -145,7 +145,7 @@ void PostFailuresTest::refreshBeforeTheConnectKeepsTheMessage()
 {
     WindowFixture f;
     f.load();
-    Form1 &w = *f.window;
+    MainWindow &w = *f.window;
     QVERIFY(f.fillDirectory({"Ale", "Mead"}));
     selectForum(w, 1);
     compose(w, QStringLiteral("T"), QStringLiteral("B"));
@@ -154,15 +154,15 @@ void PostFailuresTest::refreshBeforeTheConnectKeepsTheMessage()
         if (!refreshed && box.text.startsWith(QLatin1String("WARNING:")))
             refreshed = f.fillDirectory({"Ale", "Bock", "Mead"});
     };
-    click(w.btnPost);
+    click(MainWindowProbe::postButton(w));
     QVERIFY(refreshed);
     QTRY_COMPARE(f.dialogs.messages().size(), 2);
     QCOMPARE(f.dialogs.messages().last().text, QStringLiteral("Select a forum to post a message to."));
     QCOMPARE(f.dialogs.messages().last().icon, Dialogs::Warning);
     QVERIFY(unlocked(w));
-    QCOMPARE(w.Text2->Text(), QStringLiteral("T"));
-    QCOMPARE(w.Text3->Text(), QStringLiteral("B"));
-    QCOMPARE(QApplication::focusWidget(), w.List1);
+    QCOMPARE(MainWindowProbe::titleEdit(w)->Text(), QStringLiteral("T"));
+    QCOMPARE(MainWindowProbe::bodyEdit(w)->Text(), QStringLiteral("B"));
+    QCOMPARE(QApplication::focusWidget(), MainWindowProbe::directoryList(w));
     for (const QByteArray &request : f.server.requests(FakeServer::Post))
         QVERIFY(request.isEmpty()); // nothing was posted
 }
@@ -187,27 +187,27 @@ void PostFailuresTest::directoryChangedDuringThePost()
 
     WindowFixture f;
     f.load();
-    Form1 &w = *f.window;
+    MainWindow &w = *f.window;
     QVERIFY(f.fillDirectory({"Ale", "Mead", "Stout"}));
     selectForum(w, 1);
     compose(w, QStringLiteral("T"), QStringLiteral("B"));
-    QObject::connect(w.sckPost, &Socket::connected, &w, [&] { w.List1->setEntries(rebuilt); });
-    const QUrl startPage = w.Web1->address();
+    QObject::connect(&MainWindowProbe::postExchange(w)->socket(), &Socket::connected, &w, [&] { MainWindowProbe::directoryList(w)->setEntries(rebuilt); });
+    const QUrl startPage = MainWindowProbe::pageView(w)->address();
 
-    click(w.btnPost);
+    click(MainWindowProbe::postButton(w));
     QTRY_COMPARE(f.dialogs.messageTexts().size(), 2);
     QCOMPARE(f.dialogs.messageTexts().last(), QStringLiteral("Message posted."));
     QTRY_COMPARE(f.server.requests(FakeServer::Post), QList<QByteArray>{"Mead*<b>T</b>*B"});
     QVERIFY(unlocked(w));
-    QCOMPARE(w.List1->Text(), selected);
+    QCOMPARE(MainWindowProbe::directoryList(w)->Text(), selected);
     if (page.isEmpty()) {
-        QCOMPARE(w.List1->ListIndex(), -1);
-        QCOMPARE(w.Web1->address(), startPage);
+        QCOMPARE(MainWindowProbe::directoryList(w)->ListIndex(), -1);
+        QCOMPARE(MainWindowProbe::pageView(w)->address(), startPage);
     } else {
         QTRY_VERIFY(f.server.httpPaths().contains(page));
     }
-    QVERIFY(w.Text2->Text().isEmpty());
-    QCOMPARE(QApplication::focusWidget(), w.Text2);
+    QVERIFY(MainWindowProbe::titleEdit(w)->Text().isEmpty());
+    QCOMPARE(QApplication::focusWidget(), MainWindowProbe::titleEdit(w));
 }
 
 void PostFailuresTest::optionFromTheLabelWhileBusy()
@@ -217,32 +217,32 @@ void PostFailuresTest::optionFromTheLabelWhileBusy()
     pointPostsAt(f, raw.port());
     QVERIFY(raw.stall(2));
     f.load();
-    Form1 &w = *f.window;
+    MainWindow &w = *f.window;
     QVERIFY(f.fillDirectory({"Ale"}));
     selectForum(w, 0);
     compose(w, QStringLiteral("T"), QStringLiteral("B"));
-    click(w.btnPost);
-    QVERIFY(!w.btnCheck->isEnabled());
+    click(MainWindowProbe::postButton(w));
+    QVERIFY(!MainWindowProbe::stampOption(w)->isEnabled());
 
-    click(w.btnCheck); // locked: nothing happens
-    QCOMPARE(w.btnCheck->Tag(), QStringLiteral("UN"));
-    QCOMPARE(w.btnCheck->picture().toImage(), w.imgCheckUP.toImage());
+    click(MainWindowProbe::stampOption(w)); // locked: nothing happens
+    QCOMPARE(MainWindowProbe::stampWanted(w), false);
+    QCOMPARE(MainWindowProbe::stampOption(w)->picture().toImage(), MainWindowProbe::faces(w).checkUp.toImage());
 
-    QVERIFY(w.Label3->isEnabled());
-    click(w.Label3);
-    QCOMPARE(w.btnCheck->Tag(), QStringLiteral("CH"));
-    QCOMPARE(w.btnCheck->picture().toImage(), w.imgCheckDOWN.toImage());
-    click(w.Label3);
-    QCOMPARE(w.btnCheck->Tag(), QStringLiteral("UN"));
-    QCOMPARE(w.btnCheck->picture().toImage(), w.imgCheckUP.toImage());
-    click(w.Label3);
-    QCOMPARE(w.btnCheck->Tag(), QStringLiteral("CH"));
+    QVERIFY(MainWindowProbe::stampLabel(w)->isEnabled());
+    click(MainWindowProbe::stampLabel(w));
+    QCOMPARE(MainWindowProbe::stampWanted(w), true);
+    QCOMPARE(MainWindowProbe::stampOption(w)->picture().toImage(), MainWindowProbe::faces(w).checkDown.toImage());
+    click(MainWindowProbe::stampLabel(w));
+    QCOMPARE(MainWindowProbe::stampWanted(w), false);
+    QCOMPARE(MainWindowProbe::stampOption(w)->picture().toImage(), MainWindowProbe::faces(w).checkUp.toImage());
+    click(MainWindowProbe::stampLabel(w));
+    QCOMPARE(MainWindowProbe::stampWanted(w), true);
 
     // The post under way keeps the title it stored, and the option outlives it.
-    QCOMPARE(w.Text2->Tag(), QStringLiteral("<b>T</b>"));
+    QCOMPARE(MainWindowProbe::draft(w).storedTitle, QStringLiteral("<b>T</b>"));
     QTRY_COMPARE_WITH_TIMEOUT(f.dialogs.messages().size(), 2, 10000);
-    QCOMPARE(w.btnCheck->Tag(), QStringLiteral("CH"));
-    QCOMPARE(w.btnCheck->picture().toImage(), w.imgCheckDOWN.toImage());
+    QCOMPARE(MainWindowProbe::stampWanted(w), true);
+    QCOMPARE(MainWindowProbe::stampOption(w)->picture().toImage(), MainWindowProbe::faces(w).checkDown.toImage());
 }
 
 QTEST_MAIN(PostFailuresTest)

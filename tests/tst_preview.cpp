@@ -1,11 +1,12 @@
 // The preview: the page file it writes, the window it shows, and what it
 // leaves alone.
-#include "app/preview/form2.h"
-#include "platform/htmlview.h"
-#include "platform/listbox.h"
-#include "platform/memobox.h"
-#include "platform/picturebutton.h"
-#include "platform/textbox.h"
+#include "ui/previewpage.h"
+#include "ui/previewwindow.h"
+#include "ui/widgets/htmlview.h"
+#include "ui/widgets/listbox.h"
+#include "ui/widgets/memobox.h"
+#include "ui/widgets/picturebutton.h"
+#include "ui/widgets/textbox.h"
 #include "windowfixture.h"
 
 #include <QDir>
@@ -42,7 +43,7 @@ struct Seen
 void watchPreview(ScriptedDialogs &dialogs, QList<Seen> &seen)
 {
     dialogs.whileModal = [&seen](QDialog &window) {
-        auto *view = window.findChild<HtmlView *>(QStringLiteral("Web2"));
+        auto *view = window.findChild<HtmlView *>(QStringLiteral("previewView"));
         const Qt::WindowFlags minMax = Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint;
         const bool fixed = window.minimumSize() == window.maximumSize() && !(window.windowFlags() & minMax);
         seen.append({window.windowTitle(), window.size(), fixed, view ? view->geometry() : QRect(),
@@ -50,11 +51,11 @@ void watchPreview(ScriptedDialogs &dialogs, QList<Seen> &seen)
     };
 }
 
-void preview(Form1 &w, const QString &title, const QString &body)
+void preview(MainWindow &w, const QString &title, const QString &body)
 {
-    w.Text2->setText(title);
-    w.Text3->setText(body);
-    QTest::mouseClick(w.btnView, Qt::LeftButton);
+    MainWindowProbe::titleEdit(w)->setText(title);
+    MainWindowProbe::bodyEdit(w)->setText(body);
+    QTest::mouseClick(MainWindowProbe::previewButton(w), Qt::LeftButton);
 }
 
 // A plain file: no folder can be made under it.
@@ -74,6 +75,7 @@ class PreviewTest : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
+    void pageIsTheMessageAsOneEntry();
     void writesThePageAndShowsIt();
     void emptyTitleOrBodyIsRefused_data();
     void emptyTitleOrBodyIsRefused();
@@ -83,15 +85,26 @@ private Q_SLOTS:
     void nothingWritableGivesAWarning();
 };
 
+void PreviewTest::pageIsTheMessageAsOneEntry()
+{
+    const QString page = ::previewPage(QStringLiteral("Hi & <i>you</i>"), QStringLiteral("a<br>b</table>"));
+    QCOMPARE(page, QStringLiteral("<table width=\"100%\" border=\"0\"><tr><td bgcolor=\"#666666\"><b><font color=\"#FFFFFF\">"
+                   "Hi & <i>you</i></b></td></tr><tr><td bgcolor=\"#EAEAEA\"><font color=\"#000000\">"
+                   "a<br>b</table></font></td></tr></table><br>"));
+    QCOMPARE(::previewPage(QStringLiteral("   "), QStringLiteral("x")),
+             QStringLiteral("<table width=\"100%\" border=\"0\"><tr><td bgcolor=\"#666666\"><b><font color=\"#FFFFFF\">"
+             "   </b></td></tr><tr><td bgcolor=\"#EAEAEA\"><font color=\"#000000\">x</font></td></tr></table><br>"));
+}
+
 void PreviewTest::writesThePageAndShowsIt()
 {
     WindowFixture f;
     f.load();
-    Form1 &w = *f.window;
+    MainWindow &w = *f.window;
     QVERIFY(f.fillDirectory({QStringLiteral("Ale")})); // listed, none selected
     QList<Seen> seen;
     watchPreview(f.dialogs, seen);
-    w.Text3->setFocus();
+    MainWindowProbe::bodyEdit(w)->setFocus();
 
     preview(w, QStringLiteral("Caf\u00e9 & <i>mead</i>"), QStringLiteral("First line<br>\r\n<b>bold</b> \u2615"));
     const QString file = QDir(f.folder.path()).filePath(QStringLiteral("prev.htm"));
@@ -110,12 +123,12 @@ void PreviewTest::writesThePageAndShowsIt()
     QVERIFY(!seen.first().text.contains(QLatin1Char('<')));
 
     // Nothing in the main window moved or changed, and the server heard nothing.
-    QCOMPARE(QApplication::focusWidget(), w.Text3);
-    QCOMPARE(w.Text2->text(), QStringLiteral("Caf\u00e9 & <i>mead</i>"));
-    QCOMPARE(w.Text3->Text(), QStringLiteral("First line<br>\r\n<b>bold</b> \u2615"));
-    QCOMPARE(w.Text2->Tag(), QString());
-    QCOMPARE(w.List1->ListIndex(), -1);
-    QVERIFY(w.btnPost->isEnabled());
+    QCOMPARE(QApplication::focusWidget(), MainWindowProbe::bodyEdit(w));
+    QCOMPARE(MainWindowProbe::titleEdit(w)->text(), QStringLiteral("Caf\u00e9 & <i>mead</i>"));
+    QCOMPARE(MainWindowProbe::bodyEdit(w)->Text(), QStringLiteral("First line<br>\r\n<b>bold</b> \u2615"));
+    QCOMPARE(MainWindowProbe::draft(w).storedTitle, QString());
+    QCOMPARE(MainWindowProbe::directoryList(w)->ListIndex(), -1);
+    QVERIFY(MainWindowProbe::postButton(w)->isEnabled());
     QCOMPARE(f.server.connectionCount(FakeServer::Post), 0);
     QCOMPARE(f.server.connectionCount(FakeServer::Create), 0);
 }
@@ -135,8 +148,8 @@ void PreviewTest::emptyTitleOrBodyIsRefused()
     QFETCH(QString, body);
     WindowFixture f;
     f.load();
-    Form1 &w = *f.window;
-    w.Text3->setFocus();
+    MainWindow &w = *f.window;
+    MainWindowProbe::bodyEdit(w)->setFocus();
     preview(w, title, body);
 
     QCOMPARE(f.dialogs.boxes.size(), 1); // the box, and no window
@@ -146,7 +159,7 @@ void PreviewTest::emptyTitleOrBodyIsRefused()
     QCOMPARE(box.icon, Dialogs::Warning);
     QCOMPARE(box.title, QStringLiteral("Tavernly"));
     QVERIFY(!QFile::exists(QDir(f.folder.path()).filePath(QStringLiteral("prev.htm"))));
-    QCOMPARE(QApplication::focusWidget(), w.Text3);
+    QCOMPARE(QApplication::focusWidget(), MainWindowProbe::bodyEdit(w));
 }
 
 // A title of blanks is a title; the stamp option and the stored title play no part.
@@ -154,26 +167,26 @@ void PreviewTest::blankTitleAndStampOptionChangeNothing()
 {
     WindowFixture f;
     f.load();
-    Form1 &w = *f.window;
-    QTest::mouseClick(w.btnCheck, Qt::LeftButton);
-    QCOMPARE(w.btnCheck->Tag(), QStringLiteral("CH"));
-    w.Text2->setTag(QStringLiteral("<b>earlier</b>"));
+    MainWindow &w = *f.window;
+    QTest::mouseClick(MainWindowProbe::stampOption(w), Qt::LeftButton);
+    QCOMPARE(MainWindowProbe::stampWanted(w), true);
+    MainWindowProbe::draft(w).storedTitle = QStringLiteral("<b>earlier</b>");
     QList<Seen> seen;
     watchPreview(f.dialogs, seen);
 
     preview(w, QStringLiteral("   "), QStringLiteral("x"));
     QCOMPARE(contents(QDir(f.folder.path()).filePath(QStringLiteral("prev.htm"))), page("   ", "x"));
     QCOMPARE(seen.size(), 1);
-    QCOMPARE(w.btnCheck->Tag(), QStringLiteral("CH"));
-    QCOMPARE(w.btnCheck->picture().toImage(), w.imgCheckDOWN.toImage());
-    QCOMPARE(w.Text2->Tag(), QStringLiteral("<b>earlier</b>"));
+    QCOMPARE(MainWindowProbe::stampWanted(w), true);
+    QCOMPARE(MainWindowProbe::stampOption(w)->picture().toImage(), MainWindowProbe::faces(w).checkDown.toImage());
+    QCOMPARE(MainWindowProbe::draft(w).storedTitle, QStringLiteral("<b>earlier</b>"));
 }
 
 void PreviewTest::secondPreviewShowsTheNewText()
 {
     WindowFixture f;
     f.load();
-    Form1 &w = *f.window;
+    MainWindow &w = *f.window;
     QList<Seen> seen;
     watchPreview(f.dialogs, seen);
     const QString file = QDir(f.folder.path()).filePath(QStringLiteral("prev.htm"));
@@ -193,7 +206,7 @@ void PreviewTest::unwritableFolderFallsBack()
 {
     WindowFixture f;
     f.load();
-    Form1 &w = *f.window;
+    MainWindow &w = *f.window;
     const QString blocker = fileInTheWay(f);
     QVERIFY(QFileInfo(blocker).isFile());
     const QString fallback = QDir(f.folder.path()).filePath(QStringLiteral("cache/tavernly"));
@@ -214,7 +227,7 @@ void PreviewTest::nothingWritableGivesAWarning()
 {
     WindowFixture f;
     f.load();
-    Form1 &w = *f.window;
+    MainWindow &w = *f.window;
     const QString blocker = fileInTheWay(f);
     QVERIFY(QFileInfo(blocker).isFile());
     w.setPreviewFolders({blocker + QStringLiteral("/program"), blocker + QStringLiteral("/cache")});

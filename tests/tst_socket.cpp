@@ -1,5 +1,5 @@
 // The socket layer as the client relies on it.
-#include "platform/socket.h"
+#include "protocol/socket.h"
 
 #include <QSignalSpy>
 #include <QTcpServer>

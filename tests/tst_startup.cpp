@@ -1,10 +1,10 @@
 // Start-up, the directory refresh, the busy state and the window's make-up.
-#include "platform/clicklabel.h"
-#include "platform/htmlview.h"
-#include "platform/listbox.h"
-#include "platform/memobox.h"
-#include "platform/picturebutton.h"
-#include "platform/textbox.h"
+#include "ui/widgets/clicklabel.h"
+#include "ui/widgets/htmlview.h"
+#include "ui/widgets/listbox.h"
+#include "ui/widgets/memobox.h"
+#include "ui/widgets/picturebutton.h"
+#include "ui/widgets/textbox.h"
 #include "windowfixture.h"
 
 #include <QSignalSpy>
@@ -31,13 +31,13 @@ void StartupTest::startUpFocusesTheNameWithItsHintSelected()
 {
     WindowFixture f;
     f.load();
-    QCOMPARE(QApplication::focusWidget(), f.window->Text1);
-    QCOMPARE(f.window->Text1->text(), QStringLiteral("<Enter the name of your forum here>"));
-    QCOMPARE(f.window->Text1->selectedText(), f.window->Text1->text());
+    QCOMPARE(QApplication::focusWidget(), MainWindowProbe::forumNameEdit(*f.window));
+    QCOMPARE(MainWindowProbe::forumNameEdit(*f.window)->text(), QStringLiteral("<Enter the name of your forum here>"));
+    QCOMPARE(MainWindowProbe::forumNameEdit(*f.window)->selectedText(), MainWindowProbe::forumNameEdit(*f.window)->text());
 
     // The first key typed replaces the hint.
-    QTest::keyClick(f.window->Text1, Qt::Key_A);
-    QCOMPARE(f.window->Text1->text(), QStringLiteral("a"));
+    QTest::keyClick(MainWindowProbe::forumNameEdit(*f.window), Qt::Key_A);
+    QCOMPARE(MainWindowProbe::forumNameEdit(*f.window)->text(), QStringLiteral("a"));
 }
 
 void StartupTest::startUpAsksForTheListAndTheStartPage()
@@ -47,7 +47,7 @@ void StartupTest::startUpAsksForTheListAndTheStartPage()
     f.load();
     QTRY_COMPARE(f.server.requests(FakeServer::List), QList<QByteArray>{"GETLIST"});
     QTRY_VERIFY(f.server.httpPaths().contains(QStringLiteral("/dn.htm")));
-    QTRY_VERIFY(f.window->Web1->toPlainText().contains(QStringLiteral("Welcome to the tavern")));
+    QTRY_VERIFY(MainWindowProbe::pageView(*f.window)->toPlainText().contains(QStringLiteral("Welcome to the tavern")));
     QVERIFY(f.dialogs.boxes.isEmpty());
 }
 
@@ -63,11 +63,11 @@ void StartupTest::unreachableServerGivesOneBoxPerAttempt()
     QCOMPARE(box.icon, Dialogs::Warning);
     QCOMPARE(box.title, QStringLiteral("Tavernly"));
 
-    f.window->Timer1_Timer();
+    MainWindowProbe::refreshDirectory(*f.window);
     QTRY_COMPARE(f.dialogs.messages().size(), 2);
-    QVERIFY(f.window->List1->entries().isEmpty());
-    QVERIFY(f.window->Text1->isEnabled());
-    QVERIFY(f.window->btnPost->isEnabled());
+    QVERIFY(MainWindowProbe::directoryList(*f.window)->entries().isEmpty());
+    QVERIFY(MainWindowProbe::forumNameEdit(*f.window)->isEnabled());
+    QVERIFY(MainWindowProbe::postButton(*f.window)->isEnabled());
 }
 
 void StartupTest::tickRestartsAnExchangeStillUnderWay()
@@ -78,8 +78,8 @@ void StartupTest::tickRestartsAnExchangeStillUnderWay()
     QTRY_COMPARE(f.server.requests(FakeServer::List), QList<QByteArray>{"GETLIST"});
 
     f.server.reply(FakeServer::List, "Ale*Mead");
-    f.window->Timer1_Timer();
-    QTRY_COMPARE(f.window->List1->entries(), (QStringList{"Ale", "Mead"}));
+    MainWindowProbe::refreshDirectory(*f.window);
+    QTRY_COMPARE(MainWindowProbe::directoryList(*f.window)->entries(), (QStringList{"Ale", "Mead"}));
     QCOMPARE(f.server.requests(FakeServer::List), (QList<QByteArray>{"GETLIST", "GETLIST"}));
     QTRY_COMPARE(f.server.closedCount(FakeServer::List), 2); // the abandoned one was dropped
     QVERIFY(f.dialogs.boxes.isEmpty());
@@ -89,24 +89,24 @@ void StartupTest::busyStateLocksExactlyNineControls()
 {
     WindowFixture f;
     f.load();
-    Form1 &w = *f.window;
-    w.DisableAll();
-    const QList<QWidget *> locked{w.List1, w.Text1, w.Text2, w.Text3, w.btnCheck,
-                                  w.btnCreate, w.btnClear, w.btnClear2, w.btnPost};
+    MainWindow &w = *f.window;
+    MainWindowProbe::enterBusy(w);
+    const QList<QWidget *> locked{MainWindowProbe::directoryList(w), MainWindowProbe::forumNameEdit(w), MainWindowProbe::titleEdit(w), MainWindowProbe::bodyEdit(w), MainWindowProbe::stampOption(w),
+                                  MainWindowProbe::createButton(w), MainWindowProbe::clearNameButton(w), MainWindowProbe::clearMessageButton(w), MainWindowProbe::postButton(w)};
     for (QWidget *control : locked)
         QVERIFY2(!control->isEnabled(), qPrintable(control->objectName()));
-    const QList<QWidget *> free{w.btnBOLD, w.btnITALIC, w.btnUNDERLINE, w.btnLINK,
-                                w.btnIMAGE, w.btnView,  w.Label3,       w.Web1};
+    const QList<QWidget *> free{MainWindowProbe::boldButton(w), MainWindowProbe::italicButton(w), MainWindowProbe::underlineButton(w), MainWindowProbe::linkButton(w),
+                                MainWindowProbe::imageButton(w), MainWindowProbe::previewButton(w),  MainWindowProbe::stampLabel(w),       MainWindowProbe::pageView(w)};
     for (QWidget *control : free)
         QVERIFY2(control->isEnabled(), qPrintable(control->objectName()));
-    QVERIFY(w.Timer1->isActive());
+    QVERIFY(MainWindowProbe::refreshTimer(w)->isActive());
 
     // A locked picture button ignores the mouse altogether.
-    const QPixmap face = w.btnPost->picture();
-    QSignalSpy clicks(w.btnPost, &PictureButton::clicked);
-    QTest::mousePress(w.btnPost, Qt::LeftButton);
-    QVERIFY(w.btnPost->picture().toImage() == face.toImage());
-    QTest::mouseRelease(w.btnPost, Qt::LeftButton);
+    const QPixmap face = MainWindowProbe::postButton(w)->picture();
+    QSignalSpy clicks(MainWindowProbe::postButton(w), &PictureButton::clicked);
+    QTest::mousePress(MainWindowProbe::postButton(w), Qt::LeftButton);
+    QVERIFY(MainWindowProbe::postButton(w)->picture().toImage() == face.toImage());
+    QTest::mouseRelease(MainWindowProbe::postButton(w), Qt::LeftButton);
     QCOMPARE(clicks.size(), 0);
 }
 
@@ -114,12 +114,12 @@ void StartupTest::oneEnableAllEndsAnyNumberOfDisableAll()
 {
     WindowFixture f;
     f.load();
-    f.window->DisableAll();
-    f.window->DisableAll();
-    f.window->EnableAll();
-    for (QWidget *control : QList<QWidget *>{f.window->List1, f.window->Text1, f.window->Text2, f.window->Text3,
-                                             f.window->btnCheck, f.window->btnCreate, f.window->btnClear,
-                                             f.window->btnClear2, f.window->btnPost})
+    MainWindowProbe::enterBusy(*f.window);
+    MainWindowProbe::enterBusy(*f.window);
+    MainWindowProbe::leaveBusy(*f.window);
+    for (QWidget *control : QList<QWidget *>{MainWindowProbe::directoryList(*f.window), MainWindowProbe::forumNameEdit(*f.window), MainWindowProbe::titleEdit(*f.window), MainWindowProbe::bodyEdit(*f.window),
+                                             MainWindowProbe::stampOption(*f.window), MainWindowProbe::createButton(*f.window), MainWindowProbe::clearNameButton(*f.window),
+                                             MainWindowProbe::clearMessageButton(*f.window), MainWindowProbe::postButton(*f.window)})
         QVERIFY2(control->isEnabled(), qPrintable(control->objectName()));
 }
 
@@ -127,7 +127,7 @@ void StartupTest::windowHasItsFixedSizeAndCaptions()
 {
     WindowFixture f;
     f.load();
-    Form1 &w = *f.window;
+    MainWindow &w = *f.window;
     QCOMPARE(w.windowTitle(), QStringLiteral("Tavernly"));
     QCOMPARE(w.size(), QSize(682, 535));
     QCOMPARE(w.minimumSize(), w.maximumSize());
@@ -135,71 +135,70 @@ void StartupTest::windowHasItsFixedSizeAndCaptions()
     QVERIFY(!(w.windowFlags() & Qt::WindowMaximizeButtonHint));
     QVERIFY(!w.windowIcon().isNull());
 
-    QCOMPARE(w.Label1->text(), QStringLiteral("Message Body"));
-    QCOMPARE(w.Label2->text(), QStringLiteral("Message Title"));
-    QCOMPARE(w.Label3->text(), QStringLiteral("Include Date & Time Stamp"));
-    QCOMPARE(w.Text1->maxLength(), 40);
-    QCOMPARE(w.Text2->maxLength(), 60);
-    QCOMPARE(w.Text3->maxLength(), 1000);
+    QCOMPARE(MainWindowProbe::bodyCaption(w)->text(), QStringLiteral("Message Body"));
+    QCOMPARE(MainWindowProbe::titleCaption(w)->text(), QStringLiteral("Message Title"));
+    QCOMPARE(MainWindowProbe::stampLabel(w)->text(), QStringLiteral("Include Date & Time Stamp"));
+    QCOMPARE(MainWindowProbe::forumNameEdit(w)->maxLength(), 40);
+    QCOMPARE(MainWindowProbe::titleEdit(w)->maxLength(), 60);
+    QCOMPARE(MainWindowProbe::bodyEdit(w)->maxLength(), 1000);
 
-    QCOMPARE(w.List1->geometry(), QRect(8, 8, 225, 274));
-    QCOMPARE(w.Text3->geometry(), QRect(240, 149, 433, 107));
-    QCOMPARE(w.btnPost->geometry(), QRect(576, 259, 95, 22));
-    QCOMPARE(w.btnCheck->geometry(), QRect(527, 106, 14, 14));
-    QCOMPARE(w.Web1->geometry(), QRect(8, 288, 665, 241));
-    QCOMPARE(w.Image3->geometry(), QRect(240, 259, 223, 22));
+    QCOMPARE(MainWindowProbe::directoryList(w)->geometry(), QRect(8, 8, 225, 274));
+    QCOMPARE(MainWindowProbe::bodyEdit(w)->geometry(), QRect(240, 149, 433, 107));
+    QCOMPARE(MainWindowProbe::postButton(w)->geometry(), QRect(576, 259, 95, 22));
+    QCOMPARE(MainWindowProbe::stampOption(w)->geometry(), QRect(527, 106, 14, 14));
+    QCOMPARE(MainWindowProbe::pageView(w)->geometry(), QRect(8, 288, 665, 241));
+    QCOMPARE(MainWindowProbe::toolbarStrip(w)->geometry(), QRect(240, 259, 223, 22));
 
     // Every picture button starts with its normal face; the check box is off.
-    for (const QPixmap *face : {&w.imgPostUP, &w.imgPostDOWN, &w.imgCheckUP, &w.imgCheckDOWN, &w.imgClearUP})
+    for (const QPixmap *face : {&MainWindowProbe::faces(w).postUp, &MainWindowProbe::faces(w).postDown, &MainWindowProbe::faces(w).checkUp, &MainWindowProbe::faces(w).checkDown, &MainWindowProbe::faces(w).clearUp})
         QVERIFY(!face->isNull());
-    QCOMPARE(w.btnPost->picture().toImage(), w.imgPostUP.toImage());
-    QCOMPARE(w.btnCheck->picture().toImage(), w.imgCheckUP.toImage());
-    QCOMPARE(w.btnCheck->Tag(), QStringLiteral("UN"));
-    for (PictureButton *toggle : {w.btnBOLD, w.btnITALIC, w.btnUNDERLINE, w.btnLINK})
-        QCOMPARE(toggle->Tag(), QStringLiteral("OPEN"));
-    QCOMPARE(w.imgLinkDOWN.size(), QSize(35, 17));
-    QCOMPARE(w.imgViewDOWN.size(), QSize(50, 18));
+    QCOMPARE(MainWindowProbe::postButton(w)->picture().toImage(), MainWindowProbe::faces(w).postUp.toImage());
+    QCOMPARE(MainWindowProbe::stampOption(w)->picture().toImage(), MainWindowProbe::faces(w).checkUp.toImage());
+    QCOMPARE(MainWindowProbe::stampWanted(w), false);
+    QCOMPARE(MainWindowProbe::tagsAwaitingClose(w), QList<bool>({false, false, false, false}));
+    QCOMPARE(MainWindowProbe::faces(w).linkDown.size(), QSize(35, 17));
+    QCOMPARE(MainWindowProbe::faces(w).previewDown.size(), QSize(50, 18));
 }
 
 void StartupTest::toolTipsKeepTheirSpaces()
 {
     WindowFixture f;
-    Form1 &w = *f.window;
+    MainWindow &w = *f.window;
     const QString stamp = QStringLiteral(" Place A Check Here To Include A Date & Time Stamp In Your Post ");
-    QCOMPARE(w.btnCheck->toolTip(), stamp);
-    QCOMPARE(w.Label3->toolTip(), stamp);
-    QCOMPARE(w.btnBOLD->toolTip(), QStringLiteral(" Add/Close Bold Font Style "));
-    QCOMPARE(w.btnUNDERLINE->toolTip(), QStringLiteral(" Add/Close Underline Font Style "));
-    QCOMPARE(w.btnITALIC->toolTip(), QStringLiteral(" Add/Close Italicize Font Style "));
-    QCOMPARE(w.btnLINK->toolTip(), QStringLiteral(" Add/Close Link Insert "));
-    QCOMPARE(w.btnIMAGE->toolTip(), QStringLiteral(" Add Image Insert "));
-    QCOMPARE(w.btnView->toolTip(), QStringLiteral(" Preview Your Post "));
-    QVERIFY(w.btnPost->toolTip().isEmpty());
-    QVERIFY(w.List1->toolTip().isEmpty());
+    QCOMPARE(MainWindowProbe::stampOption(w)->toolTip(), stamp);
+    QCOMPARE(MainWindowProbe::stampLabel(w)->toolTip(), stamp);
+    QCOMPARE(MainWindowProbe::boldButton(w)->toolTip(), QStringLiteral(" Add/Close Bold Font Style "));
+    QCOMPARE(MainWindowProbe::underlineButton(w)->toolTip(), QStringLiteral(" Add/Close Underline Font Style "));
+    QCOMPARE(MainWindowProbe::italicButton(w)->toolTip(), QStringLiteral(" Add/Close Italicize Font Style "));
+    QCOMPARE(MainWindowProbe::linkButton(w)->toolTip(), QStringLiteral(" Add/Close Link Insert "));
+    QCOMPARE(MainWindowProbe::imageButton(w)->toolTip(), QStringLiteral(" Add Image Insert "));
+    QCOMPARE(MainWindowProbe::previewButton(w)->toolTip(), QStringLiteral(" Preview Your Post "));
+    QVERIFY(MainWindowProbe::postButton(w)->toolTip().isEmpty());
+    QVERIFY(MainWindowProbe::directoryList(w)->toolTip().isEmpty());
 }
 
 void StartupTest::tabVisitsTheFieldsInOrder()
 {
     WindowFixture f;
     f.load();
-    Form1 &w = *f.window;
-    const QList<QWidget *> order{w.Text2, w.Text3, w.List1, w.Web1};
+    MainWindow &w = *f.window;
+    const QList<QWidget *> order{MainWindowProbe::titleEdit(w), MainWindowProbe::bodyEdit(w), MainWindowProbe::directoryList(w), MainWindowProbe::pageView(w)};
     for (QWidget *next : order) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         QCOMPARE(QApplication::focusWidget(), next);
     }
     // Picture buttons never take the focus.
-    QCOMPARE(w.btnPost->focusPolicy(), Qt::NoFocus);
+    QCOMPARE(MainWindowProbe::postButton(w)->focusPolicy(), Qt::NoFocus);
 }
 
 void StartupTest::controlsHaveAccessibleNames()
 {
     WindowFixture f;
-    Form1 &w = *f.window;
-    QCOMPARE(w.btnPost->accessibleName(), QStringLiteral("Post"));
-    QCOMPARE(w.btnCreate->accessibleName(), QStringLiteral("Create"));
-    QCOMPARE(w.Text2->accessibleName(), QStringLiteral("Message Title"));
-    QCOMPARE(w.List1->accessibleName(), QStringLiteral("Forum directory"));
+    MainWindow &w = *f.window;
+    QCOMPARE(MainWindowProbe::postButton(w)->accessibleName(), QStringLiteral("Post"));
+    QCOMPARE(MainWindowProbe::createButton(w)->accessibleName(), QStringLiteral("Create"));
+    QCOMPARE(MainWindowProbe::titleEdit(w)->accessibleName(), QStringLiteral("Message Title"));
+    QCOMPARE(MainWindowProbe::directoryList(w)->accessibleName(), QStringLiteral("Forum directory"));
     for (QWidget *control : w.findChildren<QWidget *>()) {
         if (control->focusPolicy() != Qt::NoFocus || qobject_cast<PictureButton *>(control))
             if (control->parentWidget() == &w)

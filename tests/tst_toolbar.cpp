@@ -1,16 +1,16 @@
 // The formatting toolbar, clicked with the mouse: tags at the body's caret or
 // selection, toggles that alternate on their own, the two address prompts and
 // the body's length limit.
-#include "platform/memobox.h"
-#include "platform/picturebutton.h"
-#include "platform/textbox.h"
+#include "ui/widgets/memobox.h"
+#include "ui/widgets/picturebutton.h"
+#include "ui/widgets/textbox.h"
 #include "windowfixture.h"
 
 #include <QTest>
 
 namespace {
 
-PictureButton *toolButton(Form1 &w, const QString &name)
+PictureButton *toolButton(MainWindow &w, const QString &name)
 {
     return w.findChild<PictureButton *>(name);
 }
@@ -44,57 +44,57 @@ void ToolbarTest::togglesAlternateEachOnItsOwn()
 {
     WindowFixture f;
     f.load();
-    Form1 &w = *f.window;
+    MainWindow &w = *f.window;
     f.dialogs.answers.enqueue(QStringLiteral("http://a.test/"));
-    for (PictureButton *b : {w.btnBOLD, w.btnITALIC, w.btnUNDERLINE, w.btnBOLD, w.btnLINK, w.btnUNDERLINE,
-                             w.btnBOLD, w.btnITALIC, w.btnLINK})
+    for (PictureButton *b : {MainWindowProbe::boldButton(w), MainWindowProbe::italicButton(w), MainWindowProbe::underlineButton(w), MainWindowProbe::boldButton(w), MainWindowProbe::linkButton(w), MainWindowProbe::underlineButton(w),
+                             MainWindowProbe::boldButton(w), MainWindowProbe::italicButton(w), MainWindowProbe::linkButton(w)})
         click(b);
-    QCOMPARE(w.Text3->Text(), QStringLiteral("<b><i><u></b><a href=\"http://a.test/\"></u><b></i></a>"));
-    QCOMPARE(w.btnBOLD->Tag(), QStringLiteral("CLOSED"));
-    QCOMPARE(w.btnITALIC->Tag(), QStringLiteral("OPEN"));
-    QCOMPARE(w.btnUNDERLINE->Tag(), QStringLiteral("OPEN"));
-    QCOMPARE(w.btnLINK->Tag(), QStringLiteral("OPEN"));
+    QCOMPARE(MainWindowProbe::bodyEdit(w)->Text(), QStringLiteral("<b><i><u></b><a href=\"http://a.test/\"></u><b></i></a>"));
+    QCOMPARE(MainWindowProbe::toolbar(w).awaitingClose(PairedTag::Bold), true);
+    QCOMPARE(MainWindowProbe::toolbar(w).awaitingClose(PairedTag::Italic), false);
+    QCOMPARE(MainWindowProbe::toolbar(w).awaitingClose(PairedTag::Underline), false);
+    QCOMPARE(MainWindowProbe::toolbar(w).awaitingClose(PairedTag::Link), false);
     QCOMPARE(f.dialogs.boxes.size(), 1); // closing a link asks nothing
-    QCOMPARE(QApplication::focusWidget(), w.Text1); // no click moved the focus
-    QCOMPARE(w.Text1->text(), QStringLiteral("<Enter the name of your forum here>"));
-    QCOMPARE(w.Text2->text(), QString());
+    QCOMPARE(QApplication::focusWidget(), MainWindowProbe::forumNameEdit(w)); // no click moved the focus
+    QCOMPARE(MainWindowProbe::forumNameEdit(w)->text(), QStringLiteral("<Enter the name of your forum here>"));
+    QCOMPARE(MainWindowProbe::titleEdit(w)->text(), QString());
 }
 
 void ToolbarTest::tagReplacesTheSelection()
 {
     WindowFixture f;
     f.load();
-    Form1 &w = *f.window;
-    w.Text3->setFocus();
-    w.Text3->setText(QStringLiteral("Hello world\r\nagain"));
-    w.Text3->select(6, 5);
-    click(w.btnBOLD);
-    QCOMPARE(w.Text3->Text(), QStringLiteral("Hello <b>\r\nagain"));
-    QCOMPARE(w.Text3->SelText(), QString());
-    QCOMPARE(QApplication::focusWidget(), w.Text3);
-    QTest::keyClick(w.Text3, Qt::Key_X); // the caret sits after the tag
-    QCOMPARE(w.Text3->Text(), QStringLiteral("Hello <b>x\r\nagain"));
+    MainWindow &w = *f.window;
+    MainWindowProbe::bodyEdit(w)->setFocus();
+    MainWindowProbe::bodyEdit(w)->setText(QStringLiteral("Hello world\r\nagain"));
+    MainWindowProbe::bodyEdit(w)->select(6, 5);
+    click(MainWindowProbe::boldButton(w));
+    QCOMPARE(MainWindowProbe::bodyEdit(w)->Text(), QStringLiteral("Hello <b>\r\nagain"));
+    QCOMPARE(MainWindowProbe::bodyEdit(w)->SelText(), QString());
+    QCOMPARE(QApplication::focusWidget(), MainWindowProbe::bodyEdit(w));
+    QTest::keyClick(MainWindowProbe::bodyEdit(w), Qt::Key_X); // the caret sits after the tag
+    QCOMPARE(MainWindowProbe::bodyEdit(w)->Text(), QStringLiteral("Hello <b>x\r\nagain"));
 }
 
 void ToolbarTest::tagGoesToTheBodyWhileTheTitleHasTheFocus()
 {
     WindowFixture f;
     f.load();
-    Form1 &w = *f.window;
-    QTest::mouseClick(w.Text3, Qt::LeftButton);
-    QTest::keyClicks(w.Text3, QStringLiteral("abc"));
-    QTest::keyClick(w.Text3, Qt::Key_Left);
-    QTest::mouseClick(w.Text2, Qt::LeftButton);
-    QTest::keyClicks(w.Text2, QStringLiteral("Title"));
-    QCOMPARE(QApplication::focusWidget(), w.Text2);
+    MainWindow &w = *f.window;
+    QTest::mouseClick(MainWindowProbe::bodyEdit(w), Qt::LeftButton);
+    QTest::keyClicks(MainWindowProbe::bodyEdit(w), QStringLiteral("abc"));
+    QTest::keyClick(MainWindowProbe::bodyEdit(w), Qt::Key_Left);
+    QTest::mouseClick(MainWindowProbe::titleEdit(w), Qt::LeftButton);
+    QTest::keyClicks(MainWindowProbe::titleEdit(w), QStringLiteral("Title"));
+    QCOMPARE(QApplication::focusWidget(), MainWindowProbe::titleEdit(w));
 
-    click(w.btnITALIC);
-    click(w.btnITALIC);
-    QCOMPARE(w.Text3->Text(), QStringLiteral("ab<i></i>c"));
-    QCOMPARE(QApplication::focusWidget(), w.Text2);
-    QCOMPARE(w.Text2->text(), QStringLiteral("Title"));
-    QTest::keyClick(w.Text2, Qt::Key_S); // typing still goes to the title
-    QCOMPARE(w.Text2->text(), QStringLiteral("Titles"));
+    click(MainWindowProbe::italicButton(w));
+    click(MainWindowProbe::italicButton(w));
+    QCOMPARE(MainWindowProbe::bodyEdit(w)->Text(), QStringLiteral("ab<i></i>c"));
+    QCOMPARE(QApplication::focusWidget(), MainWindowProbe::titleEdit(w));
+    QCOMPARE(MainWindowProbe::titleEdit(w)->text(), QStringLiteral("Title"));
+    QTest::keyClick(MainWindowProbe::titleEdit(w), Qt::Key_S); // typing still goes to the title
+    QCOMPARE(MainWindowProbe::titleEdit(w)->text(), QStringLiteral("Titles"));
 }
 
 // Nothing but the toolbar sets the toggles: not the body's text, not clearing it.
@@ -102,17 +102,17 @@ void ToolbarTest::stateOutlivesTheBodyText()
 {
     WindowFixture f;
     f.load();
-    Form1 &w = *f.window;
-    click(w.btnBOLD);
-    QCOMPARE(w.Text3->Text(), QStringLiteral("<b>"));
-    QTest::mouseClick(w.btnClear2, Qt::LeftButton);
-    QCOMPARE(w.Text3->Text(), QString());
-    click(w.btnBOLD);
-    QCOMPARE(w.Text3->Text(), QStringLiteral("</b>"));
+    MainWindow &w = *f.window;
+    click(MainWindowProbe::boldButton(w));
+    QCOMPARE(MainWindowProbe::bodyEdit(w)->Text(), QStringLiteral("<b>"));
+    QTest::mouseClick(MainWindowProbe::clearMessageButton(w), Qt::LeftButton);
+    QCOMPARE(MainWindowProbe::bodyEdit(w)->Text(), QString());
+    click(MainWindowProbe::boldButton(w));
+    QCOMPARE(MainWindowProbe::bodyEdit(w)->Text(), QStringLiteral("</b>"));
 
-    w.Text3->setText(QStringLiteral("world")); // the caret of a body never visited is at its start
-    click(w.btnUNDERLINE);
-    QCOMPARE(w.Text3->Text(), QStringLiteral("<u>world"));
+    MainWindowProbe::bodyEdit(w)->setText(QStringLiteral("world")); // the caret of a body never visited is at its start
+    click(MainWindowProbe::underlineButton(w));
+    QCOMPARE(MainWindowProbe::bodyEdit(w)->Text(), QStringLiteral("<u>world"));
 }
 
 void ToolbarTest::linkPrompt_data()
@@ -138,10 +138,10 @@ void ToolbarTest::linkPrompt()
     QFETCH(QString, body);
     WindowFixture f;
     f.load();
-    Form1 &w = *f.window;
+    MainWindow &w = *f.window;
     for (const QString &answer : answers)
         f.dialogs.answers.enqueue(answer);
-    click(w.btnLINK);
+    click(MainWindowProbe::linkButton(w));
 
     QCOMPARE(f.dialogs.boxes.size(), 1);
     const ScriptedDialogs::Box prompt = f.dialogs.boxes.first();
@@ -149,8 +149,8 @@ void ToolbarTest::linkPrompt()
     QCOMPARE(prompt.text, QStringLiteral("Type the link address to insert:"));
     QCOMPARE(prompt.title, QStringLiteral("Tavernly"));
     QCOMPARE(prompt.initial, QStringLiteral("http://"));
-    QCOMPARE(w.Text3->Text(), body);
-    QCOMPARE(w.btnLINK->Tag(), body.isEmpty() ? QStringLiteral("OPEN") : QStringLiteral("CLOSED"));
+    QCOMPARE(MainWindowProbe::bodyEdit(w)->Text(), body);
+    QCOMPARE(MainWindowProbe::toolbar(w).awaitingClose(PairedTag::Link), !body.isEmpty());
 }
 
 void ToolbarTest::imagePrompt_data()
@@ -174,12 +174,12 @@ void ToolbarTest::imagePrompt()
     QFETCH(QString, body);
     WindowFixture f;
     f.load();
-    Form1 &w = *f.window;
+    MainWindow &w = *f.window;
     for (const QString &answer : answers)
         f.dialogs.answers.enqueue(answer);
     const qsizetype clicks = qMax<qsizetype>(1, answers.size());
     for (qsizetype i = 0; i < clicks; ++i)
-        click(w.btnIMAGE);
+        click(MainWindowProbe::imageButton(w));
 
     QCOMPARE(f.dialogs.boxes.size(), clicks);
     for (const ScriptedDialogs::Box &prompt : f.dialogs.boxes) {
@@ -188,9 +188,8 @@ void ToolbarTest::imagePrompt()
         QCOMPARE(prompt.title, QStringLiteral("Tavernly"));
         QCOMPARE(prompt.initial, QString());
     }
-    QCOMPARE(w.Text3->Text(), body);
-    for (PictureButton *toggle : {w.btnBOLD, w.btnITALIC, w.btnUNDERLINE, w.btnLINK})
-        QCOMPARE(toggle->Tag(), QStringLiteral("OPEN"));
+    QCOMPARE(MainWindowProbe::bodyEdit(w)->Text(), body);
+    QCOMPARE(MainWindowProbe::tagsAwaitingClose(w), QList<bool>({false, false, false, false}));
 }
 
 void ToolbarTest::insertionPastTheLimitInsertsNothing_data()
@@ -201,17 +200,17 @@ void ToolbarTest::insertionPastTheLimitInsertsNothing_data()
     QTest::addColumn<int>("selected"); // characters selected at its end
     QTest::addColumn<QString>("answer");
     QTest::addColumn<QString>("inserted"); // empty: nothing may go in
-    QTest::newRow("bold fits exactly") << "btnBOLD" << "OPEN" << 997 << 0 << QString() << "<b>";
-    QTest::newRow("bold one too many") << "btnBOLD" << "OPEN" << 998 << 0 << QString() << QString();
-    QTest::newRow("closing bold") << "btnBOLD" << "CLOSED" << 997 << 0 << QString() << QString();
-    QTest::newRow("italic in a full body") << "btnITALIC" << "OPEN" << 1000 << 0 << QString() << QString();
-    QTest::newRow("underline over a selection") << "btnUNDERLINE" << "OPEN" << 1000 << 3 << QString() << "<u>";
-    QTest::newRow("link too long") << "btnLINK" << "OPEN" << 990 << 0 << "http://a.test/" << QString();
-    QTest::newRow("link fits") << "btnLINK" << "OPEN" << 975 << 0 << "http://a.test/" << "<a href=\"http://a.test/\">";
-    QTest::newRow("closing link") << "btnLINK" << "CLOSED" << 997 << 0 << QString() << QString();
-    QTest::newRow("image too long") << "btnIMAGE" << QString() << 990 << 0 << "b.png" << QString();
+    QTest::newRow("bold fits exactly") << "boldButton" << "OPEN" << 997 << 0 << QString() << "<b>";
+    QTest::newRow("bold one too many") << "boldButton" << "OPEN" << 998 << 0 << QString() << QString();
+    QTest::newRow("closing bold") << "boldButton" << "CLOSED" << 997 << 0 << QString() << QString();
+    QTest::newRow("italic in a full body") << "italicButton" << "OPEN" << 1000 << 0 << QString() << QString();
+    QTest::newRow("underline over a selection") << "underlineButton" << "OPEN" << 1000 << 3 << QString() << "<u>";
+    QTest::newRow("link too long") << "linkButton" << "OPEN" << 990 << 0 << "http://a.test/" << QString();
+    QTest::newRow("link fits") << "linkButton" << "OPEN" << 975 << 0 << "http://a.test/" << "<a href=\"http://a.test/\">";
+    QTest::newRow("closing link") << "linkButton" << "CLOSED" << 997 << 0 << QString() << QString();
+    QTest::newRow("image too long") << "imageButton" << QString() << 990 << 0 << "b.png" << QString();
     // A line break counts two characters towards the limit.
-    QTest::newRow("line breaks count two") << "btnBOLD" << "OPEN" << -998 << 0 << QString() << QString();
+    QTest::newRow("line breaks count two") << "boldButton" << "OPEN" << -998 << 0 << QString() << QString();
 }
 
 void ToolbarTest::insertionPastTheLimitInsertsNothing()
@@ -224,26 +223,35 @@ void ToolbarTest::insertionPastTheLimitInsertsNothing()
     QFETCH(QString, inserted);
     WindowFixture f;
     f.load();
-    Form1 &w = *f.window;
+    MainWindow &w = *f.window;
     // A negative length asks for that many characters ending in a line break.
     const QString before = length >= 0 ? QString(length, QLatin1Char('a'))
                                        : QString(-length - 2, QLatin1Char('a')) + QStringLiteral("\r\n");
-    w.Text3->setText(before);
-    QCOMPARE(w.Text3->Text(), before);
-    const int shown = int(w.Text3->toPlainText().size());
-    w.Text3->select(shown - selected, selected);
+    MainWindowProbe::bodyEdit(w)->setText(before);
+    QCOMPARE(MainWindowProbe::bodyEdit(w)->Text(), before);
+    const int shown = int(MainWindowProbe::bodyEdit(w)->toPlainText().size());
+    MainWindowProbe::bodyEdit(w)->select(shown - selected, selected);
     PictureButton *b = toolButton(w, button);
-    b->setTag(tagBefore);
+    const bool paired = !tagBefore.isEmpty();
+    const PairedTag tag = button == u"boldButton"        ? PairedTag::Bold
+                          : button == u"italicButton"    ? PairedTag::Italic
+                          : button == u"underlineButton" ? PairedTag::Underline
+                                                         : PairedTag::Link;
+    const bool closingDue = tagBefore == u"CLOSED";
+    if (paired)
+        MainWindowProbe::toolbar(w).setAwaitingClose(tag, closingDue);
     if (!answer.isEmpty())
         f.dialogs.answers.enqueue(answer);
 
     click(b);
     if (inserted.isEmpty()) {
-        QCOMPARE(w.Text3->Text(), before);
-        QCOMPARE(b->Tag(), tagBefore);
+        QCOMPARE(MainWindowProbe::bodyEdit(w)->Text(), before);
+        if (paired)
+            QCOMPARE(MainWindowProbe::toolbar(w).awaitingClose(tag), closingDue);
     } else {
-        QCOMPARE(w.Text3->Text(), before.left(before.size() - selected) + inserted);
-        QCOMPARE(b->Tag(), tagBefore == QLatin1String("OPEN") ? QStringLiteral("CLOSED") : QStringLiteral("OPEN"));
+        QCOMPARE(MainWindowProbe::bodyEdit(w)->Text(), before.left(before.size() - selected) + inserted);
+        if (paired)
+            QCOMPARE(MainWindowProbe::toolbar(w).awaitingClose(tag), !closingDue);
     }
     QVERIFY(f.dialogs.messages().isEmpty());
 }
@@ -254,13 +262,13 @@ void ToolbarTest::toolbarWorksWhileTheWindowIsLocked()
     WindowFixture f;
     f.server.script(FakeServer::Create, FakeServer::Behaviour::Silent);
     f.load();
-    Form1 &w = *f.window;
-    w.Text1->setText(QStringLiteral("Ale"));
-    QTest::mouseClick(w.btnCreate, Qt::LeftButton);
-    QVERIFY(!w.Text3->isEnabled());
-    click(w.btnBOLD);
-    QCOMPARE(w.Text3->Text(), QStringLiteral("<b>"));
-    QCOMPARE(w.btnBOLD->Tag(), QStringLiteral("CLOSED"));
+    MainWindow &w = *f.window;
+    MainWindowProbe::forumNameEdit(w)->setText(QStringLiteral("Ale"));
+    QTest::mouseClick(MainWindowProbe::createButton(w), Qt::LeftButton);
+    QVERIFY(!MainWindowProbe::bodyEdit(w)->isEnabled());
+    click(MainWindowProbe::boldButton(w));
+    QCOMPARE(MainWindowProbe::bodyEdit(w)->Text(), QStringLiteral("<b>"));
+    QCOMPARE(MainWindowProbe::toolbar(w).awaitingClose(PairedTag::Bold), true);
 }
 
 QTEST_MAIN(ToolbarTest)

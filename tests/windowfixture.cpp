@@ -1,6 +1,6 @@
 #include "windowfixture.h"
 
-#include "platform/listbox.h"
+#include "ui/widgets/listbox.h"
 
 #include <QTest>
 
@@ -16,7 +16,7 @@ Timing WindowFixture::fastTiming()
 WindowFixture::WindowFixture(const Timing &timing)
 {
     server.reply(FakeServer::List, QByteArray());
-    window = std::make_unique<Form1>(server.endpoint(), dialogs, clock);
+    window = std::make_unique<MainWindow>(server.endpoint(), dialogs, clock);
     window->setTiming(timing);
     window->setPreviewFolders({folder.path(), QString()});
 }
@@ -25,13 +25,13 @@ WindowFixture::~WindowFixture() = default;
 
 void WindowFixture::load()
 {
-    window->Form_Load();
+    window->start();
     QVERIFY(QTest::qWaitForWindowActive(window.get()));
 }
 
 bool WindowFixture::fillDirectory(const QStringList &names)
 {
     server.reply(FakeServer::List, names.join(QLatin1Char('*')).toUtf8());
-    window->Timer1_Timer();
-    return QTest::qWaitFor([&] { return window->List1->entries() == names; }, 5000);
+    MainWindowProbe::refreshDirectory(*window);
+    return QTest::qWaitFor([&] { return MainWindowProbe::directoryList(*window)->entries() == names; }, 5000);
 }

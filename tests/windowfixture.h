@@ -2,8 +2,8 @@
 // The real main window against the fake server, with scripted dialogs, a
 // fixed clock and short waits.
 
-#include "app/form1.h"
 #include "fakeserver.h"
+#include "mainwindowprobe.h"
 #include "fixedclock.h"
 #include "scripteddialogs.h"
 
@@ -29,5 +29,5 @@ public:
     ScriptedDialogs dialogs;
     FixedClock clock;
     QTemporaryDir folder; // the preview page goes here
-    std::unique_ptr<Form1> window;
+    std::unique_ptr<MainWindow> window;
 };

@@ -1,0 +1,63 @@
+#include "protocol/createexchange.h"
+
+#include "protocol/replies.h"
+
+CreateExchange::CreateExchange(QObject *parent)
+    : QObject(parent)
+{
+    m_limit.setSingleShot(true);
+    m_limit.setInterval(20000);
+    connect(&m_socket, &Socket::connected, this, [this] { m_socket.SendData(m_name); });
+    connect(&m_socket, &Socket::dataArrival, this, &CreateExchange::onData);
+    connect(&m_socket, &Socket::error, this, [this] { fail(ExchangeFailure::ConnectionError); });
+    connect(&m_socket, &Socket::peerClosed, this, [this] {
+        if (m_limit.isActive())
+            fail(ExchangeFailure::ClosedEarly);
+    });
+    connect(&m_limit, &QTimer::timeout, this, [this] { fail(ExchangeFailure::TimedOut); });
+}
+
+void CreateExchange::start(const QString &host, quint16 port, const QString &name)
+{
+    closeSocket(m_socket);
+    m_name = name;
+    m_reply.clear();
+    m_limit.start(); // the window is never left locked; before connecting, which may fail at once
+    m_socket.Connect(host, port);
+}
+
+void CreateExchange::abandon()
+{
+    m_limit.stop();
+    m_socket.Close();
+}
+
+void CreateExchange::onData()
+{
+    m_reply += m_socket.GetData();
+    switch (classifyCreateReply(m_reply)) {
+    case CreateReply::Incomplete:
+        return;
+    case CreateReply::Unrecognised:
+        fail(ExchangeFailure::Unrecognised);
+        return;
+    case CreateReply::Exists:
+        m_limit.stop();
+        closeSocket(m_socket);
+        Q_EMIT exists();
+        return;
+    case CreateReply::Created:
+        m_limit.stop();
+        closeSocket(m_socket);
+        Q_EMIT created();
+        return;
+    }
+}
+
+void CreateExchange::fail(ExchangeFailure kind)
+{
+    m_limit.stop();
+    m_reply.clear();
+    closeSocket(m_socket);
+    Q_EMIT failed(kind);
+}

@@ -1,0 +1,40 @@
+#include "protocol/endpoint.h"
+
+ServerEndpoint ServerEndpoint::standard()
+{
+    ServerEndpoint endpoint;
+    endpoint.host = QStringLiteral(TAVERNLY_SERVER_HOST);
+    endpoint.serviceUrl = QStringLiteral(TAVERNLY_SERVICE_URL);
+    return endpoint;
+}
+
+static QUrl pageUrl(const ServerEndpoint &endpoint, const QString &encodedPath)
+{
+    QUrl url;
+    url.setScheme(QStringLiteral("http"));
+    url.setHost(endpoint.host);
+    url.setPort(endpoint.httpPort);
+    // The path arrives percent-encoded; tolerant mode keeps the escapes as they are.
+    url.setPath(encodedPath, QUrl::TolerantMode);
+    return url;
+}
+
+QUrl ServerEndpoint::startPage() const
+{
+    return pageUrl(*this, QStringLiteral("/dn.htm"));
+}
+
+// The name is one path segment: "#", "?", "%" and "/" in a name would otherwise
+// cut the address short or point elsewhere, so everything but the unreserved
+// characters is escaped (UTF-8 for letters outside ASCII).
+QUrl ServerEndpoint::forumPage(const QString &forum) const
+{
+    const QString segment = QString::fromLatin1(QUrl::toPercentEncoding(forum));
+    return pageUrl(*this, QStringLiteral("/tav/") + segment + QStringLiteral(".htm"));
+}
+
+QString connectionErrorText(const QString &serviceUrl)
+{
+    return QStringLiteral("Connection error.  Check your internet connection or visit ") + serviceUrl
+           + QStringLiteral(" for maintenance schedules.");
+}

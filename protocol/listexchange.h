@@ -1,0 +1,43 @@
+#pragma once
+// The list exchange: "GETLIST" out, the forum names back. A reply can come in
+// any number of pieces; it is whole once the server closes the connection or
+// falls quiet for the quiet time.
+
+#include "protocol/exchangefailure.h"
+#include "protocol/socket.h"
+
+#include <QObject>
+#include <QStringList>
+#include <QTimer>
+
+class ListExchange : public QObject
+{
+    Q_OBJECT
+public:
+    explicit ListExchange(QObject *parent = nullptr);
+
+    void setQuietMs(int ms) { m_quiet.setInterval(ms); }
+
+    // Abandons any exchange under way and starts a new one.
+    void start(const QString &host, quint16 port);
+    // Ends whatever is under way without a word (the program is closing).
+    void abandon();
+
+    // For observers of the connection itself (tests, benchmarks).
+    const Socket &socket() const { return m_socket; }
+
+Q_SIGNALS:
+    void finished(const QStringList &names);
+    // A reply cut off by the failure is dropped.
+    void failed(ExchangeFailure kind);
+
+private:
+    void onConnected();
+    void onData();
+    void finish();
+    void fail();
+
+    Socket m_socket;
+    QByteArray m_reply;
+    QTimer m_quiet;
+};

@@ -1,0 +1,43 @@
+#include "protocol/postexchange.h"
+
+PostExchange::PostExchange(QObject *parent)
+    : QObject(parent)
+{
+    m_limit.setSingleShot(true);
+    m_limit.setInterval(20000);
+    connect(&m_socket, &Socket::connected, this, &PostExchange::connected);
+    connect(&m_socket, &Socket::sendComplete, this, [this] {
+        m_limit.stop();
+        closeSocket(m_socket);
+        Q_EMIT sent();
+    });
+    connect(&m_socket, &Socket::error, this, [this] { fail(ExchangeFailure::ConnectionError); });
+    connect(&m_limit, &QTimer::timeout, this, [this] { fail(ExchangeFailure::TimedOut); });
+}
+
+void PostExchange::start(const QString &host, quint16 port)
+{
+    closeSocket(m_socket);
+    // A post that neither completes nor fails still ends. Started before the
+    // connect, so that an error reported at once finds it running and stops it.
+    m_limit.start();
+    m_socket.Connect(host, port);
+}
+
+void PostExchange::send(const QString &request)
+{
+    m_socket.SendData(request);
+}
+
+void PostExchange::cancel()
+{
+    m_limit.stop();
+    closeSocket(m_socket);
+}
+
+void PostExchange::fail(ExchangeFailure kind)
+{
+    m_limit.stop();
+    closeSocket(m_socket);
+    Q_EMIT failed(kind);
+}

@@ -1,0 +1,134 @@
+#include "protocol/socket.h"
+
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+Socket::Socket(QObject *parent)
+    : QObject(parent)
+{
+    connect(&m_socket, &QTcpSocket::connected, this, [this] {
+        m_witness = ::dup(int(m_socket.socketDescriptor()));
+        Q_EMIT connected();
+    });
+    connect(&m_socket, &QTcpSocket::readyRead, this,
+            [this] { Q_EMIT dataArrival(m_socket.bytesAvailable()); });
+    connect(&m_socket, &QTcpSocket::bytesWritten, this, &Socket::onBytesWritten);
+    connect(&m_socket, &QTcpSocket::errorOccurred, this, &Socket::onError);
+    connect(&m_socket, &QTcpSocket::disconnected, this, &Socket::onEnded);
+}
+
+// A socket that goes away reports nothing more.
+Socket::~Socket()
+{
+    m_socket.disconnect(this);
+    releaseWitness();
+    m_socket.abort();
+}
+
+void Socket::Connect(const QString &host, quint16 port)
+{
+    releaseWitness();
+    m_unsent = 0;
+    m_ended = false;
+    m_socket.connectToHost(host, port);
+}
+
+void Socket::SendData(const QString &text)
+{
+    const QByteArray bytes = text.toUtf8();
+    if (bytes.isEmpty()) {
+        // Nothing to write: the send is complete as soon as control returns.
+        QMetaObject::invokeMethod(this, [this] {
+            if (m_unsent == 0 && m_socket.state() == QAbstractSocket::ConnectedState)
+                Q_EMIT sendComplete();
+        }, Qt::QueuedConnection);
+        return;
+    }
+    m_unsent += bytes.size();
+    m_socket.write(bytes);
+}
+
+QByteArray Socket::GetData()
+{
+    return m_socket.readAll();
+}
+
+void Socket::Close()
+{
+    m_unsent = 0;
+    m_ended = true; // our own close is no news to anybody
+    releaseWitness();
+    m_socket.abort();
+}
+
+int Socket::State() const
+{
+    switch (m_socket.state()) {
+    case QAbstractSocket::UnconnectedState: return Closed;
+    case QAbstractSocket::HostLookupState: return ResolvingHost;
+    case QAbstractSocket::ConnectingState: return Connecting;
+    case QAbstractSocket::ConnectedState: return Connected;
+    case QAbstractSocket::BoundState: return Open;
+    case QAbstractSocket::ListeningState: return Listening;
+    case QAbstractSocket::ClosingState: return Closing;
+    }
+    return Error;
+}
+
+void Socket::onBytesWritten(qint64 bytes)
+{
+    if (m_unsent <= 0)
+        return;
+    m_unsent -= bytes;
+    if (m_unsent <= 0) {
+        m_unsent = 0;
+        Q_EMIT sendComplete();
+    }
+}
+
+void Socket::onError(QAbstractSocket::SocketError code)
+{
+    if (code == QAbstractSocket::RemoteHostClosedError) {
+        onEnded(); // a close or a reset: which one is decided there
+        return;
+    }
+    if (m_ended)
+        return;
+    m_ended = true;
+    releaseWitness();
+    Q_EMIT error(int(code), m_socket.errorString());
+}
+
+void Socket::onEnded()
+{
+    if (m_ended)
+        return;
+    m_ended = true;
+    const bool reset = endedByReset();
+    releaseWitness();
+    if (reset)
+        Q_EMIT error(int(QAbstractSocket::NetworkError), tr("The connection was reset by the server."));
+    else
+        Q_EMIT peerClosed();
+}
+
+bool Socket::endedByReset()
+{
+    if (m_witness < 0)
+        return false;
+    tcp_info info{};
+    socklen_t size = sizeof info;
+    if (::getsockopt(m_witness, IPPROTO_TCP, TCP_INFO, &info, &size) != 0)
+        return false;
+    return info.tcpi_state == TCP_CLOSE;
+}
+
+void Socket::releaseWitness()
+{
+    if (m_witness >= 0) {
+        ::close(m_witness);
+        m_witness = -1;
+    }
+}

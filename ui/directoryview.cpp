@@ -1,0 +1,41 @@
+// The directory list: filling it, opening a forum's page, its tool tip.
+#include "ui/mainwindow.h"
+
+#include "protocol/listexchange.h"
+#include "ui/listextent.h"
+#include "ui/widgets/htmlview.h"
+#include "ui/widgets/listbox.h"
+
+// Abandons any list exchange under way and starts a new one.
+void MainWindow::refreshDirectory()
+{
+    m_listExchange->start(m_server.host, m_server.listPort);
+}
+
+void MainWindow::showDirectory(const QStringList &names)
+{
+    m_directoryList->setEntries(names);
+    fitHorizontalExtent(*m_directoryList);
+}
+
+// The directory keeps what it had.
+void MainWindow::onDirectoryFailed()
+{
+    showConnectionError();
+}
+
+void MainWindow::openSelectedForum()
+{
+    const QString forum = m_directoryList->Text();
+    if (forum.isEmpty())
+        return;
+    m_pageView->Navigate(QStringLiteral("about:blank"));
+    m_pageView->Navigate(m_server.forumPage(forum).toString(QUrl::FullyEncoded));
+}
+
+void MainWindow::showForumTip()
+{
+    const QString forum = m_directoryList->Text();
+    if (!forum.isEmpty())
+        m_directoryList->setToolTip(tr(" Double-Click to view the ''%1'' forum ").arg(forum));
+}

@@ -1,0 +1,29 @@
+#include "ui/files.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QSaveFile>
+#include <QStandardPaths>
+
+QString applicationFolder()
+{
+    return QCoreApplication::applicationDirPath();
+}
+
+QString userCacheFolder()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::CacheLocation);
+}
+
+bool writeTextFile(const QString &path, const QString &text, QString *error)
+{
+    QSaveFile file(path);
+    if (file.open(QIODevice::WriteOnly)) {
+        const QByteArray bytes = text.toUtf8();
+        if (file.write(bytes) == bytes.size() && file.commit())
+            return true;
+    }
+    if (error)
+        *error = file.errorString();
+    return false;
+}

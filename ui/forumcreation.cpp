@@ -1,0 +1,62 @@
+// Forum creation: the name field, the local checks and the create exchange's endings.
+#include "ui/mainwindow.h"
+
+#include "protocol/createexchange.h"
+#include "protocol/forumname.h"
+#include "protocol/listexchange.h"
+#include "ui/widgets/dialogs.h"
+#include "ui/widgets/textbox.h"
+
+void MainWindow::createOnEnter(int &keyCode)
+{
+    if (keyCode == 13) {
+        keyCode = 0;
+        createForum();
+    }
+}
+
+void MainWindow::createForum()
+{
+    const QString name = m_forumNameEdit->Text();
+    switch (checkForumName(name)) {
+    case ForumNameCheck::ForbiddenCharacter:
+        showMessage(tr("/ \\ : * ? \" < > | characters are not allowed."), Dialogs::Warning);
+        m_forumNameEdit->setFocus();
+        m_forumNameEdit->selectAll();
+        return;
+    case ForumNameCheck::Empty:
+        showMessage(tr("Give your forum a name."), Dialogs::Warning);
+        m_forumNameEdit->setFocus();
+        m_forumNameEdit->selectAll();
+        return;
+    case ForumNameCheck::Ok:
+        break;
+    }
+    enterBusy();
+    m_createExchange->start(m_server.host, m_server.createPort, name);
+}
+
+void MainWindow::onForumExists()
+{
+    leaveBusy();
+    showMessage(tr("This forum already exists in Tavernly.  Create a new and different forum."),
+                Dialogs::Warning);
+    m_forumNameEdit->setFocus();
+    m_forumNameEdit->selectAll();
+}
+
+void MainWindow::onForumCreated()
+{
+    m_forumNameEdit->setText(QString());
+    refreshDirectory(); // at once: the next list holds the new forum
+    showMessage(tr("You have created a new forum in Tavernly!  Begin now by posting a message."),
+                Dialogs::Information);
+    leaveBusy();
+    m_titleEdit->setFocus();
+}
+
+void MainWindow::onCreateFailed()
+{
+    leaveBusy();
+    showConnectionError();
+}

@@ -1,0 +1,56 @@
+// The formatting toolbar: tags go into the body at its selection. Bold, italic,
+// underline and link alternate between their opening and closing tags.
+#include "ui/mainwindow.h"
+
+#include "ui/widgets/dialogs.h"
+#include "ui/widgets/memobox.h"
+
+#include <QApplication>
+
+namespace {
+
+// An insertion that would pass the body's limit inserts nothing and leaves
+// the toggle as it was, so no half tag is ever left behind.
+bool insertIntoBody(MemoBox &body, const QString &text)
+{
+    if (body.setSelText(text))
+        return true;
+    QApplication::beep();
+    return false;
+}
+
+} // namespace
+
+void MainWindow::togglePairedTag(PairedTag tag)
+{
+    static const QString opening[] = {QStringLiteral("<b>"), QStringLiteral("<u>"), QStringLiteral("<i>")};
+    static const QString closing[] = {QStringLiteral("</b>"), QStringLiteral("</u>"), QStringLiteral("</i>")};
+    const auto index = std::size_t(tag);
+    const bool closes = m_toolbar.awaitingClose(tag);
+    if (insertIntoBody(*m_bodyEdit, closes ? closing[index] : opening[index]))
+        m_toolbar.setAwaitingClose(tag, !closes);
+}
+
+void MainWindow::insertLink()
+{
+    if (m_toolbar.awaitingClose(PairedTag::Link)) {
+        if (insertIntoBody(*m_bodyEdit, QStringLiteral("</a>")))
+            m_toolbar.setAwaitingClose(PairedTag::Link, false);
+        return;
+    }
+    const QString address =
+        m_dialogs.prompt(tr("Type the link address to insert:"), tr("Tavernly"), QStringLiteral("http://"));
+    if (address.isEmpty() || address == QLatin1String("http://"))
+        return;
+    if (insertIntoBody(*m_bodyEdit, QStringLiteral("<a href=\"%1\">").arg(address)))
+        m_toolbar.setAwaitingClose(PairedTag::Link, true);
+}
+
+void MainWindow::insertImage()
+{
+    const QString address =
+        m_dialogs.prompt(tr("Type the image link address to insert:"), tr("Tavernly"), QString());
+    if (address.isEmpty())
+        return;
+    insertIntoBody(*m_bodyEdit, QStringLiteral("<img src=\"%1\">").arg(address));
+}

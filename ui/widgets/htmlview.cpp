@@ -1,0 +1,188 @@
+#include "ui/widgets/htmlview.h"
+
+#include <QAbstractTextDocumentLayout>
+#include <QDesktopServices>
+#include <QFile>
+#include <QImage>
+#include <QNetworkReply>
+#include <QStringDecoder>
+#include <QTimer>
+
+namespace {
+
+QString decodeHtml(const QByteArray &data, const QByteArray &contentType)
+{
+    const int at = contentType.toLower().indexOf("charset=");
+    if (at >= 0) {
+        QByteArray name = contentType.mid(at + 8).trimmed();
+        if (const int end = name.indexOf(';'); end >= 0)
+            name.truncate(end);
+        name.replace('"', QByteArray());
+        QStringDecoder decoder(name.constData());
+        if (decoder.isValid())
+            return decoder.decode(data);
+    }
+    QStringDecoder decoder(QStringConverter::encodingForHtml(data).value_or(QStringConverter::Utf8));
+    return decoder.decode(data);
+}
+
+} // namespace
+
+HtmlView::HtmlView(QWidget *parent)
+    : QTextBrowser(parent)
+{
+    setOpenLinks(false);
+    setOpenExternalLinks(false);
+    m_network.setRedirectPolicy(QNetworkRequest::NoLessSafeRedirectPolicy);
+    connect(this, &QTextBrowser::anchorClicked, this, &HtmlView::openLink);
+}
+
+void HtmlView::Navigate(const QString &address)
+{
+    if (address.compare(QLatin1String("about:blank"), Qt::CaseInsensitive) == 0) {
+        cancelLoads();
+        m_address = QUrl(address);
+        clear();
+        return;
+    }
+    const QUrl url = QUrl::fromUserInput(address);
+    openAddress(url);
+}
+
+void HtmlView::openAddress(const QUrl &url)
+{
+    cancelLoads();
+    m_address = url;
+    if (url.isLocalFile()) {
+        QFile file(url.toLocalFile());
+        if (!file.open(QIODevice::ReadOnly)) {
+            showError(url, file.errorString());
+            return;
+        }
+        showPage(decodeHtml(file.readAll(), QByteArray()), url, true);
+        return;
+    }
+    if (url.scheme() != QLatin1String("http") && url.scheme() != QLatin1String("https")) {
+        showError(url, tr("This kind of address cannot be shown here."));
+        return;
+    }
+    QNetworkRequest request(url);
+    request.setTransferTimeout(pageTimeoutMs);
+    m_page = m_network.get(request);
+    connect(m_page, &QNetworkReply::finished, this, &HtmlView::onPageFinished);
+}
+
+void HtmlView::cancelLoads()
+{
+    if (m_page) {
+        QNetworkReply *page = m_page;
+        m_page = nullptr;
+        page->disconnect(this);
+        page->abort();
+        page->deleteLater();
+    }
+    for (QNetworkReply *image : std::as_const(m_images)) {
+        image->disconnect(this);
+        image->abort();
+        image->deleteLater();
+    }
+    m_images.clear();
+    m_failedImages.clear();
+}
+
+void HtmlView::onPageFinished()
+{
+    QNetworkReply *reply = m_page;
+    if (!reply)
+        return;
+    m_page = nullptr;
+    reply->deleteLater();
+
+    const bool answered = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid();
+    const QByteArray body = reply->readAll();
+    if (reply->error() != QNetworkReply::NoError && (!answered || body.isEmpty())) {
+        showError(reply->url(), reply->errorString());
+        return;
+    }
+    const QUrl base = reply->url();
+    showPage(decodeHtml(body, reply->header(QNetworkRequest::ContentTypeHeader).toByteArray()), base,
+             reply->error() == QNetworkReply::NoError);
+}
+
+void HtmlView::showPage(const QString &html, const QUrl &base, bool ok)
+{
+    document()->setBaseUrl(base);
+    setHtml(html);
+    Q_EMIT pageShown(m_address, ok);
+}
+
+void HtmlView::showError(const QUrl &url, const QString &reason)
+{
+    const QString page = QStringLiteral("<h3>%1</h3><p>%2</p><p>%3</p>")
+                             .arg(tr("This page cannot be shown.").toHtmlEscaped(),
+                                  url.toDisplayString().toHtmlEscaped(), reason.toHtmlEscaped());
+    document()->setBaseUrl(QUrl());
+    setHtml(page);
+    Q_EMIT pageShown(m_address, false);
+}
+
+QVariant HtmlView::loadResource(int type, const QUrl &name)
+{
+    const QUrl url = document()->baseUrl().resolved(name);
+    const bool remote = url.scheme() == QLatin1String("http") || url.scheme() == QLatin1String("https");
+    if (!remote) {
+        if (type == QTextDocument::ImageResource && !url.isLocalFile() && url.scheme() != QLatin1String("qrc"))
+            return {};
+        return QTextBrowser::loadResource(type, name);
+    }
+    if (type != QTextDocument::ImageResource)
+        return {}; // style sheets and the rest are not fetched
+    if (m_images.contains(url) || m_failedImages.contains(url))
+        return {};
+    QNetworkRequest request(url);
+    request.setTransferTimeout(pageTimeoutMs);
+    QNetworkReply *reply = m_network.get(request);
+    m_images.insert(url, reply);
+    connect(reply, &QNetworkReply::finished, this, [this, reply] { onImageFinished(reply); });
+    return {};
+}
+
+void HtmlView::onImageFinished(QNetworkReply *reply)
+{
+    reply->deleteLater();
+    const QUrl url = m_images.key(reply);
+    m_images.remove(url);
+    QImage image;
+    if (reply->error() != QNetworkReply::NoError || !image.loadFromData(reply->readAll())) {
+        m_failedImages.insert(url);
+        return;
+    }
+    document()->addResource(QTextDocument::ImageResource, url, image);
+    // Lay the page out once for every burst of images, not once per image.
+    if (!m_relayoutQueued) {
+        m_relayoutQueued = true;
+        QTimer::singleShot(0, this, [this] {
+            m_relayoutQueued = false;
+            document()->markContentsDirty(0, document()->characterCount());
+        });
+    }
+}
+
+bool HtmlView::isServerPage(const QUrl &url) const
+{
+    return m_serverOrigin.isValid() && url.scheme() == m_serverOrigin.scheme()
+        && url.host() == m_serverOrigin.host() && url.port(80) == m_serverOrigin.port(80);
+}
+
+void HtmlView::openLink(const QUrl &link)
+{
+    if (link.hasFragment() && link.path().isEmpty() && link.host().isEmpty()) {
+        scrollToAnchor(link.fragment());
+        return;
+    }
+    const QUrl url = document()->baseUrl().resolved(link);
+    if (isServerPage(url))
+        openAddress(url);
+    else
+        QDesktopServices::openUrl(url);
+}

@@ -1,0 +1,50 @@
+#pragma once
+// A list box: entries in the order added, one selected entry, a tool tip
+// and a horizontal extent. Like the classic control it shows no
+// horizontal scroll bar of its own accord: once given an extent E it scrolls
+// sideways over E minus its visible width, and keeps E until the next one.
+
+#include <QListWidget>
+
+class ListBoxDelegate;
+
+class ListBox : public QListWidget
+{
+    Q_OBJECT
+public:
+    explicit ListBox(QWidget *parent = nullptr);
+    ~ListBox() override;
+
+    // The selected entry's text; empty when nothing is selected.
+    QString Text() const;
+    // The selected entry's position, or -1.
+    int ListIndex() const;
+    // Selects the entry at index; an index outside the list leaves it unselected.
+    void setListIndex(int index);
+    QString List(int index) const;
+
+    void AddItem(const QString &entry) { addItem(entry); }
+    // Replaces every entry at once (one layout, not one per entry).
+    void setEntries(const QStringList &entries);
+    QStringList entries() const;
+
+    void setHorizontalExtent(int pixels);
+    int horizontalExtent() const { return m_extent; }
+
+Q_SIGNALS:
+    void dblClick();
+    void mouseMove();
+
+protected:
+    void mouseDoubleClickEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+
+private:
+
+    // The entries' texts as last set or read; dropped by any change of the entries.
+    mutable QStringList m_entries;
+    mutable bool m_entriesKnown = true;
+    int m_extent = 0;
+    ListBoxDelegate *m_delegate;
+};

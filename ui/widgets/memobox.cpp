@@ -1,0 +1,178 @@
+#include "ui/widgets/memobox.h"
+
+#include "ui/widgets/textbox.h"
+
+#include <QApplication>
+#include <QInputMethodEvent>
+#include <QKeyEvent>
+#include <QMimeData>
+#include <QTextBlock>
+#include <QTextCursor>
+
+namespace {
+
+// Text as the field shows it: one "\n" per line break.
+QString toShown(QString text)
+{
+    text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    return text;
+}
+
+bool isBreak(QChar c)
+{
+    return c == QLatin1Char('\n') || c == QChar::ParagraphSeparator || c == QChar::LineSeparator;
+}
+
+int crlfLength(QStringView shown)
+{
+    int breaks = 0;
+    for (QChar c : shown)
+        breaks += isBreak(c);
+    return int(shown.size()) + breaks;
+}
+
+// The longest beginning of shown that takes at most room characters.
+QString fitting(const QString &shown, int room)
+{
+    int used = 0;
+    qsizetype i = 0;
+    for (; i < shown.size(); ++i) {
+        const int width = isBreak(shown.at(i)) ? 2 : 1;
+        if (used + width > room)
+            break;
+        used += width;
+    }
+    if (i > 0 && i < shown.size() && shown.at(i - 1).isHighSurrogate())
+        --i; // never split a character in two
+    return shown.left(i);
+}
+
+// A key that may put text into the field although keyCodeOf gives it no
+// code: a character outside the basic plane, a joiner, a private-use sign.
+bool insertsText(const QKeyEvent *event)
+{
+    const QString text = event->text();
+    if (text.isEmpty() || text.at(0).category() == QChar::Other_Control)
+        return false;
+    const Qt::KeyboardModifiers modifiers = event->modifiers() & ~Qt::KeypadModifier;
+    return modifiers != Qt::ControlModifier && modifiers != (Qt::ControlModifier | Qt::ShiftModifier);
+}
+
+} // namespace
+
+MemoBox::MemoBox(QWidget *parent)
+    : QPlainTextEdit(parent)
+{
+    setTabChangesFocus(true);
+    setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+}
+
+QString MemoBox::Text() const
+{
+    QString text = document()->toRawText();
+    text.replace(QChar::ParagraphSeparator, QLatin1Char('\n'));
+    text.replace(QChar::LineSeparator, QLatin1Char('\n'));
+    text.replace(QLatin1String("\n"), QLatin1String("\r\n"));
+    return text;
+}
+
+void MemoBox::setText(const QString &text)
+{
+    const QString shown = toShown(text);
+    setPlainText(m_maxLength > 0 ? fitting(shown, m_maxLength) : shown);
+}
+
+int MemoBox::length() const
+{
+    return crlfLength(document()->toRawText());
+}
+
+QString MemoBox::SelText() const
+{
+    QString text = textCursor().selectedText();
+    text.replace(QChar::ParagraphSeparator, QLatin1String("\r\n"));
+    return text;
+}
+
+int MemoBox::room() const
+{
+    if (m_maxLength <= 0)
+        return std::numeric_limits<int>::max();
+    return m_maxLength - length() + crlfLength(textCursor().selectedText());
+}
+
+bool MemoBox::setSelText(const QString &text)
+{
+    const QString shown = toShown(text);
+    if (crlfLength(shown) > room())
+        return false;
+    QTextCursor cursor = textCursor();
+    cursor.insertText(shown);
+    setTextCursor(cursor);
+    return true;
+}
+
+void MemoBox::select(int start, int length)
+{
+    QTextCursor cursor(document());
+    const int end = document()->characterCount() - 1;
+    cursor.setPosition(qBound(0, start, end));
+    cursor.setPosition(qBound(0, start + length, end), QTextCursor::KeepAnchor);
+    setTextCursor(cursor);
+}
+
+void MemoBox::keyPressEvent(QKeyEvent *event)
+{
+    if (offerKeyPress(
+            event, [this](int &code) { Q_EMIT keyPress(code); }, [this](const QString &text) { setSelText(text); }))
+        return;
+    if (const int typed = keyCodeOf(event); typed != 0) {
+        const int added = typed == 13 ? 2 : 1;
+        if (added > room()) {
+            QApplication::beep();
+            event->accept();
+            return;
+        }
+    } else if (insertsText(event) && crlfLength(event->text()) > room()) {
+        QApplication::beep();
+        event->accept();
+        return;
+    }
+    QPlainTextEdit::keyPressEvent(event);
+}
+
+void MemoBox::focusInEvent(QFocusEvent *event)
+{
+    QPlainTextEdit::focusInEvent(event);
+    Q_EMIT gotFocus();
+}
+
+void MemoBox::insertFromMimeData(const QMimeData *source)
+{
+    if (!source || !source->hasText())
+        return;
+    // A paste takes what fits, like any text box.
+    const QString shown = fitting(toShown(source->text()), room());
+    if (shown.isEmpty())
+        return;
+    QTextCursor cursor = textCursor();
+    cursor.insertText(shown);
+    setTextCursor(cursor);
+}
+
+// Text composed with an input method is typing too: what does not fit is dropped.
+void MemoBox::inputMethodEvent(QInputMethodEvent *event)
+{
+    const QString commit = toShown(event->commitString());
+    if (m_maxLength <= 0 || crlfLength(commit) <= room()) {
+        QPlainTextEdit::inputMethodEvent(event);
+        return;
+    }
+    QApplication::beep();
+    QInputMethodEvent fitted(event->preeditString(), event->attributes());
+    fitted.setCommitString(fitting(commit, room()), event->replacementStart(), event->replacementLength());
+    QPlainTextEdit::inputMethodEvent(&fitted);
+    event->accept();
+}

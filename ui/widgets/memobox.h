@@ -1,0 +1,43 @@
+#pragma once
+// A multi-line text box. Its text reads and writes with CR LF line breaks, and
+// its length limit counts each line break as those two characters. The limit
+// holds for typing, pasting and insertions by the program alike.
+
+#include <QPlainTextEdit>
+
+class MemoBox : public QPlainTextEdit
+{
+    Q_OBJECT
+public:
+    explicit MemoBox(QWidget *parent = nullptr);
+
+    QString Text() const;
+    void setText(const QString &text);
+    int length() const; // in CR LF terms
+
+    void setMaxLength(int maxLength) { m_maxLength = maxLength; }
+    int maxLength() const { return m_maxLength; }
+
+    // Replaces the selection (or inserts at the caret) and leaves the caret after
+    // the new text. Inserts nothing and returns false if the result would pass
+    // the length limit, so no text is ever cut.
+    bool setSelText(const QString &text);
+    QString SelText() const;
+
+    // Selects, in characters of the text as shown (a line break is one).
+    void select(int start, int length);
+
+Q_SIGNALS:
+    void keyPress(int &keyCode);
+    void gotFocus();
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
+    void focusInEvent(QFocusEvent *event) override;
+    void insertFromMimeData(const QMimeData *source) override;
+    void inputMethodEvent(QInputMethodEvent *event) override;
+
+private:
+    int room() const; // characters that may still be added in place of the selection
+    int m_maxLength = 0; // 0: no limit
+};
