@@ -77,7 +77,7 @@ public:
         m_server.reply(FakeServer::List, QByteArray());
         m_window.show();
         // After the window's own handlers: the last data event, and the end of the handling.
-        QObject::connect(&MainWindowProbe::listExchange(m_window)->socket(), &Socket::dataArrival, [this] { m_lastData = m_clock.nsecsElapsed(); });
+        QObject::connect(&MainWindowProbe::listExchange(m_window)->socket(), &Socket::dataReceived, [this] { m_lastData = m_clock.nsecsElapsed(); });
         QObject::connect(&MainWindowProbe::listExchange(m_window)->socket(), &Socket::peerClosed, [this] {
             m_handled = m_clock.nsecsElapsed();
             m_done = true;

@@ -76,7 +76,7 @@ int probePageView(int &argc, char **argv, ViewKind kind, const QString &url, int
         QObject::connect(client, &HtmlView::pageShown, &app,
                          [&](const QUrl &, bool loaded) { pageArrived(loaded); });
         at.navigated = nowMs();
-        client->Navigate(url);
+        client->navigate(url);
     } else {
         at.navigated = nowMs();
         QNetworkReply *reply = network.get(QNetworkRequest(QUrl(url)));

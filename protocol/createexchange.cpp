@@ -7,8 +7,8 @@ CreateExchange::CreateExchange(QObject *parent)
 {
     m_limit.setSingleShot(true);
     m_limit.setInterval(20000);
-    connect(&m_socket, &Socket::connected, this, [this] { m_socket.SendData(m_name); });
-    connect(&m_socket, &Socket::dataArrival, this, &CreateExchange::onData);
+    connect(&m_socket, &Socket::connected, this, [this] { m_socket.send(m_name); });
+    connect(&m_socket, &Socket::dataReceived, this, &CreateExchange::onData);
     connect(&m_socket, &Socket::error, this, [this] { fail(ExchangeFailure::ConnectionError); });
     connect(&m_socket, &Socket::peerClosed, this, [this] {
         if (m_limit.isActive())
@@ -23,18 +23,18 @@ void CreateExchange::start(const QString &host, quint16 port, const QString &nam
     m_name = name;
     m_reply.clear();
     m_limit.start(); // the window is never left locked; before connecting, which may fail at once
-    m_socket.Connect(host, port);
+    m_socket.connectToHost(host, port);
 }
 
 void CreateExchange::abandon()
 {
     m_limit.stop();
-    m_socket.Close();
+    m_socket.close();
 }
 
 void CreateExchange::onData()
 {
-    m_reply += m_socket.GetData();
+    m_reply += m_socket.readAll();
     switch (classifyCreateReply(m_reply)) {
     case CreateReply::Incomplete:
         return;

@@ -8,7 +8,7 @@ ListExchange::ListExchange(QObject *parent)
     m_quiet.setSingleShot(true);
     m_quiet.setInterval(300);
     connect(&m_socket, &Socket::connected, this, &ListExchange::onConnected);
-    connect(&m_socket, &Socket::dataArrival, this, &ListExchange::onData);
+    connect(&m_socket, &Socket::dataReceived, this, &ListExchange::onData);
     connect(&m_socket, &Socket::error, this, &ListExchange::fail);
     connect(&m_socket, &Socket::peerClosed, this, [this] {
         if (m_quiet.isActive())
@@ -21,24 +21,24 @@ void ListExchange::start(const QString &host, quint16 port)
 {
     m_quiet.stop();
     closeSocket(m_socket);
-    m_socket.Connect(host, port);
+    m_socket.connectToHost(host, port);
 }
 
 void ListExchange::abandon()
 {
     m_quiet.stop();
-    m_socket.Close();
+    m_socket.close();
 }
 
 void ListExchange::onConnected()
 {
     m_reply.clear();
-    m_socket.SendData(QStringLiteral("GETLIST"));
+    m_socket.send(QStringLiteral("GETLIST"));
 }
 
 void ListExchange::onData()
 {
-    m_reply += m_socket.GetData();
+    m_reply += m_socket.readAll();
     m_quiet.start();
 }
 

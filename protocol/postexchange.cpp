@@ -6,7 +6,7 @@ PostExchange::PostExchange(QObject *parent)
     m_limit.setSingleShot(true);
     m_limit.setInterval(20000);
     connect(&m_socket, &Socket::connected, this, &PostExchange::connected);
-    connect(&m_socket, &Socket::sendComplete, this, [this] {
+    connect(&m_socket, &Socket::sendCompleted, this, [this] {
         m_limit.stop();
         closeSocket(m_socket);
         Q_EMIT sent();
@@ -21,12 +21,12 @@ void PostExchange::start(const QString &host, quint16 port)
     // A post that neither completes nor fails still ends. Started before the
     // connect, so that an error reported at once finds it running and stops it.
     m_limit.start();
-    m_socket.Connect(host, port);
+    m_socket.connectToHost(host, port);
 }
 
 void PostExchange::send(const QString &request)
 {
-    m_socket.SendData(request);
+    m_socket.send(request);
 }
 
 void PostExchange::cancel()

@@ -13,7 +13,7 @@ Socket::Socket(QObject *parent)
         Q_EMIT connected();
     });
     connect(&m_socket, &QTcpSocket::readyRead, this,
-            [this] { Q_EMIT dataArrival(m_socket.bytesAvailable()); });
+            [this] { Q_EMIT dataReceived(m_socket.bytesAvailable()); });
     connect(&m_socket, &QTcpSocket::bytesWritten, this, &Socket::onBytesWritten);
     connect(&m_socket, &QTcpSocket::errorOccurred, this, &Socket::onError);
     connect(&m_socket, &QTcpSocket::disconnected, this, &Socket::onEnded);
@@ -27,7 +27,7 @@ Socket::~Socket()
     m_socket.abort();
 }
 
-void Socket::Connect(const QString &host, quint16 port)
+void Socket::connectToHost(const QString &host, quint16 port)
 {
     releaseWitness();
     m_unsent = 0;
@@ -35,14 +35,14 @@ void Socket::Connect(const QString &host, quint16 port)
     m_socket.connectToHost(host, port);
 }
 
-void Socket::SendData(const QString &text)
+void Socket::send(const QString &text)
 {
     const QByteArray bytes = text.toUtf8();
     if (bytes.isEmpty()) {
         // Nothing to write: the send is complete as soon as control returns.
         QMetaObject::invokeMethod(this, [this] {
             if (m_unsent == 0 && m_socket.state() == QAbstractSocket::ConnectedState)
-                Q_EMIT sendComplete();
+                Q_EMIT sendCompleted();
         }, Qt::QueuedConnection);
         return;
     }
@@ -50,12 +50,12 @@ void Socket::SendData(const QString &text)
     m_socket.write(bytes);
 }
 
-QByteArray Socket::GetData()
+QByteArray Socket::readAll()
 {
     return m_socket.readAll();
 }
 
-void Socket::Close()
+void Socket::close()
 {
     m_unsent = 0;
     m_ended = true; // our own close is no news to anybody
@@ -63,7 +63,7 @@ void Socket::Close()
     m_socket.abort();
 }
 
-int Socket::State() const
+int Socket::state() const
 {
     switch (m_socket.state()) {
     case QAbstractSocket::UnconnectedState: return Closed;
@@ -84,7 +84,7 @@ void Socket::onBytesWritten(qint64 bytes)
     m_unsent -= bytes;
     if (m_unsent <= 0) {
         m_unsent = 0;
-        Q_EMIT sendComplete();
+        Q_EMIT sendCompleted();
     }
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 // An event-driven TCP client socket: one exchange per connection.
 //
-// State 0 means closed. Close() drops the connection at once, so the client's
+// State 0 means closed. close() drops the connection at once, so the client's
 // close-then-read-State loop ends after one turn. A peer that closes the
 // connection is not an error: only peerClosed() reports it. Refused,
 // unreachable, reset and timed-out connections are errors.
@@ -29,18 +29,18 @@ public:
     explicit Socket(QObject *parent = nullptr);
     ~Socket() override;
 
-    void Connect(const QString &host, quint16 port);
-    // Sends text as UTF-8; sendComplete() follows once all of it is written.
-    void SendData(const QString &text);
+    void connectToHost(const QString &host, quint16 port);
+    // Sends text as UTF-8; sendCompleted() follows once all of it is written.
+    void send(const QString &text);
     // Everything received and not read yet.
-    QByteArray GetData();
-    void Close();
-    int State() const;
+    QByteArray readAll();
+    void close();
+    int state() const;
 
 Q_SIGNALS:
     void connected();
-    void dataArrival(qint64 bytesTotal);
-    void sendComplete();
+    void dataReceived(qint64 bytesTotal);
+    void sendCompleted();
     void error(int number, const QString &description);
     void peerClosed();
 
@@ -64,6 +64,6 @@ private:
 inline void closeSocket(Socket &socket)
 {
     do
-        socket.Close();
-    while (socket.State() != Socket::Closed);
+        socket.close();
+    while (socket.state() != Socket::Closed);
 }

@@ -78,8 +78,8 @@ inline void prepare(WindowFixture &f)
     QVERIFY(f.fillDirectory(previous));
     postdriver::type(MainWindowProbe::forumNameEdit(w), typedName); // start-up selected the hint: typing replaces it
     postdriver::compose(w, typedTitle, typedBody);
-    QCOMPARE(MainWindowProbe::forumNameEdit(w)->Text(), typedName);
-    QCOMPARE(MainWindowProbe::bodyEdit(w)->Text(), keptBody);
+    QCOMPARE(MainWindowProbe::forumNameEdit(w)->text(), typedName);
+    QCOMPARE(MainWindowProbe::bodyEdit(w)->text(), keptBody);
 }
 
 inline void openForum(MainWindow &w, int row)
@@ -101,7 +101,7 @@ public:
         , m_busyAllowed(busyAllowed)
     {
         const Socket *list = &MainWindowProbe::listExchange(*f.window)->socket();
-        connect(list, &Socket::dataArrival, this, &Watch::sample);
+        connect(list, &Socket::dataReceived, this, &Watch::sample);
         connect(list, &Socket::peerClosed, this, &Watch::sample);
         connect(list, &Socket::error, this, &Watch::sample);
         connect(&m_timer, &QTimer::timeout, this, &Watch::sample);

@@ -19,7 +19,7 @@ inline void selectForum(MainWindow &w, int index)
     QListWidgetItem *entry = MainWindowProbe::directoryList(w)->item(index);
     QVERIFY(entry);
     QTest::mouseClick(MainWindowProbe::directoryList(w)->viewport(), Qt::LeftButton, {}, MainWindowProbe::directoryList(w)->visualItemRect(entry).center());
-    QCOMPARE(MainWindowProbe::directoryList(w)->ListIndex(), index);
+    QCOMPARE(MainWindowProbe::directoryList(w)->selectedIndex(), index);
 }
 
 // Types text key by key, letters beyond ASCII too.

@@ -130,7 +130,7 @@ void ButtonsTest::normalFaceIsBackBeforeTheClickAction()
     QTest::mouseClick(faces.button, Qt::LeftButton);
     QCOMPARE(faceAtClick, QList<QImage>{faces.up});
     QCOMPARE(shown(faces.button), faces.up);
-    QCOMPARE(MainWindowProbe::bodyEdit(*f.window)->Text(), body); // the action ran
+    QCOMPARE(MainWindowProbe::bodyEdit(*f.window)->text(), body); // the action ran
     // A right click shows the faces but runs no click action.
     QTest::mouseClick(faces.button, Qt::RightButton);
     QCOMPARE(faceAtClick.size(), 1);

@@ -57,10 +57,10 @@ void ComposeTest::titleSelectsAllWhenItGetsTheFocus()
     }
     QCOMPARE(QApplication::focusWidget(), MainWindowProbe::titleEdit(w));
     QCOMPARE(MainWindowProbe::titleEdit(w)->selectedText(), title);
-    QCOMPARE(MainWindowProbe::titleEdit(w)->SelStart(), 0);
+    QCOMPARE(MainWindowProbe::titleEdit(w)->selectionStartOrCaret(), 0);
 
     QTest::keyClick(MainWindowProbe::titleEdit(w), Qt::Key_N); // typing replaces the whole title
-    QCOMPARE(MainWindowProbe::titleEdit(w)->Text(), QStringLiteral("n"));
+    QCOMPARE(MainWindowProbe::titleEdit(w)->text(), QStringLiteral("n"));
 }
 
 void ComposeTest::enterInTheTitleMovesToTheBody_data()
@@ -80,9 +80,9 @@ void ComposeTest::enterInTheTitleMovesToTheBody()
     QTest::keyClicks(MainWindowProbe::titleEdit(w), QStringLiteral("Hello world"));
     MainWindowProbe::titleEdit(w)->select(6, 5);
     QTest::keyClick(MainWindowProbe::titleEdit(w), Qt::Key(key));
-    QCOMPARE(MainWindowProbe::titleEdit(w)->Text(), QStringLiteral("Hello world"));
+    QCOMPARE(MainWindowProbe::titleEdit(w)->text(), QStringLiteral("Hello world"));
     QCOMPARE(QApplication::focusWidget(), MainWindowProbe::bodyEdit(w));
-    QVERIFY(MainWindowProbe::bodyEdit(w)->Text().isEmpty());
+    QVERIFY(MainWindowProbe::bodyEdit(w)->text().isEmpty());
 }
 
 void ComposeTest::enterInTheBodyReplacesTheSelection_data()
@@ -113,7 +113,7 @@ void ComposeTest::enterInTheBodyReplacesTheSelection()
     MainWindowProbe::bodyEdit(w)->setFocus();
     MainWindowProbe::bodyEdit(w)->select(start, length);
     QTest::keyClick(MainWindowProbe::bodyEdit(w), Qt::Key_Return);
-    QCOMPARE(MainWindowProbe::bodyEdit(w)->Text(), after);
+    QCOMPARE(MainWindowProbe::bodyEdit(w)->text(), after);
     QCOMPARE(MainWindowProbe::bodyEdit(w)->textCursor().position(), caret);
     QVERIFY(!MainWindowProbe::bodyEdit(w)->textCursor().hasSelection());
     QCOMPARE(MainWindowProbe::bodyEdit(w)->document()->blockCount(), int(after.count(QStringLiteral("\r\n"))) + 1);
@@ -127,7 +127,7 @@ void ComposeTest::pastedLineBreakStaysPlain()
     MainWindowProbe::bodyEdit(w)->setFocus();
     QGuiApplication::clipboard()->setText(QStringLiteral("first\r\nsecond\nthird"));
     QTest::keyClick(MainWindowProbe::bodyEdit(w), Qt::Key_V, Qt::ControlModifier);
-    QCOMPARE(MainWindowProbe::bodyEdit(w)->Text(), QStringLiteral("first\r\nsecond\r\nthird"));
+    QCOMPARE(MainWindowProbe::bodyEdit(w)->text(), QStringLiteral("first\r\nsecond\r\nthird"));
 }
 
 void ComposeTest::limits_data()
@@ -176,7 +176,7 @@ void ComposeTest::limits()
     } else {
         QTest::keyClicks(target, input);
     }
-    QCOMPARE(field == u"titleEdit" ? MainWindowProbe::titleEdit(w)->Text() : MainWindowProbe::bodyEdit(w)->Text(), result);
+    QCOMPARE(field == u"titleEdit" ? MainWindowProbe::titleEdit(w)->text() : MainWindowProbe::bodyEdit(w)->text(), result);
 }
 
 void ComposeTest::enterPastTheLimitInsertsNothing_data()
@@ -204,7 +204,7 @@ void ComposeTest::enterPastTheLimitInsertsNothing()
     MainWindowProbe::bodyEdit(w)->setFocus();
     MainWindowProbe::bodyEdit(w)->select(length - selected, selected);
     QTest::keyClick(MainWindowProbe::bodyEdit(w), Qt::Key_Return);
-    QCOMPARE(MainWindowProbe::bodyEdit(w)->Text(), inserted ? body.left(length - selected) + "<br>\r\n" : body);
+    QCOMPARE(MainWindowProbe::bodyEdit(w)->text(), inserted ? body.left(length - selected) + "<br>\r\n" : body);
     QVERIFY(MainWindowProbe::bodyEdit(w)->length() <= 1000);
 }
 
@@ -262,8 +262,8 @@ void ComposeTest::clearButtons()
         MainWindowProbe::bodyEdit(w)->setText(QString()); // the toolbar wrote its tag there
     else
         compose(w, QStringLiteral("Title"), QStringLiteral("Body"));
-    const QString title = MainWindowProbe::titleEdit(w)->Text();
-    const QString body = MainWindowProbe::bodyEdit(w)->Text();
+    const QString title = MainWindowProbe::titleEdit(w)->text();
+    const QString body = MainWindowProbe::bodyEdit(w)->text();
     MainWindowProbe::draft(w).storedTitle = QStringLiteral("<b>stored</b>");
     MainWindowProbe::draft(w).position = 1;
     const QList<bool> toggles = MainWindowProbe::tagsAwaitingClose(w);
@@ -271,15 +271,15 @@ void ComposeTest::clearButtons()
 
     click(w.findChild<QWidget *>(button));
     if (button == u"clearMessageButton") {
-        QVERIFY(MainWindowProbe::titleEdit(w)->Text().isEmpty());
-        QVERIFY(MainWindowProbe::bodyEdit(w)->Text().isEmpty());
+        QVERIFY(MainWindowProbe::titleEdit(w)->text().isEmpty());
+        QVERIFY(MainWindowProbe::bodyEdit(w)->text().isEmpty());
         QCOMPARE(QApplication::focusWidget(), MainWindowProbe::titleEdit(w));
-        QCOMPARE(MainWindowProbe::forumNameEdit(w)->Text(), QStringLiteral("<Enter the name of your forum here>"));
+        QCOMPARE(MainWindowProbe::forumNameEdit(w)->text(), QStringLiteral("<Enter the name of your forum here>"));
     } else {
-        QVERIFY(MainWindowProbe::forumNameEdit(w)->Text().isEmpty());
+        QVERIFY(MainWindowProbe::forumNameEdit(w)->text().isEmpty());
         QCOMPARE(QApplication::focusWidget(), MainWindowProbe::forumNameEdit(w));
-        QCOMPARE(MainWindowProbe::titleEdit(w)->Text(), title);
-        QCOMPARE(MainWindowProbe::bodyEdit(w)->Text(), body);
+        QCOMPARE(MainWindowProbe::titleEdit(w)->text(), title);
+        QCOMPARE(MainWindowProbe::bodyEdit(w)->text(), body);
     }
     QCOMPARE(MainWindowProbe::stampWanted(w), true);
     QCOMPARE(MainWindowProbe::stampOption(w)->picture().toImage(), MainWindowProbe::faces(w).checkDown.toImage());
@@ -287,7 +287,7 @@ void ComposeTest::clearButtons()
     QCOMPARE(toggles.at(1), true);
     QCOMPARE(MainWindowProbe::draft(w).storedTitle, QStringLiteral("<b>stored</b>"));
     QCOMPARE(MainWindowProbe::draft(w).position, 1);
-    QCOMPARE(MainWindowProbe::directoryList(w)->ListIndex(), 1);
+    QCOMPARE(MainWindowProbe::directoryList(w)->selectedIndex(), 1);
 }
 
 QTEST_MAIN(ComposeTest)

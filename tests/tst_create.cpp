@@ -97,7 +97,7 @@ void CreateTest::refusedNamesSendNothing()
     QCOMPARE(MainWindowProbe::forumNameEdit(w)->text(), name);
     QCOMPARE(MainWindowProbe::forumNameEdit(w)->selectedText(), name);
     QVERIFY(unlocked(w));
-    QCOMPARE(MainWindowProbe::createExchange(w)->socket().State(), int(Socket::Closed));
+    QCOMPARE(MainWindowProbe::createExchange(w)->socket().state(), int(Socket::Closed));
     QCOMPARE(f.server.connectionCount(FakeServer::Create), 0);
 }
 
@@ -196,7 +196,7 @@ void CreateTest::createdRefreshesTheDirectoryBeforeItsBox()
     QVERIFY(unlocked(w));
     QCOMPARE(QApplication::focusWidget(), MainWindowProbe::titleEdit(w));
     QCOMPARE(MainWindowProbe::forumNameEdit(w)->text(), QString());
-    QCOMPARE(MainWindowProbe::directoryList(w)->ListIndex(), -1); // the new forum is listed, not selected
+    QCOMPARE(MainWindowProbe::directoryList(w)->selectedIndex(), -1); // the new forum is listed, not selected
     QTRY_COMPARE(f.server.closedCount(FakeServer::Create), 1);
 }
 
@@ -285,7 +285,7 @@ void CreateTest::failuresUnlockWithOneBox()
     QCOMPARE(box.title, QStringLiteral("Tavernly"));
     QVERIFY(unlocked(w));
     QCOMPARE(MainWindowProbe::forumNameEdit(w)->text(), QStringLiteral("Ale"));
-    QCOMPARE(MainWindowProbe::createExchange(w)->socket().State(), int(Socket::Closed));
+    QCOMPARE(MainWindowProbe::createExchange(w)->socket().state(), int(Socket::Closed));
 
     // Nothing is pending any more: the window works as before.
     f.server.reply(FakeServer::Create, "EXISTS");

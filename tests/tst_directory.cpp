@@ -23,7 +23,7 @@ QPoint centreOf(const ListBox &list, int row)
 void select(ListBox &list, int row)
 {
     QTest::mouseClick(list.viewport(), Qt::LeftButton, {}, centreOf(list, row));
-    QCOMPARE(list.ListIndex(), row);
+    QCOMPARE(list.selectedIndex(), row);
 }
 
 Timing quietAfter(int ms)
@@ -111,7 +111,7 @@ void DirectoryTest::replyInPiecesFillsTheWholeDirectoryOnce()
 
     // What the list shows after each piece has been read.
     QList<QStringList> seen;
-    connect(&MainWindowProbe::listExchange(*f.window)->socket(), &Socket::dataArrival, this, [&] { seen.append(MainWindowProbe::directoryList(*f.window)->entries()); });
+    connect(&MainWindowProbe::listExchange(*f.window)->socket(), &Socket::dataReceived, this, [&] { seen.append(MainWindowProbe::directoryList(*f.window)->entries()); });
     FakeServer::Behaviour pieces;
     pieces.pieces = {"Ale*Me", "ad*Sto", "ut*Wi", "ne Cellar"};
     pieces.pieceDelayMs = 30;
@@ -162,7 +162,7 @@ void DirectoryTest::failureKeepsTheDirectory()
     QVERIFY(f.fillDirectory(before));
     select(*MainWindowProbe::directoryList(*f.window), 1);
 
-    QSignalSpy arrivals(&MainWindowProbe::listExchange(*f.window)->socket(), &Socket::dataArrival);
+    QSignalSpy arrivals(&MainWindowProbe::listExchange(*f.window)->socket(), &Socket::dataReceived);
     QSignalSpy errors(&MainWindowProbe::listExchange(*f.window)->socket(), &Socket::error);
     QSignalSpy closed(&MainWindowProbe::listExchange(*f.window)->socket(), &Socket::peerClosed);
     if (ending == FakeServer::Behaviour::Reset) {
@@ -188,7 +188,7 @@ void DirectoryTest::failureKeepsTheDirectory()
         QCOMPARE(box.title, QStringLiteral("Tavernly"));
     }
     QCOMPARE(MainWindowProbe::directoryList(*f.window)->entries(), before);
-    QCOMPARE(MainWindowProbe::directoryList(*f.window)->Text(), before.at(1));
+    QCOMPARE(MainWindowProbe::directoryList(*f.window)->selectedEntry(), before.at(1));
     QVERIFY(MainWindowProbe::directoryList(*f.window)->isEnabled());
     QVERIFY(MainWindowProbe::postButton(*f.window)->isEnabled());
 
@@ -211,8 +211,8 @@ void DirectoryTest::refreshDropsTheSelection()
     MainWindowProbe::draft(w).position = 1;
 
     QVERIFY(f.fillDirectory({"Ale", "Mead", "Stout"}));
-    QCOMPARE(MainWindowProbe::directoryList(w)->ListIndex(), -1);
-    QCOMPARE(MainWindowProbe::directoryList(w)->Text(), QString());
+    QCOMPARE(MainWindowProbe::directoryList(w)->selectedIndex(), -1);
+    QCOMPARE(MainWindowProbe::directoryList(w)->selectedEntry(), QString());
     QCOMPARE(MainWindowProbe::directoryList(w)->toolTip(), tipFor("Mead"));
     QCOMPARE(MainWindowProbe::draft(w).position, 1);
 }
@@ -229,10 +229,10 @@ void DirectoryTest::doubleClickWithNothingSelectedOpensNothing()
 
     // Below the last entry: nothing gets selected.
     QTest::mouseDClick(MainWindowProbe::directoryList(w)->viewport(), Qt::LeftButton, {}, QPoint(20, MainWindowProbe::directoryList(w)->viewport()->height() - 5));
-    QCOMPARE(MainWindowProbe::directoryList(w)->ListIndex(), -1);
+    QCOMPARE(MainWindowProbe::directoryList(w)->selectedIndex(), -1);
     MainWindowProbe::directoryList(w)->setFocus();
     QTest::keyClick(MainWindowProbe::directoryList(w), Qt::Key_Return);
-    QCOMPARE(MainWindowProbe::directoryList(w)->ListIndex(), -1);
+    QCOMPARE(MainWindowProbe::directoryList(w)->selectedIndex(), -1);
 
     // Opening would have emptied the view at once.
     QVERIFY(MainWindowProbe::pageView(w)->toPlainText().contains(QStringLiteral("Welcome to the tavern")));
@@ -252,7 +252,7 @@ void DirectoryTest::doubleClickOpensTheSelectedForum()
     QVERIFY(f.fillDirectory({"Stout", forum}));
 
     QTest::mouseDClick(MainWindowProbe::directoryList(w)->viewport(), Qt::LeftButton, {}, centreOf(*MainWindowProbe::directoryList(w), 1));
-    QCOMPARE(MainWindowProbe::directoryList(w)->Text(), forum);
+    QCOMPARE(MainWindowProbe::directoryList(w)->selectedEntry(), forum);
     // The old page went at once (the blank page), before the forum's page arrives.
     QCOMPARE(MainWindowProbe::pageView(w)->toPlainText(), QString());
     QTRY_VERIFY(MainWindowProbe::pageView(w)->toPlainText().contains(QStringLiteral("The cosy corner")));
@@ -272,12 +272,12 @@ void DirectoryTest::enterOpensTheSelectedForum()
 
     MainWindowProbe::directoryList(w)->setFocus();
     QTest::keyClick(MainWindowProbe::directoryList(w), Qt::Key_End);
-    QCOMPARE(MainWindowProbe::directoryList(w)->Text(), QStringLiteral("Mead"));
+    QCOMPARE(MainWindowProbe::directoryList(w)->selectedEntry(), QStringLiteral("Mead"));
     QTest::keyClick(MainWindowProbe::directoryList(w), Qt::Key_Return);
     QTRY_VERIFY(MainWindowProbe::pageView(w)->toPlainText().contains(QStringLiteral("Mead page")));
 
     QTest::keyClick(MainWindowProbe::directoryList(w), Qt::Key_Home);
-    QCOMPARE(MainWindowProbe::directoryList(w)->Text(), QStringLiteral("Ale"));
+    QCOMPARE(MainWindowProbe::directoryList(w)->selectedEntry(), QStringLiteral("Ale"));
     QTest::keyClick(MainWindowProbe::directoryList(w), Qt::Key_Enter);
     QTRY_VERIFY(MainWindowProbe::pageView(w)->toPlainText().contains(QStringLiteral("Ale page")));
     QCOMPARE(f.server.httpPaths().mid(f.server.httpPaths().indexOf(QStringLiteral("/tav/Mead.htm"))),

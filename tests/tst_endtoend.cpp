@@ -111,7 +111,7 @@ void EndToEndTest::createPostAndRead()
     QTest::mouseClick(MainWindowProbe::postButton(w), Qt::LeftButton);
 
     QTRY_VERIFY_WITH_TIMEOUT(dialogs.messageTexts().contains(QStringLiteral("Message posted.")), 10000);
-    QCOMPARE(MainWindowProbe::directoryList(w)->Text(), forum);
+    QCOMPARE(MainWindowProbe::directoryList(w)->selectedEntry(), forum);
     QTRY_VERIFY_WITH_TIMEOUT(MainWindowProbe::pageView(w)->toPlainText().contains(QStringLiteral("on the house\ntonight")), 10000);
     QVERIFY(MainWindowProbe::pageView(w)->toPlainText().contains(QStringLiteral("First round")));
     QVERIFY(MainWindowProbe::pageView(w)->toHtml().contains(QStringLiteral("font-weight:700")));

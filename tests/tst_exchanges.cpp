@@ -101,7 +101,7 @@ void ExchangesTest::listEndings()
     QCOMPARE(failureKind(failed), failure);
     if (behaviour.action != Action::Refuse)
         QCOMPARE(server.requests(FakeServer::List), QList<QByteArray>{"GETLIST"});
-    QCOMPARE(exchange.socket().State(), int(Socket::Closed));
+    QCOMPARE(exchange.socket().state(), int(Socket::Closed));
 }
 
 void ExchangesTest::createEndings_data()
@@ -146,7 +146,7 @@ void ExchangesTest::createEndings()
     QCOMPARE(failureKind(failed), failure);
     if (behaviour.action != Action::Refuse)
         QCOMPARE(server.requests(FakeServer::Create), QList<QByteArray>{"Brewers \xc3\x86"});
-    QCOMPARE(exchange.socket().State(), int(Socket::Closed));
+    QCOMPARE(exchange.socket().state(), int(Socket::Closed));
 }
 
 void ExchangesTest::postEndings_data()
@@ -208,7 +208,7 @@ void ExchangesTest::postEndings()
         QVERIFY(resetDone);
     if (server == u"reads")
         QTRY_COMPARE(fake.requests(FakeServer::Post), QList<QByteArray>{sends ? request.toUtf8() : QByteArray()});
-    QCOMPARE(exchange.socket().State(), int(Socket::Closed));
+    QCOMPARE(exchange.socket().state(), int(Socket::Closed));
 }
 
 QTEST_GUILESS_MAIN(ExchangesTest)

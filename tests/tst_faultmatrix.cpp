@@ -87,7 +87,7 @@ void FaultMatrixTest::list()
 
     Watch watch(f, {previous, listed}, false);
     QSignalSpy peerClosed(&MainWindowProbe::listExchange(w)->socket(), &Socket::peerClosed);
-    QSignalSpy arrivals(&MainWindowProbe::listExchange(w)->socket(), &Socket::dataArrival);
+    QSignalSpy arrivals(&MainWindowProbe::listExchange(w)->socket(), &Socket::dataReceived);
     f.server.script(FakeServer::List, server);
     MainWindowProbe::refreshDirectory(w);
     QTRY_VERIFY_WITH_TIMEOUT(f.dialogs.messageTexts() == boxes && MainWindowProbe::directoryList(w)->entries() == listed, 10000);
@@ -105,11 +105,11 @@ void FaultMatrixTest::list()
     if (server.action == Action::Reset)
         QVERIFY(!arrivals.isEmpty()); // the reset cut a reply the client had begun to read
     QVERIFY(unlocked(w));
-    QCOMPARE(MainWindowProbe::forumNameEdit(w)->Text(), typedName);
-    QCOMPARE(MainWindowProbe::titleEdit(w)->Text(), typedTitle);
-    QCOMPARE(MainWindowProbe::bodyEdit(w)->Text(), keptBody);
+    QCOMPARE(MainWindowProbe::forumNameEdit(w)->text(), typedName);
+    QCOMPARE(MainWindowProbe::titleEdit(w)->text(), typedTitle);
+    QCOMPARE(MainWindowProbe::bodyEdit(w)->text(), keptBody);
     // A refresh that failed leaves the selection; one that succeeded rebuilt the list.
-    QCOMPARE(MainWindowProbe::directoryList(w)->Text(), listed == previous ? QStringLiteral("Mead") : QString());
+    QCOMPARE(MainWindowProbe::directoryList(w)->selectedEntry(), listed == previous ? QStringLiteral("Mead") : QString());
     stillWorks(f);
 }
 
@@ -149,7 +149,7 @@ void FaultMatrixTest::create()
     MainWindow &w = *f.window;
 
     Watch watch(f, {previous, next}, true);
-    QSignalSpy arrivals(&MainWindowProbe::createExchange(w)->socket(), &Socket::dataArrival);
+    QSignalSpy arrivals(&MainWindowProbe::createExchange(w)->socket(), &Socket::dataReceived);
     f.server.script(FakeServer::Create, server);
     f.server.reply(FakeServer::List, replyOf(next));
     postdriver::click(MainWindowProbe::createButton(w));
@@ -168,10 +168,10 @@ void FaultMatrixTest::create()
     QCOMPARE(f.server.requests(FakeServer::Create).value(0), server.action == Action::Refuse
                                                                  ? QByteArray()
                                                                  : typedName.toUtf8());
-    QCOMPARE(MainWindowProbe::forumNameEdit(w)->Text(), created ? QString() : typedName);
-    QCOMPARE(MainWindowProbe::titleEdit(w)->Text(), typedTitle);
-    QCOMPARE(MainWindowProbe::bodyEdit(w)->Text(), keptBody);
-    QCOMPARE(MainWindowProbe::createExchange(w)->socket().State(), int(Socket::Closed));
+    QCOMPARE(MainWindowProbe::forumNameEdit(w)->text(), created ? QString() : typedName);
+    QCOMPARE(MainWindowProbe::titleEdit(w)->text(), typedTitle);
+    QCOMPARE(MainWindowProbe::bodyEdit(w)->text(), keptBody);
+    QCOMPARE(MainWindowProbe::createExchange(w)->socket().state(), int(Socket::Closed));
     QCOMPARE(f.server.connectionCount(FakeServer::List), created ? 3 : 2);
     stillWorks(f);
 }

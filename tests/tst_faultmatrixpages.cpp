@@ -97,11 +97,11 @@ void FaultMatrixPagesTest::post()
         return;
 
     QCOMPARE(f.dialogs.messages().last().icon, posted ? Dialogs::Information : Dialogs::Warning);
-    QCOMPARE(MainWindowProbe::forumNameEdit(w)->Text(), typedName);
-    QCOMPARE(MainWindowProbe::titleEdit(w)->Text(), posted ? QString() : typedTitle);
-    QCOMPARE(MainWindowProbe::bodyEdit(w)->Text(), posted ? QString() : keptBody);
-    QCOMPARE(MainWindowProbe::directoryList(w)->Text(), QStringLiteral("Mead"));
-    QCOMPARE(MainWindowProbe::postExchange(w)->socket().State(), int(Socket::Closed));
+    QCOMPARE(MainWindowProbe::forumNameEdit(w)->text(), typedName);
+    QCOMPARE(MainWindowProbe::titleEdit(w)->text(), posted ? QString() : typedTitle);
+    QCOMPARE(MainWindowProbe::bodyEdit(w)->text(), posted ? QString() : keptBody);
+    QCOMPARE(MainWindowProbe::directoryList(w)->selectedEntry(), QStringLiteral("Mead"));
+    QCOMPARE(MainWindowProbe::postExchange(w)->socket().state(), int(Socket::Closed));
     if (posted) {
         QTRY_COMPARE(f.server.requests(FakeServer::Post), QList<QByteArray>{postRequest});
         QTRY_VERIFY(MainWindowProbe::pageView(w)->toPlainText().contains(QStringLiteral("Mead page")));
@@ -164,7 +164,7 @@ void FaultMatrixPagesTest::page()
     Watch watch(f, {previous}, false);
     QSignalSpy shown(MainWindowProbe::pageView(w), &HtmlView::pageShown);
     openForum(w, 1);
-    QCOMPARE(MainWindowProbe::directoryList(w)->Text(), QStringLiteral("Mead"));
+    QCOMPARE(MainWindowProbe::directoryList(w)->selectedEntry(), QStringLiteral("Mead"));
     if (shows == u"loading") {
         QTRY_VERIFY(f.server.httpPaths().contains(QString::fromLatin1(forumPath)));
         QTRY_VERIFY(watch.samples >= 50); // watched for a while, the load still stuck
@@ -185,9 +185,9 @@ void FaultMatrixPagesTest::page()
         return;
 
     QVERIFY(f.dialogs.boxes.isEmpty());
-    QCOMPARE(MainWindowProbe::forumNameEdit(w)->Text(), typedName);
-    QCOMPARE(MainWindowProbe::titleEdit(w)->Text(), typedTitle);
-    QCOMPARE(MainWindowProbe::bodyEdit(w)->Text(), keptBody);
+    QCOMPARE(MainWindowProbe::forumNameEdit(w)->text(), typedName);
+    QCOMPARE(MainWindowProbe::titleEdit(w)->text(), typedTitle);
+    QCOMPARE(MainWindowProbe::bodyEdit(w)->text(), keptBody);
     f.server.refusePages(false);
     stillWorks(f);
     // The page that never came does not turn up over the later one.

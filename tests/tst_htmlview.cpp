@@ -43,7 +43,7 @@ void HtmlViewTest::blankEmptiesTheView()
 {
     HtmlView view;
     view.setHtml(QStringLiteral("<p>old page</p>"));
-    view.Navigate(QStringLiteral("about:blank"));
+    view.navigate(QStringLiteral("about:blank"));
     QCOMPARE(view.toPlainText(), QString());
 }
 
@@ -62,7 +62,7 @@ void HtmlViewTest::showsAPageAndFetchesItsImages()
     HtmlView view;
     view.show(); // images are asked for when the page is laid out on screen
     QSignalSpy shown(&view, &HtmlView::pageShown);
-    view.Navigate(address(server, "/tav/Ale.htm"));
+    view.navigate(address(server, "/tav/Ale.htm"));
     QTRY_COMPARE(shown.size(), 1);
     QCOMPARE(shown.first().at(1).toBool(), true);
     QVERIFY(view.toPlainText().contains(QStringLiteral("Fine ale, été.")));
@@ -81,16 +81,16 @@ void HtmlViewTest::newerNavigateCancelsAnOlderLoad()
     server.setPage("/fast.htm", "<p>fast page</p>");
     HtmlView view;
     QSignalSpy shown(&view, &HtmlView::pageShown);
-    view.Navigate(address(server, "/slow.htm"));
+    view.navigate(address(server, "/slow.htm"));
     QTRY_VERIFY(server.httpPaths().contains(QStringLiteral("/slow.htm")));
-    view.Navigate(address(server, "/fast.htm"));
+    view.navigate(address(server, "/fast.htm"));
     QTRY_COMPARE(shown.size(), 1);
     QCOMPARE(view.toPlainText(), QStringLiteral("fast page"));
     QVERIFY(!view.isLoading());
 
     // An older load that is cancelled by about:blank never shows up either.
-    view.Navigate(address(server, "/slow.htm"));
-    view.Navigate(QStringLiteral("about:blank"));
+    view.navigate(address(server, "/slow.htm"));
+    view.navigate(QStringLiteral("about:blank"));
     QVERIFY(!view.isLoading());
     QCOMPARE(view.toPlainText(), QString());
 }
@@ -104,7 +104,7 @@ void HtmlViewTest::showsALocalFile()
     file.write("<table><tr><td><b>Title \xe2\x82\xac</b></td></tr></table>");
     file.close();
     HtmlView view;
-    view.Navigate(path);
+    view.navigate(path);
     QCOMPARE(view.toPlainText().trimmed(), QStringLiteral("Title €"));
 }
 
@@ -121,7 +121,7 @@ void HtmlViewTest::failuresShowAnErrorPageInTheView()
     QFETCH(QString, address);
     HtmlView view;
     QSignalSpy shown(&view, &HtmlView::pageShown);
-    view.Navigate(address);
+    view.navigate(address);
     QTRY_COMPARE(shown.size(), 1);
     QCOMPARE(shown.first().at(1).toBool(), false);
     QVERIFY(view.toPlainText().startsWith(QStringLiteral("This page cannot be shown.")));
@@ -133,7 +133,7 @@ void HtmlViewTest::scriptsNeverRun()
     server.setPage("/x.htm", "<p>before</p><script>document.write('injected')</script><p>after</p>");
     HtmlView view;
     QSignalSpy shown(&view, &HtmlView::pageShown);
-    view.Navigate(address(server, "/x.htm"));
+    view.navigate(address(server, "/x.htm"));
     QTRY_COMPARE(shown.size(), 1);
     QCOMPARE(view.toPlainText(), QStringLiteral("before\nafter"));
 }
@@ -149,7 +149,7 @@ void HtmlViewTest::serverLinksStayOtherLinksGoToTheBrowser()
     HtmlView view;
     view.setServerOrigin(QUrl(address(server, "/")));
     QSignalSpy shown(&view, &HtmlView::pageShown);
-    view.Navigate(address(server, "/dn.htm"));
+    view.navigate(address(server, "/dn.htm"));
     QTRY_COMPARE(shown.size(), 1);
 
     Q_EMIT view.anchorClicked(QUrl(QStringLiteral("/tav/Ale.htm")));

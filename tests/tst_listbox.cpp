@@ -46,7 +46,7 @@ void ListBoxTest::noSidewaysScrollBeforeAnyExtent()
     f.load();
     ListBox &list = *MainWindowProbe::directoryList(*f.window);
     // Entries added without the extent: the list does not scroll sideways of its own accord.
-    list.AddItem(wide + wide);
+    list.addItem(wide + wide);
     layOut(list);
     QCOMPARE(list.horizontalExtent(), 0);
     QCOMPARE(list.horizontalScrollBar()->maximum(), 0);

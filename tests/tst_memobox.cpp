@@ -39,10 +39,10 @@ void MemoBoxTest::lineBreaksReadAsCrLf()
     QFETCH(int, length);
     MemoBox box;
     box.setText(written);
-    QCOMPARE(box.Text(), read);
+    QCOMPARE(box.text(), read);
     QCOMPARE(box.length(), length);
     box.select(0, int(box.toPlainText().size()));
-    QCOMPARE(box.SelText(), read);
+    QCOMPARE(box.selectedText(), read);
 }
 
 void MemoBoxTest::limitHoldsForEveryInput_data()
@@ -82,11 +82,11 @@ void MemoBoxTest::limitHoldsForEveryInput()
         composed.setCommitString(input);
         QCoreApplication::sendEvent(&box, &composed);
     } else if (how == u"insert") {
-        QCOMPARE(box.setSelText(input), after != before);
+        QCOMPARE(box.replaceSelection(input), after != before);
     } else {
         box.setText(input);
     }
-    QCOMPARE(box.Text(), after);
+    QCOMPARE(box.text(), after);
     QVERIFY(box.length() <= 5);
 }
 

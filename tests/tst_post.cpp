@@ -157,9 +157,9 @@ void PostTest::checksRefuseInOrder()
     QCOMPARE(MainWindowProbe::draft(w).position, 7);
     QCOMPARE(MainWindowProbe::draft(w).storedTitle, QStringLiteral("<b>before</b>"));
     QVERIFY(unlocked(w));
-    QCOMPARE(MainWindowProbe::titleEdit(w)->Text(), title);
-    QCOMPARE(MainWindowProbe::bodyEdit(w)->Text(), QString(body).replace(u'\n', QStringLiteral("<br>\r\n")));
-    QCOMPARE(MainWindowProbe::directoryList(w)->ListIndex(), selected ? 1 : -1);
+    QCOMPARE(MainWindowProbe::titleEdit(w)->text(), title);
+    QCOMPARE(MainWindowProbe::bodyEdit(w)->text(), QString(body).replace(u'\n', QStringLiteral("<br>\r\n")));
+    QCOMPARE(MainWindowProbe::directoryList(w)->selectedIndex(), selected ? 1 : -1);
     QCOMPARE(f.server.connectionCount(FakeServer::Post), 0);
 
     // Blanks are text: the same window now posts a message of blanks.
@@ -192,8 +192,8 @@ void PostTest::postedMessageLeavesAnEmptyComposer()
         QCOMPARE(box.icon, Dialogs::Information);
         QCOMPARE(box.title, QStringLiteral("Tavernly"));
         QVERIFY(unlocked(w)); // the busy state is over before the box shows
-        QVERIFY(MainWindowProbe::titleEdit(w)->Text().isEmpty());
-        QVERIFY(MainWindowProbe::bodyEdit(w)->Text().isEmpty());
+        QVERIFY(MainWindowProbe::titleEdit(w)->text().isEmpty());
+        QVERIFY(MainWindowProbe::bodyEdit(w)->text().isEmpty());
     };
     click(MainWindowProbe::postButton(w));
     QVERIFY(!MainWindowProbe::postButton(w)->isEnabled());
@@ -201,8 +201,8 @@ void PostTest::postedMessageLeavesAnEmptyComposer()
     QTRY_VERIFY(seenPosted);
     QCOMPARE(f.dialogs.messages().size(), 2);
     QCOMPARE(QApplication::focusWidget(), MainWindowProbe::titleEdit(w));
-    QCOMPARE(MainWindowProbe::directoryList(w)->ListIndex(), 1);
-    QCOMPARE(MainWindowProbe::directoryList(w)->Text(), QStringLiteral("Mead"));
+    QCOMPARE(MainWindowProbe::directoryList(w)->selectedIndex(), 1);
+    QCOMPARE(MainWindowProbe::directoryList(w)->selectedEntry(), QStringLiteral("Mead"));
     QTRY_COMPARE(f.server.httpPaths().count(QStringLiteral("/tav/Mead.htm")), 2); // shown again
     QTRY_VERIFY(MainWindowProbe::pageView(w)->toPlainText().contains(QStringLiteral("The new message")));
 
@@ -233,7 +233,7 @@ void PostTest::twoPostsInARow()
     QTRY_COMPARE(f.server.closedCount(FakeServer::Post), 2);
     QTRY_COMPARE(f.server.requests(FakeServer::Post),
              (QList<QByteArray>{"Ale*<b>First</b>*one", "Mead*<b>Second</b>*two"}));
-    QCOMPARE(MainWindowProbe::directoryList(w)->Text(), QStringLiteral("Mead"));
+    QCOMPARE(MainWindowProbe::directoryList(w)->selectedEntry(), QStringLiteral("Mead"));
 }
 
 QTEST_MAIN(PostTest)

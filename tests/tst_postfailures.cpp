@@ -69,7 +69,7 @@ void PostFailuresTest::failedPostKeepsTheMessage()
     bool unlockedWhileOpen = false;
     f.dialogs.whileOpen = [&](const ScriptedDialogs::Box &box) {
         if (box.text == connectionError)
-            unlockedWhileOpen = unlocked(w) && MainWindowProbe::postExchange(w)->socket().State() == Socket::Closed;
+            unlockedWhileOpen = unlocked(w) && MainWindowProbe::postExchange(w)->socket().state() == Socket::Closed;
     };
 
     click(MainWindowProbe::postButton(w));
@@ -82,13 +82,13 @@ void PostFailuresTest::failedPostKeepsTheMessage()
     QCOMPARE(box.icon, Dialogs::Warning);
     QCOMPARE(box.title, QStringLiteral("Tavernly"));
     QVERIFY(unlockedWhileOpen);
-    QCOMPARE(MainWindowProbe::titleEdit(w)->Text(), QStringLiteral("T"));
-    QCOMPARE(MainWindowProbe::bodyEdit(w)->Text(), QStringLiteral("first<br>\r\nsecond"));
+    QCOMPARE(MainWindowProbe::titleEdit(w)->text(), QStringLiteral("T"));
+    QCOMPARE(MainWindowProbe::bodyEdit(w)->text(), QStringLiteral("first<br>\r\nsecond"));
     QCOMPARE(MainWindowProbe::draft(w).storedTitle, QStringLiteral("<b>T</b>"));
     QCOMPARE(MainWindowProbe::draft(w).position, 1);
-    QCOMPARE(MainWindowProbe::directoryList(w)->ListIndex(), 1);
+    QCOMPARE(MainWindowProbe::directoryList(w)->selectedIndex(), 1);
     QCOMPARE(MainWindowProbe::pageView(w)->address().toString(), page); // no forum page shown
-    QCOMPARE(MainWindowProbe::postExchange(w)->socket().State(), int(Socket::Closed));
+    QCOMPARE(MainWindowProbe::postExchange(w)->socket().state(), int(Socket::Closed));
 }
 
 void PostFailuresTest::refusedPostCanBeSentAgainAtOnce()
@@ -128,7 +128,7 @@ void PostFailuresTest::refreshDuringAPost()
 
     QVERIFY(f.fillDirectory({"Ale", "Bock", "Mead"})); // a tick of the timer
     QVERIFY(!MainWindowProbe::directoryList(w)->isEnabled());
-    QCOMPARE(MainWindowProbe::directoryList(w)->ListIndex(), -1);
+    QCOMPARE(MainWindowProbe::directoryList(w)->selectedIndex(), -1);
     QCOMPARE(f.dialogs.messages().size(), 1);
 
     QTRY_COMPARE_WITH_TIMEOUT(f.dialogs.messages().size(), 2, 10000);
@@ -136,7 +136,7 @@ void PostFailuresTest::refreshDuringAPost()
     QVERIFY(unlocked(w));
     QCOMPARE(MainWindowProbe::directoryList(w)->entries(), (QStringList{"Ale", "Bock", "Mead"}));
     QCOMPARE(MainWindowProbe::draft(w).position, 1);
-    QCOMPARE(MainWindowProbe::bodyEdit(w)->Text(), QStringLiteral("B"));
+    QCOMPARE(MainWindowProbe::bodyEdit(w)->text(), QStringLiteral("B"));
 }
 
 // A refresh while the content warning is open drops the selection before the
@@ -160,8 +160,8 @@ void PostFailuresTest::refreshBeforeTheConnectKeepsTheMessage()
     QCOMPARE(f.dialogs.messages().last().text, QStringLiteral("Select a forum to post a message to."));
     QCOMPARE(f.dialogs.messages().last().icon, Dialogs::Warning);
     QVERIFY(unlocked(w));
-    QCOMPARE(MainWindowProbe::titleEdit(w)->Text(), QStringLiteral("T"));
-    QCOMPARE(MainWindowProbe::bodyEdit(w)->Text(), QStringLiteral("B"));
+    QCOMPARE(MainWindowProbe::titleEdit(w)->text(), QStringLiteral("T"));
+    QCOMPARE(MainWindowProbe::bodyEdit(w)->text(), QStringLiteral("B"));
     QCOMPARE(QApplication::focusWidget(), MainWindowProbe::directoryList(w));
     for (const QByteArray &request : f.server.requests(FakeServer::Post))
         QVERIFY(request.isEmpty()); // nothing was posted
@@ -199,14 +199,14 @@ void PostFailuresTest::directoryChangedDuringThePost()
     QCOMPARE(f.dialogs.messageTexts().last(), QStringLiteral("Message posted."));
     QTRY_COMPARE(f.server.requests(FakeServer::Post), QList<QByteArray>{"Mead*<b>T</b>*B"});
     QVERIFY(unlocked(w));
-    QCOMPARE(MainWindowProbe::directoryList(w)->Text(), selected);
+    QCOMPARE(MainWindowProbe::directoryList(w)->selectedEntry(), selected);
     if (page.isEmpty()) {
-        QCOMPARE(MainWindowProbe::directoryList(w)->ListIndex(), -1);
+        QCOMPARE(MainWindowProbe::directoryList(w)->selectedIndex(), -1);
         QCOMPARE(MainWindowProbe::pageView(w)->address(), startPage);
     } else {
         QTRY_VERIFY(f.server.httpPaths().contains(page));
     }
-    QVERIFY(MainWindowProbe::titleEdit(w)->Text().isEmpty());
+    QVERIFY(MainWindowProbe::titleEdit(w)->text().isEmpty());
     QCOMPARE(QApplication::focusWidget(), MainWindowProbe::titleEdit(w));
 }
 

@@ -125,9 +125,9 @@ void PreviewTest::writesThePageAndShowsIt()
     // Nothing in the main window moved or changed, and the server heard nothing.
     QCOMPARE(QApplication::focusWidget(), MainWindowProbe::bodyEdit(w));
     QCOMPARE(MainWindowProbe::titleEdit(w)->text(), QStringLiteral("Caf\u00e9 & <i>mead</i>"));
-    QCOMPARE(MainWindowProbe::bodyEdit(w)->Text(), QStringLiteral("First line<br>\r\n<b>bold</b> \u2615"));
+    QCOMPARE(MainWindowProbe::bodyEdit(w)->text(), QStringLiteral("First line<br>\r\n<b>bold</b> \u2615"));
     QCOMPARE(MainWindowProbe::draft(w).storedTitle, QString());
-    QCOMPARE(MainWindowProbe::directoryList(w)->ListIndex(), -1);
+    QCOMPARE(MainWindowProbe::directoryList(w)->selectedIndex(), -1);
     QVERIFY(MainWindowProbe::postButton(w)->isEnabled());
     QCOMPARE(f.server.connectionCount(FakeServer::Post), 0);
     QCOMPARE(f.server.connectionCount(FakeServer::Create), 0);

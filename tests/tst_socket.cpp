@@ -50,22 +50,22 @@ QTcpSocket *SocketTest::acceptOne()
 void SocketTest::closedStateIsZeroAndCloseEndsAtOnce()
 {
     Socket socket;
-    QCOMPARE(socket.State(), 0);
+    QCOMPARE(socket.state(), 0);
     QSignalSpy connected(&socket, &Socket::connected);
-    socket.Connect(QStringLiteral("127.0.0.1"), m_server->serverPort());
-    QVERIFY(socket.State() != 0);
+    socket.connectToHost(QStringLiteral("127.0.0.1"), m_server->serverPort());
+    QVERIFY(socket.state() != 0);
     QTRY_COMPARE(connected.size(), 1);
-    QCOMPARE(socket.State(), int(Socket::Connected));
-    socket.Close();
-    QCOMPARE(socket.State(), 0); // the close-then-read loop ends after one turn
+    QCOMPARE(socket.state(), int(Socket::Connected));
+    socket.close();
+    QCOMPARE(socket.state(), 0); // the close-then-read loop ends after one turn
 }
 
 void SocketTest::sendsUtf8AndCompletesOnceAllIsWritten()
 {
     Socket socket;
-    QSignalSpy complete(&socket, &Socket::sendComplete);
-    connect(&socket, &Socket::connected, this, [&] { socket.SendData(QStringLiteral("Bière*<b>été</b>")); });
-    socket.Connect(QStringLiteral("127.0.0.1"), m_server->serverPort());
+    QSignalSpy complete(&socket, &Socket::sendCompleted);
+    connect(&socket, &Socket::connected, this, [&] { socket.send(QStringLiteral("Bière*<b>été</b>")); });
+    socket.connectToHost(QStringLiteral("127.0.0.1"), m_server->serverPort());
     QTRY_COMPARE(complete.size(), 1);
     QTcpSocket *peer = acceptOne();
     QVERIFY(peer);
@@ -76,10 +76,10 @@ void SocketTest::sendsUtf8AndCompletesOnceAllIsWritten()
 void SocketTest::largeSendCompletesOnce()
 {
     Socket socket;
-    QSignalSpy complete(&socket, &Socket::sendComplete);
+    QSignalSpy complete(&socket, &Socket::sendCompleted);
     const QString text(4 * 1024 * 1024, QLatin1Char('x'));
-    connect(&socket, &Socket::connected, this, [&] { socket.SendData(text); });
-    socket.Connect(QStringLiteral("127.0.0.1"), m_server->serverPort());
+    connect(&socket, &Socket::connected, this, [&] { socket.send(text); });
+    socket.connectToHost(QStringLiteral("127.0.0.1"), m_server->serverPort());
     QTcpSocket *peer = acceptOne();
     QVERIFY(peer);
     QByteArray received;
@@ -92,14 +92,14 @@ void SocketTest::largeSendCompletesOnce()
 void SocketTest::receivesWhatArrives()
 {
     Socket socket;
-    QSignalSpy arrival(&socket, &Socket::dataArrival);
-    socket.Connect(QStringLiteral("127.0.0.1"), m_server->serverPort());
+    QSignalSpy arrival(&socket, &Socket::dataReceived);
+    socket.connectToHost(QStringLiteral("127.0.0.1"), m_server->serverPort());
     QTcpSocket *peer = acceptOne();
     QVERIFY(peer);
     peer->write("Ale*Mead");
     QTRY_VERIFY(!arrival.isEmpty());
-    QByteArray got = socket.GetData();
-    QTRY_COMPARE(got += socket.GetData(), QByteArray("Ale*Mead"));
+    QByteArray got = socket.readAll();
+    QTRY_COMPARE(got += socket.readAll(), QByteArray("Ale*Mead"));
 }
 
 void SocketTest::peerCloseIsNotAnError()
@@ -107,8 +107,8 @@ void SocketTest::peerCloseIsNotAnError()
     Socket socket;
     QSignalSpy errors(&socket, &Socket::error);
     QSignalSpy closed(&socket, &Socket::peerClosed);
-    QSignalSpy arrival(&socket, &Socket::dataArrival);
-    socket.Connect(QStringLiteral("127.0.0.1"), m_server->serverPort());
+    QSignalSpy arrival(&socket, &Socket::dataReceived);
+    socket.connectToHost(QStringLiteral("127.0.0.1"), m_server->serverPort());
     QTcpSocket *peer = acceptOne();
     QVERIFY(peer);
     peer->write("EXISTS");
@@ -116,7 +116,7 @@ void SocketTest::peerCloseIsNotAnError()
     QTRY_COMPARE(closed.size(), 1);
     QCOMPARE(errors.size(), 0);
     QVERIFY(!arrival.isEmpty());
-    QCOMPARE(socket.GetData(), QByteArray("EXISTS"));
+    QCOMPARE(socket.readAll(), QByteArray("EXISTS"));
 }
 
 void SocketTest::failuresAreErrors_data()
@@ -135,11 +135,11 @@ void SocketTest::failuresAreErrors()
     const quint16 port = m_server->serverPort();
     if (refuse)
         m_server->close();
-    socket.Connect(QStringLiteral("127.0.0.1"), port);
+    socket.connectToHost(QStringLiteral("127.0.0.1"), port);
     if (!refuse) {
         QTcpSocket *peer = acceptOne();
         QVERIFY(peer);
-        QTRY_COMPARE(socket.State(), int(Socket::Connected));
+        QTRY_COMPARE(socket.state(), int(Socket::Connected));
         const struct linger hard{1, 0};
         ::setsockopt(int(peer->socketDescriptor()), SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
         peer->abort();
@@ -151,14 +151,14 @@ void SocketTest::failuresAreErrors()
 void SocketTest::closedSocketReportsNothingMore()
 {
     Socket socket;
-    QSignalSpy all(&socket, &Socket::dataArrival);
+    QSignalSpy all(&socket, &Socket::dataReceived);
     QSignalSpy errors(&socket, &Socket::error);
     QSignalSpy closed(&socket, &Socket::peerClosed);
-    socket.Connect(QStringLiteral("127.0.0.1"), m_server->serverPort());
+    socket.connectToHost(QStringLiteral("127.0.0.1"), m_server->serverPort());
     QTcpSocket *peer = acceptOne();
     QVERIFY(peer);
-    QTRY_COMPARE(socket.State(), int(Socket::Connected));
-    socket.Close();
+    QTRY_COMPARE(socket.state(), int(Socket::Connected));
+    socket.close();
     peer->write("late");
     peer->disconnectFromHost();
     QTest::qWait(50); // nothing may arrive; there is no event to wait for

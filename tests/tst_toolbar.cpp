@@ -49,7 +49,7 @@ void ToolbarTest::togglesAlternateEachOnItsOwn()
     for (PictureButton *b : {MainWindowProbe::boldButton(w), MainWindowProbe::italicButton(w), MainWindowProbe::underlineButton(w), MainWindowProbe::boldButton(w), MainWindowProbe::linkButton(w), MainWindowProbe::underlineButton(w),
                              MainWindowProbe::boldButton(w), MainWindowProbe::italicButton(w), MainWindowProbe::linkButton(w)})
         click(b);
-    QCOMPARE(MainWindowProbe::bodyEdit(w)->Text(), QStringLiteral("<b><i><u></b><a href=\"http://a.test/\"></u><b></i></a>"));
+    QCOMPARE(MainWindowProbe::bodyEdit(w)->text(), QStringLiteral("<b><i><u></b><a href=\"http://a.test/\"></u><b></i></a>"));
     QCOMPARE(MainWindowProbe::toolbar(w).awaitingClose(PairedTag::Bold), true);
     QCOMPARE(MainWindowProbe::toolbar(w).awaitingClose(PairedTag::Italic), false);
     QCOMPARE(MainWindowProbe::toolbar(w).awaitingClose(PairedTag::Underline), false);
@@ -69,11 +69,11 @@ void ToolbarTest::tagReplacesTheSelection()
     MainWindowProbe::bodyEdit(w)->setText(QStringLiteral("Hello world\r\nagain"));
     MainWindowProbe::bodyEdit(w)->select(6, 5);
     click(MainWindowProbe::boldButton(w));
-    QCOMPARE(MainWindowProbe::bodyEdit(w)->Text(), QStringLiteral("Hello <b>\r\nagain"));
-    QCOMPARE(MainWindowProbe::bodyEdit(w)->SelText(), QString());
+    QCOMPARE(MainWindowProbe::bodyEdit(w)->text(), QStringLiteral("Hello <b>\r\nagain"));
+    QCOMPARE(MainWindowProbe::bodyEdit(w)->selectedText(), QString());
     QCOMPARE(QApplication::focusWidget(), MainWindowProbe::bodyEdit(w));
     QTest::keyClick(MainWindowProbe::bodyEdit(w), Qt::Key_X); // the caret sits after the tag
-    QCOMPARE(MainWindowProbe::bodyEdit(w)->Text(), QStringLiteral("Hello <b>x\r\nagain"));
+    QCOMPARE(MainWindowProbe::bodyEdit(w)->text(), QStringLiteral("Hello <b>x\r\nagain"));
 }
 
 void ToolbarTest::tagGoesToTheBodyWhileTheTitleHasTheFocus()
@@ -90,7 +90,7 @@ void ToolbarTest::tagGoesToTheBodyWhileTheTitleHasTheFocus()
 
     click(MainWindowProbe::italicButton(w));
     click(MainWindowProbe::italicButton(w));
-    QCOMPARE(MainWindowProbe::bodyEdit(w)->Text(), QStringLiteral("ab<i></i>c"));
+    QCOMPARE(MainWindowProbe::bodyEdit(w)->text(), QStringLiteral("ab<i></i>c"));
     QCOMPARE(QApplication::focusWidget(), MainWindowProbe::titleEdit(w));
     QCOMPARE(MainWindowProbe::titleEdit(w)->text(), QStringLiteral("Title"));
     QTest::keyClick(MainWindowProbe::titleEdit(w), Qt::Key_S); // typing still goes to the title
@@ -104,15 +104,15 @@ void ToolbarTest::stateOutlivesTheBodyText()
     f.load();
     MainWindow &w = *f.window;
     click(MainWindowProbe::boldButton(w));
-    QCOMPARE(MainWindowProbe::bodyEdit(w)->Text(), QStringLiteral("<b>"));
+    QCOMPARE(MainWindowProbe::bodyEdit(w)->text(), QStringLiteral("<b>"));
     QTest::mouseClick(MainWindowProbe::clearMessageButton(w), Qt::LeftButton);
-    QCOMPARE(MainWindowProbe::bodyEdit(w)->Text(), QString());
+    QCOMPARE(MainWindowProbe::bodyEdit(w)->text(), QString());
     click(MainWindowProbe::boldButton(w));
-    QCOMPARE(MainWindowProbe::bodyEdit(w)->Text(), QStringLiteral("</b>"));
+    QCOMPARE(MainWindowProbe::bodyEdit(w)->text(), QStringLiteral("</b>"));
 
     MainWindowProbe::bodyEdit(w)->setText(QStringLiteral("world")); // the caret of a body never visited is at its start
     click(MainWindowProbe::underlineButton(w));
-    QCOMPARE(MainWindowProbe::bodyEdit(w)->Text(), QStringLiteral("<u>world"));
+    QCOMPARE(MainWindowProbe::bodyEdit(w)->text(), QStringLiteral("<u>world"));
 }
 
 void ToolbarTest::linkPrompt_data()
@@ -149,7 +149,7 @@ void ToolbarTest::linkPrompt()
     QCOMPARE(prompt.text, QStringLiteral("Type the link address to insert:"));
     QCOMPARE(prompt.title, QStringLiteral("Tavernly"));
     QCOMPARE(prompt.initial, QStringLiteral("http://"));
-    QCOMPARE(MainWindowProbe::bodyEdit(w)->Text(), body);
+    QCOMPARE(MainWindowProbe::bodyEdit(w)->text(), body);
     QCOMPARE(MainWindowProbe::toolbar(w).awaitingClose(PairedTag::Link), !body.isEmpty());
 }
 
@@ -188,7 +188,7 @@ void ToolbarTest::imagePrompt()
         QCOMPARE(prompt.title, QStringLiteral("Tavernly"));
         QCOMPARE(prompt.initial, QString());
     }
-    QCOMPARE(MainWindowProbe::bodyEdit(w)->Text(), body);
+    QCOMPARE(MainWindowProbe::bodyEdit(w)->text(), body);
     QCOMPARE(MainWindowProbe::tagsAwaitingClose(w), QList<bool>({false, false, false, false}));
 }
 
@@ -228,7 +228,7 @@ void ToolbarTest::insertionPastTheLimitInsertsNothing()
     const QString before = length >= 0 ? QString(length, QLatin1Char('a'))
                                        : QString(-length - 2, QLatin1Char('a')) + QStringLiteral("\r\n");
     MainWindowProbe::bodyEdit(w)->setText(before);
-    QCOMPARE(MainWindowProbe::bodyEdit(w)->Text(), before);
+    QCOMPARE(MainWindowProbe::bodyEdit(w)->text(), before);
     const int shown = int(MainWindowProbe::bodyEdit(w)->toPlainText().size());
     MainWindowProbe::bodyEdit(w)->select(shown - selected, selected);
     PictureButton *b = toolButton(w, button);
@@ -245,11 +245,11 @@ void ToolbarTest::insertionPastTheLimitInsertsNothing()
 
     click(b);
     if (inserted.isEmpty()) {
-        QCOMPARE(MainWindowProbe::bodyEdit(w)->Text(), before);
+        QCOMPARE(MainWindowProbe::bodyEdit(w)->text(), before);
         if (paired)
             QCOMPARE(MainWindowProbe::toolbar(w).awaitingClose(tag), closingDue);
     } else {
-        QCOMPARE(MainWindowProbe::bodyEdit(w)->Text(), before.left(before.size() - selected) + inserted);
+        QCOMPARE(MainWindowProbe::bodyEdit(w)->text(), before.left(before.size() - selected) + inserted);
         if (paired)
             QCOMPARE(MainWindowProbe::toolbar(w).awaitingClose(tag), !closingDue);
     }
@@ -267,7 +267,7 @@ void ToolbarTest::toolbarWorksWhileTheWindowIsLocked()
     QTest::mouseClick(MainWindowProbe::createButton(w), Qt::LeftButton);
     QVERIFY(!MainWindowProbe::bodyEdit(w)->isEnabled());
     click(MainWindowProbe::boldButton(w));
-    QCOMPARE(MainWindowProbe::bodyEdit(w)->Text(), QStringLiteral("<b>"));
+    QCOMPARE(MainWindowProbe::bodyEdit(w)->text(), QStringLiteral("<b>"));
     QCOMPARE(MainWindowProbe::toolbar(w).awaitingClose(PairedTag::Bold), true);
 }
 

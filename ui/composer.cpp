@@ -20,7 +20,7 @@ void MainWindow::breakLineOnEnter(int &keyCode)
     if (keyCode == 13) {
         keyCode = 0;
         // Past the body's limit nothing goes in: the body is never cut.
-        if (!m_bodyEdit->setSelText(QStringLiteral("<br>\r\n")))
+        if (!m_bodyEdit->replaceSelection(QStringLiteral("<br>\r\n")))
             QApplication::beep();
     }
 }

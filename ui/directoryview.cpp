@@ -26,16 +26,16 @@ void MainWindow::onDirectoryFailed()
 
 void MainWindow::openSelectedForum()
 {
-    const QString forum = m_directoryList->Text();
+    const QString forum = m_directoryList->selectedEntry();
     if (forum.isEmpty())
         return;
-    m_pageView->Navigate(QStringLiteral("about:blank"));
-    m_pageView->Navigate(m_server.forumPage(forum).toString(QUrl::FullyEncoded));
+    m_pageView->navigate(QStringLiteral("about:blank"));
+    m_pageView->navigate(m_server.forumPage(forum).toString(QUrl::FullyEncoded));
 }
 
 void MainWindow::showForumTip()
 {
-    const QString forum = m_directoryList->Text();
+    const QString forum = m_directoryList->selectedEntry();
     if (!forum.isEmpty())
         m_directoryList->setToolTip(tr(" Double-Click to view the ''%1'' forum ").arg(forum));
 }

@@ -17,7 +17,7 @@ void MainWindow::createOnEnter(int &keyCode)
 
 void MainWindow::createForum()
 {
-    const QString name = m_forumNameEdit->Text();
+    const QString name = m_forumNameEdit->text();
     switch (checkForumName(name)) {
     case ForumNameCheck::ForbiddenCharacter:
         showMessage(tr("/ \\ : * ? \" < > | characters are not allowed."), Dialogs::Warning);

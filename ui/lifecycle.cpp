@@ -20,13 +20,13 @@
 
 void MainWindow::start()
 {
-    m_pageView->Navigate(QStringLiteral("about:blank"));
+    m_pageView->navigate(QStringLiteral("about:blank"));
     show();
     activateWindow();
     m_forumNameEdit->setFocus();
     m_forumNameEdit->selectAll();
     m_listExchange->start(m_server.host, m_server.listPort);
-    m_pageView->Navigate(m_server.startPage().toString());
+    m_pageView->navigate(m_server.startPage().toString());
 }
 
 // The busy state is the Enabled property of these nine, in this order.

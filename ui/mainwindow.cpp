@@ -51,8 +51,8 @@ void MainWindow::connectEvents()
     connect(m_postExchange, &PostExchange::sent, this, &MainWindow::onPostSent);
     connect(m_postExchange, &PostExchange::failed, this, &MainWindow::onPostFailed);
 
-    connect(m_directoryList, &ListBox::dblClick, this, &MainWindow::openSelectedForum);
-    connect(m_directoryList, &ListBox::mouseMove, this, &MainWindow::showForumTip);
+    connect(m_directoryList, &ListBox::entryOpened, this, &MainWindow::openSelectedForum);
+    connect(m_directoryList, &ListBox::mouseMoved, this, &MainWindow::showForumTip);
 
     connect(m_forumNameEdit, &TextBox::gotFocus, m_forumNameEdit, &TextBox::selectAll);
     connect(m_forumNameEdit, &TextBox::keyPress, this, &MainWindow::createOnEnter);

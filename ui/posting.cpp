@@ -12,9 +12,9 @@
 
 void MainWindow::postMessage()
 {
-    const QString title = m_titleEdit->Text();
-    const QString body = m_bodyEdit->Text();
-    const QString forum = m_directoryList->Text();
+    const QString title = m_titleEdit->text();
+    const QString body = m_bodyEdit->text();
+    const QString forum = m_directoryList->selectedEntry();
     switch (checkPost(title, body, forum)) {
     case PostCheck::RefreshTag:
         showMessage(tr("The REFRESH meta tag is not allowed."), Dialogs::Warning);
@@ -36,19 +36,19 @@ void MainWindow::postMessage()
     }
 
     m_draft.forum = forum;
-    m_draft.position = m_directoryList->ListIndex();
+    m_draft.position = m_directoryList->selectedIndex();
     showMessage(tr("WARNING:\r\nForums created or Posts containing explicit language will be removed upon notice."),
                 Dialogs::Information);
     enterBusy();
     const QString moment = m_stampWanted ? dateTimeStamp(m_clock.now(), m_clock.locale()) : QString();
-    m_draft.storedTitle = storedTitle(m_titleEdit->Text(), m_stampWanted, moment);
-    m_draft.body = m_bodyEdit->Text();
+    m_draft.storedTitle = storedTitle(m_titleEdit->text(), m_stampWanted, moment);
+    m_draft.body = m_bodyEdit->text();
     m_postExchange->start(m_server.host, m_server.postPort);
 }
 
 void MainWindow::sendPost()
 {
-    if (m_directoryList->Text().isEmpty()) {
+    if (m_directoryList->selectedEntry().isEmpty()) {
         // A refresh dropped the selection after the checks: a post without a
         // forum would be thrown away by the server, yet reported as posted.
         m_postExchange->cancel();
@@ -68,7 +68,7 @@ void MainWindow::onPostSent()
     showMessage(tr("Message posted."), Dialogs::Information);
     m_titleEdit->setFocus();
     // A position the refreshed list no longer has leaves it unselected, and no page is shown.
-    m_directoryList->setListIndex(m_draft.position);
+    m_directoryList->setSelectedIndex(m_draft.position);
     openSelectedForum();
 }
 

@@ -12,11 +12,11 @@
 
 void MainWindow::showPreview()
 {
-    if (m_bodyEdit->Text().isEmpty() || m_titleEdit->Text().isEmpty()) {
+    if (m_bodyEdit->text().isEmpty() || m_titleEdit->text().isEmpty()) {
         showMessage(tr("Enter message title and body."), Dialogs::Warning);
         return;
     }
-    const QString page = previewPage(m_titleEdit->Text(), m_bodyEdit->Text());
+    const QString page = previewPage(m_titleEdit->text(), m_bodyEdit->text());
 
     // The program's folder is often not writable once installed: the cache folder then.
     QString path;

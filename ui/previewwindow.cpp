@@ -20,6 +20,6 @@ PreviewWindow::PreviewWindow(QWidget *owner)
 
 void PreviewWindow::showPage(const QString &path, Dialogs &dialogs)
 {
-    m_pageView->Navigate(path);
+    m_pageView->navigate(path);
     dialogs.showModal(*this);
 }

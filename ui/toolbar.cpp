@@ -13,7 +13,7 @@ namespace {
 // the toggle as it was, so no half tag is ever left behind.
 bool insertIntoBody(MemoBox &body, const QString &text)
 {
-    if (body.setSelText(text))
+    if (body.replaceSelection(text))
         return true;
     QApplication::beep();
     return false;

@@ -37,7 +37,7 @@ HtmlView::HtmlView(QWidget *parent)
     connect(this, &QTextBrowser::anchorClicked, this, &HtmlView::openLink);
 }
 
-void HtmlView::Navigate(const QString &address)
+void HtmlView::navigate(const QString &address)
 {
     if (address.compare(QLatin1String("about:blank"), Qt::CaseInsensitive) == 0) {
         cancelLoads();

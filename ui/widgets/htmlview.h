@@ -1,9 +1,9 @@
 #pragma once
 // An HTML view that fetches its pages with Qt Network.
 //
-// Navigate() takes "about:blank" (empties the view), an http(s) address, or a
+// navigate() takes "about:blank" (empties the view), an http(s) address, or a
 // local file path. Pages and their images load asynchronously; a newer
-// Navigate() cancels whatever an older one still loads. A page that cannot be
+// navigate() cancels whatever an older one still loads. A page that cannot be
 // loaded shows a short error page in the view. Links to the forum server open
 // in the view, other links in the desktop's browser. No script ever runs.
 
@@ -22,7 +22,7 @@ class HtmlView : public QTextBrowser
 public:
     explicit HtmlView(QWidget *parent = nullptr);
 
-    void Navigate(const QString &address);
+    void navigate(const QString &address);
 
     // Links to this scheme, host and port stay in the view.
     void setServerOrigin(const QUrl &origin) { m_serverOrigin = origin; }

@@ -58,31 +58,25 @@ ListBox::~ListBox()
     model()->disconnect(this); // the entries go after this object's own part
 }
 
-QString ListBox::Text() const
+QString ListBox::selectedEntry() const
 {
-    const int index = ListIndex();
+    const int index = selectedIndex();
     return index < 0 ? QString() : item(index)->text();
 }
 
-int ListBox::ListIndex() const
+int ListBox::selectedIndex() const
 {
     const QList<QListWidgetItem *> selected = selectedItems();
     return selected.isEmpty() ? -1 : row(selected.first());
 }
 
-void ListBox::setListIndex(int index)
+void ListBox::setSelectedIndex(int index)
 {
     if (index < 0 || index >= count()) {
         clearSelection();
         return;
     }
     setCurrentRow(index, QItemSelectionModel::ClearAndSelect);
-}
-
-QString ListBox::List(int index) const
-{
-    const QListWidgetItem *entry = item(index);
-    return entry ? entry->text() : QString();
 }
 
 void ListBox::setEntries(const QStringList &entries)
@@ -122,20 +116,20 @@ void ListBox::setHorizontalExtent(int pixels)
 void ListBox::mouseDoubleClickEvent(QMouseEvent *event)
 {
     QListWidget::mouseDoubleClickEvent(event);
-    Q_EMIT dblClick();
+    Q_EMIT entryOpened();
 }
 
 void ListBox::mouseMoveEvent(QMouseEvent *event)
 {
     QListWidget::mouseMoveEvent(event);
-    Q_EMIT mouseMove();
+    Q_EMIT mouseMoved();
 }
 
 void ListBox::keyPressEvent(QKeyEvent *event)
 {
     // Enter opens the selected entry, as a double click does.
     if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
-        Q_EMIT dblClick();
+        Q_EMIT entryOpened();
         event->accept();
         return;
     }

@@ -16,14 +16,12 @@ public:
     ~ListBox() override;
 
     // The selected entry's text; empty when nothing is selected.
-    QString Text() const;
+    QString selectedEntry() const;
     // The selected entry's position, or -1.
-    int ListIndex() const;
+    int selectedIndex() const;
     // Selects the entry at index; an index outside the list leaves it unselected.
-    void setListIndex(int index);
-    QString List(int index) const;
+    void setSelectedIndex(int index);
 
-    void AddItem(const QString &entry) { addItem(entry); }
     // Replaces every entry at once (one layout, not one per entry).
     void setEntries(const QStringList &entries);
     QStringList entries() const;
@@ -32,8 +30,9 @@ public:
     int horizontalExtent() const { return m_extent; }
 
 Q_SIGNALS:
-    void dblClick();
-    void mouseMove();
+    // A double click or Enter: the selected entry is to be opened.
+    void entryOpened();
+    void mouseMoved();
 
 protected:
     void mouseDoubleClickEvent(QMouseEvent *event) override;

@@ -69,7 +69,7 @@ MemoBox::MemoBox(QWidget *parent)
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
 }
 
-QString MemoBox::Text() const
+QString MemoBox::text() const
 {
     QString text = document()->toRawText();
     text.replace(QChar::ParagraphSeparator, QLatin1Char('\n'));
@@ -89,7 +89,7 @@ int MemoBox::length() const
     return crlfLength(document()->toRawText());
 }
 
-QString MemoBox::SelText() const
+QString MemoBox::selectedText() const
 {
     QString text = textCursor().selectedText();
     text.replace(QChar::ParagraphSeparator, QLatin1String("\r\n"));
@@ -103,7 +103,7 @@ int MemoBox::room() const
     return m_maxLength - length() + crlfLength(textCursor().selectedText());
 }
 
-bool MemoBox::setSelText(const QString &text)
+bool MemoBox::replaceSelection(const QString &text)
 {
     const QString shown = toShown(text);
     if (crlfLength(shown) > room())
@@ -126,7 +126,7 @@ void MemoBox::select(int start, int length)
 void MemoBox::keyPressEvent(QKeyEvent *event)
 {
     if (offerKeyPress(
-            event, [this](int &code) { Q_EMIT keyPress(code); }, [this](const QString &text) { setSelText(text); }))
+            event, [this](int &code) { Q_EMIT keyPress(code); }, [this](const QString &text) { replaceSelection(text); }))
         return;
     if (const int typed = keyCodeOf(event); typed != 0) {
         const int added = typed == 13 ? 2 : 1;

@@ -11,7 +11,7 @@ class MemoBox : public QPlainTextEdit
 public:
     explicit MemoBox(QWidget *parent = nullptr);
 
-    QString Text() const;
+    QString text() const;
     void setText(const QString &text);
     int length() const; // in CR LF terms
 
@@ -21,8 +21,8 @@ public:
     // Replaces the selection (or inserts at the caret) and leaves the caret after
     // the new text. Inserts nothing and returns false if the result would pass
     // the length limit, so no text is ever cut.
-    bool setSelText(const QString &text);
-    QString SelText() const;
+    bool replaceSelection(const QString &text);
+    QString selectedText() const;
 
     // Selects, in characters of the text as shown (a line break is one).
     void select(int start, int length);

@@ -17,7 +17,7 @@ TextBox::TextBox(QWidget *parent)
 {
 }
 
-int TextBox::SelStart() const
+int TextBox::selectionStartOrCaret() const
 {
     return hasSelectedText() ? selectionStart() : cursorPosition();
 }

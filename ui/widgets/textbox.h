@@ -12,10 +12,7 @@ class TextBox : public QLineEdit
 public:
     explicit TextBox(QWidget *parent = nullptr);
 
-    QString Text() const { return text(); }
-    void setText(const QString &text) { QLineEdit::setText(text); }
-
-    int SelStart() const;
+    int selectionStartOrCaret() const;
     // Selects length characters from start, clamped to the text.
     void select(int start, int length);
     void selectAll() { select(0, text().size()); }
