@@ -146,9 +146,9 @@ void MainWindow::createControls()
     m_forumNameEdit->setText(tr("<Enter the name of your forum here>"));
 
     m_createButton = button(this, "createButton", twipsRect(7080, 480, 1425, 330), m_faces.createUp, tr("Create"),
-                       QString(), QKeySequence(tr("Alt+C")), false);
+                            QString(), QKeySequence(tr("Alt+C")), false);
     m_clearNameButton = button(this, "clearNameButton", twipsRect(8640, 480, 1425, 330), m_faces.clearUp,
-                      tr("Clear forum name"), QString(), QKeySequence(tr("Alt+N")), false);
+                               tr("Clear forum name"), QString(), QKeySequence(tr("Alt+N")), false);
 
     m_separator = place(new QFrame(this), "separator", QRect(px(3600), px(870), px(10080) - px(3600), 1), QString());
     m_separator->setFrameStyle(QFrame::HLine | QFrame::Plain);
@@ -157,22 +157,22 @@ void MainWindow::createControls()
     m_postHeader = strip(this, "postHeader", twipsRect(3600, 960, 6450, 300), picture("HeaderPost"));
 
     m_titleCaption = caption(place(new QLabel(this), "titleCaption", twipsRect(3600, 1320, 990, 195), QString()),
-                     tr("Message Title"));
+                             tr("Message Title"));
     m_titleEdit = place(new TextBox(this), "titleEdit", twipsRect(3600, 1560, 4215, 285), tr("Message Title"));
     m_titleEdit->setMaxLength(60);
     m_titleCaption->setBuddy(m_titleEdit);
 
     const QString stampTip = tr(" Place A Check Here To Include A Date & Time Stamp In Your Post ");
     m_stampOption = button(this, "stampOption", twipsRect(7905, 1590, 210, 210), m_faces.checkUp,
-                      tr("Include Date & Time Stamp"), stampTip, QKeySequence(tr("Alt+D")), false);
+                           tr("Include Date & Time Stamp"), stampTip, QKeySequence(tr("Alt+D")), false);
     m_stampOption->setCheckable(true);
     m_stampLabel = place(new ClickLabel(this), "stampLabel", twipsRect(8160, 1610, 1935, 195),
-                   tr("Include Date & Time Stamp"));
+                         tr("Include Date & Time Stamp"));
     caption(m_stampLabel, tr("Include Date & Time Stamp"));
     m_stampLabel->setToolTip(stampTip);
 
     m_bodyCaption = caption(place(new QLabel(this), "bodyCaption", twipsRect(3600, 1980, 1050, 195), QString()),
-                     tr("Message Body"));
+                            tr("Message Body"));
     m_bodyEdit = place(new MemoBox(this), "bodyEdit", twipsRect(3600, 2240, 6495, 1605), tr("Message Body"));
     m_bodyEdit->setMaxLength(1000);
     m_bodyCaption->setBuddy(m_bodyEdit);
@@ -185,22 +185,22 @@ void MainWindow::createControls()
                       true);
     };
     m_boldButton = tool("boldButton", 3660, 210, m_faces.boldUp, tr("Bold"), tr(" Add/Close Bold Font Style "),
-                   tr("Alt+B"));
+                        tr("Alt+B"));
     m_underlineButton = tool("underlineButton", 3960, 210, m_faces.underlineUp, tr("Underline"),
-                        tr(" Add/Close Underline Font Style "), tr("Alt+U"));
+                             tr(" Add/Close Underline Font Style "), tr("Alt+U"));
     m_italicButton = tool("italicButton", 4245, 210, m_faces.italicUp, tr("Italic"),
-                     tr(" Add/Close Italicize Font Style "), tr("Alt+I"));
+                          tr(" Add/Close Italicize Font Style "), tr("Alt+I"));
     m_linkButton = tool("linkButton", 4595, 540, m_faces.linkUp, tr("Link"), tr(" Add/Close Link Insert "),
-                   tr("Alt+L"));
+                        tr("Alt+L"));
     m_imageButton = tool("imageButton", 5195, 750, m_faces.imageUp, tr("Image"), tr(" Add Image Insert "),
-                    tr("Alt+M"));
+                         tr("Alt+M"));
     m_previewButton = tool("previewButton", 6140, 750, m_faces.previewUp, tr("Preview"), tr(" Preview Your Post "),
-                   tr("Alt+V"));
+                           tr("Alt+V"));
 
     m_clearMessageButton = button(this, "clearMessageButton", twipsRect(7080, 3885, 1425, 330), m_faces.clearUp,
-                       tr("Clear message"), QString(), QKeySequence(tr("Alt+R")), false);
+                                  tr("Clear message"), QString(), QKeySequence(tr("Alt+R")), false);
     m_postButton = button(this, "postButton", twipsRect(8640, 3885, 1425, 330), m_faces.postUp, tr("Post"),
-                     QString(), QKeySequence(tr("Alt+P")), false);
+                          QString(), QKeySequence(tr("Alt+P")), false);
 
     m_pageView = place(new HtmlView(this), "pageView", twipsRect(120, 4320, 9975, 3615), tr("Forum page"));
     m_pageView->setServerOrigin(m_server.startPage());
