@@ -20,7 +20,7 @@ private Q_SLOTS:
     void unreachableServerGivesOneBoxPerAttempt();
     void tickRestartsAnExchangeStillUnderWay();
     void busyStateLocksExactlyNineControls();
-    void oneEnableAllEndsAnyNumberOfDisableAll();
+    void oneLeaveBusyEndsAnyNumberOfEnterBusy();
     void windowHasItsFixedSizeAndCaptions();
     void toolTipsKeepTheirSpaces();
     void tabVisitsTheFieldsInOrder();
@@ -110,7 +110,7 @@ void StartupTest::busyStateLocksExactlyNineControls()
     QCOMPARE(clicks.size(), 0);
 }
 
-void StartupTest::oneEnableAllEndsAnyNumberOfDisableAll()
+void StartupTest::oneLeaveBusyEndsAnyNumberOfEnterBusy()
 {
     WindowFixture f;
     f.load();

@@ -1,6 +1,6 @@
 #pragma once
 // A one-line text box: text, selection, a length limit, and the
-// KeyPress and GotFocus events of the client.
+// keyPress and gotFocus signals the window handles.
 
 #include <QLineEdit>
 
