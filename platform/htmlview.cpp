@@ -181,8 +181,13 @@ void HtmlView::openLink(const QUrl &link)
         return;
     }
     const QUrl url = document()->baseUrl().resolved(link);
-    if (isServerPage(url))
+    if (isServerPage(url)) {
         openAddress(url);
-    else
+        return;
+    }
+    // Any other scheme would hand the page's choice to whatever program the
+    // desktop has for it (files, shares, custom handlers).
+    const QString scheme = url.scheme().toLower();
+    if (scheme == QLatin1String("http") || scheme == QLatin1String("https") || scheme == QLatin1String("mailto"))
         QDesktopServices::openUrl(url);
 }

@@ -5,7 +5,8 @@
 // local file path. Pages and their images load asynchronously; a newer
 // Navigate() cancels whatever an older one still loads. A page that cannot be
 // loaded shows a short error page in the view. Links to the forum server open
-// in the view, other links in the desktop's browser. No script ever runs.
+// in the view; other web and mail links go to the desktop, links of any other
+// scheme do nothing. No script ever runs.
 
 #include <QHash>
 #include <QNetworkAccessManager>

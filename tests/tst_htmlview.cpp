@@ -31,6 +31,8 @@ private Q_SLOTS:
     void failuresShowAnErrorPageInTheView();
     void scriptsNeverRun();
     void serverLinksStayOtherLinksGoToTheBrowser();
+    void onlyWebAndMailLinksLeaveTheProgram_data();
+    void onlyWebAndMailLinksLeaveTheProgram();
 
 private:
     QString address(const FakeServer &server, const char *path) const
@@ -160,6 +162,31 @@ void HtmlViewTest::serverLinksStayOtherLinksGoToTheBrowser()
     QCOMPARE(browser.opened, QList<QUrl>{QUrl(QStringLiteral("https://example.org/elsewhere"))});
     QCOMPARE(view.toPlainText(), QStringLiteral("the ale forum"));
     QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
+}
+
+void HtmlViewTest::onlyWebAndMailLinksLeaveTheProgram_data()
+{
+    QTest::addColumn<QUrl>("link");
+    QTest::addColumn<bool>("leaves");
+    QTest::newRow("http") << QUrl(QStringLiteral("http://example.org/page")) << true;
+    QTest::newRow("mail") << QUrl(QStringLiteral("mailto:host@example.org")) << true;
+    QTest::newRow("file") << QUrl(QStringLiteral("file:///etc/passwd")) << false;
+    QTest::newRow("share") << QUrl(QStringLiteral("smb://fileserver/share/run.exe")) << false;
+    QTest::newRow("custom handler") << QUrl(QStringLiteral("tavern-helper:run?x=1")) << false;
+}
+
+void HtmlViewTest::onlyWebAndMailLinksLeaveTheProgram()
+{
+    QFETCH(QUrl, link);
+    QFETCH(bool, leaves);
+    UrlCatcher desktop;
+    QDesktopServices::setUrlHandler(link.scheme(), &desktop, "open");
+    HtmlView view;
+    view.setHtml(QStringLiteral("<p>a page</p>"));
+    Q_EMIT view.anchorClicked(link);
+    QDesktopServices::unsetUrlHandler(link.scheme());
+    QCOMPARE(desktop.opened, leaves ? QList<QUrl>{link} : QList<QUrl>{});
+    QCOMPARE(view.toPlainText(), QStringLiteral("a page"));
 }
 
 QTEST_MAIN(HtmlViewTest)
