@@ -309,6 +309,7 @@ void ButtonsTest::facesSuitTheScreenDensity()
     WindowFixture f;
     f.load();
     const qreal density = qApp->devicePixelRatio();
+    QCOMPARE(density, qEnvironmentVariable("QT_SCALE_FACTOR", QStringLiteral("1")).toDouble());
     QCOMPARE(f.window->btnCreate->picture().size(), QSize(95, 22) * density);
     QCOMPARE(f.window->btnBOLD->picture().size(), QSize(14, 17) * density);
     for (const PictureButton *button : f.window->findChildren<PictureButton *>()) {
