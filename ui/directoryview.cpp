@@ -21,7 +21,10 @@ void MainWindow::showDirectory(const QStringList &names)
 // The directory keeps what it had.
 void MainWindow::onDirectoryFailed()
 {
-    showConnectionError();
+    // The box already open says the same; another one for every failing tick
+    // would pile up without end while the user is away.
+    if (m_connectionErrorsOpen == 0)
+        showConnectionError();
 }
 
 void MainWindow::openSelectedForum()

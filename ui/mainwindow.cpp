@@ -110,5 +110,7 @@ void MainWindow::showMessage(const QString &text, int icon)
 
 void MainWindow::showConnectionError()
 {
+    ++m_connectionErrorsOpen;
     showMessage(connectionErrorText(m_server.serviceUrl), Dialogs::Warning);
+    --m_connectionErrorsOpen;
 }

@@ -159,4 +159,7 @@ private:
     bool m_stampWanted = false;
     PostDraft m_draft;
     QPointer<QWidget> m_focusBeforeBusy;
+    // Connection-error boxes open now. Each runs its own event loop, so the
+    // refresh keeps failing underneath it.
+    int m_connectionErrorsOpen = 0;
 };
