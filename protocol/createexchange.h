@@ -16,7 +16,7 @@ public:
 
     void setLimitMs(int ms) { m_limit.setInterval(ms); }
 
-    // Sends name once connected. Every start ends in exactly one signal.
+    // Sends name once connected. Every start not abandoned ends in exactly one signal.
     void start(const QString &host, quint16 port, const QString &name);
     void abandon();
 

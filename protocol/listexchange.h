@@ -1,7 +1,8 @@
 #pragma once
 // The list exchange: "GETLIST" out, the forum names back. A reply can come in
 // any number of pieces; it is whole once the server closes the connection or
-// falls quiet for the quiet time.
+// falls quiet for the quiet time. A close before any data ends it without a
+// word: the directory keeps what it had.
 
 #include "protocol/exchangefailure.h"
 #include "protocol/socket.h"
