@@ -72,6 +72,10 @@ void ExchangesTest::listEndings_data()
     QTest::newRow("reply cut off by a reset") << serve(Action::Reset, {"Ale*Me"}, 20) << false << QStringList()
                                               << connection;
     QTest::newRow("closed without a reply") << serve(Action::Close) << false << QStringList() << -1;
+    // The bytes are gathered before they are read as UTF-8.
+    QTest::newRow("a letter split between pieces")
+        << serve(Action::Reply, {"Caf\xc3", "\xa9*Bi\xc3\xa8re #2"}, 20)
+        << true << QStringList{QStringLiteral("Caf\u00e9"), QStringLiteral("Bi\u00e8re #2")} << -1;
 }
 
 void ExchangesTest::listEndings()
@@ -118,8 +122,17 @@ void ExchangesTest::createEndings_data()
     QTest::newRow("reset") << serve(Action::Reset) << "failed" << int(ExchangeFailure::ConnectionError);
     QTest::newRow("closed without a reply") << serve(Action::Close) << "failed"
                                             << int(ExchangeFailure::ClosedEarly);
-    QTest::newRow("unknown reply") << serve(Action::Reply, {"CREATE!"}, 0, true) << "failed"
-                                   << int(ExchangeFailure::Unrecognised);
+    QTest::newRow("CRE + ATED") << serve(Action::Reply, {"CRE", "ATED"}, 20, true) << "created" << none;
+    // The server keeps the connection open: only seeing that the reply can no
+    // longer be a known one ends the request before the limit.
+    const int unrecognised = int(ExchangeFailure::Unrecognised);
+    QTest::newRow("lower case") << serve(Action::Reply, {"created"}, 0, true) << "failed" << unrecognised;
+    QTest::newRow("line break after") << serve(Action::Reply, {"CREATED\r\n"}, 0, true) << "failed"
+                                      << unrecognised;
+    QTest::newRow("more after EXISTS") << serve(Action::Reply, {"EXISTS!"}, 0, true) << "failed" << unrecognised;
+    QTest::newRow("something else") << serve(Action::Reply, {"OK"}, 0, true) << "failed" << unrecognised;
+    QTest::newRow("goes wrong in a later piece") << serve(Action::Reply, {"CRE", "ATE!"}, 20, true) << "failed"
+                                                 << unrecognised;
     QTest::newRow("silence") << serve(Action::Silent) << "failed" << int(ExchangeFailure::TimedOut);
 }
 
