@@ -35,7 +35,7 @@ void TestServerLimits::connectionsOverTheLimitAreClosed()
 {
     ServerConfig config = ServerFixture::quickConfig();
     config.listWaitMs = 60000; // the silent connections stay until the test ends them
-    config.idleMs = 60000;
+    config.requestMs = 60000;
     ServerFixture fixture(config);
     QVERIFY(fixture.start());
     const quint16 port = fixture.server().listPort();
@@ -114,7 +114,7 @@ void TestServerLimits::slowClientsDoNotDelayAList()
 void TestServerLimits::idleConnectionsAreClosedOnEveryPort()
 {
     ServerConfig config = ServerFixture::quickConfig();
-    config.idleMs = 150;
+    config.requestMs = 150;
     config.listWaitMs = 60000;
     ServerFixture fixture(config);
     QVERIFY(fixture.start());

@@ -190,7 +190,7 @@ void TestServerWire::postSizeLimit()
 void TestServerWire::silentPostIsDroppedNotStored()
 {
     ServerConfig config = ServerFixture::quickConfig();
-    config.idleMs = 200;
+    config.requestMs = 200;
     m_fixture = std::make_unique<ServerFixture>(config);
     QVERIFY(m_fixture->start());
     // Two fields in, then silence: the post never completes.
