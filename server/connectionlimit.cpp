@@ -2,6 +2,7 @@
 
 #include "server/streamconnection.h"
 
+#include <QHostAddress>
 #include <QSocketNotifier>
 
 #include <arpa/inet.h>
@@ -35,9 +36,10 @@ void ConnectionLimit::acceptWaiting()
         port->acceptWaiting();
 }
 
-StreamConnection *ConnectionLimit::serve(ListeningPort *port, int descriptor)
+StreamConnection *ConnectionLimit::serve(ListeningPort *port, int descriptor,
+                                         const QString &peer)
 {
-    auto *connection = new StreamConnection(descriptor, m_config.requestMs, port);
+    auto *connection = new StreamConnection(descriptor, peer, m_config.requestMs, port);
     m_open.append(connection);
     connect(connection, &StreamConnection::closed, this,
             [this, connection] { released(connection); });
@@ -87,6 +89,19 @@ void ConnectionLimit::makeRoom()
             return;
     }
 }
+
+namespace {
+
+QString peerName(const sockaddr_storage &address)
+{
+    const QHostAddress host(reinterpret_cast<const sockaddr *>(&address));
+    const quint16 port = address.ss_family == AF_INET6
+        ? ntohs(reinterpret_cast<const sockaddr_in6 *>(&address)->sin6_port)
+        : ntohs(reinterpret_cast<const sockaddr_in *>(&address)->sin_port);
+    return host.toString() + u':' + QString::number(port);
+}
+
+} // namespace
 
 ListeningPort::ListeningPort(const QString &name, ConnectionLimit &limit, QObject *parent)
     : QObject(parent), m_name(name), m_limit(limit)
@@ -144,7 +159,10 @@ bool ListeningPort::listen(const QHostAddress &address, quint16 port)
 void ListeningPort::acceptWaiting()
 {
     while (m_fd >= 0 && m_limit.hasRoom()) {
-        const int descriptor = ::accept4(m_fd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        sockaddr_storage peer{};
+        socklen_t length = sizeof peer;
+        const int descriptor = ::accept4(m_fd, reinterpret_cast<sockaddr *>(&peer), &length,
+                                         SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (descriptor < 0) {
             if (errno == EINTR || errno == ECONNABORTED)
                 continue;
@@ -155,7 +173,11 @@ void ListeningPort::acceptWaiting()
             }
             return;
         }
-        emit accepted(m_limit.serve(this, descriptor));
+        StreamConnection *connection = m_limit.serve(this, descriptor, peerName(peer));
+        emit accepted(connection);
+        // A short request has usually arrived whole by now: answered at once,
+        // without another round of the event loop.
+        connection->readNow();
     }
 }
 

@@ -33,7 +33,7 @@ private:
     void addPort(ListeningPort *port);
     void removePort(ListeningPort *port);
     bool hasRoom() const { return m_open.size() < m_config.maxConnections; }
-    StreamConnection *serve(ListeningPort *port, int descriptor);
+    StreamConnection *serve(ListeningPort *port, int descriptor, const QString &peer);
     void released(StreamConnection *connection);
     void setAccepting(bool accepting);
     void makeRoom();

@@ -171,6 +171,7 @@ ForumStore::CreateResult ForumStore::createForum(const QString &name)
         m_lastError = query.lastError().text();
         return CreateResult::Failed;
     }
+    ++m_ownCommits;
     return CreateResult::Created;
 }
 
@@ -195,6 +196,7 @@ bool ForumStore::addMessages(const QList<NewMessage> &messages)
         db.rollback();
         return false;
     }
+    ++m_ownCommits;
     return true;
 }
 
@@ -252,6 +254,14 @@ QList<PublishedMessage> ForumStore::messages(qint64 forumId, int skip, int count
     while (query.next())
         result.append({query.value(0).toString(), query.value(1).toString()});
     return result;
+}
+
+quint64 ForumStore::version() const
+{
+    QSqlQuery query(QSqlDatabase::database(m_connection, false));
+    if (!query.exec(QStringLiteral("PRAGMA data_version")) || !query.next())
+        return ~quint64(0) - m_ownCommits; // unknown: never matches a page built before
+    return (m_ownCommits << 32) + query.value(0).toULongLong();
 }
 
 QString ForumStore::lastError() const

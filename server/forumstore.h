@@ -57,6 +57,11 @@ public:
 
     QString lastError() const;
 
+    // Changes whenever anything is committed to the database, through this
+    // store or any other connection; what a page was built from is still
+    // current while this stays the same.
+    quint64 version() const;
+
     static QString fileName(); // the database's file name inside its folder
     static NewMessage publish(qint64 forumId, const QByteArray &title, const QByteArray &body);
 
@@ -66,4 +71,5 @@ private:
 
     QString m_connection;
     mutable QString m_lastError;
+    quint64 m_ownCommits = 0; // the database's own counter leaves out this connection's
 };

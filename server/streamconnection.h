@@ -15,9 +15,10 @@ class StreamConnection : public QObject
 {
     Q_OBJECT
 public:
-    // Takes over a connected, accepted descriptor. requestMs: the deadline
-    // for the whole request, counted from now.
-    StreamConnection(qintptr descriptor, int requestMs, QObject *parent = nullptr);
+    // Takes over a connected, accepted, non-blocking descriptor. requestMs:
+    // the deadline for the whole request, counted from now.
+    StreamConnection(int descriptor, const QString &peer, int requestMs,
+                     QObject *parent = nullptr);
     ~StreamConnection() override;
 
     QString peer() const { return m_peer; }
