@@ -85,9 +85,17 @@ int main(int argc, char *argv[])
     logFlush.setInterval(50);
     QObject::connect(&logFlush, &QTimer::timeout, [] { std::fflush(stderr); });
     QObject::connect(&server, &ForumServer::logLine, [&logFlush](const QString &line) {
-        const QString stamped =
-            QDateTime::currentDateTimeUtc().toString(Qt::ISODate) + u' ' + line + u'\n';
-        std::fputs(stamped.toUtf8().constData(), stderr);
+        // The stamp is formatted once a second, not once a line.
+        static qint64 second = -1;
+        static QByteArray stamp;
+        const qint64 now = QDateTime::currentMSecsSinceEpoch() / 1000;
+        if (now != second) {
+            second = now;
+            stamp = QDateTime::fromSecsSinceEpoch(now, Qt::UTC).toString(Qt::ISODate).toUtf8() + ' ';
+        }
+        std::fputs(stamp.constData(), stderr);
+        std::fputs(line.toUtf8().constData(), stderr);
+        std::fputc('\n', stderr);
         if (!logFlush.isActive())
             logFlush.start();
     });
