@@ -127,6 +127,7 @@ void StreamConnection::flush()
                         &StreamConnection::flush);
             }
             m_writeNotifier->setEnabled(true);
+            m_waitedToWrite = true;
             return;
         }
         fail(QString::fromLocal8Bit(std::strerror(errno)));
@@ -148,7 +149,11 @@ void StreamConnection::flush()
         m_linger.start(lingerMs);
         return;
     }
-    emit drained();
+    // Not when a write went out at once: its writer is still at work.
+    if (m_waitedToWrite) {
+        m_waitedToWrite = false;
+        emit drained();
+    }
 }
 
 void StreamConnection::closeWhenWritten()
