@@ -70,9 +70,7 @@ void StreamConnection::onReadable()
             if (!m_closing)
                 m_input.append(buffer, got);
             grew = true;
-            if (got < ssize_t(sizeof buffer))
-                break;
-            continue;
+            continue; // the sender's end often came with its last data
         }
         if (got == 0) {
             m_inputEnded = true;
