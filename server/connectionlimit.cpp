@@ -33,7 +33,7 @@ void ConnectionLimit::removePort(ListeningPort *port)
 void ConnectionLimit::acceptWaiting()
 {
     for (ListeningPort *port : std::as_const(m_ports))
-        port->acceptWaiting();
+        port->acceptWaiting(16);
 }
 
 StreamConnection *ConnectionLimit::serve(ListeningPort *port, int descriptor,
@@ -151,14 +151,16 @@ bool ListeningPort::listen(const QHostAddress &address, quint16 port)
     m_port = ntohs(v6 ? reinterpret_cast<sockaddr_in6 *>(&storage)->sin6_port
                       : reinterpret_cast<sockaddr_in *>(&storage)->sin_port);
     m_notifier = new QSocketNotifier(m_fd, QSocketNotifier::Read, this);
-    connect(m_notifier, &QSocketNotifier::activated, this, &ListeningPort::acceptWaiting);
+    // A few at a time: senders that reconnect at once must not keep the
+    // other ports waiting for this one's queue to run dry.
+    connect(m_notifier, &QSocketNotifier::activated, this, [this] { acceptWaiting(16); });
     m_notifier->setEnabled(m_limit.m_accepting);
     return true;
 }
 
-void ListeningPort::acceptWaiting()
+void ListeningPort::acceptWaiting(int most)
 {
-    while (m_fd >= 0 && m_limit.hasRoom()) {
+    for (int taken = 0; taken < most && m_fd >= 0 && m_limit.hasRoom(); ++taken) {
         sockaddr_storage peer{};
         socklen_t length = sizeof peer;
         const int descriptor = ::accept4(m_fd, reinterpret_cast<sockaddr *>(&peer), &length,

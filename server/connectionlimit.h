@@ -59,8 +59,9 @@ public:
     QString errorString() const { return m_error; }
     QString name() const { return m_name; }
 
-    // Accepts what waits in the system's queue while the limit allows.
-    void acceptWaiting();
+    // Accepts up to `most` of those waiting in the system's queue, as far
+    // as the limit allows.
+    void acceptWaiting(int most = 1 << 30);
     bool hasWaiting() const;
 
 signals:
