@@ -8,7 +8,6 @@
 #include <QHash>
 #include <QSqlError>
 #include <QSqlQuery>
-#include <QThread>
 #include <QVariant>
 
 namespace {
