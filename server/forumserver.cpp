@@ -1,6 +1,8 @@
 #include "server/forumserver.h"
 
+#include "server/connectionlimit.h"
 #include "server/pageserver.h"
+#include "server/postpipeline.h"
 #include "server/requestport.h"
 
 ForumServer::ForumServer(const ServerConfig &config, QObject *parent)
@@ -8,13 +10,19 @@ ForumServer::ForumServer(const ServerConfig &config, QObject *parent)
 {
 }
 
-// Ports go before the store: their connections refer to it.
+// Ports go first (their connections refer to the rest), then the pipeline
+// once it has stored what it holds, then the store.
 ForumServer::~ForumServer()
 {
+    // Posts whose senders have already finished are taken in, not lost.
+    if (m_post)
+        m_post->settlePosts();
     m_pages.reset();
     m_post.reset();
     m_create.reset();
     m_list.reset();
+    m_limit.reset();
+    m_pipeline.reset();
 }
 
 bool ForumServer::start(QString *error)
@@ -22,14 +30,18 @@ bool ForumServer::start(QString *error)
     if (!m_store.open(m_config.dataDir, error))
         return false;
     const LogSink log = [this](const QString &line) { emit logLine(line); };
-    m_list = std::make_unique<RequestPort>(RequestPort::Kind::List, m_store, m_config,
-                                           m_openCount, log);
-    m_create = std::make_unique<RequestPort>(RequestPort::Kind::Create, m_store, m_config,
-                                             m_openCount, log);
-    m_post = std::make_unique<RequestPort>(RequestPort::Kind::Post, m_store, m_config,
-                                           m_openCount, log);
-    m_pages = std::make_unique<PageServer>(m_store, m_config, m_openCount, log);
-    m_pages->setBeforeEachPage([post = m_post.get()] { post->settlePosts(); });
+    m_pipeline = std::make_unique<PostPipeline>(m_store, m_config.dataDir, log);
+    m_pipeline->start();
+    m_limit = std::make_unique<ConnectionLimit>(m_config, log);
+    using Kind = RequestPort::Kind;
+    m_list = std::make_unique<RequestPort>(Kind::List, m_store, *m_pipeline, m_config, *m_limit,
+                                           log);
+    m_create = std::make_unique<RequestPort>(Kind::Create, m_store, *m_pipeline, m_config,
+                                             *m_limit, log);
+    m_post = std::make_unique<RequestPort>(Kind::Post, m_store, *m_pipeline, m_config, *m_limit,
+                                           log);
+    m_pages = std::make_unique<PageServer>(m_store, m_config, *m_limit, log);
+    m_pages->setPosts([this] { m_post->settlePosts(); }, m_pipeline.get());
 
     const struct
     {
@@ -81,7 +93,7 @@ quint16 ForumServer::httpPort() const
 
 int ForumServer::openConnections() const
 {
-    return *m_openCount;
+    return m_limit ? m_limit->openCount() : 0;
 }
 
 QString ForumServer::listeningLine() const

@@ -1,16 +1,16 @@
 #include "server/forumstore.h"
 
+#include "server/forumschema.h"
 #include "server/sanitizer.h"
 
 #include <QDateTime>
 #include <QDir>
+#include <QHash>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QVariant>
 
 namespace {
-
-constexpr int schemaVersion = 1;
 
 const QString welcomeTitle = QStringLiteral("<b>Welcome to Tavernly</b>");
 const QString welcomeBody = QStringLiteral(
@@ -21,22 +21,13 @@ const QString welcomeBody = QStringLiteral(
     "<u>underlined</u> text, links and pictures.<br>\r\n"
     "To open a forum of your own, type its name and press Create.");
 
-const QString insertMessage =
-    QStringLiteral("INSERT INTO messages (forum, title, body, title_html, body_html, arrived) "
-                   "VALUES (?, ?, ?, ?, ?, ?)");
-
-void bindMessage(QSqlQuery &query, qint64 forumId, const QByteArray &title,
-                 const QByteArray &body)
-{
-    query.addBindValue(forumId);
-    query.addBindValue(title);
-    query.addBindValue(body);
-    query.addBindValue(sanitizeHtml(title));
-    query.addBindValue(sanitizeHtml(body));
-    query.addBindValue(QDateTime::currentMSecsSinceEpoch());
-}
-
 } // namespace
+
+NewMessage ForumStore::publish(qint64 forumId, const QByteArray &title, const QByteArray &body)
+{
+    return {forumId, title, body, sanitizeHtml(title), sanitizeHtml(body),
+            QDateTime::currentMSecsSinceEpoch()};
+}
 
 ForumStore::ForumStore()
     : m_connection(QStringLiteral("forumstore-%1").arg(quintptr(this), 0, 16))
@@ -74,10 +65,31 @@ bool ForumStore::open(const QString &dir, QString *error)
     // server (only a power cut may lose the last ones) without a disk flush
     // per request, which would cap posts at a few hundred a second and let
     // connections pile up to the limit under load.
-    if (!exec(QStringLiteral("PRAGMA journal_mode=WAL")) ||
+    // Another thread's store may be writing: wait for it rather than fail.
+    if (!exec(QStringLiteral("PRAGMA busy_timeout=10000")) ||
+        !exec(QStringLiteral("PRAGMA journal_mode=WAL")) ||
         !exec(QStringLiteral("PRAGMA synchronous=NORMAL")) ||
-        !exec(QStringLiteral("PRAGMA foreign_keys=ON")) || !createSchema())
+        !exec(QStringLiteral("PRAGMA foreign_keys=ON")))
         return fail(m_lastError);
+    QString why;
+    const auto seed = [this, &db](QString *error) {
+        QSqlQuery query(db);
+        query.prepare(QStringLiteral("INSERT INTO forums (name, created) VALUES (?, ?)"));
+        query.addBindValue(QStringLiteral("Welcome"));
+        query.addBindValue(QDateTime::currentMSecsSinceEpoch());
+        if (!query.exec()) {
+            *error = query.lastError().text();
+            return false;
+        }
+        if (!insert({publish(query.lastInsertId().toLongLong(), welcomeTitle.toUtf8(),
+                             welcomeBody.toUtf8())})) {
+            *error = m_lastError;
+            return false;
+        }
+        return true;
+    };
+    if (!forumschema::migrate(db, seed, &why))
+        return fail(why);
     return true;
 }
 
@@ -86,55 +98,6 @@ bool ForumStore::exec(const QString &statement)
     QSqlQuery query(QSqlDatabase::database(m_connection, false));
     if (!query.exec(statement)) {
         m_lastError = query.lastError().text();
-        return false;
-    }
-    return true;
-}
-
-bool ForumStore::createSchema()
-{
-    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
-    QSqlQuery version(db);
-    if (!version.exec(QStringLiteral("PRAGMA user_version")) || !version.next()) {
-        m_lastError = version.lastError().text();
-        return false;
-    }
-    if (version.value(0).toInt() >= schemaVersion)
-        return true;
-
-    // Schema and welcome forum in one transaction: a first start cut short
-    // leaves an empty file that the next start fills in again.
-    if (!db.transaction()) {
-        m_lastError = db.lastError().text();
-        return false;
-    }
-    const qint64 now = QDateTime::currentMSecsSinceEpoch();
-    QSqlQuery query(db);
-    bool ok =
-        query.exec(QStringLiteral("CREATE TABLE forums (id INTEGER PRIMARY KEY, "
-                                  "name TEXT NOT NULL UNIQUE, created INTEGER NOT NULL)")) &&
-        query.exec(QStringLiteral("CREATE TABLE messages (id INTEGER PRIMARY KEY, "
-                                  "forum INTEGER NOT NULL REFERENCES forums(id), "
-                                  "title BLOB NOT NULL, body BLOB NOT NULL, "
-                                  "title_html TEXT NOT NULL, body_html TEXT NOT NULL, "
-                                  "arrived INTEGER NOT NULL)")) &&
-        query.exec(QStringLiteral("CREATE INDEX messages_by_forum ON messages (forum, id)"));
-    ok = ok && query.prepare(QStringLiteral("INSERT INTO forums (name, created) VALUES (?, ?)"));
-    query.addBindValue(QStringLiteral("Welcome"));
-    query.addBindValue(now);
-    ok = ok && query.exec();
-    const QVariant welcomeId = query.lastInsertId();
-    ok = ok && query.prepare(insertMessage);
-    bindMessage(query, welcomeId.toLongLong(), welcomeTitle.toUtf8(), welcomeBody.toUtf8());
-    ok = ok && query.exec() &&
-         query.exec(QStringLiteral("PRAGMA user_version = %1").arg(schemaVersion));
-    if (!ok) {
-        m_lastError = query.lastError().text();
-        db.rollback();
-        return false;
-    }
-    if (!db.commit()) {
-        m_lastError = db.lastError().text();
         return false;
     }
     return true;
@@ -158,8 +121,8 @@ QList<ForumSummary> ForumStore::forumSummaries(bool *ok) const
 {
     QList<ForumSummary> forums;
     QSqlQuery query(QSqlDatabase::database(m_connection, false));
-    const bool done = query.exec(QStringLiteral("SELECT f.name, (SELECT count(*) FROM messages m "
-                                                "WHERE m.forum = f.id) FROM forums f ORDER BY f.id"));
+    const bool done = query.exec(
+        QStringLiteral("SELECT name, message_count FROM forums ORDER BY id"));
     if (ok)
         *ok = done;
     if (!done)
@@ -186,7 +149,7 @@ std::optional<qint64> ForumStore::forumId(const QString &name) const
 qint64 ForumStore::messageCount(qint64 forumId) const
 {
     QSqlQuery query(QSqlDatabase::database(m_connection, false));
-    query.prepare(QStringLiteral("SELECT count(*) FROM messages WHERE forum = ?"));
+    query.prepare(QStringLiteral("SELECT message_count FROM forums WHERE id = ?"));
     query.addBindValue(forumId);
     if (!query.exec() || !query.next()) {
         m_lastError = query.lastError().text();
@@ -207,17 +170,66 @@ ForumStore::CreateResult ForumStore::createForum(const QString &name)
         m_lastError = query.lastError().text();
         return CreateResult::Failed;
     }
+    ++m_ownCommits;
     return CreateResult::Created;
 }
 
 bool ForumStore::addMessage(qint64 forumId, const QByteArray &title, const QByteArray &body)
 {
-    QSqlQuery query(QSqlDatabase::database(m_connection, false));
-    query.prepare(insertMessage);
-    bindMessage(query, forumId, title, body);
-    if (!query.exec()) {
-        m_lastError = query.lastError().text();
+    return addMessages({publish(forumId, title, body)});
+}
+
+bool ForumStore::addMessages(const QList<NewMessage> &messages)
+{
+    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+    if (!db.transaction()) {
+        m_lastError = db.lastError().text();
         return false;
+    }
+    if (!insert(messages)) {
+        db.rollback();
+        return false;
+    }
+    if (!db.commit()) {
+        m_lastError = db.lastError().text();
+        db.rollback();
+        return false;
+    }
+    ++m_ownCommits;
+    return true;
+}
+
+// Inside a transaction: the messages, then each forum's count.
+bool ForumStore::insert(const QList<NewMessage> &messages)
+{
+    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+    QSqlQuery query(db);
+    query.prepare(QStringLiteral("INSERT INTO messages (forum, title, body, title_html, "
+                                 "body_html, arrived) VALUES (?, ?, ?, ?, ?, ?)"));
+    QHash<qint64, qint64> added;
+    for (const NewMessage &message : messages) {
+        query.bindValue(0, message.forumId);
+        query.bindValue(1, message.title);
+        query.bindValue(2, message.body);
+        query.bindValue(3, message.titleHtml);
+        query.bindValue(4, message.bodyHtml);
+        query.bindValue(5, message.arrived);
+        if (!query.exec()) {
+            m_lastError = query.lastError().text();
+            return false;
+        }
+        ++added[message.forumId];
+    }
+    QSqlQuery count(db);
+    count.prepare(QStringLiteral("UPDATE forums SET message_count = message_count + ? "
+                                 "WHERE id = ?"));
+    for (auto it = added.cbegin(); it != added.cend(); ++it) {
+        count.bindValue(0, it.value());
+        count.bindValue(1, it.key());
+        if (!count.exec()) {
+            m_lastError = count.lastError().text();
+            return false;
+        }
     }
     return true;
 }
@@ -241,6 +253,14 @@ QList<PublishedMessage> ForumStore::messages(qint64 forumId, int skip, int count
     while (query.next())
         result.append({query.value(0).toString(), query.value(1).toString()});
     return result;
+}
+
+quint64 ForumStore::version() const
+{
+    QSqlQuery query(QSqlDatabase::database(m_connection, false));
+    if (!query.exec(QStringLiteral("PRAGMA data_version")) || !query.next())
+        return ~quint64(0) - m_ownCommits; // unknown: never matches a page built before
+    return (m_ownCommits << 32) + query.value(0).toULongLong();
 }
 
 QString ForumStore::lastError() const

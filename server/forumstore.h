@@ -1,8 +1,9 @@
 #pragma once
 // The forums and their messages, in an SQLite database in WAL mode.
 //
-// Every change is its own transaction, committed before the call returns, so
-// a killed server loses at most the request it was reading.
+// Every change is committed before the call returns, so a killed server
+// loses nothing a call has reported done. Each thread that uses the
+// database opens a store of its own.
 
 #include "server/forumrecords.h"
 
@@ -10,6 +11,17 @@
 #include <QSqlDatabase>
 #include <QString>
 #include <optional>
+
+// A post ready to store: as received, and published through sanitizeHtml.
+struct NewMessage
+{
+    qint64 forumId = 0;
+    QByteArray title;
+    QByteArray body;
+    QString titleHtml;
+    QString bodyHtml;
+    qint64 arrived = 0; // ms since the epoch
+};
 
 class ForumStore
 {
@@ -21,8 +33,9 @@ public:
     ForumStore(const ForumStore &) = delete;
     ForumStore &operator=(const ForumStore &) = delete;
 
-    // Opens (creating if need be) the database in dir. A new database gets
-    // the "Welcome" forum with one message.
+    // Opens (creating if need be) the database in dir and brings an older
+    // one to the current layout. A new database gets the "Welcome" forum
+    // with one message.
     bool open(const QString &dir, QString *error);
 
     // Reads set *ok to false when the database fails, so that an empty
@@ -33,8 +46,9 @@ public:
     qint64 messageCount(qint64 forumId) const;
 
     CreateResult createForum(const QString &name);
-    // Keeps title and body as received, and their published HTML beside them,
-    // so that showing a page never parses HTML again.
+    // All in one transaction, the forums' message counts with them.
+    bool addMessages(const QList<NewMessage> &messages);
+    // One message, published here.
     bool addMessage(qint64 forumId, const QByteArray &title, const QByteArray &body);
 
     // Newest first, skipping the newest `skip`.
@@ -43,12 +57,19 @@ public:
 
     QString lastError() const;
 
+    // Changes whenever anything is committed to the database, through this
+    // store or any other connection; what a page was built from is still
+    // current while this stays the same.
+    quint64 version() const;
+
     static QString fileName(); // the database's file name inside its folder
+    static NewMessage publish(qint64 forumId, const QByteArray &title, const QByteArray &body);
 
 private:
-    bool createSchema();
+    bool insert(const QList<NewMessage> &messages);
     bool exec(const QString &statement);
 
     QString m_connection;
     mutable QString m_lastError;
+    quint64 m_ownCommits = 0; // the database's own counter leaves out this connection's
 };

@@ -240,10 +240,32 @@ QString serialize(const GumboNode *body, bool textOnly, qsizetype limit)
     return out;
 }
 
+// The escaped source, cut at maxSanitizedSize without splitting an entity.
+QString escapedSource(const QByteArray &fragment)
+{
+    QString out;
+    const QString text = QString::fromUtf8(fragment);
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const qsizetype before = out.size();
+        appendEscaped(out, text.mid(i, 1), false);
+        if (out.size() > maxSanitizedSize) {
+            out.truncate(before);
+            break;
+        }
+    }
+    return out;
+}
+
 } // namespace
 
-QString sanitizeHtml(const QByteArray &fragment)
+QString sanitizeHtml(const QByteArray &fragment, bool *escaped)
 {
+    const bool overBudget = parseCost(fragment) > maxParseCost;
+    if (escaped)
+        *escaped = overBudget;
+    if (overBudget)
+        return escapedSource(fragment);
+
     GumboOptions options = kGumboDefaultOptions;
     options.max_errors = 0;
     auto destroy = [&options](GumboOutput *output) { gumbo_destroy_output(&options, output); };

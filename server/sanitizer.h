@@ -4,6 +4,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include "server/parsecost.h"
+
 // Parses the fragment as a browser would and writes it back holding only
 // plain formatting: b, i, u, br, links to http, https and mailto, pictures
 // from http and https, fonts, paragraphs, lists and tables. Script, style,
@@ -13,4 +15,5 @@
 // replaced by the fragment's text alone, cut to that size.
 inline constexpr qsizetype maxSanitizedSize = 128 * 1024;
 
-QString sanitizeHtml(const QByteArray &fragment);
+// *escaped (if given) tells whether the fragment was over maxParseCost.
+QString sanitizeHtml(const QByteArray &fragment, bool *escaped = nullptr);

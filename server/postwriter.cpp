@@ -1,0 +1,70 @@
+#include "server/postwriter.h"
+
+namespace {
+// Bounds one transaction, so that a long backlog still commits often.
+constexpr int maxBatch = 2000;
+} // namespace
+
+PostWriter::PostWriter(const QString &dataDir, QObject *parent)
+    : QThread(parent), m_dataDir(dataDir)
+{
+}
+
+PostWriter::~PostWriter()
+{
+    {
+        QMutexLocker lock(&m_mutex);
+        m_stopping = true;
+        m_work.wakeAll();
+    }
+    wait();
+}
+
+void PostWriter::hand(quint64 sequence, std::optional<NewMessage> message, const QString &head,
+                      const QString &tail)
+{
+    QMutexLocker lock(&m_mutex);
+    m_ready.emplace(sequence, Item{std::move(message), head, tail});
+    if (sequence == m_next)
+        m_work.wakeAll();
+}
+
+void PostWriter::run()
+{
+    ForumStore store;
+    QString error;
+    const bool opened = store.open(m_dataDir, &error);
+    for (;;) {
+        QList<NewMessage> batch;
+        QList<std::pair<QString, QString>> lines;
+        QStringList refusals;
+        quint64 last = 0;
+        {
+            QMutexLocker lock(&m_mutex);
+            while (!m_stopping && (m_ready.empty() || m_ready.begin()->first != m_next))
+                m_work.wait(&m_mutex);
+            if (m_ready.empty() || m_ready.begin()->first != m_next)
+                return; // stopping, and everything handed over is stored
+            while (!m_ready.empty() && m_ready.begin()->first == m_next
+                   && batch.size() < maxBatch) {
+                Item item = std::move(m_ready.begin()->second);
+                m_ready.erase(m_ready.begin());
+                last = m_next++;
+                if (item.message) {
+                    batch.append(std::move(*item.message));
+                    lines.append({item.head, item.tail});
+                } else {
+                    refusals.append(item.head + item.tail);
+                }
+            }
+        }
+        const bool committed = opened && (batch.isEmpty() || store.addMessages(batch));
+        const QString outcome = committed
+            ? QStringLiteral("stored")
+            : QStringLiteral("not stored: %1").arg(opened ? store.lastError() : error);
+        QStringList log = refusals;
+        for (const auto &[head, tail] : lines)
+            log.append(head + outcome + tail);
+        emit stored(log, last);
+    }
+}

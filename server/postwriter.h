@@ -1,0 +1,51 @@
+#pragma once
+// The one writer of posts: a thread of its own with its own connection to
+// the database, storing whatever is ready in one transaction per batch.
+//
+// Posts are numbered as they arrive and stored in that order, whichever
+// worker finished sanitizing first.
+
+#include "server/forumstore.h"
+
+#include <QMutex>
+#include <QStringList>
+#include <QThread>
+#include <QWaitCondition>
+#include <map>
+
+class PostWriter : public QThread
+{
+    Q_OBJECT
+public:
+    explicit PostWriter(const QString &dataDir, QObject *parent = nullptr);
+    ~PostWriter() override; // stores everything handed over, then ends
+
+    // Post number `sequence` (counted from 1), ready to store; or, with no
+    // message, one that was refused, so that later posts need not wait for
+    // it. Its log line is head + the outcome + tail.
+    void hand(quint64 sequence, std::optional<NewMessage> message, const QString &head,
+              const QString &tail = {});
+
+signals:
+    // From the writer's thread, after each commit: a line per post, and
+    // the number of the last post dealt with.
+    void stored(const QStringList &lines, quint64 upTo);
+
+protected:
+    void run() override;
+
+private:
+    struct Item
+    {
+        std::optional<NewMessage> message;
+        QString head;
+        QString tail;
+    };
+
+    QString m_dataDir;
+    QMutex m_mutex;
+    QWaitCondition m_work;
+    std::map<quint64, Item> m_ready;
+    quint64 m_next = 1;     // the next number to store
+    bool m_stopping = false;
+};
