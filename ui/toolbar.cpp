@@ -19,23 +19,31 @@ bool insertIntoBody(MemoBox &body, const QString &text)
     return false;
 }
 
+// The tag a press inserts; a link's opening carries its address, so insertLink() builds it.
+QString tagText(PairedTag tag, bool closing)
+{
+    switch (tag) {
+    case PairedTag::Bold: return closing ? QStringLiteral("</b>") : QStringLiteral("<b>");
+    case PairedTag::Underline: return closing ? QStringLiteral("</u>") : QStringLiteral("<u>");
+    case PairedTag::Italic: return closing ? QStringLiteral("</i>") : QStringLiteral("<i>");
+    case PairedTag::Link: break;
+    }
+    return closing ? QStringLiteral("</a>") : QString();
+}
+
 } // namespace
 
 void MainWindow::togglePairedTag(PairedTag tag)
 {
-    static const QString opening[] = {QStringLiteral("<b>"), QStringLiteral("<u>"), QStringLiteral("<i>")};
-    static const QString closing[] = {QStringLiteral("</b>"), QStringLiteral("</u>"), QStringLiteral("</i>")};
-    const auto index = std::size_t(tag);
     const bool closes = m_toolbar.awaitingClose(tag);
-    if (insertIntoBody(*m_bodyEdit, closes ? closing[index] : opening[index]))
+    if (insertIntoBody(*m_bodyEdit, tagText(tag, closes)))
         m_toolbar.setAwaitingClose(tag, !closes);
 }
 
 void MainWindow::insertLink()
 {
     if (m_toolbar.awaitingClose(PairedTag::Link)) {
-        if (insertIntoBody(*m_bodyEdit, QStringLiteral("</a>")))
-            m_toolbar.setAwaitingClose(PairedTag::Link, false);
+        togglePairedTag(PairedTag::Link);
         return;
     }
     const QString address =
