@@ -19,8 +19,13 @@ ForumServer::~ForumServer()
 
 bool ForumServer::start(QString *error)
 {
-    if (!m_store.open(m_config.dataDir, error))
+    const bool opened = m_config.database ? m_store.open(*m_config.database, error)
+                                          : m_store.open(m_config.dataDir, error);
+    if (!opened)
         return false;
+    m_store.setLostHandler([this](const QString &why) { databaseLost(why); });
+    m_reconnect.setInterval(1000);
+    connect(&m_reconnect, &QTimer::timeout, this, &ForumServer::tryReconnect);
     const LogSink log = [this](const QString &line) { emit logLine(line); };
     m_list = std::make_unique<RequestPort>(RequestPort::Kind::List, m_store, m_config,
                                            m_openCount, log);
@@ -30,7 +35,24 @@ bool ForumServer::start(QString *error)
                                            m_openCount, log);
     m_pages = std::make_unique<PageServer>(m_store, m_config, m_openCount, log);
     m_pages->setBeforeEachPage([post = m_post.get()] { post->settlePosts(); });
+    if (!listenRequestPorts(error))
+        return false;
+    // Bound now: a port given as 0 is listened on again by its number.
+    m_config.listPort = m_list->port();
+    m_config.createPort = m_create->port();
+    m_config.postPort = m_post->port();
+    if (!m_pages->listenOn(m_config.address, m_config.httpPort)) {
+        if (error)
+            *error = QStringLiteral("cannot listen on the http port %1: %2")
+                         .arg(m_config.httpPort)
+                         .arg(m_pages->errorString());
+        return false;
+    }
+    return true;
+}
 
+bool ForumServer::listenRequestPorts(QString *error)
+{
     const struct
     {
         RequestPort *port;
@@ -40,7 +62,7 @@ bool ForumServer::start(QString *error)
                         {m_create.get(), m_config.createPort, "create"},
                         {m_post.get(), m_config.postPort, "post"}};
     for (const auto &p : requestPorts) {
-        if (!p.port->listen(m_config.address, p.number)) {
+        if (!p.port->isListening() && !p.port->listen(m_config.address, p.number)) {
             if (error)
                 *error = QStringLiteral("cannot listen on the %1 port %2: %3")
                              .arg(QLatin1StringView(p.name))
@@ -49,14 +71,37 @@ bool ForumServer::start(QString *error)
             return false;
         }
     }
-    if (!m_pages->listenOn(m_config.address, m_config.httpPort)) {
-        if (error)
-            *error = QStringLiteral("cannot listen on the http port %1: %2")
-                         .arg(m_config.httpPort)
-                         .arg(m_pages->errorString());
-        return false;
-    }
     return true;
+}
+
+void ForumServer::databaseLost(const QString &why)
+{
+    // A closed port makes a client's connection fail at once, so nobody
+    // sends a post that could not be stored.
+    m_list->close();
+    m_create->close();
+    m_post->close();
+    emit logLine(QStringLiteral("database lost (%1); refusing requests until it answers again")
+                     .arg(why.trimmed()));
+    m_reconnectError.clear();
+    m_reconnect.start();
+}
+
+void ForumServer::tryReconnect()
+{
+    QString why;
+    if (!m_store.reconnect(&why)) {
+        if (why != m_reconnectError)
+            emit logLine(QStringLiteral("database still unavailable: %1").arg(why.trimmed()));
+        m_reconnectError = why;
+        return;
+    }
+    if (!listenRequestPorts(&why)) {
+        emit logLine(QStringLiteral("database back, but %1").arg(why));
+        return; // tried again on the next tick
+    }
+    m_reconnect.stop();
+    emit logLine(QStringLiteral("database back; answering requests again"));
 }
 
 quint16 ForumServer::listPort() const

@@ -5,6 +5,7 @@
 #include "server/serverconfig.h"
 
 #include <QObject>
+#include <QTimer>
 #include <memory>
 
 class PageServer;
@@ -26,6 +27,10 @@ public:
     quint16 httpPort() const;
     int openConnections() const;
 
+    // While the database is lost the three request ports refuse connections
+    // and pages answer 503, until it answers again.
+    bool isDatabaseAvailable() const { return m_store.isAvailable(); }
+
     // "listening list=P create=P post=P http=P"
     QString listeningLine() const;
 
@@ -34,7 +39,13 @@ signals:
     void logLine(const QString &line);
 
 private:
+    bool listenRequestPorts(QString *error);
+    void databaseLost(const QString &why);
+    void tryReconnect();
+
     ServerConfig m_config;
+    QTimer m_reconnect;
+    QString m_reconnectError;
     std::shared_ptr<int> m_openCount = std::make_shared<int>(0);
     ForumStore m_store;
     std::unique_ptr<RequestPort> m_list;

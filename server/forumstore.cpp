@@ -1,42 +1,14 @@
 #include "server/forumstore.h"
 
+#include "server/migrations.h"
 #include "server/sanitizer.h"
+#include "server/sqldialect.h"
 
 #include <QDateTime>
 #include <QDir>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QVariant>
-
-namespace {
-
-constexpr int schemaVersion = 1;
-
-const QString welcomeTitle = QStringLiteral("<b>Welcome to Tavernly</b>");
-const QString welcomeBody = QStringLiteral(
-    "Tavernly is a small forum service: anyone can open a forum by name, and anyone can post "
-    "messages to it.<br>\r\n"
-    "Pick a forum in the directory to read its page. To post, choose the forum, write a title "
-    "and a message and press Post; the toolbar adds <b>bold</b>, <i>italic</i>, "
-    "<u>underlined</u> text, links and pictures.<br>\r\n"
-    "To open a forum of your own, type its name and press Create.");
-
-const QString insertMessage =
-    QStringLiteral("INSERT INTO messages (forum, title, body, title_html, body_html, arrived) "
-                   "VALUES (?, ?, ?, ?, ?, ?)");
-
-void bindMessage(QSqlQuery &query, qint64 forumId, const QByteArray &title,
-                 const QByteArray &body)
-{
-    query.addBindValue(forumId);
-    query.addBindValue(title);
-    query.addBindValue(body);
-    query.addBindValue(sanitizeHtml(title));
-    query.addBindValue(sanitizeHtml(body));
-    query.addBindValue(QDateTime::currentMSecsSinceEpoch());
-}
-
-} // namespace
 
 ForumStore::ForumStore()
     : m_connection(QStringLiteral("forumstore-%1").arg(quintptr(this), 0, 16))
@@ -58,124 +30,119 @@ QString ForumStore::fileName()
 
 bool ForumStore::open(const QString &dir, QString *error)
 {
-    auto fail = [&](const QString &why) {
-        m_lastError = why;
-        if (error)
-            *error = why;
+    return open(DatabaseUrl::sqliteFile(QDir(dir).filePath(fileName())), error);
+}
+
+bool ForumStore::open(const DatabaseUrl &url, QString *error)
+{
+    m_url = url;
+    QString why;
+    if (url.open(m_connection, &why)) {
+        QSqlDatabase db = database();
+        if (migrations::run(db, SqlDialect(url.engine), &why)) {
+            m_available = true;
+            return true;
+        }
+        why = QStringLiteral("cannot bring the database %1 up to date: %2").arg(url.display(), why);
+    }
+    m_lastError = why;
+    if (error)
+        *error = why;
+    return false;
+}
+
+bool ForumStore::reconnect(QString *why)
+{
+    if (QSqlDatabase::contains(m_connection)) {
+        database().close();
+        QSqlDatabase::removeDatabase(m_connection);
+    }
+    m_available = m_url.open(m_connection, why);
+    return m_available;
+}
+
+void ForumStore::setLostHandler(std::function<void(const QString &)> handler)
+{
+    m_lostHandler = std::move(handler);
+}
+
+namespace {
+void notDone(bool *ok)
+{
+    if (ok)
+        *ok = false;
+}
+} // namespace
+
+QSqlDatabase ForumStore::database() const
+{
+    return QSqlDatabase::database(m_connection, false);
+}
+
+bool ForumStore::unavailable() const
+{
+    if (m_available)
         return false;
-    };
-    if (!QDir().mkpath(dir))
-        return fail(QStringLiteral("cannot create the data folder %1").arg(dir));
-    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connection);
-    db.setDatabaseName(QDir(dir).filePath(fileName()));
-    if (!db.open())
-        return fail(db.lastError().text());
-    // In WAL mode NORMAL keeps every committed request through a killed
-    // server (only a power cut may lose the last ones) without a disk flush
-    // per request, which would cap posts at a few hundred a second and let
-    // connections pile up to the limit under load.
-    if (!exec(QStringLiteral("PRAGMA journal_mode=WAL")) ||
-        !exec(QStringLiteral("PRAGMA synchronous=NORMAL")) ||
-        !exec(QStringLiteral("PRAGMA foreign_keys=ON")) || !createSchema())
-        return fail(m_lastError);
+    m_lastError = QStringLiteral("the database %1 is not answering").arg(m_url.display());
     return true;
 }
 
-bool ForumStore::exec(const QString &statement)
+void ForumStore::failed(const QSqlQuery &query) const
 {
-    QSqlQuery query(QSqlDatabase::database(m_connection, false));
-    if (!query.exec(statement)) {
-        m_lastError = query.lastError().text();
-        return false;
-    }
-    return true;
-}
-
-bool ForumStore::createSchema()
-{
-    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
-    QSqlQuery version(db);
-    if (!version.exec(QStringLiteral("PRAGMA user_version")) || !version.next()) {
-        m_lastError = version.lastError().text();
-        return false;
-    }
-    if (version.value(0).toInt() >= schemaVersion)
-        return true;
-
-    // Schema and welcome forum in one transaction: a first start cut short
-    // leaves an empty file that the next start fills in again.
-    if (!db.transaction()) {
-        m_lastError = db.lastError().text();
-        return false;
-    }
-    const qint64 now = QDateTime::currentMSecsSinceEpoch();
-    QSqlQuery query(db);
-    bool ok =
-        query.exec(QStringLiteral("CREATE TABLE forums (id INTEGER PRIMARY KEY, "
-                                  "name TEXT NOT NULL UNIQUE, created INTEGER NOT NULL)")) &&
-        query.exec(QStringLiteral("CREATE TABLE messages (id INTEGER PRIMARY KEY, "
-                                  "forum INTEGER NOT NULL REFERENCES forums(id), "
-                                  "title BLOB NOT NULL, body BLOB NOT NULL, "
-                                  "title_html TEXT NOT NULL, body_html TEXT NOT NULL, "
-                                  "arrived INTEGER NOT NULL)")) &&
-        query.exec(QStringLiteral("CREATE INDEX messages_by_forum ON messages (forum, id)"));
-    ok = ok && query.prepare(QStringLiteral("INSERT INTO forums (name, created) VALUES (?, ?)"));
-    query.addBindValue(QStringLiteral("Welcome"));
-    query.addBindValue(now);
-    ok = ok && query.exec();
-    const QVariant welcomeId = query.lastInsertId();
-    ok = ok && query.prepare(insertMessage);
-    bindMessage(query, welcomeId.toLongLong(), welcomeTitle.toUtf8(), welcomeBody.toUtf8());
-    ok = ok && query.exec() &&
-         query.exec(QStringLiteral("PRAGMA user_version = %1").arg(schemaVersion));
-    if (!ok) {
-        m_lastError = query.lastError().text();
-        db.rollback();
-        return false;
-    }
-    if (!db.commit()) {
-        m_lastError = db.lastError().text();
-        return false;
-    }
-    return true;
+    m_lastError = query.lastError().text();
+    // A statement may fail on its own (a constraint); the database is lost
+    // only when it no longer answers the simplest question either.
+    QSqlQuery probe(database());
+    if (probe.exec(QStringLiteral("SELECT 1")) && probe.next())
+        return;
+    m_available = false;
+    if (m_lostHandler)
+        m_lostHandler(m_lastError);
 }
 
 QStringList ForumStore::forumNames(bool *ok) const
 {
+    if (unavailable())
+        return notDone(ok), QStringList();
     QStringList names;
-    QSqlQuery query(QSqlDatabase::database(m_connection, false));
+    QSqlQuery query(database());
     const bool done = query.exec(QStringLiteral("SELECT name FROM forums ORDER BY id"));
     if (ok)
         *ok = done;
     if (!done)
-        m_lastError = query.lastError().text();
-    while (query.next())
+        failed(query);
+    while (done && query.next())
         names << query.value(0).toString();
     return names;
 }
 
 QList<ForumSummary> ForumStore::forumSummaries(bool *ok) const
 {
+    if (unavailable())
+        return notDone(ok), QList<ForumSummary>();
     QList<ForumSummary> forums;
-    QSqlQuery query(QSqlDatabase::database(m_connection, false));
-    const bool done = query.exec(QStringLiteral("SELECT f.name, (SELECT count(*) FROM messages m "
-                                                "WHERE m.forum = f.id) FROM forums f ORDER BY f.id"));
+    QSqlQuery query(database());
+    const bool done =
+        query.exec(QStringLiteral("SELECT f.name, (SELECT count(*) FROM messages m "
+                                                 "WHERE m.forum = f.id) FROM forums f ORDER BY f.id"));
     if (ok)
         *ok = done;
     if (!done)
-        m_lastError = query.lastError().text();
-    while (query.next())
+        failed(query);
+    while (done && query.next())
         forums.append({query.value(0).toString(), query.value(1).toLongLong()});
     return forums;
 }
 
 std::optional<qint64> ForumStore::forumId(const QString &name) const
 {
-    QSqlQuery query(QSqlDatabase::database(m_connection, false));
+    if (unavailable())
+        return std::nullopt;
+    QSqlQuery query(database());
     query.prepare(QStringLiteral("SELECT id FROM forums WHERE name = ?"));
     query.addBindValue(name);
     if (!query.exec()) {
-        m_lastError = query.lastError().text();
+        failed(query);
         return std::nullopt;
     }
     if (!query.next())
@@ -185,11 +152,13 @@ std::optional<qint64> ForumStore::forumId(const QString &name) const
 
 qint64 ForumStore::messageCount(qint64 forumId) const
 {
-    QSqlQuery query(QSqlDatabase::database(m_connection, false));
+    if (unavailable())
+        return 0;
+    QSqlQuery query(database());
     query.prepare(QStringLiteral("SELECT count(*) FROM messages WHERE forum = ?"));
     query.addBindValue(forumId);
     if (!query.exec() || !query.next()) {
-        m_lastError = query.lastError().text();
+        failed(query);
         return 0;
     }
     return query.value(0).toLongLong();
@@ -197,26 +166,37 @@ qint64 ForumStore::messageCount(qint64 forumId) const
 
 ForumStore::CreateResult ForumStore::createForum(const QString &name)
 {
-    if (forumId(name))
-        return CreateResult::Exists;
-    QSqlQuery query(QSqlDatabase::database(m_connection, false));
-    query.prepare(QStringLiteral("INSERT INTO forums (name, created) VALUES (?, ?)"));
+    // One statement decides, so two servers creating one name at the same
+    // moment get one row: the other sees the unique name taken and no row back.
+    if (unavailable())
+        return CreateResult::Failed;
+    QSqlQuery query(database());
+    query.prepare(QStringLiteral("INSERT INTO forums (name, created) VALUES (?, ?) "
+                                 "ON CONFLICT (name) DO NOTHING RETURNING id"));
     query.addBindValue(name);
     query.addBindValue(QDateTime::currentMSecsSinceEpoch());
     if (!query.exec()) {
-        m_lastError = query.lastError().text();
+        failed(query);
         return CreateResult::Failed;
     }
-    return CreateResult::Created;
+    return query.next() ? CreateResult::Created : CreateResult::Exists;
 }
 
 bool ForumStore::addMessage(qint64 forumId, const QByteArray &title, const QByteArray &body)
 {
-    QSqlQuery query(QSqlDatabase::database(m_connection, false));
-    query.prepare(insertMessage);
-    bindMessage(query, forumId, title, body);
+    if (unavailable())
+        return false;
+    QSqlQuery query(database());
+    query.prepare(QStringLiteral("INSERT INTO messages (forum, title, body, title_html, body_html, "
+                                 "arrived) VALUES (?, ?, ?, ?, ?, ?)"));
+    query.addBindValue(forumId);
+    query.addBindValue(title);
+    query.addBindValue(body);
+    query.addBindValue(sanitizeHtml(title));
+    query.addBindValue(sanitizeHtml(body));
+    query.addBindValue(QDateTime::currentMSecsSinceEpoch());
     if (!query.exec()) {
-        m_lastError = query.lastError().text();
+        failed(query);
         return false;
     }
     return true;
@@ -225,8 +205,10 @@ bool ForumStore::addMessage(qint64 forumId, const QByteArray &title, const QByte
 QList<PublishedMessage> ForumStore::messages(qint64 forumId, int skip, int count,
                                              bool *ok) const
 {
+    if (unavailable())
+        return notDone(ok), QList<PublishedMessage>();
     QList<PublishedMessage> result;
-    QSqlQuery query(QSqlDatabase::database(m_connection, false));
+    QSqlQuery query(database());
     query.setForwardOnly(true);
     query.prepare(QStringLiteral("SELECT title_html, body_html FROM messages WHERE forum = ? "
                                  "ORDER BY id DESC LIMIT ? OFFSET ?"));
@@ -237,8 +219,8 @@ QList<PublishedMessage> ForumStore::messages(qint64 forumId, int skip, int count
     if (ok)
         *ok = done;
     if (!done)
-        m_lastError = query.lastError().text();
-    while (query.next())
+        failed(query);
+    while (done && query.next())
         result.append({query.value(0).toString(), query.value(1).toString()});
     return result;
 }

@@ -1,14 +1,17 @@
 #pragma once
-// The forums and their messages, in an SQLite database in WAL mode.
+// The forums and their messages, in SQLite or PostgreSQL.
 //
 // Every change is its own transaction, committed before the call returns, so
-// a killed server loses at most the request it was reading.
+// a killed server loses at most the request it was reading. Several servers
+// may share one PostgreSQL database: what one stores, the others read at once.
 
+#include "server/databaseurl.h"
 #include "server/forumrecords.h"
 
 #include <QList>
 #include <QSqlDatabase>
 #include <QString>
+#include <functional>
 #include <optional>
 
 class ForumStore
@@ -21,9 +24,17 @@ public:
     ForumStore(const ForumStore &) = delete;
     ForumStore &operator=(const ForumStore &) = delete;
 
-    // Opens (creating if need be) the database in dir. A new database gets
-    // the "Welcome" forum with one message.
-    bool open(const QString &dir, QString *error);
+    // Opens the database, bringing its schema up to date. A new database
+    // gets the "Welcome" forum with one message.
+    bool open(const DatabaseUrl &url, QString *error);
+    bool open(const QString &dir, QString *error); // the SQLite file in dir
+
+    // False once the database has stopped answering: every call fails until
+    // reconnect() succeeds. *why says what went wrong.
+    bool isAvailable() const { return m_available; }
+    bool reconnect(QString *why);
+    // Called once each time the database is found gone.
+    void setLostHandler(std::function<void(const QString &why)> handler);
 
     // Reads set *ok to false when the database fails, so that an empty
     // answer is never given for a failed one.
@@ -46,9 +57,14 @@ public:
     static QString fileName(); // the database's file name inside its folder
 
 private:
-    bool createSchema();
-    bool exec(const QString &statement);
+    QSqlDatabase database() const;
+    bool unavailable() const; // true, with lastError() saying so, while the database is lost
+    // Records a failed statement; a database that no longer answers at all is lost.
+    void failed(const QSqlQuery &query) const;
 
     QString m_connection;
+    DatabaseUrl m_url;
     mutable QString m_lastError;
+    mutable bool m_available = false;
+    std::function<void(const QString &why)> m_lostHandler;
 };

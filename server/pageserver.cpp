@@ -47,6 +47,8 @@ PageServer::Page PageServer::pageFor(const QHttpServerRequest &request) const
 {
     const Page notFound{Status::NotFound, pages::notFoundPage()};
     const Page failed{Status::InternalServerError, pages::failurePage()};
+    if (!m_store.isAvailable())
+        return {Status::ServiceUnavailable, pages::failurePage()};
     bool ok = false;
     const QByteArray path = request.url().path(QUrl::FullyEncoded).toUtf8();
     if (path == "/dn.htm") {

@@ -50,6 +50,16 @@ QString RequestPort::errorString() const
     return m_server->errorString();
 }
 
+bool RequestPort::isListening() const
+{
+    return m_server->isListening();
+}
+
+void RequestPort::close()
+{
+    m_server->close();
+}
+
 void RequestPort::acceptPending()
 {
     while (QTcpSocket *socket = m_server->nextPendingConnection()) {
