@@ -2,6 +2,9 @@
 # A throw-away PostgreSQL cluster on a free loopback port:
 #   scripts/pg-throwaway.sh start   prints its database URL, then its folder
 #   scripts/pg-throwaway.sh stop DIR   stops it and removes the folder
+#   scripts/pg-throwaway.sh run COMMAND...   runs COMMAND with TAVERNLY_TEST_DATABASE
+#       set to a new cluster's URL (to "none" when PostgreSQL is not installed),
+#       then removes the cluster, whatever way COMMAND ended
 # The cluster lives in a new folder under /tmp, trusts local connections from
 # loopback only, and skips disk flushes (a killed process loses nothing, a
 # power cut may). Run as root, it runs as the unprivileged user nobody, since
@@ -72,8 +75,24 @@ stop() {
     rm -rf "$dir"
 }
 
+run() {
+    local out status
+    if ! bindir >/dev/null; then
+        TAVERNLY_TEST_DATABASE=none "$@"
+        return
+    fi
+    out=$(start)
+    run_dir=$(sed -n 2p <<<"$out")
+    trap 'stop "$run_dir"' EXIT
+    trap 'exit 130' INT TERM
+    status=0
+    TAVERNLY_TEST_DATABASE=$(sed -n 1p <<<"$out") "$@" || status=$?
+    return "$status"
+}
+
 case ${1:-} in
 start) start ;;
+run) shift; [ $# -gt 0 ] || { echo "usage: $0 run COMMAND..." >&2; exit 2; }; run "$@" ;;
 stop) stop "${2:?usage: $0 stop DIR}" ;;
-*) echo "usage: $0 start | stop DIR" >&2; exit 2 ;;
+*) echo "usage: $0 start | stop DIR | run COMMAND..." >&2; exit 2 ;;
 esac

@@ -44,6 +44,8 @@ private:
 
 void TestServerWire::init()
 {
+    if (ServerFixture::databaseMissing())
+        QSKIP("PostgreSQL is not installed");
     m_fixture = std::make_unique<ServerFixture>();
     QVERIFY(m_fixture->start());
 }
