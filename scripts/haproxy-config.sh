@@ -35,6 +35,7 @@ kind == "backend" && /^ *server / {
         line = $0
         gsub(/tavernly1/, "tavernly" i, line)
         sub(/127\.0\.0\.1:[0-9]+/, "127.0.0.1:" port[column[section]], line)
+        sub(/ port [0-9]+/, " port " port[4], line)
         print line
     }
     next

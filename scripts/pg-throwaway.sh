@@ -68,7 +68,8 @@ stop() {
     local dir=$1 bin
     case $dir in /tmp/tavernly-pg.*) ;; *) echo "pg-throwaway.sh: not a throw-away cluster: $dir" >&2; exit 2 ;; esac
     [ -d "$dir" ] || return 0
-    if bin=$(bindir) && [ -f "$dir/data/postmaster.pid" ]; then
+    bin=$(bindir) || bin=
+    if [ -n "$bin" ] && [ -f "$dir/data/postmaster.pid" ]; then
         # Nothing in it is kept, so no shutdown checkpoint either.
         as_owner "$bin/pg_ctl" -D "$dir/data" -m immediate -w -t 30 -s stop >/dev/null 2>&1 || true
     fi
@@ -76,7 +77,7 @@ stop() {
 }
 
 run() {
-    local out status
+    local out status=0
     if ! bindir >/dev/null; then
         TAVERNLY_TEST_DATABASE=none "$@"
         return
@@ -85,8 +86,9 @@ run() {
     run_dir=$(sed -n 2p <<<"$out")
     trap 'stop "$run_dir"' EXIT
     trap 'exit 130' INT TERM
-    status=0
     TAVERNLY_TEST_DATABASE=$(sed -n 1p <<<"$out") "$@" || status=$?
+    stop "$run_dir"
+    trap - EXIT
     return "$status"
 }
 
