@@ -56,6 +56,11 @@ run "Page view and Chromium side by side (targets: 100 messages under 80 ms; 1,0
 run "Server: posts per second and list latency, 50 clients for 5 s" \
     "$build/bench/bench_server_load" --clients 50 --seconds 5
 
+if [ -x "$build/bench/bench_cluster_load" ]; then
+    run "Several servers: SQLite alone, then PostgreSQL behind HAProxy with one and two servers" \
+        "$(dirname "$0")/pg-throwaway.sh" run "$build/bench/bench_cluster_load" --clients 20 --seconds 3
+fi
+
 echo
 if [ ${#failed[@]} -gt 0 ]; then
     printf 'bench.sh: these did not finish: %s\n' "${failed[*]}" >&2
