@@ -1,66 +1,77 @@
 #include "server/createconnection.h"
 
-#include "server/connectionguard.h"
 #include "server/forumstore.h"
-#include "server/requestport.h"
 #include "server/requestrules.h"
+#include "server/streamconnection.h"
 
-#include <QTcpSocket>
-
-CreateConnection::CreateConnection(QTcpSocket *socket, ForumStore &store,
+CreateConnection::CreateConnection(StreamConnection *connection, ForumStore &store,
                                    const ServerConfig &config, LogSink log)
-    : QObject(socket), m_socket(socket), m_store(store), m_log(std::move(log)),
-      m_peer(peerName(socket))
+    : QObject(connection), m_connection(connection), m_store(store), m_log(std::move(log))
 {
-    socket->setReadBufferSize(requestrules::maxNameBytes + 1);
     // The pause only counts once the name has begun: a client that is slow
-    // to send its first byte is left to the idle limit.
+    // to send its first byte is left to the request deadline.
     m_pause.setSingleShot(true);
     m_pause.setInterval(config.createPauseMs);
-    connect(&m_pause, &QTimer::timeout, this, [this] { decide(true); });
-    connect(socket, &QTcpSocket::readyRead, this, &CreateConnection::read);
-    connect(socket, &QTcpSocket::disconnected, this, [this] {
-        // A name ended by the client's close still counts; one cut off by a
-        // reset or by the server shutting down does not.
-        if (!m_done && !m_gathered.isEmpty()
-            && m_socket->error() == QAbstractSocket::RemoteHostClosedError)
-            decide(false);
+    connect(&m_pause, &QTimer::timeout, this, &CreateConnection::decide);
+    connect(connection, &StreamConnection::readyRead, this, &CreateConnection::read);
+    connect(connection, &StreamConnection::cutOff, this, [this](const QString &why) {
+        if (!m_done) {
+            m_done = true;
+            m_log(QStringLiteral("create refused %1: %2").arg(m_connection->peer(), why));
+        }
     });
-    if (ConnectionGuard *guard = ConnectionGuard::of(socket))
-        connect(guard, &ConnectionGuard::idleTimeout, this, [this] { m_done = true; });
-    if (socket->bytesAvailable() > 0)
-        read();
+    // A name cut off by a reset does not count.
+    connect(connection, &StreamConnection::lost, this, [this] { m_done = true; });
+    read();
+}
+
+void CreateConnection::refuse(const QString &why)
+{
+    m_done = true;
+    m_pause.stop();
+    m_log(QStringLiteral("create refused %1: %2").arg(m_connection->peer(), why));
+    m_connection->abort();
 }
 
 void CreateConnection::read()
 {
-    if (m_done) {
-        m_socket->readAll();
+    if (m_done)
+        return;
+    const QByteArray &gathered = m_connection->input();
+    if (gathered.size() > requestrules::maxNameBytes) {
+        refuse(QStringLiteral("more than %1 bytes").arg(requestrules::maxNameBytes));
         return;
     }
-    m_gathered += m_socket->readAll();
-    if (m_gathered.size() > requestrules::maxNameBytes) {
-        m_done = true;
-        m_pause.stop();
-        m_log(QStringLiteral("create refused %1: more than %2 bytes")
-                  .arg(m_peer)
-                  .arg(requestrules::maxNameBytes));
-        m_socket->abort();
+    if (m_connection->inputEnded()) {
+        if (gathered.isEmpty())
+            refuse(QStringLiteral("no name before the end of the request"));
+        else
+            decide();
         return;
     }
-    m_pause.start();
+    if (!gathered.isEmpty())
+        m_pause.start();
 }
 
-void CreateConnection::decide(bool canReply)
+void CreateConnection::decide()
 {
+    if (m_done)
+        return;
+    // What arrived with the pause, the sender's end included, belongs to the name.
+    m_connection->readNow();
+    if (m_done)
+        return;
     m_done = true;
     m_pause.stop();
-    const QString &peer = m_peer;
+    m_connection->setFinished(true);
+    const QString peer = m_connection->peer();
     QString name;
-    const requestrules::NameCheck check = requestrules::checkNewForumName(m_gathered, &name);
+    const requestrules::NameCheck check =
+        requestrules::checkNewForumName(m_connection->input(), &name);
+    m_connection->input().clear();
     if (check != requestrules::NameCheck::Ok) {
         m_log(QStringLiteral("create refused %1: %2").arg(peer, requestrules::describe(check)));
-        m_socket->abort();
+        m_connection->abort();
         return;
     }
     QByteArray reply;
@@ -69,14 +80,10 @@ void CreateConnection::decide(bool canReply)
     case ForumStore::CreateResult::Exists: reply = QByteArrayLiteral("EXISTS"); break;
     case ForumStore::CreateResult::Failed:
         m_log(QStringLiteral("create failed %1 \"%2\": %3").arg(peer, name, m_store.lastError()));
-        m_socket->abort();
+        m_connection->abort();
         return;
     }
-    m_log(QStringLiteral("create %1 \"%2\": %3%4")
-              .arg(peer, name, QString::fromLatin1(reply),
-                   canReply ? QString() : QStringLiteral(" (client gone before the reply)")));
-    if (canReply) {
-        m_socket->write(reply);
-        m_socket->disconnectFromHost();
-    }
+    m_log(QStringLiteral("create %1 \"%2\": %3").arg(peer, name, QString::fromLatin1(reply)));
+    m_connection->write(reply);
+    m_connection->closeWhenWritten();
 }

@@ -1,7 +1,8 @@
 #pragma once
 // One create exchange: a forum name in, "CREATED" or "EXISTS" out.
 //
-// The name has no terminator: it ends when the client pauses or closes.
+// The name has no terminator: it ends when the client pauses or ends its
+// sending (the reply still goes to a client that only half-closed).
 
 #include "server/serverconfig.h"
 
@@ -9,24 +10,23 @@
 #include <QTimer>
 
 class ForumStore;
-class QTcpSocket;
+class StreamConnection;
 
 class CreateConnection : public QObject
 {
     Q_OBJECT
 public:
-    CreateConnection(QTcpSocket *socket, ForumStore &store, const ServerConfig &config,
+    CreateConnection(StreamConnection *connection, ForumStore &store, const ServerConfig &config,
                      LogSink log);
 
 private:
     void read();
-    void decide(bool canReply);
+    void decide();
+    void refuse(const QString &why);
 
-    QTcpSocket *m_socket;
+    StreamConnection *m_connection;
     ForumStore &m_store;
     LogSink m_log;
-    QString m_peer; // kept: the address is gone once the socket has closed
-    QByteArray m_gathered;
     QTimer m_pause;
     bool m_done = false;
 };

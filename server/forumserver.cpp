@@ -1,40 +1,56 @@
 #include "server/forumserver.h"
 
+#include "server/connectionlimit.h"
 #include "server/pageserver.h"
+#include "server/postpipeline.h"
 #include "server/requestport.h"
+
+#include <QDir>
 
 ForumServer::ForumServer(const ServerConfig &config, QObject *parent)
     : QObject(parent), m_config(config)
 {
 }
 
-// Ports go before the store: their connections refer to it.
+// Ports go first (their connections refer to the rest), then the pipeline
+// once it has stored what it holds, then the store.
 ForumServer::~ForumServer()
 {
     m_pages.reset();
     m_post.reset();
     m_create.reset();
     m_list.reset();
+    m_limit.reset();
+    m_pipeline.reset();
 }
 
 bool ForumServer::start(QString *error)
 {
-    const bool opened = m_config.database ? m_store.open(*m_config.database, error)
-                                          : m_store.open(m_config.dataDir, error);
-    if (!opened)
+    const DatabaseUrl database = m_config.database
+        ? *m_config.database
+        : DatabaseUrl::sqliteFile(QDir(m_config.dataDir).filePath(ForumStore::fileName()));
+    if (!m_store.open(database, error))
         return false;
     m_store.setLostHandler([this](const QString &why) { databaseLost(why); });
     m_reconnect.setInterval(1000);
     connect(&m_reconnect, &QTimer::timeout, this, &ForumServer::tryReconnect);
     const LogSink log = [this](const QString &line) { emit logLine(line); };
-    m_list = std::make_unique<RequestPort>(RequestPort::Kind::List, m_store, m_config,
-                                           m_openCount, log);
-    m_create = std::make_unique<RequestPort>(RequestPort::Kind::Create, m_store, m_config,
-                                             m_openCount, log);
-    m_post = std::make_unique<RequestPort>(RequestPort::Kind::Post, m_store, m_config,
-                                           m_openCount, log);
-    m_pages = std::make_unique<PageServer>(m_store, m_config, m_openCount, log);
-    m_pages->setBeforeEachPage([post = m_post.get()] { post->settlePosts(); });
+    m_pipeline = std::make_unique<PostPipeline>(m_store, database, log);
+    m_pipeline->start();
+    m_limit = std::make_unique<ConnectionLimit>(m_config, log);
+    using Kind = RequestPort::Kind;
+    m_list = std::make_unique<RequestPort>(Kind::List, m_store, *m_pipeline, m_config, *m_limit,
+                                           log);
+    m_create = std::make_unique<RequestPort>(Kind::Create, m_store, *m_pipeline, m_config,
+                                             *m_limit, log);
+    m_post = std::make_unique<RequestPort>(Kind::Post, m_store, *m_pipeline, m_config, *m_limit,
+                                           log);
+    m_pages = std::make_unique<PageServer>(m_store, m_config, *m_limit, log);
+    m_pages->setBeforeEachPage([this] {
+        m_post->settlePosts();
+        if (!m_pipeline->waitUntilStored(5000))
+            emit logLine(QStringLiteral("page built before every post sent was stored"));
+    });
     if (!listenRequestPorts(error))
         return false;
     // Bound now: a port given as 0 is listened on again by its number.
@@ -126,7 +142,7 @@ quint16 ForumServer::httpPort() const
 
 int ForumServer::openConnections() const
 {
-    return *m_openCount;
+    return m_limit ? m_limit->openCount() : 0;
 }
 
 QString ForumServer::listeningLine() const

@@ -1,5 +1,6 @@
 #pragma once
-// The whole forum server: the store, three request ports and the page port.
+// The whole forum server: the store, the post pipeline, three request ports
+// and the page port.
 
 #include "server/forumstore.h"
 #include "server/serverconfig.h"
@@ -8,7 +9,9 @@
 #include <QTimer>
 #include <memory>
 
+class ConnectionLimit;
 class PageServer;
+class PostPipeline;
 class RequestPort;
 
 class ForumServer : public QObject
@@ -16,7 +19,7 @@ class ForumServer : public QObject
     Q_OBJECT
 public:
     explicit ForumServer(const ServerConfig &config, QObject *parent = nullptr);
-    ~ForumServer() override;
+    ~ForumServer() override; // posts already taken in are stored first
 
     // Opens the store and listens on the four ports; false with *error if any fails.
     bool start(QString *error);
@@ -46,8 +49,9 @@ private:
     ServerConfig m_config;
     QTimer m_reconnect;
     QString m_reconnectError;
-    std::shared_ptr<int> m_openCount = std::make_shared<int>(0);
     ForumStore m_store;
+    std::unique_ptr<PostPipeline> m_pipeline;
+    std::unique_ptr<ConnectionLimit> m_limit;
     std::unique_ptr<RequestPort> m_list;
     std::unique_ptr<RequestPort> m_create;
     std::unique_ptr<RequestPort> m_post;

@@ -1,14 +1,36 @@
 #include "server/forumstore.h"
 
-#include "server/migrations.h"
+#include "server/forumschema.h"
 #include "server/sanitizer.h"
 #include "server/sqldialect.h"
 
 #include <QDateTime>
 #include <QDir>
+#include <QMap>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QThread>
 #include <QVariant>
+#include <algorithm>
+
+namespace {
+
+const QString welcomeTitle = QStringLiteral("<b>Welcome to Tavernly</b>");
+const QString welcomeBody = QStringLiteral(
+    "Tavernly is a small forum service: anyone can open a forum by name, and anyone can post "
+    "messages to it.<br>\r\n"
+    "Pick a forum in the directory to read its page. To post, choose the forum, write a title "
+    "and a message and press Post; the toolbar adds <b>bold</b>, <i>italic</i>, "
+    "<u>underlined</u> text, links and pictures.<br>\r\n"
+    "To open a forum of your own, type its name and press Create.");
+
+} // namespace
+
+NewMessage ForumStore::publish(qint64 forumId, const QByteArray &title, const QByteArray &body)
+{
+    return {forumId, title, body, sanitizeHtml(title), sanitizeHtml(body),
+            QDateTime::currentMSecsSinceEpoch()};
+}
 
 ForumStore::ForumStore()
     : m_connection(QStringLiteral("forumstore-%1").arg(quintptr(this), 0, 16))
@@ -39,7 +61,24 @@ bool ForumStore::open(const DatabaseUrl &url, QString *error)
     QString why;
     if (url.open(m_connection, &why)) {
         QSqlDatabase db = database();
-        if (migrations::run(db, SqlDialect(url.engine), &why)) {
+        const auto seed = [this, &db](QString *error) {
+            QSqlQuery query(db);
+            query.prepare(QStringLiteral(
+                "INSERT INTO forums (name, created) VALUES (?, ?) RETURNING id"));
+            query.addBindValue(QStringLiteral("Welcome"));
+            query.addBindValue(QDateTime::currentMSecsSinceEpoch());
+            if (!query.exec() || !query.next()) {
+                *error = query.lastError().text();
+                return false;
+            }
+            if (!insert({publish(query.value(0).toLongLong(), welcomeTitle.toUtf8(),
+                                 welcomeBody.toUtf8())})) {
+                *error = m_lastError;
+                return false;
+            }
+            return true;
+        };
+        if (forumschema::migrate(db, SqlDialect(url.engine), seed, &why)) {
             m_available = true;
             return true;
         }
@@ -66,14 +105,6 @@ void ForumStore::setLostHandler(std::function<void(const QString &)> handler)
     m_lostHandler = std::move(handler);
 }
 
-namespace {
-void notDone(bool *ok)
-{
-    if (ok)
-        *ok = false;
-}
-} // namespace
-
 QSqlDatabase ForumStore::database() const
 {
     return QSqlDatabase::database(m_connection, false);
@@ -87,9 +118,11 @@ bool ForumStore::unavailable() const
     return true;
 }
 
-void ForumStore::failed(const QSqlQuery &query) const
+void ForumStore::failed(const QSqlError &error) const
 {
-    m_lastError = query.lastError().text();
+    m_lastError = error.text();
+    if (!m_available)
+        return;
     // A statement may fail on its own (a constraint); the database is lost
     // only when it no longer answers the simplest question either.
     QSqlQuery probe(database());
@@ -99,6 +132,14 @@ void ForumStore::failed(const QSqlQuery &query) const
     if (m_lostHandler)
         m_lostHandler(m_lastError);
 }
+
+namespace {
+void notDone(bool *ok)
+{
+    if (ok)
+        *ok = false;
+}
+} // namespace
 
 QStringList ForumStore::forumNames(bool *ok) const
 {
@@ -110,8 +151,8 @@ QStringList ForumStore::forumNames(bool *ok) const
     if (ok)
         *ok = done;
     if (!done)
-        failed(query);
-    while (done && query.next())
+        failed(query.lastError());
+    while (query.next())
         names << query.value(0).toString();
     return names;
 }
@@ -122,14 +163,13 @@ QList<ForumSummary> ForumStore::forumSummaries(bool *ok) const
         return notDone(ok), QList<ForumSummary>();
     QList<ForumSummary> forums;
     QSqlQuery query(database());
-    const bool done =
-        query.exec(QStringLiteral("SELECT f.name, (SELECT count(*) FROM messages m "
-                                                 "WHERE m.forum = f.id) FROM forums f ORDER BY f.id"));
+    const bool done = query.exec(
+        QStringLiteral("SELECT name, message_count FROM forums ORDER BY id"));
     if (ok)
         *ok = done;
     if (!done)
-        failed(query);
-    while (done && query.next())
+        failed(query.lastError());
+    while (query.next())
         forums.append({query.value(0).toString(), query.value(1).toLongLong()});
     return forums;
 }
@@ -142,7 +182,7 @@ std::optional<qint64> ForumStore::forumId(const QString &name) const
     query.prepare(QStringLiteral("SELECT id FROM forums WHERE name = ?"));
     query.addBindValue(name);
     if (!query.exec()) {
-        failed(query);
+        failed(query.lastError());
         return std::nullopt;
     }
     if (!query.next())
@@ -155,10 +195,10 @@ qint64 ForumStore::messageCount(qint64 forumId) const
     if (unavailable())
         return 0;
     QSqlQuery query(database());
-    query.prepare(QStringLiteral("SELECT count(*) FROM messages WHERE forum = ?"));
+    query.prepare(QStringLiteral("SELECT message_count FROM forums WHERE id = ?"));
     query.addBindValue(forumId);
     if (!query.exec() || !query.next()) {
-        failed(query);
+        failed(query.lastError());
         return 0;
     }
     return query.value(0).toLongLong();
@@ -166,17 +206,17 @@ qint64 ForumStore::messageCount(qint64 forumId) const
 
 ForumStore::CreateResult ForumStore::createForum(const QString &name)
 {
-    // One statement decides, so two servers creating one name at the same
-    // moment get one row: the other sees the unique name taken and no row back.
     if (unavailable())
         return CreateResult::Failed;
+    // One statement decides, so two servers creating one name at the same
+    // moment get one row: the other finds the name taken and no row back.
     QSqlQuery query(database());
     query.prepare(QStringLiteral("INSERT INTO forums (name, created) VALUES (?, ?) "
                                  "ON CONFLICT (name) DO NOTHING RETURNING id"));
     query.addBindValue(name);
     query.addBindValue(QDateTime::currentMSecsSinceEpoch());
     if (!query.exec()) {
-        failed(query);
+        failed(query.lastError());
         return CreateResult::Failed;
     }
     return query.next() ? CreateResult::Created : CreateResult::Exists;
@@ -184,20 +224,64 @@ ForumStore::CreateResult ForumStore::createForum(const QString &name)
 
 bool ForumStore::addMessage(qint64 forumId, const QByteArray &title, const QByteArray &body)
 {
+    return addMessages({publish(forumId, title, body)});
+}
+
+bool ForumStore::addMessages(const QList<NewMessage> &messages)
+{
     if (unavailable())
         return false;
-    QSqlQuery query(database());
-    query.prepare(QStringLiteral("INSERT INTO messages (forum, title, body, title_html, body_html, "
-                                 "arrived) VALUES (?, ?, ?, ?, ?, ?)"));
-    query.addBindValue(forumId);
-    query.addBindValue(title);
-    query.addBindValue(body);
-    query.addBindValue(sanitizeHtml(title));
-    query.addBindValue(sanitizeHtml(body));
-    query.addBindValue(QDateTime::currentMSecsSinceEpoch());
-    if (!query.exec()) {
-        failed(query);
+    QSqlDatabase db = database();
+    if (!db.transaction()) {
+        failed(db.lastError());
         return false;
+    }
+    if (!insert(messages)) {
+        const QString why = m_lastError;
+        db.rollback();
+        failed(QSqlError(why, {}, QSqlError::StatementError));
+        return false;
+    }
+    if (!db.commit()) {
+        const QSqlError error = db.lastError();
+        db.rollback();
+        failed(error);
+        return false;
+    }
+    return true;
+}
+
+// Inside a transaction: the messages, then each forum's count.
+bool ForumStore::insert(const QList<NewMessage> &messages)
+{
+    QSqlDatabase db = database();
+    QSqlQuery query(db);
+    query.prepare(QStringLiteral("INSERT INTO messages (forum, title, body, title_html, "
+                                 "body_html, arrived) VALUES (?, ?, ?, ?, ?, ?)"));
+    QMap<qint64, qint64> added; // by forum: servers sharing a database lock forums in one order
+    for (const NewMessage &message : messages) {
+        query.bindValue(0, message.forumId);
+        query.bindValue(1, message.title);
+        query.bindValue(2, message.body);
+        query.bindValue(3, message.titleHtml);
+        query.bindValue(4, message.bodyHtml);
+        query.bindValue(5, message.arrived);
+        if (!query.exec()) {
+            m_lastError = query.lastError().text();
+            return false;
+        }
+        ++added[message.forumId];
+    }
+    QSqlQuery count(db);
+    count.prepare(QStringLiteral("UPDATE forums SET message_count = message_count + ? "
+                                 "WHERE id = ?"));
+    for (auto it = added.cbegin(); it != added.cend(); ++it) {
+        count.bindValue(0, it.value());
+        count.bindValue(1, it.key());
+        if (!count.exec()) {
+            m_lastError = count.lastError().text();
+            return false;
+        }
     }
     return true;
 }
@@ -219,8 +303,8 @@ QList<PublishedMessage> ForumStore::messages(qint64 forumId, int skip, int count
     if (ok)
         *ok = done;
     if (!done)
-        failed(query);
-    while (done && query.next())
+        failed(query.lastError());
+    while (query.next())
         result.append({query.value(0).toString(), query.value(1).toString()});
     return result;
 }

@@ -1,18 +1,31 @@
 #pragma once
 // The forums and their messages, in SQLite or PostgreSQL.
 //
-// Every change is its own transaction, committed before the call returns, so
-// a killed server loses at most the request it was reading. Several servers
-// may share one PostgreSQL database: what one stores, the others read at once.
+// Every change is committed before the call returns, so a killed server
+// loses nothing a call has reported done. Each thread that uses the
+// database opens a store of its own. Several servers may share one
+// PostgreSQL database: what one stores, the others read at once.
 
 #include "server/databaseurl.h"
 #include "server/forumrecords.h"
 
 #include <QList>
 #include <QSqlDatabase>
+#include <QSqlError>
 #include <QString>
 #include <functional>
 #include <optional>
+
+// A post ready to store: as received, and published through sanitizeHtml.
+struct NewMessage
+{
+    qint64 forumId = 0;
+    QByteArray title;
+    QByteArray body;
+    QString titleHtml;
+    QString bodyHtml;
+    qint64 arrived = 0; // ms since the epoch
+};
 
 class ForumStore
 {
@@ -24,16 +37,16 @@ public:
     ForumStore(const ForumStore &) = delete;
     ForumStore &operator=(const ForumStore &) = delete;
 
-    // Opens the database, bringing its schema up to date. A new database
-    // gets the "Welcome" forum with one message.
+    // Opens the database and brings an older one to the current layout. A
+    // new database gets the "Welcome" forum with one message.
     bool open(const DatabaseUrl &url, QString *error);
     bool open(const QString &dir, QString *error); // the SQLite file in dir
 
-    // False once the database has stopped answering: every call fails until
-    // reconnect() succeeds. *why says what went wrong.
+    // False once the database has stopped answering: every call fails, with
+    // lastError() saying so, until reconnect() succeeds.
     bool isAvailable() const { return m_available; }
     bool reconnect(QString *why);
-    // Called once each time the database is found gone.
+    // Called each time the database is found gone.
     void setLostHandler(std::function<void(const QString &why)> handler);
 
     // Reads set *ok to false when the database fails, so that an empty
@@ -44,8 +57,9 @@ public:
     qint64 messageCount(qint64 forumId) const;
 
     CreateResult createForum(const QString &name);
-    // Keeps title and body as received, and their published HTML beside them,
-    // so that showing a page never parses HTML again.
+    // All in one transaction, the forums' message counts with them.
+    bool addMessages(const QList<NewMessage> &messages);
+    // One message, published here.
     bool addMessage(qint64 forumId, const QByteArray &title, const QByteArray &body);
 
     // Newest first, skipping the newest `skip`.
@@ -55,12 +69,14 @@ public:
     QString lastError() const;
 
     static QString fileName(); // the database's file name inside its folder
+    static NewMessage publish(qint64 forumId, const QByteArray &title, const QByteArray &body);
 
 private:
+    bool insert(const QList<NewMessage> &messages);
     QSqlDatabase database() const;
     bool unavailable() const; // true, with lastError() saying so, while the database is lost
     // Records a failed statement; a database that no longer answers at all is lost.
-    void failed(const QSqlQuery &query) const;
+    void failed(const QSqlError &error) const;
 
     QString m_connection;
     DatabaseUrl m_url;

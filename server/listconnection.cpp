@@ -1,58 +1,67 @@
 #include "server/listconnection.h"
 
 #include "server/forumstore.h"
-#include "server/requestport.h"
 #include "server/requestrules.h"
+#include "server/streamconnection.h"
 
-#include <QTcpSocket>
-
-ListConnection::ListConnection(QTcpSocket *socket, ForumStore &store,
+ListConnection::ListConnection(StreamConnection *connection, ForumStore &store,
                                const ServerConfig &config, LogSink log)
-    : QObject(socket), m_socket(socket), m_store(store), m_log(std::move(log))
+    : QObject(connection), m_connection(connection), m_store(store), m_log(std::move(log))
 {
     m_deadline.setSingleShot(true);
     connect(&m_deadline, &QTimer::timeout, this, [this, wait = config.listWaitMs] {
-        m_done = true;
-        m_log(QStringLiteral("list refused %1: no request within %2 ms")
-                  .arg(peerName(m_socket))
-                  .arg(wait));
-        m_socket->abort();
+        refuse(QStringLiteral("no request within %1 ms").arg(wait));
     });
     m_deadline.start(config.listWaitMs);
-    connect(socket, &QTcpSocket::readyRead, this, &ListConnection::read);
-    if (socket->bytesAvailable() > 0)
-        read();
+    connect(connection, &StreamConnection::readyRead, this, &ListConnection::read);
+    connect(connection, &StreamConnection::cutOff, this, [this](const QString &why) {
+        if (!m_done) {
+            m_done = true;
+            m_log(QStringLiteral("list refused %1: %2").arg(m_connection->peer(), why));
+        }
+    });
+    read();
+}
+
+void ListConnection::refuse(const QString &why)
+{
+    m_done = true;
+    m_deadline.stop();
+    m_log(QStringLiteral("list refused %1: %2").arg(m_connection->peer(), why));
+    m_connection->abort();
 }
 
 void ListConnection::read()
 {
-    if (m_done) {
-        m_socket->readAll();
+    if (m_done)
         return;
-    }
-    m_gathered += m_socket->readAll();
-    switch (requestrules::classifyListRequest(m_gathered)) {
+    switch (requestrules::classifyListRequest(m_connection->input())) {
     case requestrules::ListRequest::Incomplete:
+        // A sender that ends its half early has nothing more to come.
+        if (m_connection->inputEnded())
+            refuse(QStringLiteral("request ended before it was complete"));
         return;
     case requestrules::ListRequest::Invalid:
-        m_done = true;
-        m_deadline.stop();
-        m_log(QStringLiteral("list refused %1: not a list request").arg(peerName(m_socket)));
-        m_socket->abort();
+        refuse(QStringLiteral("not a list request"));
         return;
     case requestrules::ListRequest::Complete: {
         m_done = true;
         m_deadline.stop();
+        m_connection->input().clear();
+        m_connection->setFinished(true);
         bool ok = false;
         const QStringList names = m_store.forumNames(&ok);
         if (!ok) {
-            m_log(QStringLiteral("list failed %1: %2").arg(peerName(m_socket), m_store.lastError()));
-            m_socket->abort();
+            m_log(QStringLiteral("list failed %1: %2")
+                      .arg(m_connection->peer(), m_store.lastError()));
+            m_connection->abort();
             return;
         }
-        m_log(QStringLiteral("list %1: %2 forum(s)").arg(peerName(m_socket)).arg(names.size()));
-        m_socket->write(names.join(u'*').toUtf8());
-        m_socket->disconnectFromHost();
+        m_log(QStringLiteral("list %1: %2 forum(s)")
+                  .arg(m_connection->peer())
+                  .arg(names.size()));
+        m_connection->write(names.join(u'*').toUtf8());
+        m_connection->closeWhenWritten();
         return;
     }
     }

@@ -7,22 +7,22 @@
 #include <QTimer>
 
 class ForumStore;
-class QTcpSocket;
+class StreamConnection;
 
 class ListConnection : public QObject
 {
     Q_OBJECT
 public:
-    ListConnection(QTcpSocket *socket, ForumStore &store, const ServerConfig &config,
+    ListConnection(StreamConnection *connection, ForumStore &store, const ServerConfig &config,
                    LogSink log);
 
 private:
     void read();
+    void refuse(const QString &why);
 
-    QTcpSocket *m_socket;
+    StreamConnection *m_connection;
     ForumStore &m_store;
     LogSink m_log;
-    QByteArray m_gathered;
     QTimer m_deadline;
     bool m_done = false;
 };

@@ -111,6 +111,16 @@ QByteArray notFoundPage()
         .toUtf8();
 }
 
+QByteArray badRequestPage()
+{
+    return document(QStringLiteral("Bad request - ") + serviceName,
+                    QStringLiteral("<h2>Bad request</h2>\n<p>The server could not read this "
+                                   "request. ")
+                        + link(QStringLiteral("/dn.htm"), QStringLiteral("All forums"))
+                        + QStringLiteral("</p>\n"))
+        .toUtf8();
+}
+
 QByteArray failurePage()
 {
     return document(serviceName,

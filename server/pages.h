@@ -30,6 +30,7 @@ QByteArray forumPage(const QString &forum, const QList<PublishedMessage> &messag
                      bool hasOlder);
 
 QByteArray notFoundPage();
+QByteArray badRequestPage(); // a request that is not one the server can read
 QByteArray failurePage(); // the server could not read its forums
 
 } // namespace pages

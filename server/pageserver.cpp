@@ -1,59 +1,104 @@
 #include "server/pageserver.h"
 
-#include "server/connectionguard.h"
 #include "server/forumstore.h"
+#include "server/httpconnection.h"
 #include "server/pages.h"
 
-#include <QTcpSocket>
+#include <QUrl>
 #include <QUrlQuery>
-#include <QtHttpServer/QHttpServerRequest>
 
-using Method = QHttpServerRequest::Method;
-using Status = QHttpServerResponder::StatusCode;
+namespace {
 
-PageServer::PageServer(ForumStore &store, const ServerConfig &config,
-                       std::shared_ptr<int> openCount, LogSink log, QObject *parent)
-    : QAbstractHttpServer(parent),
-      m_store(store),
-      m_log(log),
-      m_server(new GuardedTcpServer(QStringLiteral("http"), std::move(openCount), config, log,
-                                    this))
+QByteArray reason(int status)
 {
-    // Pages are fetched with small GET requests. A request larger than this
-    // stops being read and its connection ends at the idle limit, instead
-    // of being buffered whole.
-    m_server->setSocketReadBufferSize(64 * 1024);
+    switch (status) {
+    case 200: return "OK";
+    case 400: return "Bad Request";
+    case 404: return "Not Found";
+    case 405: return "Method Not Allowed";
+    case 431: return "Request Header Fields Too Large";
+    case 500: return "Internal Server Error";
+    case 503: return "Service Unavailable";
+    }
+    return "Unknown";
+}
+
+} // namespace
+
+PageServer::PageServer(ForumStore &store, const ServerConfig &config, ConnectionLimit &limit,
+                       LogSink log, QObject *parent)
+    : QObject(parent),
+      m_store(store),
+      m_config(config),
+      m_log(std::move(log)),
+      m_port(new ListeningPort(QStringLiteral("http"), limit, this))
+{
+    connect(m_port, &ListeningPort::accepted, this, [this](StreamConnection *connection) {
+        new HttpConnection(connection, *this, m_config, m_log);
+    });
 }
 
 bool PageServer::listenOn(const QHostAddress &address, quint16 port)
 {
-    if (!m_server->listen(address, port))
-        return false;
-    bind(m_server);
-    return true;
+    return m_port->listen(address, port);
 }
 
 quint16 PageServer::port() const
 {
-    return m_server->serverPort();
+    return m_port->port();
 }
 
 QString PageServer::errorString() const
 {
-    return m_server->errorString();
+    return m_port->errorString();
 }
 
-PageServer::Page PageServer::pageFor(const QHttpServerRequest &request) const
+QByteArray PageServer::headers(const Page &page, int minorVersion, bool close)
 {
-    const Page notFound{Status::NotFound, pages::notFoundPage()};
-    const Page failed{Status::InternalServerError, pages::failurePage()};
+    QByteArray out = "HTTP/1.1 " + QByteArray::number(page.status) + ' ' + reason(page.status)
+        + "\r\nContent-Type: text/html; charset=utf-8\r\nContent-Length: "
+        + QByteArray::number(page.html.size())
+        + "\r\nCache-Control: no-cache"
+          // Pages never run script, whatever a message holds; pictures may come from anywhere.
+          "\r\nContent-Security-Policy: default-src 'none'; img-src http: https:; "
+          "base-uri 'none'; form-action 'none'; frame-ancestors 'none'"
+          "\r\nX-Content-Type-Options: nosniff\r\n";
+    if (page.status == 405)
+        out += "Allow: GET, HEAD\r\n";
+    if (close)
+        out += "Connection: close\r\n";
+    else if (minorVersion == 0)
+        out += "Connection: keep-alive\r\n";
+    return out + "\r\n";
+}
+
+PageServer::Page PageServer::answer(const QByteArray &method, const QByteArray &target) const
+{
+    if (method != "GET" && method != "HEAD")
+        return {405, pages::notFoundPage()};
+    // While the database is lost, HAProxy's checks see this and send
+    // everyone to the other servers.
     if (!m_store.isAvailable())
-        return {Status::ServiceUnavailable, pages::failurePage()};
+        return {503, pages::failurePage()};
+    // A client shows a forum's page right after its post has gone out; the
+    // post is stored first.
+    if (m_beforeEachPage)
+        m_beforeEachPage();
+    return pageFor(target);
+}
+
+PageServer::Page PageServer::pageFor(const QByteArray &target) const
+{
+    const Page notFound{404, pages::notFoundPage()};
+    const Page failed{500, pages::failurePage()};
+    const QUrl url = QUrl::fromEncoded(target);
+    if (!url.isValid())
+        return notFound;
     bool ok = false;
-    const QByteArray path = request.url().path(QUrl::FullyEncoded).toUtf8();
+    const QByteArray path = url.path(QUrl::FullyEncoded).toUtf8();
     if (path == "/dn.htm") {
         const QList<ForumSummary> forums = m_store.forumSummaries(&ok);
-        return ok ? Page{Status::Ok, pages::startPage(forums)} : failed;
+        return ok ? Page{200, pages::startPage(forums)} : failed;
     }
 
     const std::optional<QString> forum = pages::forumFromPath(path);
@@ -63,9 +108,8 @@ PageServer::Page PageServer::pageFor(const QHttpServerRequest &request) const
     if (!id)
         return notFound;
     int page = 1;
-    const QUrlQuery query = request.query();
+    const QUrlQuery query(url);
     if (query.hasQueryItem(QStringLiteral("page"))) {
-        bool ok = false;
         page = query.queryItemValue(QStringLiteral("page")).toInt(&ok);
         if (!ok || page < 1)
             return notFound;
@@ -77,46 +121,5 @@ PageServer::Page PageServer::pageFor(const QHttpServerRequest &request) const
     const auto messages = m_store.messages(*id, int(skip), pages::messagesPerPage, &ok);
     if (!ok)
         return failed;
-    return {Status::Ok, pages::forumPage(*forum, messages, page,
-                                         skip + pages::messagesPerPage < count)};
-}
-
-bool PageServer::handleRequest(const QHttpServerRequest &request, QTcpSocket *socket)
-{
-    // A client shows a forum's page right after its post has gone out; the
-    // post's last bytes may still wait unread, so they are taken in first.
-    if (m_beforeEachPage)
-        m_beforeEachPage();
-    const Method method = request.method();
-    if (method != Method::Get && method != Method::Head) {
-        respond(request, socket, {Status::MethodNotAllowed, pages::notFoundPage()});
-        return true;
-    }
-    respond(request, socket, pageFor(request));
-    return true;
-}
-
-void PageServer::missingHandler(const QHttpServerRequest &request, QTcpSocket *socket)
-{
-    respond(request, socket, {Status::NotFound, pages::notFoundPage()});
-}
-
-void PageServer::respond(const QHttpServerRequest &request, QTcpSocket *socket, const Page &page)
-{
-    const bool head = request.method() == Method::Head;
-    m_log(QStringLiteral("page %1 %2 %3: %4")
-              .arg(socket->peerAddress().toString(), head ? QStringLiteral("HEAD")
-                                                          : QStringLiteral("GET"),
-                   QString::fromUtf8(request.url().toEncoded(QUrl::RemoveScheme
-                                                             | QUrl::RemoveAuthority)))
-              .arg(int(page.status)));
-    QHttpServerResponder responder = makeResponder(request, socket);
-    responder.writeStatusLine(page.status);
-    responder.writeHeader("Content-Type", "text/html; charset=utf-8");
-    responder.writeHeader("Content-Length", QByteArray::number(page.html.size()));
-    responder.writeHeader("Cache-Control", "no-cache");
-    if (page.status == Status::MethodNotAllowed)
-        responder.writeHeader("Allow", "GET, HEAD");
-    // A HEAD answer carries the headers of the GET answer and no body.
-    responder.writeBody(head ? QByteArray() : page.html);
+    return {200, pages::forumPage(*forum, messages, page, skip + pages::messagesPerPage < count)};
 }

@@ -1,46 +1,45 @@
 #pragma once
 // The HTTP port: the start page and one page per forum.
 
-#include "server/serverconfig.h"
+#include "server/connectionlimit.h"
+#include "server/streamconnection.h"
 
-#include <QtHttpServer/QAbstractHttpServer>
-#include <QtHttpServer/QHttpServerResponder>
+#include <QByteArray>
 #include <functional>
-#include <memory>
 
 class ForumStore;
-class GuardedTcpServer;
 
-class PageServer : public QAbstractHttpServer
+class PageServer : public QObject
 {
     Q_OBJECT
 public:
-    PageServer(ForumStore &store, const ServerConfig &config, std::shared_ptr<int> openCount,
-               LogSink log, QObject *parent = nullptr);
+    PageServer(ForumStore &store, const ServerConfig &config, ConnectionLimit &limit, LogSink log,
+               QObject *parent = nullptr);
 
     bool listenOn(const QHostAddress &address, quint16 port);
     quint16 port() const;
     QString errorString() const;
 
-    // Runs before each page is built (the post port settles its posts there).
+    // Runs before each page is built (posts already sent are stored there).
     void setBeforeEachPage(std::function<void()> before) { m_beforeEachPage = std::move(before); }
 
-protected:
-    bool handleRequest(const QHttpServerRequest &request, QTcpSocket *socket) override;
-
-    void missingHandler(const QHttpServerRequest &request, QTcpSocket *socket) override;
-
-private:
     struct Page
     {
-        QHttpServerResponder::StatusCode status;
+        int status;
         QByteArray html;
     };
-    Page pageFor(const QHttpServerRequest &request) const;
-    void respond(const QHttpServerRequest &request, QTcpSocket *socket, const Page &page);
+    // The answer to one request; for HEAD the same as for GET (without its body).
+    Page answer(const QByteArray &method, const QByteArray &target) const;
+
+    // The status line and headers of an answer, closing the connection or not.
+    static QByteArray headers(const Page &page, int minorVersion, bool close);
+
+private:
+    Page pageFor(const QByteArray &target) const;
 
     ForumStore &m_store;
+    ServerConfig m_config;
     LogSink m_log;
     std::function<void()> m_beforeEachPage;
-    GuardedTcpServer *m_server;
+    ListeningPort *m_port;
 };

@@ -4,8 +4,6 @@
 #include "server/listconnection.h"
 #include "server/postconnection.h"
 
-#include <QTcpSocket>
-
 namespace {
 QString portName(RequestPort::Kind kind)
 {
@@ -18,66 +16,58 @@ QString portName(RequestPort::Kind kind)
 }
 } // namespace
 
-QString peerName(const QTcpSocket *socket)
-{
-    return socket->peerAddress().toString() + u':' + QString::number(socket->peerPort());
-}
-
-RequestPort::RequestPort(Kind kind, ForumStore &store, const ServerConfig &config,
-                         std::shared_ptr<int> openCount, LogSink log, QObject *parent)
+RequestPort::RequestPort(Kind kind, ForumStore &store, PostPipeline &pipeline,
+                         const ServerConfig &config, ConnectionLimit &limit, LogSink log,
+                         QObject *parent)
     : QObject(parent),
       m_kind(kind),
       m_store(store),
+      m_pipeline(pipeline),
       m_config(config),
-      m_log(log),
-      m_server(new GuardedTcpServer(portName(kind), std::move(openCount), config, log, this))
+      m_log(std::move(log)),
+      m_port(new ListeningPort(portName(kind), limit, this))
 {
-    connect(m_server, &QTcpServer::newConnection, this, &RequestPort::acceptPending);
+    connect(m_port, &ListeningPort::accepted, this, &RequestPort::accepted);
 }
 
 bool RequestPort::listen(const QHostAddress &address, quint16 port)
 {
-    return m_server->listen(address, port);
+    return m_port->listen(address, port);
 }
 
 quint16 RequestPort::port() const
 {
-    return m_server->serverPort();
+    return m_port->port();
 }
 
 QString RequestPort::errorString() const
 {
-    return m_server->errorString();
+    return m_port->errorString();
 }
 
 bool RequestPort::isListening() const
 {
-    return m_server->isListening();
+    return m_port->isListening();
 }
 
 void RequestPort::close()
 {
-    m_server->close();
+    m_port->close();
 }
 
-void RequestPort::acceptPending()
+void RequestPort::accepted(StreamConnection *connection)
 {
-    while (QTcpSocket *socket = m_server->nextPendingConnection()) {
-        connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-        switch (m_kind) {
-        case Kind::List: new ListConnection(socket, m_store, m_config, m_log); break;
-        case Kind::Create: new CreateConnection(socket, m_store, m_config, m_log); break;
-        case Kind::Post: new PostConnection(socket, m_store, m_log); break;
-        }
+    switch (m_kind) {
+    case Kind::List: new ListConnection(connection, m_store, m_config, m_log); break;
+    case Kind::Create: new CreateConnection(connection, m_store, m_config, m_log); break;
+    case Kind::Post: new PostConnection(connection, m_pipeline, m_log); break;
     }
 }
 
 void RequestPort::settlePosts()
 {
     // Connections still waiting in the system's queue are taken in too.
-    bool timedOut = false;
-    while (m_server->waitForNewConnection(0, &timedOut) && !timedOut) {
-    }
-    for (PostConnection *post : m_server->findChildren<PostConnection *>())
+    m_port->acceptWaiting();
+    for (PostConnection *post : m_port->findChildren<PostConnection *>())
         post->settle();
 }

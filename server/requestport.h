@@ -1,13 +1,14 @@
 #pragma once
 // A plain TCP request port: one request per connection, handled by a
-// per-connection object that lives as a child of its socket.
+// per-connection object that lives as a child of its connection.
 
-#include "server/connectionguard.h"
+#include "server/connectionlimit.h"
+#include "server/streamconnection.h"
 
 #include <QObject>
 
 class ForumStore;
-class QTcpSocket;
+class PostPipeline;
 
 class RequestPort : public QObject
 {
@@ -15,8 +16,8 @@ class RequestPort : public QObject
 public:
     enum class Kind { List, Create, Post };
 
-    RequestPort(Kind kind, ForumStore &store, const ServerConfig &config,
-                std::shared_ptr<int> openCount, LogSink log, QObject *parent = nullptr);
+    RequestPort(Kind kind, ForumStore &store, PostPipeline &pipeline, const ServerConfig &config,
+                ConnectionLimit &limit, LogSink log, QObject *parent = nullptr);
 
     bool listen(const QHostAddress &address, quint16 port);
     quint16 port() const;
@@ -24,18 +25,16 @@ public:
     void close(); // refuses new connections; open ones go on
     bool isListening() const;
 
-    // Post port: stores every post whose client has already finished sending.
+    // Post port: takes in every post whose client has already finished sending.
     void settlePosts();
 
 private:
-    void acceptPending();
+    void accepted(StreamConnection *connection);
 
     Kind m_kind;
     ForumStore &m_store;
+    PostPipeline &m_pipeline;
     ServerConfig m_config;
     LogSink m_log;
-    GuardedTcpServer *m_server;
+    ListeningPort *m_port;
 };
-
-// Text that names the peer in log lines.
-QString peerName(const QTcpSocket *socket);

@@ -39,6 +39,9 @@ NameCheck checkNewForumName(const QByteArray &raw, QString *name)
     for (uint c : codePoints) {
         if (isControl(c))
             return NameCheck::ControlCharacter;
+        // They make a name look like another one, or reorder what follows it.
+        if (QChar::category(char32_t(c)) == QChar::Other_Format)
+            return NameCheck::FormatCharacter;
     }
     if (codePoints.size() > maxNameCharacters)
         return NameCheck::TooLong;
@@ -55,6 +58,8 @@ QString describe(NameCheck check)
     case NameCheck::TooLong: return QStringLiteral("name longer than 40 characters");
     case NameCheck::ForbiddenCharacter: return QStringLiteral("name holds a forbidden character");
     case NameCheck::ControlCharacter: return QStringLiteral("name holds a control character");
+    case NameCheck::FormatCharacter:
+        return QStringLiteral("name holds an invisible formatting character");
     case NameCheck::NotUtf8: return QStringLiteral("name is not UTF-8");
     }
     return {};

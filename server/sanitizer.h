@@ -13,4 +13,16 @@
 // replaced by the fragment's text alone, cut to that size.
 inline constexpr qsizetype maxSanitizedSize = 128 * 1024;
 
-QString sanitizeHtml(const QByteArray &fragment);
+// What parsing the fragment costs, estimated without parsing it: tags and
+// texts, each counted once more for every formatting element left open
+// before it (a parser reopens those at every block). Tag soup that leaves
+// thousands of distinct formatting elements open costs millions, and parsing
+// it takes seconds and gigabytes; ordinary posts stay in the hundreds.
+qint64 parseCost(const QByteArray &fragment);
+
+// A fragment over this is published as its escaped source instead: the
+// post is kept whole and stays readable, without being parsed at all.
+inline constexpr qint64 maxParseCost = 200000;
+
+// *escaped (if given) tells whether the fragment was over maxParseCost.
+QString sanitizeHtml(const QByteArray &fragment, bool *escaped = nullptr);

@@ -21,8 +21,13 @@ struct ServerConfig
     // The waits are fixed for clients; tests shorten them.
     int listWaitMs = 5000;   // for the whole list request
     int createPauseMs = 100; // a pause this long ends a create request
-    int idleMs = 10000;      // any connection without traffic is closed
-    int maxConnections = 512;
+    // A request not complete this long after its connection was accepted
+    // (for pages: after the previous answer) is cut off, however it trickles.
+    int requestMs = 10000;
+    int maxConnections = 512; // shared by the four ports
+    // At the limit, an unfinished connection at least this old may be cut
+    // off for a waiting one.
+    int makeRoomAfterMs = 1000;
 };
 
 using LogSink = std::function<void(const QString &line)>;

@@ -43,7 +43,7 @@ ServerConfig ServerFixture::quickConfig()
     config.listPort = config.createPort = config.postPort = config.httpPort = 0;
     config.listWaitMs = 3000;
     config.createPauseMs = 30;
-    config.idleMs = 5000;
+    config.requestMs = 5000;
     return config;
 }
 

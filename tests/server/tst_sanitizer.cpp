@@ -13,6 +13,8 @@ private slots:
     void deepNestingIsFlattened();
     void tagSoupStaysBounded_data();
     void tagSoupStaysBounded();
+    void formattingLeftOpenIsKeptAsText_data();
+    void formattingLeftOpenIsKeptAsText();
 };
 
 void TestSanitizer::allowList_data()
@@ -96,7 +98,9 @@ void TestSanitizer::allowList()
 {
     QFETCH(QByteArray, input);
     QFETCH(QString, expected);
-    QCOMPARE(sanitizeHtml(input), expected);
+    bool escaped = true;
+    QCOMPARE(sanitizeHtml(input, &escaped), expected);
+    QVERIFY(!escaped); // ordinary posts are parsed, never kept as escaped text
 }
 
 void TestSanitizer::deepNestingIsFlattened()
@@ -129,6 +133,35 @@ void TestSanitizer::tagSoupStaysBounded()
     QVERIFY(output.size() <= maxSanitizedSize);
     QVERIFY(output.size() > 1000);
     QVERIFY(!output.contains(u'<') || output.contains("<p>"));
+}
+
+void TestSanitizer::formattingLeftOpenIsKeptAsText_data()
+{
+    QTest::addColumn<QByteArray>("closers"); // between the open tags and the blocks
+    QTest::newRow("never closed") << QByteArray("</div>");
+    QTest::newRow("closed only inside a comment") << QByteArray("</div><!--" + QByteArray("</b>").repeated(2900) + "-->");
+    QTest::newRow("closed only inside an attribute") << QByteArray("</div><i title=\"" + QByteArray("</b>").repeated(2900) + "\">");
+    QTest::newRow("closed only inside a textarea") << QByteArray("</div><textarea>" + QByteArray("</b>").repeated(2900) + "</textarea>");
+}
+
+// Thousands of distinct formatting elements left open make a parser rebuild
+// them all at every later block: seconds and gigabytes for one post. Such a
+// post is kept whole, as escaped text.
+void TestSanitizer::formattingLeftOpenIsKeptAsText()
+{
+    QFETCH(QByteArray, closers);
+    QByteArray input = "<div>";
+    for (int i = 0; i < 2900; ++i)
+        input += "<b id=" + QByteArray::number(i) + ">";
+    input += closers;
+    while (input.size() < 63 * 1024)
+        input += "<div>x</div>";
+    bool escaped = false;
+    const QString output = sanitizeHtml(input, &escaped);
+    QVERIFY(escaped);
+    QVERIFY(output.startsWith("&lt;div&gt;&lt;b id=0&gt;&lt;b id=1&gt;"));
+    QVERIFY(!output.contains(u'<'));
+    QVERIFY(output.size() <= maxSanitizedSize);
 }
 
 QTEST_APPLESS_MAIN(TestSanitizer)

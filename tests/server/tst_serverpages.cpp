@@ -7,6 +7,9 @@
 #include "server/forumstore.h"
 #include "server/pages.h"
 
+#include <QDir>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTest>
 
 #include <arpa/inet.h>
@@ -32,6 +35,43 @@ int connectTo(quint16 port)
     return fd;
 }
 
+// One whole answer from a blocking socket (headers, then as many bytes as
+// they announce; none for HEAD), taken from the front of *buffer; empty on timeout.
+QByteArray readAnswer(int fd, QByteArray *buffer, bool head = false)
+{
+    qsizetype length = -1;
+    const bool done = waitUntil([&] {
+        char chunk[65536];
+        const ssize_t got = ::recv(fd, chunk, sizeof chunk, MSG_DONTWAIT);
+        if (got > 0)
+            buffer->append(chunk, got);
+        const qsizetype end = buffer->indexOf("\r\n\r\n");
+        if (end < 0)
+            return false;
+        const QByteArray headers = buffer->left(end).toLower();
+        const qsizetype at = headers.indexOf("content-length:");
+        const qsizetype body = head || at < 0
+            ? 0
+            : headers.mid(at + 15, headers.indexOf("\r\n", at) - at - 15).trimmed().toLongLong();
+        length = end + 4 + body;
+        return buffer->size() >= length;
+    });
+    if (!done)
+        return {};
+    const QByteArray answer = buffer->left(length);
+    buffer->remove(0, length);
+    return answer;
+}
+
+// Whether the server closes the socket (within a generous wait).
+bool closedByServer(int fd)
+{
+    return waitUntil([fd] {
+        char byte;
+        return ::recv(fd, &byte, 1, MSG_DONTWAIT) == 0;
+    });
+}
+
 } // namespace
 
 class TestServerPages : public QObject
@@ -49,6 +89,10 @@ private slots:
     void unknownPathsAndMethods_data();
     void unknownPathsAndMethods();
     void headAnswersWithoutBody();
+    void connectionEndsAsTheClientAsks_data();
+    void connectionEndsAsTheClientAsks();
+    void forumOfExactlyOnePageHasNoOlderLink();
+    void olderDatabaseGetsItsCounts();
     void pageRightAfterAPostHoldsIt();
 
 private:
@@ -218,6 +262,114 @@ void TestServerPages::headAnswersWithoutBody()
     QVERIFY(client.reply().startsWith("HTTP/1.1 200"));
     QVERIFY(client.reply().contains("Content-Length: " + QByteArray::number(body.size())));
     QVERIFY(!client.reply().contains("<html"));
+}
+
+void TestServerPages::connectionEndsAsTheClientAsks_data()
+{
+    QTest::addColumn<QByteArray>("request");
+    QTest::addColumn<bool>("closes");
+    QTest::newRow("HTTP/1.0") << QByteArray("GET /dn.htm HTTP/1.0\r\n\r\n") << true;
+    QTest::newRow("HTTP/1.0 HEAD") << QByteArray("HEAD /dn.htm HTTP/1.0\r\n\r\n") << true;
+    QTest::newRow("HTTP/1.0 keep-alive")
+        << QByteArray("GET /dn.htm HTTP/1.0\r\nConnection: Keep-Alive\r\n\r\n") << false;
+    QTest::newRow("HTTP/1.1 close")
+        << QByteArray("GET /tav/Welcome.htm HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n")
+        << true;
+    QTest::newRow("HTTP/1.1") << QByteArray("GET /tav/Welcome.htm HTTP/1.1\r\nHost: x\r\n\r\n")
+                              << false;
+    QTest::newRow("HTTP/1.1 not found") << QByteArray("GET /nowhere HTTP/1.1\r\nHost: x\r\n\r\n")
+                                        << false;
+}
+
+// Closing after the answer, or answering the next request on the same
+// connection; pages never run script whatever a message holds.
+void TestServerPages::connectionEndsAsTheClientAsks()
+{
+    QFETCH(QByteArray, request);
+    QFETCH(bool, closes);
+    ServerConfig config = ServerFixture::quickConfig();
+    config.requestMs = 60000; // a close seen in the test comes from the answer, not a deadline
+    m_fixture = std::make_unique<ServerFixture>(config);
+    QVERIFY(m_fixture->start());
+    const int fd = connectTo(m_fixture->server().httpPort());
+    QVERIFY(fd >= 0);
+    const bool head = request.startsWith("HEAD");
+    QByteArray buffer;
+    for (int round = 0; round < (closes ? 1 : 2); ++round) {
+        QCOMPARE(::send(fd, request.constData(), size_t(request.size()), 0), ssize_t(request.size()));
+        const QByteArray answer = readAnswer(fd, &buffer, head);
+        QVERIFY2(answer.startsWith("HTTP/1.1 "), answer.constData());
+        QVERIFY(answer.contains("\r\nContent-Security-Policy: default-src 'none';"));
+        QVERIFY(!answer.contains("script-src"));
+        QVERIFY(answer.contains("\r\nX-Content-Type-Options: nosniff\r\n"));
+        QCOMPARE(answer.contains("\r\nConnection: close\r\n"), closes);
+        QCOMPARE(answer.contains("</html>"), !head);
+    }
+    if (closes) {
+        QVERIFY(closedByServer(fd));
+    } else { // the second answer came on the same connection, and it stays open
+        char byte;
+        QCOMPARE(::recv(fd, &byte, 1, MSG_DONTWAIT), ssize_t(-1));
+    }
+    ::close(fd);
+}
+
+void TestServerPages::forumOfExactlyOnePageHasNoOlderLink()
+{
+    {
+        ForumStore store; // a second connection to the live database
+        QVERIFY(store.open(m_fixture->database(), nullptr));
+        for (int i = 0; i < 99; ++i) // and the welcome message
+            QVERIFY(store.addMessage(*store.forumId("Welcome"), "<b>T</b>", "m"));
+    }
+    const QByteArray page = fetch("/tav/Welcome.htm");
+    QCOMPARE(page.count("<table"), 100);
+    QVERIFY(!page.contains("page=2"));
+    QVERIFY(fetch("/dn.htm").contains("Welcome</a> (100 messages)"));
+    int status = 0;
+    fetch("/tav/Welcome.htm?page=2", &status);
+    QCOMPARE(status, 404);
+}
+
+// A database written before counts were kept gets them on the next start.
+void TestServerPages::olderDatabaseGetsItsCounts()
+{
+    if (m_fixture->database().engine != DatabaseUrl::Engine::SQLite)
+        QSKIP("the older layout only ever existed in SQLite files");
+    m_fixture->stop();
+    {
+        const QString name = QStringLiteral("older");
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        db.setDatabaseName(QDir(m_fixture->dataDir()).filePath(ForumStore::fileName()));
+        QVERIFY(db.open());
+        QSqlQuery query(db);
+        for (const char *statement :
+             {"DROP TABLE messages", "DROP TABLE forums",
+              "CREATE TABLE forums (id INTEGER PRIMARY KEY, name TEXT NOT NULL UNIQUE, "
+              "created INTEGER NOT NULL)",
+              "CREATE TABLE messages (id INTEGER PRIMARY KEY, forum INTEGER NOT NULL "
+              "REFERENCES forums(id), title BLOB NOT NULL, body BLOB NOT NULL, title_html TEXT "
+              "NOT NULL, body_html TEXT NOT NULL, arrived INTEGER NOT NULL)",
+              "CREATE INDEX messages_by_forum ON messages (forum, id)",
+              "INSERT INTO forums VALUES (1, 'Welcome', 0), (2, 'Old', 0), (3, 'Empty', 0)",
+              "INSERT INTO messages (forum, title, body, title_html, body_html, arrived) VALUES "
+              "(1, 't', 'b', 't', 'b', 0), (2, 't', 'b', 't', 'b', 0), (2, 't', 'b', 't', 'b', 0)",
+              "PRAGMA user_version = 1"})
+            QVERIFY2(query.exec(QString::fromLatin1(statement)), statement);
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("older"));
+    QVERIFY(m_fixture->start());
+    const QByteArray start = fetch("/dn.htm");
+    QVERIFY(start.contains("Welcome</a> (1 message)"));
+    QVERIFY(start.contains("Old</a> (2 messages)"));
+    QVERIFY(start.contains("Empty</a> (0 messages)"));
+
+    WireClient post(m_fixture->server().postPort());
+    post.send("Old*<b>New</b>*after the upgrade", WireClient::After::CloseWhenSent);
+    WAIT_COMPARE(m_fixture->logLinesContaining("stored"), 1);
+    QVERIFY(fetch("/dn.htm").contains("Old</a> (3 messages)"));
+    QVERIFY(fetch("/tav/Old.htm").contains("after the upgrade"));
 }
 
 // The client asks for the forum's page the moment its post has gone out. The

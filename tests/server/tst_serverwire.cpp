@@ -11,6 +11,8 @@
 #include <QTcpSocket>
 #include <QTest>
 
+#include <sys/socket.h>
+
 namespace {
 
 // One whole exchange; the caller waits for closedByServer() or sent().
@@ -35,6 +37,8 @@ private slots:
     void createValidation_data();
     void createValidation();
     void createNameEndsWithTheClientsClose();
+    void halfClosedSenderGetsItsReply_data();
+    void halfClosedSenderGetsItsReply();
     void listWithoutRequestIsClosed();
     void postToUnknownForumIsDropped();
     void postSizeLimit_data();
@@ -109,6 +113,10 @@ void TestServerWire::createValidation_data()
     QTest::newRow("escape") << QByteArray("a\x1b[2Jb") << false;
     QTest::newRow("C1 control") << QByteArray("a\xc2\x9b") << false;
     QTest::newRow("not UTF-8") << QByteArray("\xff\xfe") << false;
+    QTest::newRow("right-to-left override") << QByteArray("abc\xe2\x80\xaetxt.exe") << false;
+    QTest::newRow("zero-width space") << QByteArray("Wel\xe2\x80\x8b" "come") << false;
+    QTest::newRow("zero-width joiner") << QByteArray("a\xe2\x80\x8d" "b") << false;
+    QTest::newRow("byte order mark") << QByteArray("\xef\xbb\xbfWelcome") << false;
     QTest::newRow("more than 256 bytes") << QByteArray(300, 'n') << false;
     QTest::newRow("dot dot") << QByteArray("..") << true;
     QTest::newRow("dot dot slash") << QByteArray("../x") << false;
@@ -135,6 +143,35 @@ void TestServerWire::createNameEndsWithTheClientsClose()
     WAIT_COMPARE(m_fixture->logLinesContaining("\"Closer\": CREATED"), 1);
     QVERIFY(!create->closedByServer());
     QCOMPARE(list(), QByteArray("Welcome*Closer"));
+}
+
+void TestServerWire::halfClosedSenderGetsItsReply_data()
+{
+    QTest::addColumn<bool>("create");
+    QTest::addColumn<QByteArray>("request");
+    QTest::addColumn<QByteArray>("reply");
+    QTest::newRow("list") << false << QByteArray("GETLIST") << QByteArray("Welcome");
+    QTest::newRow("create") << true << QByteArray("Half") << QByteArray("CREATED");
+    QTest::newRow("create existing") << true << QByteArray("Welcome") << QByteArray("EXISTS");
+}
+
+// As `nc -N` does: the request, then the end of the sending half only.
+void TestServerWire::halfClosedSenderGetsItsReply()
+{
+    QFETCH(bool, create);
+    QFETCH(QByteArray, request);
+    QFETCH(QByteArray, reply);
+    ForumServer &server = m_fixture->server();
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, create ? server.createPort() : server.listPort());
+    WAIT_VERIFY(socket.state() == QAbstractSocket::ConnectedState);
+    socket.write(request);
+    WAIT_VERIFY(socket.bytesToWrite() == 0);
+    QCOMPARE(::shutdown(int(socket.socketDescriptor()), SHUT_WR), 0);
+    QByteArray got;
+    connect(&socket, &QTcpSocket::readyRead, this, [&] { got += socket.readAll(); });
+    WAIT_VERIFY(socket.state() == QAbstractSocket::UnconnectedState);
+    QCOMPARE(got, reply);
 }
 
 void TestServerWire::listWithoutRequestIsClosed()
@@ -198,7 +235,7 @@ void TestServerWire::postSizeLimit()
 void TestServerWire::silentPostIsDroppedNotStored()
 {
     ServerConfig config = ServerFixture::quickConfig();
-    config.idleMs = 200;
+    config.requestMs = 200;
     m_fixture = std::make_unique<ServerFixture>(config);
     QVERIFY(m_fixture->start());
     // Two fields in, then silence: the post never completes.

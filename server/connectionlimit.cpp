@@ -1,0 +1,181 @@
+#include "server/connectionlimit.h"
+
+#include "server/streamconnection.h"
+
+#include <QSocketNotifier>
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstring>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+ConnectionLimit::ConnectionLimit(const ServerConfig &config, LogSink log, QObject *parent)
+    : QObject(parent), m_config(config), m_log(std::move(log))
+{
+    m_roomCheck.setInterval(10);
+    connect(&m_roomCheck, &QTimer::timeout, this, &ConnectionLimit::makeRoom);
+}
+
+void ConnectionLimit::addPort(ListeningPort *port)
+{
+    m_ports.append(port);
+}
+
+void ConnectionLimit::removePort(ListeningPort *port)
+{
+    m_ports.removeAll(port);
+}
+
+void ConnectionLimit::acceptWaiting()
+{
+    for (ListeningPort *port : std::as_const(m_ports))
+        port->acceptWaiting();
+}
+
+StreamConnection *ConnectionLimit::serve(ListeningPort *port, int descriptor)
+{
+    auto *connection = new StreamConnection(descriptor, m_config.requestMs, port);
+    m_open.append(connection);
+    connect(connection, &StreamConnection::closed, this,
+            [this, connection] { released(connection); });
+    if (!hasRoom())
+        setAccepting(false);
+    return connection;
+}
+
+void ConnectionLimit::released(StreamConnection *connection)
+{
+    m_open.removeOne(connection);
+    if (hasRoom() && !m_accepting) {
+        setAccepting(true);
+        // Those that queued meanwhile are not announced again.
+        QTimer::singleShot(0, this, &ConnectionLimit::acceptWaiting);
+    }
+}
+
+void ConnectionLimit::setAccepting(bool accepting)
+{
+    if (accepting == m_accepting)
+        return;
+    m_accepting = accepting;
+    for (ListeningPort *port : std::as_const(m_ports))
+        port->setAccepting(accepting);
+    if (accepting) {
+        m_roomCheck.stop();
+    } else {
+        m_log(QStringLiteral("limit of %1 connections reached: new ones wait")
+                  .arg(m_config.maxConnections));
+        m_roomCheck.start();
+    }
+}
+
+void ConnectionLimit::makeRoom()
+{
+    const bool waiting = std::any_of(m_ports.cbegin(), m_ports.cend(),
+                                     [](const ListeningPort *p) { return p->hasWaiting(); });
+    if (m_accepting || !waiting)
+        return;
+    // Oldest first; a copy, as cutting one off changes the list.
+    const QList<StreamConnection *> open = m_open;
+    for (StreamConnection *connection : open) {
+        if (connection->age() < m_config.makeRoomAfterMs)
+            return; // the rest are younger still
+        if (!connection->isFinished() && connection->makeRoom())
+            return;
+    }
+}
+
+ListeningPort::ListeningPort(const QString &name, ConnectionLimit &limit, QObject *parent)
+    : QObject(parent), m_name(name), m_limit(limit)
+{
+    m_limit.addPort(this);
+}
+
+ListeningPort::~ListeningPort()
+{
+    m_limit.removePort(this);
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
+
+bool ListeningPort::listen(const QHostAddress &address, quint16 port)
+{
+    sockaddr_storage storage{};
+    socklen_t length = 0;
+    const bool v6 = address.protocol() == QAbstractSocket::IPv6Protocol;
+    if (v6) {
+        auto *in6 = reinterpret_cast<sockaddr_in6 *>(&storage);
+        in6->sin6_family = AF_INET6;
+        in6->sin6_port = htons(port);
+        const Q_IPV6ADDR raw = address.toIPv6Address();
+        std::memcpy(&in6->sin6_addr, &raw, sizeof raw);
+        length = sizeof *in6;
+    } else {
+        auto *in4 = reinterpret_cast<sockaddr_in *>(&storage);
+        in4->sin_family = AF_INET;
+        in4->sin_port = htons(port);
+        in4->sin_addr.s_addr = htonl(address.toIPv4Address());
+        length = sizeof *in4;
+    }
+    const int fd = ::socket(v6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    const int yes = 1;
+    // Room in the system's queue for a burst of clients connecting at once.
+    if (fd < 0 || ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes) != 0
+        || ::bind(fd, reinterpret_cast<sockaddr *>(&storage), length) != 0
+        || ::listen(fd, 1024) != 0
+        || ::getsockname(fd, reinterpret_cast<sockaddr *>(&storage), &length) != 0) {
+        m_error = QString::fromLocal8Bit(std::strerror(errno));
+        if (fd >= 0)
+            ::close(fd);
+        return false;
+    }
+    m_fd = fd;
+    m_port = ntohs(v6 ? reinterpret_cast<sockaddr_in6 *>(&storage)->sin6_port
+                      : reinterpret_cast<sockaddr_in *>(&storage)->sin_port);
+    m_notifier = new QSocketNotifier(m_fd, QSocketNotifier::Read, this);
+    connect(m_notifier, &QSocketNotifier::activated, this, &ListeningPort::acceptWaiting);
+    m_notifier->setEnabled(m_limit.m_accepting);
+    return true;
+}
+
+void ListeningPort::close()
+{
+    delete m_notifier;
+    m_notifier = nullptr;
+    if (m_fd >= 0)
+        ::close(m_fd);
+    m_fd = -1;
+}
+
+void ListeningPort::acceptWaiting()
+{
+    while (m_fd >= 0 && m_limit.hasRoom()) {
+        const int descriptor = ::accept4(m_fd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (descriptor < 0) {
+            if (errno == EINTR || errno == ECONNABORTED)
+                continue;
+            if ((errno == EMFILE || errno == ENFILE) && m_notifier) {
+                // Out of descriptors: the queue keeps them until some close.
+                m_notifier->setEnabled(false);
+                QTimer::singleShot(100, this, [this] { setAccepting(m_limit.m_accepting); });
+            }
+            return;
+        }
+        emit accepted(m_limit.serve(this, descriptor));
+    }
+}
+
+bool ListeningPort::hasWaiting() const
+{
+    pollfd listening{m_fd, POLLIN, 0};
+    return m_fd >= 0 && ::poll(&listening, 1, 0) > 0;
+}
+
+void ListeningPort::setAccepting(bool accepting)
+{
+    if (m_notifier)
+        m_notifier->setEnabled(accepting);
+}

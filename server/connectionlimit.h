@@ -1,0 +1,82 @@
+#pragma once
+// The listening ports and the connection limit they share.
+//
+// At the limit the ports stop accepting and the system's listen queue holds
+// newcomers; nothing accepted is turned away. While someone waits, the
+// oldest connection that has not finished its request (and has had a fair
+// chance to) is cut off to make room.
+
+#include "server/serverconfig.h"
+
+#include <QHostAddress>
+#include <QList>
+#include <QObject>
+#include <QTimer>
+
+class ListeningPort;
+class QSocketNotifier;
+class StreamConnection;
+
+class ConnectionLimit : public QObject
+{
+    Q_OBJECT
+public:
+    ConnectionLimit(const ServerConfig &config, LogSink log, QObject *parent = nullptr);
+
+    int openCount() const { return int(m_open.size()); }
+
+    // Takes in whatever waits on every port, as far as the limit allows.
+    void acceptWaiting();
+
+private:
+    friend class ListeningPort;
+    void addPort(ListeningPort *port);
+    void removePort(ListeningPort *port);
+    bool hasRoom() const { return m_open.size() < m_config.maxConnections; }
+    StreamConnection *serve(ListeningPort *port, int descriptor);
+    void released(StreamConnection *connection);
+    void setAccepting(bool accepting);
+    void makeRoom();
+
+    ServerConfig m_config;
+    LogSink m_log;
+    QList<ListeningPort *> m_ports;
+    QList<StreamConnection *> m_open; // in the order they were accepted
+    QTimer m_roomCheck;
+    bool m_accepting = true;
+};
+
+// One listening socket whose connections count against the shared limit.
+class ListeningPort : public QObject
+{
+    Q_OBJECT
+public:
+    ListeningPort(const QString &name, ConnectionLimit &limit, QObject *parent = nullptr);
+    ~ListeningPort() override;
+
+    bool listen(const QHostAddress &address, quint16 port);
+    // Stops listening: new connections are refused, open ones go on.
+    void close();
+    bool isListening() const { return m_fd >= 0; }
+    quint16 port() const { return m_port; } // kept after close()
+    QString errorString() const { return m_error; }
+    QString name() const { return m_name; }
+
+    // Accepts what waits in the system's queue while the limit allows.
+    void acceptWaiting();
+    bool hasWaiting() const;
+
+signals:
+    void accepted(StreamConnection *connection);
+
+private:
+    friend class ConnectionLimit;
+    void setAccepting(bool accepting);
+
+    QString m_name;
+    ConnectionLimit &m_limit;
+    int m_fd = -1;
+    quint16 m_port = 0;
+    QString m_error;
+    QSocketNotifier *m_notifier = nullptr;
+};

@@ -1,0 +1,171 @@
+#include "server/httpconnection.h"
+
+#include "server/pages.h"
+#include "server/pageserver.h"
+#include "server/streamconnection.h"
+
+#include <QList>
+
+namespace {
+
+// A request's line and headers; pages are fetched with small GET requests.
+constexpr qsizetype maxHeaderBytes = 16 * 1024;
+// Requests sent ahead are read only while this little of the answers waits.
+constexpr qsizetype maxPendingOutput = 256 * 1024;
+
+struct Request
+{
+    QByteArray method;
+    QByteArray target;
+    int minorVersion = 1;
+    QList<QByteArray> connectionOptions; // lower case
+    std::optional<qint64> contentLength;
+    bool chunked = false;
+    bool valid = false;
+};
+
+Request parseHead(const QByteArray &head)
+{
+    Request request;
+    QList<QByteArray> lines = head.split('\n');
+    for (QByteArray &line : lines) {
+        if (line.endsWith('\r'))
+            line.chop(1);
+    }
+    const QList<QByteArray> parts = lines.value(0).split(' ');
+    if (parts.size() != 3 || parts[0].isEmpty() || parts[1].isEmpty())
+        return request;
+    const QByteArray &version = parts[2];
+    if (version != "HTTP/1.1" && version != "HTTP/1.0")
+        return request;
+    request.method = parts[0];
+    request.target = parts[1];
+    request.minorVersion = version.back() - '0';
+    for (qsizetype i = 1; i < lines.size(); ++i) {
+        const qsizetype colon = lines[i].indexOf(':');
+        if (colon <= 0)
+            continue;
+        const QByteArray name = lines[i].left(colon).trimmed().toLower();
+        const QByteArray value = lines[i].mid(colon + 1).trimmed();
+        if (name == "connection") {
+            for (const QByteArray &option : value.split(','))
+                request.connectionOptions.append(option.trimmed().toLower());
+        } else if (name == "content-length") {
+            bool ok = false;
+            const qint64 length = value.toLongLong(&ok);
+            if (!ok || length < 0 || (request.contentLength && *request.contentLength != length))
+                return request;
+            request.contentLength = length;
+        } else if (name == "transfer-encoding") {
+            request.chunked = true;
+        }
+    }
+    request.valid = true;
+    return request;
+}
+
+} // namespace
+
+HttpConnection::HttpConnection(StreamConnection *connection, PageServer &pages,
+                               const ServerConfig &config, LogSink log)
+    : QObject(connection),
+      m_connection(connection),
+      m_pages(pages),
+      m_log(std::move(log)),
+      m_requestMs(config.requestMs)
+{
+    connect(connection, &StreamConnection::readyRead, this, &HttpConnection::read);
+    connect(connection, &StreamConnection::drained, this, &HttpConnection::read);
+    read();
+}
+
+void HttpConnection::read()
+{
+    while (!m_closing && m_connection->isOpen()
+           && m_connection->pendingOutput() < maxPendingOutput && handleOne()) {
+    }
+    if (m_closing || !m_connection->isOpen())
+        return;
+    if (m_connection->inputEnded() && m_connection->pendingOutput() == 0) {
+        // The client has ended its side between requests, or in the middle of one.
+        if (!m_connection->input().isEmpty())
+            m_log(QStringLiteral("page %1: request ended before it was complete")
+                      .arg(m_connection->peer()));
+        m_closing = true;
+        m_connection->closeWhenWritten();
+    }
+}
+
+bool HttpConnection::handleOne()
+{
+    QByteArray &input = m_connection->input();
+    if (m_bodyToSkip > 0) {
+        const qint64 skipped = qMin(m_bodyToSkip, qint64(input.size()));
+        input.remove(0, skipped);
+        m_bodyToSkip -= skipped;
+        if (m_bodyToSkip > 0)
+            return false;
+    }
+    // Blank lines before a request are ignored.
+    qsizetype start = 0;
+    while (start < input.size() && (input.at(start) == '\r' || input.at(start) == '\n'))
+        ++start;
+    input.remove(0, start);
+    qsizetype end = input.indexOf("\r\n\r\n");
+    qsizetype after = end + 4;
+    const qsizetype bare = input.indexOf("\n\n");
+    if (bare >= 0 && (end < 0 || bare < end)) {
+        end = bare;
+        after = bare + 2;
+    }
+    if (end < 0) {
+        if (input.size() > maxHeaderBytes)
+            answerAndClose(431, QStringLiteral("headers over %1 bytes").arg(maxHeaderBytes));
+        return false;
+    }
+    if (end > maxHeaderBytes) {
+        answerAndClose(431, QStringLiteral("headers over %1 bytes").arg(maxHeaderBytes));
+        return false;
+    }
+    const Request request = parseHead(input.left(end));
+    input.remove(0, after);
+    if (!request.valid) {
+        answerAndClose(400, QStringLiteral("not an HTTP/1.0 or 1.1 request"));
+        return false;
+    }
+    // Without a length the end of a body cannot be found: answer, then close.
+    const bool close = request.chunked || request.connectionOptions.contains("close")
+        || (request.minorVersion == 0 && !request.connectionOptions.contains("keep-alive"));
+    m_bodyToSkip = request.contentLength.value_or(0);
+
+    const bool head = request.method == "HEAD";
+    const PageServer::Page page = m_pages.answer(request.method, request.target);
+    m_log(QStringLiteral("page %1 %2 %3: %4")
+              .arg(m_connection->peer(), QString::fromLatin1(request.method),
+                   QString::fromUtf8(request.target))
+              .arg(page.status));
+    QByteArray answer = PageServer::headers(page, request.minorVersion, close);
+    if (!head)
+        answer += page.html;
+    m_connection->write(answer);
+    if (close) {
+        m_closing = true;
+        m_connection->setFinished(true);
+        m_connection->closeWhenWritten();
+        return false;
+    }
+    // The next request has a whole deadline of its own.
+    m_connection->restartDeadline(m_requestMs);
+    return true;
+}
+
+void HttpConnection::answerAndClose(int status, const QString &why)
+{
+    m_log(QStringLiteral("page %1 refused: %2").arg(m_connection->peer(), why));
+    m_closing = true;
+    m_connection->setFinished(true);
+    m_connection->input().clear();
+    const PageServer::Page page{status, pages::badRequestPage()};
+    m_connection->write(PageServer::headers(page, 1, true) + page.html);
+    m_connection->closeWhenWritten();
+}

@@ -1,0 +1,109 @@
+#include "server/postwriter.h"
+
+#include <QDeadlineTimer>
+
+namespace {
+// Bounds one transaction, so that a long backlog still commits often.
+constexpr int maxBatch = 2000;
+} // namespace
+
+PostWriter::PostWriter(const DatabaseUrl &database, QObject *parent)
+    : QThread(parent), m_database(database)
+{
+}
+
+PostWriter::~PostWriter()
+{
+    {
+        QMutexLocker lock(&m_mutex);
+        m_stopping = true;
+        m_work.wakeAll();
+    }
+    wait();
+}
+
+void PostWriter::hand(quint64 sequence, std::optional<NewMessage> message, const QString &head,
+                      const QString &tail)
+{
+    QMutexLocker lock(&m_mutex);
+    m_ready.emplace(sequence, Item{std::move(message), head, tail});
+    if (sequence == m_next)
+        m_work.wakeAll();
+}
+
+bool PostWriter::waitUntilStored(quint64 sequence, int timeoutMs)
+{
+    const QDeadlineTimer deadline(timeoutMs);
+    QMutexLocker lock(&m_mutex);
+    while (m_storedUpTo < sequence) {
+        if (!m_stored.wait(&m_mutex, deadline))
+            return m_storedUpTo >= sequence;
+    }
+    return true;
+}
+
+bool PostWriter::store(ForumStore &store, const QList<NewMessage> &batch, QString *why)
+{
+    // Servers sharing a database may make one of two transactions give way:
+    // a few more tries. A lost database is waited for as long as the server runs.
+    for (int refusals = 0; refusals < 3;) {
+        if (store.addMessages(batch))
+            return true;
+        *why = store.lastError();
+        if (store.isAvailable()) {
+            ++refusals;
+            continue;
+        }
+        while (!store.reconnect(why)) {
+            QMutexLocker lock(&m_mutex);
+            if (m_stopping)
+                return false;
+            m_work.wait(&m_mutex, 1000);
+        }
+    }
+    return false;
+}
+
+void PostWriter::run()
+{
+    ForumStore store;
+    QString error;
+    const bool opened = store.open(m_database, &error);
+    for (;;) {
+        QList<NewMessage> batch;
+        QList<std::pair<QString, QString>> lines;
+        QStringList refusals;
+        quint64 last = 0;
+        {
+            QMutexLocker lock(&m_mutex);
+            while (!m_stopping && (m_ready.empty() || m_ready.begin()->first != m_next))
+                m_work.wait(&m_mutex);
+            if (m_ready.empty() || m_ready.begin()->first != m_next)
+                return; // stopping, and everything handed over is stored
+            while (!m_ready.empty() && m_ready.begin()->first == m_next
+                   && batch.size() < maxBatch) {
+                Item item = std::move(m_ready.begin()->second);
+                m_ready.erase(m_ready.begin());
+                last = m_next++;
+                if (item.message) {
+                    batch.append(std::move(*item.message));
+                    lines.append({item.head, item.tail});
+                } else {
+                    refusals.append(item.head + item.tail);
+                }
+            }
+        }
+        const bool stored = opened && (batch.isEmpty() || this->store(store, batch, &error));
+        const QString outcome =
+            stored ? QStringLiteral("stored") : QStringLiteral("not stored: %1").arg(error);
+        QStringList log = refusals;
+        for (const auto &[head, tail] : lines)
+            log.append(head + outcome + tail);
+        {
+            QMutexLocker lock(&m_mutex);
+            m_storedUpTo = last;
+            m_stored.wakeAll();
+        }
+        emit logLines(log);
+    }
+}

@@ -1,0 +1,216 @@
+#include "server/streamconnection.h"
+
+#include <QHostAddress>
+#include <QSocketNotifier>
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+// How long a closing connection waits for the peer to end its side, so that
+// data the peer still sends does not turn our close into a reset that
+// could destroy the reply in flight.
+constexpr int lingerMs = 2000;
+constexpr qsizetype readChunk = 64 * 1024;
+
+QString peerOf(int fd)
+{
+    sockaddr_storage address{};
+    socklen_t length = sizeof address;
+    if (::getpeername(fd, reinterpret_cast<sockaddr *>(&address), &length) != 0)
+        return QStringLiteral("?");
+    QHostAddress host(reinterpret_cast<const sockaddr *>(&address));
+    const quint16 port = address.ss_family == AF_INET6
+        ? ntohs(reinterpret_cast<const sockaddr_in6 *>(&address)->sin6_port)
+        : ntohs(reinterpret_cast<const sockaddr_in *>(&address)->sin_port);
+    return host.toString() + u':' + QString::number(port);
+}
+
+} // namespace
+
+StreamConnection::StreamConnection(qintptr descriptor, int requestMs, QObject *parent)
+    : QObject(parent), m_fd(int(descriptor)), m_peer(peerOf(int(descriptor)))
+{
+    m_clock.start();
+    ::fcntl(m_fd, F_SETFL, ::fcntl(m_fd, F_GETFL) | O_NONBLOCK);
+    m_readNotifier = new QSocketNotifier(m_fd, QSocketNotifier::Read, this);
+    connect(m_readNotifier, &QSocketNotifier::activated, this, &StreamConnection::onReadable);
+    m_deadline.setSingleShot(true);
+    connect(&m_deadline, &QTimer::timeout, this, [this] {
+        if (m_closing) {
+            closeNow();
+            return;
+        }
+        emit cutOff(QStringLiteral("request not complete within %1 ms")
+                        .arg(m_deadline.interval()));
+        abort();
+    });
+    m_deadline.start(requestMs);
+    m_linger.setSingleShot(true);
+    connect(&m_linger, &QTimer::timeout, this, &StreamConnection::closeNow);
+}
+
+StreamConnection::~StreamConnection()
+{
+    if (m_fd >= 0) {
+        ::close(m_fd);
+        m_fd = -1;
+        emit closed(); // the slot it held is free
+    }
+}
+
+void StreamConnection::restartDeadline(int ms)
+{
+    m_deadline.start(ms);
+}
+
+void StreamConnection::readNow()
+{
+    if (m_fd >= 0 && !m_inputEnded)
+        onReadable();
+}
+
+void StreamConnection::onReadable()
+{
+    bool grew = false;
+    char buffer[readChunk];
+    // A few chunks at most, so that one fast sender does not hold up the others.
+    for (int round = 0; round < 4; ++round) {
+        const ssize_t got = ::recv(m_fd, buffer, sizeof buffer, 0);
+        if (got > 0) {
+            if (!m_closing)
+                m_input.append(buffer, got);
+            grew = true;
+            if (got < ssize_t(sizeof buffer))
+                break;
+            continue;
+        }
+        if (got == 0) {
+            m_inputEnded = true;
+            m_readNotifier->setEnabled(false);
+            if (m_closing && pendingOutput() == 0) {
+                closeNow();
+                return;
+            }
+            grew = true;
+            break;
+        }
+        if (errno == EINTR) {
+            --round;
+            continue;
+        }
+        if (errno == EAGAIN || errno == EWOULDBLOCK)
+            break;
+        fail(QString::fromLocal8Bit(std::strerror(errno)));
+        return;
+    }
+    if (grew && !m_closing)
+        emit readyRead();
+}
+
+void StreamConnection::write(const QByteArray &bytes)
+{
+    if (m_fd < 0 || bytes.isEmpty())
+        return;
+    if (m_written > 0 && m_written == m_output.size()) {
+        m_output.clear();
+        m_written = 0;
+    }
+    m_output += bytes;
+    flush();
+}
+
+void StreamConnection::flush()
+{
+    while (m_fd >= 0 && m_written < m_output.size()) {
+        const ssize_t sent = ::send(m_fd, m_output.constData() + m_written,
+                                    size_t(m_output.size() - m_written), MSG_NOSIGNAL);
+        if (sent > 0) {
+            m_written += sent;
+            continue;
+        }
+        if (sent < 0 && errno == EINTR)
+            continue;
+        if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            if (!m_writeNotifier) {
+                m_writeNotifier = new QSocketNotifier(m_fd, QSocketNotifier::Write, this);
+                connect(m_writeNotifier, &QSocketNotifier::activated, this,
+                        &StreamConnection::flush);
+            }
+            m_writeNotifier->setEnabled(true);
+            return;
+        }
+        fail(QString::fromLocal8Bit(std::strerror(errno)));
+        return;
+    }
+    if (m_fd < 0)
+        return;
+    if (m_writeNotifier)
+        m_writeNotifier->setEnabled(false);
+    m_output.clear();
+    m_written = 0;
+    if (m_closing) {
+        ::shutdown(m_fd, SHUT_WR);
+        if (m_inputEnded) {
+            closeNow();
+            return;
+        }
+        m_input.clear();
+        m_linger.start(lingerMs);
+        return;
+    }
+    emit drained();
+}
+
+void StreamConnection::closeWhenWritten()
+{
+    if (m_fd < 0 || m_closing)
+        return;
+    m_closing = true;
+    m_finished = true;
+    flush();
+}
+
+void StreamConnection::abort()
+{
+    closeNow();
+}
+
+bool StreamConnection::makeRoom()
+{
+    readNow();
+    if (m_fd < 0 || m_finished)
+        return false;
+    emit cutOff(QStringLiteral("cut off after %1 ms to make room for a new connection")
+                    .arg(age()));
+    abort();
+    return true;
+}
+
+void StreamConnection::fail(const QString &why)
+{
+    closeNow();
+    emit lost(why);
+}
+
+void StreamConnection::closeNow()
+{
+    if (m_fd < 0)
+        return;
+    delete m_readNotifier;
+    m_readNotifier = nullptr;
+    delete m_writeNotifier;
+    m_writeNotifier = nullptr;
+    ::close(m_fd);
+    m_fd = -1;
+    m_deadline.stop();
+    m_linger.stop();
+    emit closed();
+    deleteLater();
+}
