@@ -16,11 +16,12 @@ QStringList SqlDialect::sessionSetup() const
 {
     if (m_engine == Engine::PostgreSQL)
         return {QStringLiteral("SET client_min_messages = warning")};
-    // In WAL mode NORMAL keeps every committed request through a killed
-    // server (only a power cut may lose the last ones) without a disk flush
-    // per commit. The busy wait covers a second connection's write.
-    return {QStringLiteral("PRAGMA journal_mode=WAL"), QStringLiteral("PRAGMA synchronous=NORMAL"),
-            QStringLiteral("PRAGMA foreign_keys=ON"), QStringLiteral("PRAGMA busy_timeout=5000")};
+    // Another thread's connection may be writing: wait for it rather than
+    // fail. In WAL mode NORMAL keeps every committed request through a
+    // killed server (only a power cut may lose the last ones) without a disk
+    // flush per commit, which would cap posts at a few hundred a second.
+    return {QStringLiteral("PRAGMA busy_timeout=10000"), QStringLiteral("PRAGMA journal_mode=WAL"),
+            QStringLiteral("PRAGMA synchronous=NORMAL"), QStringLiteral("PRAGMA foreign_keys=ON")};
 }
 
 QString SqlDialect::schema(QString statement) const
