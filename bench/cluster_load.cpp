@@ -238,7 +238,8 @@ int main(int argc, char *argv[])
             ports.append(servers.back()->ports());
         }
         HaproxyFront front;
-        if (!front.start(TAVERNLY_SOURCE_DIR, ports, &error)) {
+        // Every client here has one address: spread them as many clients would be.
+        if (!front.start(TAVERNLY_SOURCE_DIR, ports, HaproxyFront::Balance::Spread, &error)) {
             std::fprintf(stderr, "%s\n", qPrintable(error));
             return 1;
         }

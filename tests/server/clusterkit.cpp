@@ -103,7 +103,7 @@ bool HaproxyFront::installed()
 }
 
 bool HaproxyFront::start(const QString &sourceDir, const QList<ServicePorts> &servers,
-                         QString *error)
+                         Balance balance, QString *error)
 {
     QString why;
     // A port found free may be taken before HAProxy binds it: then try others.
@@ -119,9 +119,12 @@ bool HaproxyFront::start(const QString &sourceDir, const QList<ServicePorts> &se
             }
         }
         m_ports = {free[0], free[1], free[2], free[3]};
-        QStringList arguments = {QString::number(m_ports.list), QString::number(m_ports.create),
-                                 QString::number(m_ports.post), QString::number(m_ports.http),
-                                 QStringLiteral("--")};
+        QStringList arguments;
+        if (balance == Balance::Spread)
+            arguments << QStringLiteral("--spread");
+        arguments << QString::number(m_ports.list) << QString::number(m_ports.create)
+                  << QString::number(m_ports.post) << QString::number(m_ports.http)
+                  << QStringLiteral("--");
         for (const ServicePorts &server : servers)
             arguments << portList(server);
         QProcess generate;
@@ -182,6 +185,22 @@ QByteArray exchange(quint16 port, const QByteArray &request, bool *ok, int timeo
         *ok = socket.state() != QAbstractSocket::ConnectedState &&
               socket.error() == QAbstractSocket::RemoteHostClosedError;
     return reply;
+}
+
+bool post(quint16 port, const QByteArray &request, int timeoutMs)
+{
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    if (!socket.waitForConnected(timeoutMs))
+        return false;
+    socket.write(request);
+    while (socket.bytesToWrite() > 0) {
+        if (!socket.waitForBytesWritten(timeoutMs))
+            return false;
+    }
+    socket.disconnectFromHost();
+    return socket.state() == QAbstractSocket::UnconnectedState ||
+           socket.waitForDisconnected(timeoutMs);
 }
 
 QByteArray httpGet(quint16 port, const QString &pathAndQuery, int *status, int timeoutMs)

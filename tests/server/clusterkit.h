@@ -43,8 +43,10 @@ public:
     ~HaproxyFront();
 
     static bool installed();
+    enum class Balance { AsShipped, Spread }; // Spread: each connection to the next server
     // Returns once every port answers and a start page came through.
-    bool start(const QString &sourceDir, const QList<ServicePorts> &servers, QString *error);
+    bool start(const QString &sourceDir, const QList<ServicePorts> &servers, Balance balance,
+               QString *error);
     const ServicePorts &ports() const { return m_ports; }
     QByteArray log() const;
 
@@ -59,6 +61,8 @@ namespace wire {
 // Sends the request and reads until the server closes; empty on failure.
 QByteArray exchange(quint16 port, const QByteArray &request, bool *ok = nullptr,
                     int timeoutMs = 10000);
+// Sends a post and closes, as the client does; false if it could not be sent.
+bool post(quint16 port, const QByteArray &request, int timeoutMs = 10000);
 // GET over HTTP/1.1 with Connection: close; the body, *status the code (0: no answer).
 QByteArray httpGet(quint16 port, const QString &pathAndQuery, int *status, int timeoutMs = 10000);
 } // namespace wire
