@@ -2,6 +2,7 @@
 
 #include "server/streamconnection.h"
 
+#include <QHostAddress>
 #include <QSocketNotifier>
 
 #include <arpa/inet.h>
@@ -32,12 +33,13 @@ void ConnectionLimit::removePort(ListeningPort *port)
 void ConnectionLimit::acceptWaiting()
 {
     for (ListeningPort *port : std::as_const(m_ports))
-        port->acceptWaiting();
+        port->acceptWaiting(16);
 }
 
-StreamConnection *ConnectionLimit::serve(ListeningPort *port, int descriptor)
+StreamConnection *ConnectionLimit::serve(ListeningPort *port, int descriptor,
+                                         const QString &peer)
 {
-    auto *connection = new StreamConnection(descriptor, m_config.requestMs, port);
+    auto *connection = new StreamConnection(descriptor, peer, m_config.requestMs, port);
     m_open.append(connection);
     connect(connection, &StreamConnection::closed, this,
             [this, connection] { released(connection); });
@@ -88,6 +90,19 @@ void ConnectionLimit::makeRoom()
     }
 }
 
+namespace {
+
+QString peerName(const sockaddr_storage &address)
+{
+    const QHostAddress host(reinterpret_cast<const sockaddr *>(&address));
+    const quint16 port = address.ss_family == AF_INET6
+        ? ntohs(reinterpret_cast<const sockaddr_in6 *>(&address)->sin6_port)
+        : ntohs(reinterpret_cast<const sockaddr_in *>(&address)->sin_port);
+    return host.toString() + u':' + QString::number(port);
+}
+
+} // namespace
+
 ListeningPort::ListeningPort(const QString &name, ConnectionLimit &limit, QObject *parent)
     : QObject(parent), m_name(name), m_limit(limit)
 {
@@ -136,7 +151,9 @@ bool ListeningPort::listen(const QHostAddress &address, quint16 port)
     m_port = ntohs(v6 ? reinterpret_cast<sockaddr_in6 *>(&storage)->sin6_port
                       : reinterpret_cast<sockaddr_in *>(&storage)->sin_port);
     m_notifier = new QSocketNotifier(m_fd, QSocketNotifier::Read, this);
-    connect(m_notifier, &QSocketNotifier::activated, this, &ListeningPort::acceptWaiting);
+    // A few at a time: senders that reconnect at once must not keep the
+    // other ports waiting for this one's queue to run dry.
+    connect(m_notifier, &QSocketNotifier::activated, this, [this] { acceptWaiting(16); });
     m_notifier->setEnabled(m_limit.m_accepting);
     return true;
 }
@@ -150,10 +167,13 @@ void ListeningPort::close()
     m_fd = -1;
 }
 
-void ListeningPort::acceptWaiting()
+void ListeningPort::acceptWaiting(int most)
 {
-    while (m_fd >= 0 && m_limit.hasRoom()) {
-        const int descriptor = ::accept4(m_fd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    for (int taken = 0; taken < most && m_fd >= 0 && m_limit.hasRoom(); ++taken) {
+        sockaddr_storage peer{};
+        socklen_t length = sizeof peer;
+        const int descriptor = ::accept4(m_fd, reinterpret_cast<sockaddr *>(&peer), &length,
+                                         SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (descriptor < 0) {
             if (errno == EINTR || errno == ECONNABORTED)
                 continue;
@@ -164,7 +184,11 @@ void ListeningPort::acceptWaiting()
             }
             return;
         }
-        emit accepted(m_limit.serve(this, descriptor));
+        StreamConnection *connection = m_limit.serve(this, descriptor, peerName(peer));
+        emit accepted(connection);
+        // A short request has usually arrived whole by now: answered at once,
+        // without another round of the event loop.
+        connection->readNow();
     }
 }
 

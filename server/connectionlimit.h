@@ -33,7 +33,7 @@ private:
     void addPort(ListeningPort *port);
     void removePort(ListeningPort *port);
     bool hasRoom() const { return m_open.size() < m_config.maxConnections; }
-    StreamConnection *serve(ListeningPort *port, int descriptor);
+    StreamConnection *serve(ListeningPort *port, int descriptor, const QString &peer);
     void released(StreamConnection *connection);
     void setAccepting(bool accepting);
     void makeRoom();
@@ -62,8 +62,9 @@ public:
     QString errorString() const { return m_error; }
     QString name() const { return m_name; }
 
-    // Accepts what waits in the system's queue while the limit allows.
-    void acceptWaiting();
+    // Accepts up to `most` of those waiting in the system's queue, as far
+    // as the limit allows.
+    void acceptWaiting(int most = 1 << 30);
     bool hasWaiting() const;
 
 signals:

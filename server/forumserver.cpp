@@ -16,6 +16,9 @@ ForumServer::ForumServer(const ServerConfig &config, QObject *parent)
 // once it has stored what it holds, then the store.
 ForumServer::~ForumServer()
 {
+    // Posts whose senders have already finished are taken in, not lost.
+    if (m_post)
+        m_post->settlePosts();
     m_pages.reset();
     m_post.reset();
     m_create.reset();

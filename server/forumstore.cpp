@@ -9,9 +9,9 @@
 #include <QMap>
 #include <QSqlError>
 #include <QSqlQuery>
-#include <QThread>
 #include <QVariant>
 #include <algorithm>
+#include <atomic>
 
 namespace {
 
@@ -219,7 +219,10 @@ ForumStore::CreateResult ForumStore::createForum(const QString &name)
         failed(query.lastError());
         return CreateResult::Failed;
     }
-    return query.next() ? CreateResult::Created : CreateResult::Exists;
+    if (!query.next())
+        return CreateResult::Exists;
+    ++m_ownCommits;
+    return CreateResult::Created;
 }
 
 bool ForumStore::addMessage(qint64 forumId, const QByteArray &title, const QByteArray &body)
@@ -248,6 +251,7 @@ bool ForumStore::addMessages(const QList<NewMessage> &messages)
         failed(error);
         return false;
     }
+    ++m_ownCommits;
     return true;
 }
 
@@ -307,6 +311,20 @@ QList<PublishedMessage> ForumStore::messages(qint64 forumId, int skip, int count
     while (query.next())
         result.append({query.value(0).toString(), query.value(1).toString()});
     return result;
+}
+
+quint64 ForumStore::version() const
+{
+    // Unknown: a number no page was built with.
+    static std::atomic<quint64> unknown{~quint64(0)};
+    if (unavailable())
+        return unknown--;
+    QSqlQuery query(database());
+    if (!query.exec(SqlDialect(m_url.engine).changeCounter()) || !query.next()) {
+        failed(query.lastError());
+        return unknown--;
+    }
+    return (m_ownCommits << 32) + query.value(0).toULongLong();
 }
 
 QString ForumStore::lastError() const

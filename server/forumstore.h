@@ -68,6 +68,11 @@ public:
 
     QString lastError() const;
 
+    // Changes whenever anything is committed to the database, through this
+    // store or any other connection; what a page was built from is still
+    // current while this stays the same.
+    quint64 version() const;
+
     static QString fileName(); // the database's file name inside its folder
     static NewMessage publish(qint64 forumId, const QByteArray &title, const QByteArray &body);
 
@@ -83,4 +88,5 @@ private:
     mutable QString m_lastError;
     mutable bool m_available = false;
     std::function<void(const QString &why)> m_lostHandler;
+    quint64 m_ownCommits = 0; // SQLite's own counter leaves out this connection's
 };

@@ -2,6 +2,7 @@
 
 #include "server/pages.h"
 #include "server/pageserver.h"
+#include "server/requestrules.h"
 #include "server/streamconnection.h"
 
 #include <QList>
@@ -141,8 +142,8 @@ bool HttpConnection::handleOne()
     const bool head = request.method == "HEAD";
     const PageServer::Page page = m_pages.answer(request.method, request.target);
     m_log(QStringLiteral("page %1 %2 %3: %4")
-              .arg(m_connection->peer(), QString::fromLatin1(request.method),
-                   QString::fromUtf8(request.target))
+              .arg(m_connection->peer(), requestrules::printable(request.method, 20),
+                   requestrules::printable(request.target, 200))
               .arg(page.status));
     QByteArray answer = PageServer::headers(page, request.minorVersion, close);
     if (!head)

@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QStandardPaths>
+#include <QTimer>
 #include <cstdio>
 
 namespace {
@@ -88,10 +89,28 @@ int main(int argc, char *argv[])
         return 2;
 
     ForumServer server(config);
-    QObject::connect(&server, &ForumServer::logLine, [](const QString &line) {
-        const QString stamped =
-            QDateTime::currentDateTime().toString(Qt::ISODate) + u' ' + line + u'\n';
-        std::fputs(stamped.toUtf8().constData(), stderr);
+    // The log is written in blocks, at most 50 ms after its lines: a line per
+    // request written on its own would cost the server a system call each.
+    static char logBuffer[64 * 1024];
+    std::setvbuf(stderr, logBuffer, _IOFBF, sizeof logBuffer);
+    QTimer logFlush;
+    logFlush.setSingleShot(true);
+    logFlush.setInterval(50);
+    QObject::connect(&logFlush, &QTimer::timeout, [] { std::fflush(stderr); });
+    QObject::connect(&server, &ForumServer::logLine, [&logFlush](const QString &line) {
+        // The stamp is formatted once a second, not once a line.
+        static qint64 second = -1;
+        static QByteArray stamp;
+        const qint64 now = QDateTime::currentMSecsSinceEpoch() / 1000;
+        if (now != second) {
+            second = now;
+            stamp = QDateTime::fromSecsSinceEpoch(now, Qt::UTC).toString(Qt::ISODate).toUtf8() + ' ';
+        }
+        std::fputs(stamp.constData(), stderr);
+        std::fputs(line.toUtf8().constData(), stderr);
+        std::fputc('\n', stderr);
+        if (!logFlush.isActive())
+            logFlush.start();
     });
     QString error;
     if (!server.start(&error)) {
@@ -101,5 +120,7 @@ int main(int argc, char *argv[])
     quitOnTerminationSignals();
     std::printf("%s\n", qPrintable(server.listeningLine()));
     std::fflush(stdout);
-    return app.exec();
+    const int code = app.exec();
+    std::fflush(stderr);
+    return code;
 }

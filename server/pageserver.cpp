@@ -9,6 +9,10 @@
 
 namespace {
 
+// Bounds what the page cache holds; pages of hostile posts are not kept.
+constexpr qsizetype maxCachedBytes = 32 * 1024 * 1024;
+constexpr qsizetype maxCachedPage = 1024 * 1024;
+
 QByteArray reason(int status)
 {
     switch (status) {
@@ -84,7 +88,21 @@ PageServer::Page PageServer::answer(const QByteArray &method, const QByteArray &
     // post is stored first.
     if (m_beforeEachPage)
         m_beforeEachPage();
-    return pageFor(target);
+    const quint64 version = m_store.version();
+    if (version != m_cache.version) {
+        m_cache = {version, {}, 0};
+    } else if (const auto cached = m_cache.pages.constFind(target);
+               cached != m_cache.pages.cend()) {
+        return *cached;
+    }
+    const Page page = pageFor(target);
+    if (page.status != 500 && page.html.size() <= maxCachedPage) {
+        if (m_cache.bytes + page.html.size() > maxCachedBytes)
+            m_cache = {version, {}, 0};
+        m_cache.pages.insert(target, page);
+        m_cache.bytes += page.html.size();
+    }
+    return page;
 }
 
 PageServer::Page PageServer::pageFor(const QByteArray &target) const

@@ -5,6 +5,7 @@
 #include "server/streamconnection.h"
 
 #include <QByteArray>
+#include <QHash>
 #include <functional>
 
 class ForumStore;
@@ -37,9 +38,18 @@ public:
 private:
     Page pageFor(const QByteArray &target) const;
 
+    // Pages as built, for as long as the store has not changed since.
+    struct Cache
+    {
+        quint64 version = 0;
+        QHash<QByteArray, Page> pages;
+        qsizetype bytes = 0;
+    };
+
     ForumStore &m_store;
     ServerConfig m_config;
     LogSink m_log;
     std::function<void()> m_beforeEachPage;
     ListeningPort *m_port;
+    mutable Cache m_cache;
 };

@@ -4,6 +4,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include "server/parsecost.h"
+
 // Parses the fragment as a browser would and writes it back holding only
 // plain formatting: b, i, u, br, links to http, https and mailto, pictures
 // from http and https, fonts, paragraphs, lists and tables. Script, style,
@@ -12,17 +14,6 @@
 // well-formed whatever came in. A result longer than maxSanitizedSize is
 // replaced by the fragment's text alone, cut to that size.
 inline constexpr qsizetype maxSanitizedSize = 128 * 1024;
-
-// What parsing the fragment costs, estimated without parsing it: tags and
-// texts, each counted once more for every formatting element left open
-// before it (a parser reopens those at every block). Tag soup that leaves
-// thousands of distinct formatting elements open costs millions, and parsing
-// it takes seconds and gigabytes; ordinary posts stay in the hundreds.
-qint64 parseCost(const QByteArray &fragment);
-
-// A fragment over this is published as its escaped source instead: the
-// post is kept whole and stays readable, without being parsed at all.
-inline constexpr qint64 maxParseCost = 200000;
 
 // *escaped (if given) tells whether the fragment was over maxParseCost.
 QString sanitizeHtml(const QByteArray &fragment, bool *escaped = nullptr);

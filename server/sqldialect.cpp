@@ -35,6 +35,15 @@ QString SqlDialect::schema(QString statement) const
     return statement;
 }
 
+QString SqlDialect::changeCounter() const
+{
+    // PostgreSQL has no such counter: nothing is ever deleted, so the forums
+    // and messages together only grow, each commit adding to them.
+    return m_engine == Engine::SQLite
+        ? QStringLiteral("PRAGMA data_version")
+        : QStringLiteral("SELECT count(*) + coalesce(sum(message_count), 0) FROM forums");
+}
+
 QString SqlDialect::migrationLock() const
 {
     // SQLite: the transaction's first write takes the file's only write lock.

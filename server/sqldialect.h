@@ -24,6 +24,10 @@ public:
     // (raw bytes) in place of the engine's own types.
     QString schema(QString statement) const;
 
+    // A query for one number that grows with every commit, by any server
+    // (SQLite: except this connection's own).
+    QString changeCounter() const;
+
     // Inside the migration's transaction, before the version is read: servers
     // starting together on one database migrate one after the other.
     QString migrationLock() const;

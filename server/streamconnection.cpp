@@ -1,13 +1,9 @@
 #include "server/streamconnection.h"
 
-#include <QHostAddress>
 #include <QSocketNotifier>
 
-#include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -19,26 +15,13 @@ namespace {
 constexpr int lingerMs = 2000;
 constexpr qsizetype readChunk = 64 * 1024;
 
-QString peerOf(int fd)
-{
-    sockaddr_storage address{};
-    socklen_t length = sizeof address;
-    if (::getpeername(fd, reinterpret_cast<sockaddr *>(&address), &length) != 0)
-        return QStringLiteral("?");
-    QHostAddress host(reinterpret_cast<const sockaddr *>(&address));
-    const quint16 port = address.ss_family == AF_INET6
-        ? ntohs(reinterpret_cast<const sockaddr_in6 *>(&address)->sin6_port)
-        : ntohs(reinterpret_cast<const sockaddr_in *>(&address)->sin_port);
-    return host.toString() + u':' + QString::number(port);
-}
-
 } // namespace
 
-StreamConnection::StreamConnection(qintptr descriptor, int requestMs, QObject *parent)
-    : QObject(parent), m_fd(int(descriptor)), m_peer(peerOf(int(descriptor)))
+StreamConnection::StreamConnection(int descriptor, const QString &peer, int requestMs,
+                                   QObject *parent)
+    : QObject(parent), m_fd(descriptor), m_peer(peer)
 {
     m_clock.start();
-    ::fcntl(m_fd, F_SETFL, ::fcntl(m_fd, F_GETFL) | O_NONBLOCK);
     m_readNotifier = new QSocketNotifier(m_fd, QSocketNotifier::Read, this);
     connect(m_readNotifier, &QSocketNotifier::activated, this, &StreamConnection::onReadable);
     m_deadline.setSingleShot(true);
@@ -87,9 +70,7 @@ void StreamConnection::onReadable()
             if (!m_closing)
                 m_input.append(buffer, got);
             grew = true;
-            if (got < ssize_t(sizeof buffer))
-                break;
-            continue;
+            continue; // the sender's end often came with its last data
         }
         if (got == 0) {
             m_inputEnded = true;
@@ -144,6 +125,7 @@ void StreamConnection::flush()
                         &StreamConnection::flush);
             }
             m_writeNotifier->setEnabled(true);
+            m_waitedToWrite = true;
             return;
         }
         fail(QString::fromLocal8Bit(std::strerror(errno)));
@@ -165,7 +147,11 @@ void StreamConnection::flush()
         m_linger.start(lingerMs);
         return;
     }
-    emit drained();
+    // Not when a write went out at once: its writer is still at work.
+    if (m_waitedToWrite) {
+        m_waitedToWrite = false;
+        emit drained();
+    }
 }
 
 void StreamConnection::closeWhenWritten()

@@ -15,9 +15,10 @@ class StreamConnection : public QObject
 {
     Q_OBJECT
 public:
-    // Takes over a connected, accepted descriptor. requestMs: the deadline
-    // for the whole request, counted from now.
-    StreamConnection(qintptr descriptor, int requestMs, QObject *parent = nullptr);
+    // Takes over a connected, accepted, non-blocking descriptor. requestMs:
+    // the deadline for the whole request, counted from now.
+    StreamConnection(int descriptor, const QString &peer, int requestMs,
+                     QObject *parent = nullptr);
     ~StreamConnection() override;
 
     QString peer() const { return m_peer; }
@@ -50,7 +51,7 @@ public:
 
 signals:
     void readyRead();              // input grew, or the peer ended its sending
-    void drained();                // every written byte has gone out
+    void drained(); // output that had to wait for the peer has all gone out
     void lost(const QString &why); // reset or other failure; the connection is closed
     void cutOff(const QString &why); // deadline or making room; closed right after
     void closed();
@@ -71,6 +72,7 @@ private:
     bool m_inputEnded = false;
     bool m_closing = false; // closeWhenWritten was called
     bool m_finished = false;
+    bool m_waitedToWrite = false; // drained() is due once the output is out
     QTimer m_deadline;
     QTimer m_linger;
     QElapsedTimer m_clock;

@@ -4,10 +4,18 @@
 #include "waits.h"
 #include "wireclient.h"
 
+#include <QElapsedTimer>
+#include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -15,6 +23,42 @@ struct Ports
 {
     quint16 list = 0, create = 0, post = 0, http = 0;
 };
+
+// A blocking exchange as a plain sender makes it: connect, send, end the
+// sending half, then read until the server closes (the reply, if any).
+QByteArray blockingExchange(quint16 port, const QByteArray &request)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    timeval wait{20, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+    QByteArray reply;
+    if (::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0
+        && ::send(fd, request.constData(), size_t(request.size()), MSG_NOSIGNAL)
+               == ssize_t(request.size())) {
+        ::shutdown(fd, SHUT_WR);
+        char buffer[65536];
+        ssize_t got = 0;
+        while ((got = ::recv(fd, buffer, sizeof buffer, 0)) > 0)
+            reply.append(buffer, got);
+    } else {
+        reply = "<not sent>";
+    }
+    ::close(fd);
+    return reply;
+}
+
+qint64 peakMemoryKiB(qint64 pid)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    static const QRegularExpression peak(QStringLiteral("VmHWM:\\s+(\\d+) kB"));
+    return peak.match(QString::fromLatin1(status.readAll())).captured(1).toLongLong();
+}
 
 } // namespace
 
@@ -27,6 +71,9 @@ private slots:
     void badArgumentsAreRefused();
     void killedServerKeepsWhatItAnswered();
     void terminateEndsCleanly();
+    void burstsAreStoredWhole_data();
+    void burstsAreStoredWhole();
+    void listAnswersWhileAHostilePostIsParsed();
 
 private:
     bool start(QProcess &process, const QString &dataDir, Ports *ports);
@@ -141,6 +188,100 @@ void TestServerProcess::terminateEndsCleanly()
     QVERIFY(process.waitForFinished(10000));
     QCOMPARE(process.exitStatus(), QProcess::NormalExit);
     QCOMPARE(process.exitCode(), 0);
+}
+
+void TestServerProcess::burstsAreStoredWhole_data()
+{
+    QTest::addColumn<int>("senders");
+    QTest::addColumn<int>("postsEach");
+    QTest::newRow("one sender back to back") << 1 << 2000;
+    QTest::newRow("50 senders at once") << 50 << 40;
+}
+
+// Every post whose bytes went out whole is stored, and kept through a kill
+// once the server has logged it stored.
+void TestServerProcess::burstsAreStoredWhole()
+{
+    QFETCH(int, senders);
+    QFETCH(int, postsEach);
+    QTemporaryDir dir;
+    QProcess first;
+    Ports ports;
+    QVERIFY(start(first, dir.path(), &ports));
+    QCOMPARE(exchange(ports.create, "Burst"), QByteArray("CREATED"));
+
+    std::vector<std::thread> threads;
+    std::atomic<int> unsent{0};
+    std::atomic<int> finished{0};
+    for (int s = 0; s < senders; ++s) {
+        threads.emplace_back([&, s] {
+            for (int i = 0; i < postsEach; ++i) {
+                const QByteArray post = "Burst*<b>T</b>*sender " + QByteArray::number(s)
+                    + " post " + QByteArray::number(i);
+                if (!blockingExchange(ports.post, post).isEmpty())
+                    ++unsent;
+            }
+            ++finished;
+        });
+    }
+    // The server's log is read meanwhile, so that it never waits on a full pipe.
+    QByteArray log;
+    const bool sent = waitUntil([&] {
+        log += first.readAllStandardError();
+        return finished == senders;
+    }, 120000);
+    for (std::thread &thread : threads)
+        thread.join();
+    QVERIFY(sent);
+    QCOMPARE(unsent.load(), 0);
+    const int total = senders * postsEach;
+    QVERIFY(waitUntil([&] {
+        log += first.readAllStandardError();
+        return log.count(": stored,") >= total;
+    }, 60000));
+    QCOMPARE(log.count(": stored,"), total);
+    QCOMPARE(log.count("dropped"), 0);
+    first.kill();
+    QVERIFY(first.waitForFinished(10000));
+
+    QProcess second;
+    QVERIFY(start(second, dir.path(), &ports));
+    const QByteArray page =
+        blockingExchange(ports.http, "GET /dn.htm HTTP/1.0\r\n\r\n");
+    QVERIFY2(page.contains("Burst</a> (" + QByteArray::number(total) + " messages)"),
+             page.constData());
+    second.terminate();
+    QVERIFY(second.waitForFinished(10000));
+}
+
+// Tag soup that leaves thousands of distinct formatting elements open, then
+// thousands of blocks: the list port answers while it is dealt with, and the
+// post is kept as text.
+void TestServerProcess::listAnswersWhileAHostilePostIsParsed()
+{
+    QTemporaryDir dir;
+    QProcess process;
+    Ports ports;
+    QVERIFY(start(process, dir.path(), &ports));
+    QByteArray post = "Welcome*<b>Soup</b>*<div>";
+    for (int i = 0; i < 2900; ++i)
+        post += "<b id=" + QByteArray::number(i) + ">";
+    post += "</div>";
+    while (post.size() < 63 * 1024)
+        post += "<div>x</div>";
+    QVERIFY(blockingExchange(ports.post, post).isEmpty());
+    QElapsedTimer clock;
+    clock.start();
+    QCOMPARE(blockingExchange(ports.list, "GETLIST"), QByteArray("Welcome"));
+    QVERIFY2(clock.elapsed() < 3000, qPrintable(QString::number(clock.elapsed())));
+
+    const QByteArray page = blockingExchange(ports.http, "GET /tav/Welcome.htm HTTP/1.0\r\n\r\n");
+    QVERIFY(page.contains("&lt;b id=0&gt;&lt;b id=1&gt;"));
+    QVERIFY(!page.contains("<b id="));
+    const qint64 peak = peakMemoryKiB(process.processId());
+    QVERIFY2(peak > 0 && peak < 1024 * 1024, qPrintable(QString::number(peak)));
+    process.terminate();
+    QVERIFY(process.waitForFinished(10000));
 }
 
 QTEST_GUILESS_MAIN(TestServerProcess)

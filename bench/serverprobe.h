@@ -1,0 +1,53 @@
+#pragma once
+// What the server load bench needs around the server: starting it on free
+// ports, plain blocking exchanges as senders make them, latency figures.
+
+#include <QByteArray>
+#include <QProcess>
+#include <QString>
+#include <atomic>
+#include <vector>
+
+namespace serverprobe {
+
+struct Ports
+{
+    quint16 list = 0, create = 0, post = 0, http = 0;
+};
+
+// The server program on free loopback ports over dataDir, its log dropped.
+class Server
+{
+public:
+    Server(const QString &program, const QString &dataDir);
+    ~Server();
+    bool isRunning() const { return m_ports.list != 0; }
+    const Ports &ports() const { return m_ports; }
+    long peakMemoryKb() const; // VmHWM so far
+    void stop();
+
+private:
+    QProcess m_process;
+    Ports m_ports;
+};
+
+// Connect, send, end the sending half, read until the server closes.
+// Empty with *ok false when the connection or the send failed.
+QByteArray exchange(quint16 port, const QByteArray &request, bool *ok = nullptr);
+
+// A forum's message count as the start page shows it; -1 if not shown.
+qint64 storedIn(quint16 httpPort, const QString &forum);
+
+// Milliseconds per request, sorted on demand.
+struct Latencies
+{
+    std::vector<double> ms;
+    double at(double quantile); // 0.5: median, 0.99: p99
+};
+
+// GETLIST back to back until *stop, recording each exchange's time.
+void listLoop(quint16 port, const std::atomic<bool> &stop, Latencies *out);
+
+double nowMs();
+
+} // namespace serverprobe
