@@ -127,5 +127,7 @@ void Form1::showMessage(const QString &text, int icon)
 
 void Form1::showConnectionError()
 {
+    ++m_connectionErrorsOpen;
     showMessage(connectionErrorText(m_server.serviceUrl), Dialogs::Warning);
+    --m_connectionErrorsOpen;
 }

@@ -162,4 +162,7 @@ private:
     QByteArray m_createReply;
     QTimer m_createLimit;
     QTimer m_postLimit;
+    // Connection-error boxes open now. Each runs its own event loop, so the
+    // refresh keeps failing underneath it.
+    int m_connectionErrorsOpen = 0;
 };

@@ -10,6 +10,7 @@
 #include "platform/socket.h"
 #include "platform/textbox.h"
 
+#include <QApplication>
 #include <QFrame>
 #include <QLabel>
 
@@ -37,9 +38,17 @@ QFont dialogFont()
     return font;
 }
 
+// On a high-density screen the picture drawn at twice the size keeps its text
+// sharp; it carries its device pixel ratio, so it takes the same room.
 QPixmap picture(const char *name)
 {
-    return QPixmap(QStringLiteral(":/img/") + QLatin1String(name) + QStringLiteral(".png"));
+    const QString stem = QStringLiteral(":/img/") + QLatin1String(name);
+    if (qApp->devicePixelRatio() > 1) {
+        const QPixmap sharp(stem + QStringLiteral("@2x.png"));
+        if (!sharp.isNull())
+            return sharp;
+    }
+    return QPixmap(stem + QStringLiteral(".png"));
 }
 
 template<typename Control>

@@ -35,5 +35,8 @@ void Form1::sckGetList_Error()
     m_listQuiet.stop();
     m_listReply.clear();
     closeSocket(*sckGetList);
-    showConnectionError();
+    // The box already open says the same; another one for every failing tick
+    // would pile up without end while the user is away.
+    if (m_connectionErrorsOpen == 0)
+        showConnectionError();
 }

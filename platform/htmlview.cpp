@@ -26,6 +26,13 @@ QString decodeHtml(const QByteArray &data, const QByteArray &contentType)
     return decoder.decode(data);
 }
 
+// Whether a download has grown, or says it will grow, beyond the cap.
+bool exceeds(const QNetworkReply &reply, qint64 cap)
+{
+    const QVariant length = reply.header(QNetworkRequest::ContentLengthHeader);
+    return (length.isValid() && length.toLongLong() > cap) || reply.bytesAvailable() > cap;
+}
+
 } // namespace
 
 HtmlView::HtmlView(QWidget *parent)
@@ -59,6 +66,10 @@ void HtmlView::openAddress(const QUrl &url)
             showError(url, file.errorString());
             return;
         }
+        if (file.size() > downloadCapBytes) {
+            showError(url, tr("The page is larger than 16 MiB."));
+            return;
+        }
         showPage(decodeHtml(file.readAll(), QByteArray()), url, true);
         return;
     }
@@ -69,7 +80,22 @@ void HtmlView::openAddress(const QUrl &url)
     QNetworkRequest request(url);
     request.setTransferTimeout(pageTimeoutMs);
     m_page = m_network.get(request);
+    connect(m_page, &QNetworkReply::metaDataChanged, this, &HtmlView::stopOversizedPage);
+    connect(m_page, &QNetworkReply::readyRead, this, &HtmlView::stopOversizedPage);
     connect(m_page, &QNetworkReply::finished, this, &HtmlView::onPageFinished);
+}
+
+// Stops as soon as the declared length or the data so far is over the cap.
+void HtmlView::stopOversizedPage()
+{
+    QNetworkReply *reply = m_page;
+    if (!reply || !exceeds(*reply, downloadCapBytes))
+        return;
+    m_page = nullptr;
+    reply->disconnect(this);
+    reply->abort();
+    reply->deleteLater();
+    showError(reply->url(), tr("The page is larger than 16 MiB."));
 }
 
 void HtmlView::cancelLoads()
@@ -143,8 +169,23 @@ QVariant HtmlView::loadResource(int type, const QUrl &name)
     request.setTransferTimeout(pageTimeoutMs);
     QNetworkReply *reply = m_network.get(request);
     m_images.insert(url, reply);
+    connect(reply, &QNetworkReply::metaDataChanged, this, [this, reply] { stopOversizedImage(reply); });
+    connect(reply, &QNetworkReply::readyRead, this, [this, reply] { stopOversizedImage(reply); });
     connect(reply, &QNetworkReply::finished, this, [this, reply] { onImageFinished(reply); });
     return {};
+}
+
+// An image over the cap is left out like one that cannot be loaded; the page stays.
+void HtmlView::stopOversizedImage(QNetworkReply *reply)
+{
+    if (!exceeds(*reply, downloadCapBytes))
+        return;
+    const QUrl url = m_images.key(reply);
+    m_images.remove(url);
+    m_failedImages.insert(url);
+    reply->disconnect(this);
+    reply->abort();
+    reply->deleteLater();
 }
 
 void HtmlView::onImageFinished(QNetworkReply *reply)
@@ -181,8 +222,13 @@ void HtmlView::openLink(const QUrl &link)
         return;
     }
     const QUrl url = document()->baseUrl().resolved(link);
-    if (isServerPage(url))
+    if (isServerPage(url)) {
         openAddress(url);
-    else
+        return;
+    }
+    // Any other scheme would hand the page's choice to whatever program the
+    // desktop has for it (files, shares, custom handlers).
+    const QString scheme = url.scheme().toLower();
+    if (scheme == QLatin1String("http") || scheme == QLatin1String("https") || scheme == QLatin1String("mailto"))
         QDesktopServices::openUrl(url);
 }

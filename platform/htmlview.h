@@ -4,8 +4,9 @@
 // Navigate() takes "about:blank" (empties the view), an http(s) address, or a
 // local file path. Pages and their images load asynchronously; a newer
 // Navigate() cancels whatever an older one still loads. A page that cannot be
-// loaded shows a short error page in the view. Links to the forum server open
-// in the view, other links in the desktop's browser. No script ever runs.
+// loaded, or is larger than the download cap, shows a short error page in the
+// view. Links to the forum server open in the view; other web and mail links
+// go to the desktop, links of any other scheme do nothing. No script ever runs.
 
 #include <QHash>
 #include <QNetworkAccessManager>
@@ -40,6 +41,8 @@ private:
     void openAddress(const QUrl &url);
     void cancelLoads();
     void onPageFinished();
+    void stopOversizedPage();
+    void stopOversizedImage(QNetworkReply *reply);
     void onImageFinished(QNetworkReply *reply);
     void showPage(const QString &html, const QUrl &base, bool ok);
     void showError(const QUrl &url, const QString &reason);
@@ -53,5 +56,7 @@ private:
     QUrl m_address;
     QUrl m_serverOrigin;
     static constexpr int pageTimeoutMs = 30000; // a page that never arrives gives up then
+    // A page or image beyond this is not loaded: it would only fill the memory.
+    static constexpr qint64 downloadCapBytes = 16 * 1024 * 1024;
     bool m_relayoutQueued = false;
 };

@@ -49,11 +49,7 @@ bool ForumServer::start(QString *error)
     m_post = std::make_unique<RequestPort>(Kind::Post, m_store, *m_pipeline, m_config, *m_limit,
                                            log);
     m_pages = std::make_unique<PageServer>(m_store, m_config, *m_limit, log);
-    m_pages->setBeforeEachPage([this] {
-        m_post->settlePosts();
-        if (!m_pipeline->waitUntilStored(5000))
-            emit logLine(QStringLiteral("page built before every post sent was stored"));
-    });
+    m_pages->setPosts([this] { m_post->settlePosts(); }, m_pipeline.get());
     if (!listenRequestPorts(error))
         return false;
     // Bound now: a port given as 0 is listened on again by its number.

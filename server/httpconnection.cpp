@@ -2,6 +2,7 @@
 
 #include "server/pages.h"
 #include "server/pageserver.h"
+#include "server/postpipeline.h"
 #include "server/requestrules.h"
 #include "server/streamconnection.h"
 
@@ -14,7 +15,7 @@ constexpr qsizetype maxHeaderBytes = 16 * 1024;
 // Requests sent ahead are read only while this little of the answers waits.
 constexpr qsizetype maxPendingOutput = 256 * 1024;
 
-struct Request
+struct Head
 {
     QByteArray method;
     QByteArray target;
@@ -25,9 +26,9 @@ struct Request
     bool valid = false;
 };
 
-Request parseHead(const QByteArray &head)
+Head parseHead(const QByteArray &head)
 {
-    Request request;
+    Head request;
     QList<QByteArray> lines = head.split('\n');
     for (QByteArray &line : lines) {
         if (line.endsWith('\r'))
@@ -82,10 +83,10 @@ HttpConnection::HttpConnection(StreamConnection *connection, PageServer &pages,
 
 void HttpConnection::read()
 {
-    while (!m_closing && m_connection->isOpen()
+    while (!m_closing && !m_waiting && m_connection->isOpen()
            && m_connection->pendingOutput() < maxPendingOutput && handleOne()) {
     }
-    if (m_closing || !m_connection->isOpen())
+    if (m_closing || m_waiting || !m_connection->isOpen())
         return;
     if (m_connection->inputEnded() && m_connection->pendingOutput() == 0) {
         // The client has ended its side between requests, or in the middle of one.
@@ -128,28 +129,55 @@ bool HttpConnection::handleOne()
         answerAndClose(431, QStringLiteral("headers over %1 bytes").arg(maxHeaderBytes));
         return false;
     }
-    const Request request = parseHead(input.left(end));
+    const Head head = parseHead(input.left(end));
     input.remove(0, after);
-    if (!request.valid) {
+    if (!head.valid) {
         answerAndClose(400, QStringLiteral("not an HTTP/1.0 or 1.1 request"));
         return false;
     }
     // Without a length the end of a body cannot be found: answer, then close.
-    const bool close = request.chunked || request.connectionOptions.contains("close")
-        || (request.minorVersion == 0 && !request.connectionOptions.contains("keep-alive"));
-    m_bodyToSkip = request.contentLength.value_or(0);
+    const bool close = head.chunked || head.connectionOptions.contains("close")
+        || (head.minorVersion == 0 && !head.connectionOptions.contains("keep-alive"));
+    m_bodyToSkip = head.contentLength.value_or(0);
+    const Request request{head.method, head.target, head.minorVersion, close};
 
+    // A client shows a forum's page right after its post has gone out.
+    const quint64 lastPost = m_pages.settlePosts();
+    PostPipeline *pipeline = m_pages.pipeline();
+    if (pipeline && !pipeline->isStored(lastPost) && m_pages.isStoreAvailable()) {
+        m_waiting = request;
+        m_waitingFor = lastPost;
+        connect(pipeline, &PostPipeline::storedUpTo, this, &HttpConnection::postsStored,
+                Qt::UniqueConnection);
+        return false;
+    }
+    return respond(request);
+}
+
+void HttpConnection::postsStored(quint64 upTo)
+{
+    if (!m_waiting || upTo < m_waitingFor)
+        return;
+    disconnect(m_pages.pipeline(), &PostPipeline::storedUpTo, this, &HttpConnection::postsStored);
+    const Request request = *m_waiting;
+    m_waiting.reset();
+    if (m_connection->isOpen() && respond(request))
+        read();
+}
+
+bool HttpConnection::respond(const Request &request)
+{
     const bool head = request.method == "HEAD";
     const PageServer::Page page = m_pages.answer(request.method, request.target);
     m_log(QStringLiteral("page %1 %2 %3: %4")
               .arg(m_connection->peer(), requestrules::printable(request.method, 20),
                    requestrules::printable(request.target, 200))
               .arg(page.status));
-    QByteArray answer = PageServer::headers(page, request.minorVersion, close);
+    QByteArray answer = PageServer::headers(page, request.minorVersion, request.close);
     if (!head)
         answer += page.html;
     m_connection->write(answer);
-    if (close) {
+    if (request.close) {
         m_closing = true;
         m_connection->setFinished(true);
         m_connection->closeWhenWritten();

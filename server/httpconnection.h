@@ -5,7 +5,9 @@
 
 #include "server/serverconfig.h"
 
+#include <QByteArray>
 #include <QObject>
+#include <optional>
 
 class PageServer;
 class StreamConnection;
@@ -18,9 +20,21 @@ public:
                    LogSink log);
 
 private:
+    struct Request
+    {
+        QByteArray method;
+        QByteArray target;
+        int minorVersion = 1;
+        bool close = false;
+    };
+
     void read();
-    // Handles the request at the front of the input; false when it is not whole yet.
+    // Handles the request at the front of the input; false when it is not
+    // whole yet, or its answer waits, or the connection is closing.
     bool handleOne();
+    // Writes the answer; false when the connection closes after it.
+    bool respond(const Request &request);
+    void postsStored(quint64 upTo);
     void answerAndClose(int status, const QString &why);
 
     StreamConnection *m_connection;
@@ -29,4 +43,8 @@ private:
     int m_requestMs;
     qint64 m_bodyToSkip = 0; // of a request already answered
     bool m_closing = false;
+    // A page asked for right after a post waits until the post is stored;
+    // other ports are served meanwhile.
+    std::optional<Request> m_waiting;
+    quint64 m_waitingFor = 0;
 };

@@ -3,6 +3,7 @@
 #include "server/forumstore.h"
 #include "server/httpconnection.h"
 #include "server/pages.h"
+#include "server/postpipeline.h"
 
 #include <QUrl>
 #include <QUrlQuery>
@@ -76,6 +77,24 @@ QByteArray PageServer::headers(const Page &page, int minorVersion, bool close)
     return out + "\r\n";
 }
 
+bool PageServer::isStoreAvailable() const
+{
+    return m_store.isAvailable();
+}
+
+void PageServer::setPosts(std::function<void()> settle, PostPipeline *pipeline)
+{
+    m_settlePosts = std::move(settle);
+    m_pipeline = pipeline;
+}
+
+quint64 PageServer::settlePosts()
+{
+    if (m_settlePosts)
+        m_settlePosts();
+    return m_pipeline ? m_pipeline->taken() : 0;
+}
+
 PageServer::Page PageServer::answer(const QByteArray &method, const QByteArray &target) const
 {
     if (method != "GET" && method != "HEAD")
@@ -84,10 +103,6 @@ PageServer::Page PageServer::answer(const QByteArray &method, const QByteArray &
     // everyone to the other servers.
     if (!m_store.isAvailable())
         return {503, pages::failurePage()};
-    // A client shows a forum's page right after its post has gone out; the
-    // post is stored first.
-    if (m_beforeEachPage)
-        m_beforeEachPage();
     const quint64 version = m_store.version();
     if (version != m_cache.version) {
         m_cache = {version, {}, 0};

@@ -9,6 +9,7 @@
 #include <functional>
 
 class ForumStore;
+class PostPipeline;
 
 class PageServer : public QObject
 {
@@ -21,8 +22,15 @@ public:
     quint16 port() const;
     QString errorString() const;
 
-    // Runs before each page is built (posts already sent are stored there).
-    void setBeforeEachPage(std::function<void()> before) { m_beforeEachPage = std::move(before); }
+    // A page shows every post sent before it was asked for: `settle` takes
+    // in the posts whose senders have finished, and the page waits until
+    // the pipeline has stored them.
+    void setPosts(std::function<void()> settle, PostPipeline *pipeline);
+    // The number of the last post the next page must show.
+    quint64 settlePosts();
+    PostPipeline *pipeline() const { return m_pipeline; }
+    // False while the database is lost: pages answer 503 at once.
+    bool isStoreAvailable() const;
 
     struct Page
     {
@@ -49,7 +57,8 @@ private:
     ForumStore &m_store;
     ServerConfig m_config;
     LogSink m_log;
-    std::function<void()> m_beforeEachPage;
+    std::function<void()> m_settlePosts;
+    PostPipeline *m_pipeline = nullptr;
     ListeningPort *m_port;
     mutable Cache m_cache;
 };

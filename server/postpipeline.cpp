@@ -21,10 +21,13 @@ PostPipeline::PostPipeline(ForumStore &store, const DatabaseUrl &database, LogSi
       m_log(std::move(log)),
       m_writer(std::make_unique<PostWriter>(database))
 {
-    connect(m_writer.get(), &PostWriter::logLines, this, [this](const QStringList &lines) {
-        for (const QString &line : lines)
-            m_log(line);
-    });
+    connect(m_writer.get(), &PostWriter::stored, this,
+            [this](const QStringList &lines, quint64 upTo) {
+                for (const QString &line : lines)
+                    m_log(line);
+                m_storedUpTo = std::max(m_storedUpTo, upTo);
+                emit storedUpTo(m_storedUpTo);
+            });
 }
 
 PostPipeline::~PostPipeline()
@@ -97,7 +100,3 @@ void PostPipeline::take(const QString &peer, const QByteArray &request)
     });
 }
 
-bool PostPipeline::waitUntilStored(int timeoutMs)
-{
-    return m_writer->waitUntilStored(m_taken, timeoutMs);
-}

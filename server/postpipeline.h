@@ -25,9 +25,14 @@ public:
     // The whole request of a sender that has closed.
     void take(const QString &peer, const QByteArray &request);
 
-    // Blocks until every post taken so far has been stored or refused (a
-    // page shown after a post holds it); false if that took over timeoutMs.
-    bool waitUntilStored(int timeoutMs);
+    // The number of the last post taken, and whether every post up to a
+    // number has been stored (or refused); a page shown after a post waits
+    // for it without holding up the other ports.
+    quint64 taken() const { return m_taken; }
+    bool isStored(quint64 upTo) const { return m_storedUpTo >= upTo; }
+
+signals:
+    void storedUpTo(quint64 upTo);
 
 private:
     std::optional<qint64> forumId(const QString &name);
@@ -38,5 +43,6 @@ private:
     std::unique_ptr<PostWriter> m_writer;
     QHash<QString, qint64> m_forumIds; // forums are never removed
     quint64 m_taken = 0;
+    quint64 m_storedUpTo = 0;
     std::atomic<qint64> m_pendingBytes{0};
 };

@@ -1,7 +1,5 @@
 #include "server/postwriter.h"
 
-#include <QDeadlineTimer>
-
 namespace {
 // Bounds one transaction, so that a long backlog still commits often.
 constexpr int maxBatch = 2000;
@@ -29,17 +27,6 @@ void PostWriter::hand(quint64 sequence, std::optional<NewMessage> message, const
     m_ready.emplace(sequence, Item{std::move(message), head, tail});
     if (sequence == m_next)
         m_work.wakeAll();
-}
-
-bool PostWriter::waitUntilStored(quint64 sequence, int timeoutMs)
-{
-    const QDeadlineTimer deadline(timeoutMs);
-    QMutexLocker lock(&m_mutex);
-    while (m_storedUpTo < sequence) {
-        if (!m_stored.wait(&m_mutex, deadline))
-            return m_storedUpTo >= sequence;
-    }
-    return true;
 }
 
 bool PostWriter::store(ForumStore &store, const QList<NewMessage> &batch, QString *why)
@@ -93,17 +80,12 @@ void PostWriter::run()
                 }
             }
         }
-        const bool stored = opened && (batch.isEmpty() || this->store(store, batch, &error));
+        const bool committed = opened && (batch.isEmpty() || this->store(store, batch, &error));
         const QString outcome =
-            stored ? QStringLiteral("stored") : QStringLiteral("not stored: %1").arg(error);
+            committed ? QStringLiteral("stored") : QStringLiteral("not stored: %1").arg(error);
         QStringList log = refusals;
         for (const auto &[head, tail] : lines)
             log.append(head + outcome + tail);
-        {
-            QMutexLocker lock(&m_mutex);
-            m_storedUpTo = last;
-            m_stored.wakeAll();
-        }
-        emit logLines(log);
+        emit stored(log, last);
     }
 }

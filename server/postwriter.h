@@ -27,12 +27,10 @@ public:
     void hand(quint64 sequence, std::optional<NewMessage> message, const QString &head,
               const QString &tail = {});
 
-    // Blocks until every post up to `sequence` has been dealt with; false on timeout.
-    bool waitUntilStored(quint64 sequence, int timeoutMs);
-
 signals:
-    // From the writer's thread, after each commit: a line per post.
-    void logLines(const QStringList &lines);
+    // From the writer's thread, after each commit: a line per post, and
+    // the number of the last post dealt with.
+    void stored(const QStringList &lines, quint64 upTo);
 
 protected:
     void run() override;
@@ -50,9 +48,7 @@ private:
     DatabaseUrl m_database;
     QMutex m_mutex;
     QWaitCondition m_work;
-    QWaitCondition m_stored;
     std::map<quint64, Item> m_ready;
     quint64 m_next = 1;     // the next number to store
-    quint64 m_storedUpTo = 0;
     bool m_stopping = false;
 };

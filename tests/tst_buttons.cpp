@@ -7,6 +7,7 @@
 #include "windowfixture.h"
 
 #include <QAccessible>
+#include <QLabel>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -66,6 +67,7 @@ private Q_SLOTS:
     void assistiveToolsSeePushButtons_data();
     void assistiveToolsSeePushButtons();
     void stampOptionReadsAsACheckBox();
+    void facesSuitTheScreenDensity();
 };
 
 void ButtonsTest::pressShowsThePressedFace_data()
@@ -298,6 +300,23 @@ void ButtonsTest::assistiveToolsSeePushButtons()
     QVERIFY(actions);
     QVERIFY(actions->actionNames().contains(QAccessibleActionInterface::pressAction()));
     QVERIFY(!face->state().focusable); // picture buttons never take the focus
+}
+
+// Run once as it is and once more with QT_SCALE_FACTOR=2: each face is drawn
+// for the screen, never a 1x picture blown up, and takes the same room.
+void ButtonsTest::facesSuitTheScreenDensity()
+{
+    WindowFixture f;
+    f.load();
+    const qreal density = qApp->devicePixelRatio();
+    QCOMPARE(density, qEnvironmentVariable("QT_SCALE_FACTOR", QStringLiteral("1")).toDouble());
+    QCOMPARE(f.window->btnCreate->picture().size(), QSize(95, 22) * density);
+    QCOMPARE(f.window->btnBOLD->picture().size(), QSize(14, 17) * density);
+    for (const PictureButton *button : f.window->findChildren<PictureButton *>()) {
+        QVERIFY2(button->picture().devicePixelRatio() == density, qPrintable(button->objectName()));
+        QVERIFY2(button->sizeHint() == (button->picture().size() / density), qPrintable(button->objectName()));
+    }
+    QCOMPARE(f.window->Image1->pixmap().devicePixelRatio(), density);
 }
 
 QTEST_MAIN(ButtonsTest)

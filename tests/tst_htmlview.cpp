@@ -29,8 +29,12 @@ private Q_SLOTS:
     void showsALocalFile();
     void failuresShowAnErrorPageInTheView_data();
     void failuresShowAnErrorPageInTheView();
+    void oversizedPageStopsLoading_data();
+    void oversizedPageStopsLoading();
     void scriptsNeverRun();
     void serverLinksStayOtherLinksGoToTheBrowser();
+    void onlyWebAndMailLinksLeaveTheProgram_data();
+    void onlyWebAndMailLinksLeaveTheProgram();
 
 private:
     QString address(const FakeServer &server, const char *path) const
@@ -127,6 +131,44 @@ void HtmlViewTest::failuresShowAnErrorPageInTheView()
     QVERIFY(view.toPlainText().startsWith(QStringLiteral("This page cannot be shown.")));
 }
 
+void HtmlViewTest::oversizedPageStopsLoading_data()
+{
+    // The server never ends either page: only the view's own limit can stop it.
+    QTest::addColumn<QByteArray>("head");
+    QTest::addColumn<int>("megabytes"); // streamed after the head, one a piece
+    QTest::newRow("declared length")
+        << QByteArray("HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: 16777217\r\n\r\n<p>")
+        << 0;
+    QTest::newRow("streamed without a length")
+        << QByteArray("HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nConnection: close\r\n\r\n<p>") << 17;
+}
+
+void HtmlViewTest::oversizedPageStopsLoading()
+{
+    QFETCH(QByteArray, head);
+    QFETCH(int, megabytes);
+    FakeServer server;
+    FakeServer::Behaviour page;
+    page.pieces = {head};
+    const QByteArray megabyte(1024 * 1024, 'a');
+    for (int i = 0; i < megabytes; ++i)
+        page.pieces.append(megabyte); // shared, not copied
+    page.pieceDelayMs = 5;
+    page.keepOpen = true;
+    server.scriptPage("/huge.htm", page);
+
+    HtmlView view;
+    QSignalSpy shown(&view, &HtmlView::pageShown);
+    view.Navigate(address(server, "/huge.htm"));
+    QTRY_COMPARE_WITH_TIMEOUT(shown.size(), 1, 20000);
+    QCOMPARE(shown.first().at(1).toBool(), false);
+    QVERIFY(view.toPlainText().startsWith(QStringLiteral("This page cannot be shown.")));
+    QVERIFY(view.toPlainText().contains(QStringLiteral("larger than 16 MiB")));
+    QVERIFY(!view.isLoading());
+    QTest::qWait(megabytes * page.pieceDelayMs + 200); // the rest of the stream changes nothing
+    QCOMPARE(shown.size(), 1);
+}
+
 void HtmlViewTest::scriptsNeverRun()
 {
     FakeServer server;
@@ -160,6 +202,31 @@ void HtmlViewTest::serverLinksStayOtherLinksGoToTheBrowser()
     QCOMPARE(browser.opened, QList<QUrl>{QUrl(QStringLiteral("https://example.org/elsewhere"))});
     QCOMPARE(view.toPlainText(), QStringLiteral("the ale forum"));
     QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
+}
+
+void HtmlViewTest::onlyWebAndMailLinksLeaveTheProgram_data()
+{
+    QTest::addColumn<QUrl>("link");
+    QTest::addColumn<bool>("leaves");
+    QTest::newRow("http") << QUrl(QStringLiteral("http://example.org/page")) << true;
+    QTest::newRow("mail") << QUrl(QStringLiteral("mailto:host@example.org")) << true;
+    QTest::newRow("file") << QUrl(QStringLiteral("file:///etc/passwd")) << false;
+    QTest::newRow("share") << QUrl(QStringLiteral("smb://fileserver/share/run.exe")) << false;
+    QTest::newRow("custom handler") << QUrl(QStringLiteral("tavern-helper:run?x=1")) << false;
+}
+
+void HtmlViewTest::onlyWebAndMailLinksLeaveTheProgram()
+{
+    QFETCH(QUrl, link);
+    QFETCH(bool, leaves);
+    UrlCatcher desktop;
+    QDesktopServices::setUrlHandler(link.scheme(), &desktop, "open");
+    HtmlView view;
+    view.setHtml(QStringLiteral("<p>a page</p>"));
+    Q_EMIT view.anchorClicked(link);
+    QDesktopServices::unsetUrlHandler(link.scheme());
+    QCOMPARE(desktop.opened, leaves ? QList<QUrl>{link} : QList<QUrl>{});
+    QCOMPARE(view.toPlainText(), QStringLiteral("a page"));
 }
 
 QTEST_MAIN(HtmlViewTest)

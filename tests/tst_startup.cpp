@@ -4,11 +4,35 @@
 #include "platform/listbox.h"
 #include "platform/memobox.h"
 #include "platform/picturebutton.h"
+#include "platform/socket.h"
 #include "platform/textbox.h"
 #include "windowfixture.h"
 
+#include <QEventLoop>
 #include <QSignalSpy>
 #include <QTest>
+
+#include <algorithm>
+#include <functional>
+
+namespace {
+
+// Runs a nested event loop, as a modal box does, until the condition holds.
+bool runNestedUntil(const std::function<bool()> &condition, int timeoutMs = 60000)
+{
+    QEventLoop loop;
+    QTimer check;
+    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
+        if (condition())
+            loop.quit();
+    });
+    check.start(0);
+    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
+    loop.exec();
+    return condition();
+}
+
+} // namespace
 
 class StartupTest : public QObject
 {
@@ -18,6 +42,7 @@ private Q_SLOTS:
     void startUpFocusesTheNameWithItsHintSelected();
     void startUpAsksForTheListAndTheStartPage();
     void unreachableServerGivesOneBoxPerAttempt();
+    void failingTicksUnderAnOpenBoxAddNoOther();
     void tickRestartsAnExchangeStillUnderWay();
     void busyStateLocksExactlyNineControls();
     void oneEnableAllEndsAnyNumberOfDisableAll();
@@ -68,6 +93,50 @@ void StartupTest::unreachableServerGivesOneBoxPerAttempt()
     QVERIFY(f.window->List1->entries().isEmpty());
     QVERIFY(f.window->Text1->isEnabled());
     QVERIFY(f.window->btnPost->isEnabled());
+}
+
+// The user leaves the first box open while the refresh fails thousands of
+// times underneath it; the box's own event loop keeps the window alive.
+void StartupTest::failingTicksUnderAnOpenBoxAddNoOther()
+{
+    WindowFixture f;
+    f.server.script(FakeServer::List, FakeServer::Behaviour::Refuse);
+    f.load();
+    QTRY_COMPARE(f.dialogs.messages().size(), 1); // closed at once
+
+    QSignalSpy failures(f.window->sckGetList, &Socket::error);
+    int open = 0;
+    int mostOpen = 0;
+    QStringList listedUnderTheBox;
+    f.dialogs.whileOpen = [&](const ScriptedDialogs::Box &) {
+        mostOpen = std::max(mostOpen, ++open);
+        if (f.dialogs.messages().size() == 2) {
+            QVERIFY(runNestedUntil([&] { return failures.size() >= 3000; }));
+            // A refresh that works meanwhile still fills the directory.
+            f.window->Timer1->stop();
+            f.server.reply(FakeServer::List, "Ale*Mead");
+            f.window->Timer1_Timer();
+            runNestedUntil([&] { return !f.window->List1->entries().isEmpty(); }, 5000);
+            listedUnderTheBox = f.window->List1->entries();
+            f.server.script(FakeServer::List, FakeServer::Behaviour::Refuse);
+            f.window->Timer1->start();
+        } else if (f.dialogs.messages().size() == 3) {
+            f.window->Timer1->stop(); // enough: the test looks at what is left
+        }
+        --open;
+    };
+    Timing timing = WindowFixture::fastTiming();
+    timing.refreshMs = 1;
+    f.window->setTiming(timing);
+
+    // Once the user has closed it, the next failing tick shows it again.
+    QTRY_VERIFY_WITH_TIMEOUT(f.dialogs.messages().size() == 3, 90000);
+    QCOMPARE(mostOpen, 1);
+    QVERIFY(failures.size() >= 3000);
+    QCOMPARE(listedUnderTheBox, (QStringList{"Ale", "Mead"}));
+    QCOMPARE(f.window->List1->entries(), (QStringList{"Ale", "Mead"}));
+    QTest::qWait(50); // a refusal still on its way
+    QCOMPARE(f.dialogs.messages().size(), 3);
 }
 
 void StartupTest::tickRestartsAnExchangeStillUnderWay()

@@ -1,10 +1,13 @@
 // Draws every picture of the main window (button faces, check box faces, header
 // and toolbar strips, window icon) as PNG files, so they can be redrawn at will.
+// Each picture comes at 1x and, as name@2x.png, at 2x for high-density screens;
+// the icon also at the sizes a desktop asks for.
 //
 // Usage: QT_QPA_PLATFORM=offscreen drawfaces <output folder>
 
 #include <QColor>
 #include <QDir>
+#include <QFileInfo>
 #include <QFont>
 #include <QFontDatabase>
 #include <QFontMetricsF>
@@ -58,14 +61,15 @@ int capHeight(const QFont &font)
 // At these sizes a stem that straddles two pixel columns turns into two grey
 // columns. Tries a few sub-pixel shifts of the label and returns the one whose
 // ink has the fewest half-covered pixels.
-qreal sharpestShift(const QFont &font, const QString &text)
+qreal sharpestShift(const QFont &font, const QString &text, int scale)
 {
     const QFontMetricsF metrics(font);
     const QSize size(qCeil(metrics.horizontalAdvance(text)) + 8, qCeil(metrics.height()) + 8);
     qreal best = 0;
     double bestBlur = 2;
     for (const qreal shift : {0.0, 0.25, 0.5, -0.25}) {
-        QImage probe(size, QImage::Format_Grayscale8);
+        QImage probe(size * scale, QImage::Format_Grayscale8);
+        probe.setDevicePixelRatio(scale);
         probe.fill(0);
         QPainter painter(&probe);
         painter.setRenderHint(QPainter::TextAntialiasing);
@@ -94,6 +98,14 @@ qreal sharpestShift(const QFont &font, const QString &text)
     return best;
 }
 
+// A picture of the given size in window pixels, with scale device pixels to each.
+QImage canvas(QSize size, qreal scale)
+{
+    QImage image(size * scale, QImage::Format_RGB32);
+    image.setDevicePixelRatio(scale);
+    return image;
+}
+
 QPainterPath roundedRect(const QRectF &rect, qreal radius)
 {
     QPainterPath path;
@@ -109,8 +121,9 @@ void drawCentredLabel(QPainter &painter, const QRectF &box, const QString &text,
 {
     const QFont &font = painter.font();
     const QRectF ink = QFontMetricsF(font).tightBoundingRect(text);
+    const int scale = int(painter.device()->devicePixelRatio());
     const qreal x = std::round(box.left() + (box.width() - ink.width()) / 2 - ink.left())
-        + sharpestShift(font, text);
+        + sharpestShift(font, text, scale);
     const qreal baseline = std::floor(box.top() + (box.height() + capHeight(font)) / 2);
     painter.setPen(shadow);
     painter.drawText(QPointF(x + 1, baseline + 1), text);
@@ -123,14 +136,15 @@ void drawCentredLabel(QPainter &painter, const QRectF &box, const QString &text,
 // again along the top and left and a light line along the bottom and right, so
 // the fill and label sit one pixel lower and further right. The bevel is drawn
 // square and crisp; the rounded edge and corners go on top, antialiased.
-QImage buttonFace(QSize size, const QString &label, bool pressed, const QColor &corner, int pixelSize)
+QImage buttonFace(QSize size, const QString &label, bool pressed, const QColor &corner, int pixelSize,
+                  int scale)
 {
     const Tones &tones = pressed ? pressedTones : normalTones;
     const int w = size.width();
     const int h = size.height();
     const qreal radius = h >= 20 ? 3.5 : 2.5;
 
-    QImage image(size, QImage::Format_RGB32);
+    QImage image = canvas(size, scale);
     QPainter painter(&image);
     painter.fillRect(0, 0, w, h, tones.bevel);
     QRect body(1, 1, w - 3, h - 3);
@@ -153,28 +167,36 @@ QImage buttonFace(QSize size, const QString &label, bool pressed, const QColor &
     return image;
 }
 
-// The date-and-time-stamp option's box: sunken, with a tick when checked.
-QImage checkFace(bool checked)
+// A one-pixel frame just inside the rectangle. Lines are filled rectangles, so
+// they cover whole device pixels at any scale.
+void frame(QPainter &painter, const QRect &rect, const QColor &colour)
 {
-    QImage image(14, 14, QImage::Format_RGB32);
+    painter.fillRect(rect.left(), rect.top(), rect.width(), 1, colour);
+    painter.fillRect(rect.left(), rect.bottom(), rect.width(), 1, colour);
+    painter.fillRect(rect.left(), rect.top(), 1, rect.height(), colour);
+    painter.fillRect(rect.right(), rect.top(), 1, rect.height(), colour);
+}
+
+// The date-and-time-stamp option's box: sunken, with a tick when checked.
+QImage checkFace(bool checked, int scale)
+{
+    QImage image = canvas(QSize(14, 14), scale);
     image.fill(checked ? normalTones.fill : QColor(0x9B, 0xB1, 0xC7));
     QPainter painter(&image);
-    painter.setPen(normalTones.edge);
-    painter.drawRect(0, 0, 13, 13);
+    frame(painter, QRect(0, 0, 14, 14), normalTones.edge);
     // Shadow inside the top and left edges makes the box look pressed in.
-    painter.setPen(checked ? normalTones.bevel : normalTones.fill);
-    painter.drawLine(1, 1, 12, 1);
-    painter.drawLine(1, 1, 1, 12);
+    const QColor shade = checked ? normalTones.bevel : normalTones.fill;
+    painter.fillRect(1, 1, 12, 1, shade);
+    painter.fillRect(1, 1, 1, 12, shade);
     if (checked) {
         // A two-pixel-thick tick, drawn pixel by pixel for crisp edges.
         static const char *const tick[] = {
             "........#", ".......##", "#.....##.", "##...##..", ".##.##...", "..###....", "...#.....",
         };
-        painter.setPen(QColor(0xE5, 0xEB, 0xF1));
         for (int row = 0; row < 7; ++row) {
             for (int col = 0; col < 9; ++col) {
                 if (tick[row][col] == '#')
-                    painter.drawPoint(3 + col, 4 + row);
+                    painter.fillRect(3 + col, 4 + row, 1, 1, QColor(0xE5, 0xEB, 0xF1));
             }
         }
     }
@@ -182,43 +204,40 @@ QImage checkFace(bool checked)
 }
 
 // A heading strip: framed, with its words at the left.
-QImage headerStrip(const QString &words)
+QImage headerStrip(const QString &words, int scale)
 {
-    QImage image(430, 20, QImage::Format_RGB32);
+    QImage image = canvas(QSize(430, 20), scale);
     image.fill(stripFill);
     QPainter painter(&image);
+    frame(painter, QRect(0, 0, 430, 20), black);
     painter.setPen(black);
-    painter.drawRect(0, 0, 429, 19);
     painter.setRenderHint(QPainter::TextAntialiasing);
     painter.setFont(labelFont(12));
     const qreal baseline = std::floor((20 + capHeight(painter.font())) / 2.0);
-    painter.drawText(QPointF(6 + sharpestShift(painter.font(), words), baseline), words);
+    painter.drawText(QPointF(6 + sharpestShift(painter.font(), words, scale), baseline), words);
     return image;
 }
 
 // The raised panel the formatting buttons sit on.
-QImage toolbarStrip()
+QImage toolbarStrip(int scale)
 {
     const int w = 223;
     const int h = 20;
-    QImage image(w, h, QImage::Format_RGB32);
+    QImage image = canvas(QSize(w, h), scale);
     image.fill(stripFill);
     QPainter painter(&image);
-    painter.setPen(white);
-    painter.drawLine(0, 0, w - 2, 0);
-    painter.drawLine(0, 0, 0, h - 2);
-    painter.setPen(QColor(0x80, 0x80, 0x80));
-    painter.drawLine(w - 1, 0, w - 1, h - 2);
-    painter.setPen(black);
-    painter.drawLine(0, h - 1, w - 1, h - 1);
+    painter.fillRect(0, 0, w - 1, 1, white);
+    painter.fillRect(0, 0, 1, h - 1, white);
+    painter.fillRect(w - 1, 0, 1, h - 1, QColor(0x80, 0x80, 0x80));
+    painter.fillRect(0, h - 1, w, 1, black);
     return image;
 }
 
 // Window icon: a face-coloured tile with a white speech bubble holding two
-// lines of "text".
-QImage windowIcon()
+// lines of "text". Drawn on a 32-pixel grid, at any size in pixels.
+QImage windowIcon(int pixels)
 {
-    QImage image(32, 32, QImage::Format_RGB32);
+    QImage image = canvas(QSize(32, 32), pixels / 32.0);
     image.fill(normalTones.edge);
     QPainter painter(&image);
     painter.setRenderHint(QPainter::Antialiasing);
@@ -247,6 +266,10 @@ QImage windowIcon()
 bool save(const QDir &dir, const QString &name, const QImage &image)
 {
     const QString path = dir.filePath(name);
+    if (!QDir().mkpath(QFileInfo(path).path())) {
+        QTextStream(stderr) << "cannot create the folder of " << path << '\n';
+        return false;
+    }
     // RGB888: plain 24-bit pictures, no alpha channel.
     if (!image.convertToFormat(QImage::Format_RGB888).save(path, "PNG")) {
         QTextStream(stderr) << "cannot write " << path << '\n';
@@ -297,18 +320,24 @@ int main(int argc, char *argv[])
     };
 
     bool ok = true;
-    for (const FaceSpec &face : faces) {
-        const QColor corner = face.onToolbar ? stripFill : windowGrey;
-        const QString stem = QString::fromLatin1(face.name);
-        const QString label = QString::fromLatin1(face.label);
-        ok &= save(dir, stem + "UP.png", buttonFace(face.up, label, false, corner, face.pixelSize));
-        ok &= save(dir, stem + "DOWN.png", buttonFace(face.down, label, true, corner, face.pixelSize));
+    for (const int scale : {1, 2}) {
+        const QString png = scale == 1 ? QStringLiteral(".png") : QStringLiteral("@2x.png");
+        for (const FaceSpec &face : faces) {
+            const QColor corner = face.onToolbar ? stripFill : windowGrey;
+            const QString stem = QString::fromLatin1(face.name);
+            const QString label = QString::fromLatin1(face.label);
+            ok &= save(dir, stem + "UP" + png, buttonFace(face.up, label, false, corner, face.pixelSize, scale));
+            ok &= save(dir, stem + "DOWN" + png,
+                       buttonFace(face.down, label, true, corner, face.pixelSize, scale));
+        }
+        ok &= save(dir, "CheckUP" + png, checkFace(false, scale));
+        ok &= save(dir, "CheckDOWN" + png, checkFace(true, scale));
+        ok &= save(dir, "HeaderCreate" + png, headerStrip(QStringLiteral("Create A Forum"), scale));
+        ok &= save(dir, "HeaderPost" + png, headerStrip(QStringLiteral("Post A Message"), scale));
+        ok &= save(dir, "Toolbar" + png, toolbarStrip(scale));
+        ok &= save(dir, "icon" + png, windowIcon(32 * scale));
     }
-    ok &= save(dir, "CheckUP.png", checkFace(false));
-    ok &= save(dir, "CheckDOWN.png", checkFace(true));
-    ok &= save(dir, "HeaderCreate.png", headerStrip(QStringLiteral("Create A Forum")));
-    ok &= save(dir, "HeaderPost.png", headerStrip(QStringLiteral("Post A Message")));
-    ok &= save(dir, "Toolbar.png", toolbarStrip());
-    ok &= save(dir, "icon.png", windowIcon());
+    for (const int pixels : {16, 32, 48, 64, 128, 256})
+        ok &= save(dir, QStringLiteral("icons/%1x%1/org.tavernly.Tavernly.png").arg(pixels), windowIcon(pixels));
     return ok ? 0 : 1;
 }

@@ -250,6 +250,15 @@ void TestServerProcess::burstsAreStoredWhole()
         blockingExchange(ports.http, "GET /dn.htm HTTP/1.0\r\n\r\n");
     QVERIFY2(page.contains("Burst</a> (" + QByteArray::number(total) + " messages)"),
              page.constData());
+    if (senders == 1) { // kept in the order they were sent, newest first
+        const QByteArray forum = blockingExchange(ports.http, "GET /tav/Burst.htm HTTP/1.0\r\n\r\n");
+        qsizetype at = -1;
+        for (int i = postsEach - 1; i >= postsEach - 100; --i) {
+            const qsizetype next = forum.indexOf("sender 0 post " + QByteArray::number(i) + "<");
+            QVERIFY2(next > at, qPrintable(QString::number(i)));
+            at = next;
+        }
+    }
     second.terminate();
     QVERIFY(second.waitForFinished(10000));
 }
