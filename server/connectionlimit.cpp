@@ -8,6 +8,7 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
+#include <limits>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -160,6 +161,9 @@ bool ListeningPort::listen(const QHostAddress &address, quint16 port)
 
 void ListeningPort::close()
 {
+    // Those already in the system's queue may have sent everything and gone:
+    // taken in (as far as the limit allows) rather than reset with the socket.
+    acceptWaiting(std::numeric_limits<int>::max());
     delete m_notifier;
     m_notifier = nullptr;
     if (m_fd >= 0)

@@ -34,7 +34,10 @@ bool ForumServer::start(QString *error)
         : DatabaseUrl::sqliteFile(QDir(m_config.dataDir).filePath(ForumStore::fileName()));
     if (!m_store.open(database, error))
         return false;
-    m_store.setLostHandler([this](const QString &why) { databaseLost(why); });
+    // Not at once: the store is in the middle of some connection's request.
+    m_store.setLostHandler([this](const QString &why) {
+        QMetaObject::invokeMethod(this, [this, why] { databaseLost(why); }, Qt::QueuedConnection);
+    });
     m_reconnect.setInterval(1000);
     connect(&m_reconnect, &QTimer::timeout, this, &ForumServer::tryReconnect);
     const LogSink log = [this](const QString &line) { emit logLine(line); };
@@ -91,6 +94,8 @@ bool ForumServer::listenRequestPorts(QString *error)
 
 void ForumServer::databaseLost(const QString &why)
 {
+    if (m_reconnect.isActive() || m_store.isAvailable())
+        return; // already known, or back again
     // A closed port makes a client's connection fail at once, so nobody
     // sends a post that could not be stored.
     m_list->close();

@@ -274,6 +274,8 @@ void TestServerWire::lostDatabaseRefusesUntilBack()
     const quint16 listPort = m_fixture->server().listPort();
     const quint16 postPort = m_fixture->server().postPort();
     QCOMPARE(list(), QByteArray("Welcome"));
+    request(this, postPort, "Welcome*before*the outage", WireClient::After::CloseWhenSent);
+    WAIT_COMPARE(m_fixture->logLinesContaining(": stored"), 1);
 
     // The server's connections cut, and no new ones let in for now.
     DatabaseUrl admin = database;
@@ -293,6 +295,10 @@ void TestServerWire::lostDatabaseRefusesUntilBack()
         QVERIFY(query.exec(QStringLiteral("SELECT pg_terminate_backend(pid) FROM pg_stat_activity "
                                           "WHERE datname = '%1'").arg(database.name)));
 
+        // A post taken in before the server finds the database gone is kept
+        // until it can be stored.
+        request(this, postPort, "Welcome*kept*through the outage",
+                WireClient::After::CloseWhenSent);
         // The first request finds it gone; from then on the ports refuse.
         QByteArray failed = list();
         QVERIFY2(!failed.startsWith("Welcome"), failed.constData());
@@ -315,6 +321,11 @@ void TestServerWire::lostDatabaseRefusesUntilBack()
                client.reply() == "Welcome";
     }, 15000));
     QCOMPARE(m_fixture->logLinesContaining("database back"), 1);
+    WAIT_COMPARE(m_fixture->logLinesContaining(": stored"), 2);
+    QCOMPARE(m_fixture->logLinesContaining("not stored"), 0);
+    QNetworkReply *page = m_fixture->get("/tav/Welcome.htm");
+    WAIT_VERIFY(page->isFinished());
+    QVERIFY(page->readAll().contains("through the outage"));
 }
 
 QTEST_GUILESS_MAIN(TestServerWire)
