@@ -3,7 +3,7 @@ BUILD   ?= build
 JOBS    ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: run test build deps configure clean fuzz bench sanitize package
+.PHONY: run test build deps configure clean fuzz bench sanitize package cluster
 
 deps:
 	@scripts/install-deps.sh
@@ -16,6 +16,10 @@ build: configure
 
 run: build
 	@scripts/run.sh $(BUILD)
+
+# Two servers on a throw-away PostgreSQL behind HAProxy, then the client.
+cluster: build
+	@scripts/cluster.sh $(BUILD)
 
 test: CMAKE_FLAGS += -DTAVERNLY_WERROR=ON
 test: build

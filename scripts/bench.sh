@@ -58,6 +58,11 @@ run "Page view and Chromium side by side (targets: 100 messages under 80 ms; 1,0
 run "Server: bursts, a 10 s flood from 50 senders, hostile posts, ab and wrk, the start page over 2,000,000 messages (targets printed beside each figure; a lost post fails)" \
     "$build/bench/bench_server_load" --clients 50 --seconds 10
 
+if [ -x "$build/bench/bench_cluster_load" ]; then
+    run "Several servers: SQLite alone, then PostgreSQL behind HAProxy with one and two servers" \
+        "$(dirname "$0")/pg-throwaway.sh" run "$build/bench/bench_cluster_load" --clients 20 --seconds 3
+fi
+
 echo
 if [ ${#failed[@]} -gt 0 ]; then
     printf 'bench.sh: these did not finish: %s\n' "${failed[*]}" >&2

@@ -9,6 +9,7 @@ packages=(
   fonts-liberation fonts-dejavu-core
   xvfb xauth xdotool xclip x11-utils libx11-dev
   clang libclang-rt-14-dev
+  postgresql libqt6sql6-psql haproxy iproute2
 )
 packages+=("$@")
 

@@ -8,6 +8,7 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
+#include <limits>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -156,6 +157,18 @@ bool ListeningPort::listen(const QHostAddress &address, quint16 port)
     connect(m_notifier, &QSocketNotifier::activated, this, [this] { acceptWaiting(16); });
     m_notifier->setEnabled(m_limit.m_accepting);
     return true;
+}
+
+void ListeningPort::close()
+{
+    // Those already in the system's queue may have sent everything and gone:
+    // taken in (as far as the limit allows) rather than reset with the socket.
+    acceptWaiting(std::numeric_limits<int>::max());
+    delete m_notifier;
+    m_notifier = nullptr;
+    if (m_fd >= 0)
+        ::close(m_fd);
+    m_fd = -1;
 }
 
 void ListeningPort::acceptWaiting(int most)

@@ -55,7 +55,10 @@ public:
     ~ListeningPort() override;
 
     bool listen(const QHostAddress &address, quint16 port);
-    quint16 port() const { return m_port; }
+    // Stops listening: new connections are refused, open ones go on.
+    void close();
+    bool isListening() const { return m_fd >= 0; }
+    quint16 port() const { return m_port; } // kept after close()
     QString errorString() const { return m_error; }
     QString name() const { return m_name; }
 

@@ -1,5 +1,7 @@
 #include "server/forumschema.h"
 
+#include "server/sqldialect.h"
+
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QStringList>
@@ -15,77 +17,71 @@ const QList<QStringList> &steps()
     static const QList<QStringList> all{
         // 1: forums and their messages, title and body kept as received
         // beside their published HTML.
-        {QStringLiteral("CREATE TABLE forums (id INTEGER PRIMARY KEY, "
-                        "name TEXT NOT NULL UNIQUE, created INTEGER NOT NULL)"),
-         QStringLiteral("CREATE TABLE messages (id INTEGER PRIMARY KEY, "
-                        "forum INTEGER NOT NULL REFERENCES forums(id), "
-                        "title BLOB NOT NULL, body BLOB NOT NULL, "
+        // {id} and {bytes} stand for the engine's own types (SqlDialect).
+        {QStringLiteral("CREATE TABLE forums (id {id}, "
+                        "name TEXT NOT NULL UNIQUE, created BIGINT NOT NULL)"),
+         QStringLiteral("CREATE TABLE messages (id {id}, "
+                        "forum BIGINT NOT NULL REFERENCES forums(id), "
+                        "title {bytes} NOT NULL, body {bytes} NOT NULL, "
                         "title_html TEXT NOT NULL, body_html TEXT NOT NULL, "
-                        "arrived INTEGER NOT NULL)"),
+                        "arrived BIGINT NOT NULL)"),
          QStringLiteral("CREATE INDEX messages_by_forum ON messages (forum, id)")},
         // 2: each forum's message count, kept with every post, so that the
         // start page does not count the messages.
-        {QStringLiteral("ALTER TABLE forums ADD COLUMN message_count INTEGER NOT NULL DEFAULT 0"),
+        {QStringLiteral("ALTER TABLE forums ADD COLUMN message_count BIGINT NOT NULL DEFAULT 0"),
          QStringLiteral("UPDATE forums SET message_count = "
                         "(SELECT count(*) FROM messages m WHERE m.forum = forums.id)")},
     };
     return all;
 }
 
-bool readVersion(QSqlDatabase &db, int *version, QString *error)
-{
-    QSqlQuery query(db);
-    if (!query.exec(QStringLiteral("PRAGMA user_version")) || !query.next()) {
-        *error = query.lastError().text();
-        return false;
-    }
-    *version = query.value(0).toInt();
-    return true;
-}
-
 } // namespace
 
-bool migrate(QSqlDatabase &db, const std::function<bool(QString *error)> &seed, QString *error)
+bool migrate(QSqlDatabase &db, const SqlDialect &dialect,
+             const std::function<bool(QString *error)> &seed, QString *error)
 {
     static_assert(currentVersion > 0);
     Q_ASSERT(steps().size() == currentVersion);
-    int version = 0;
-    if (!readVersion(db, &version, error))
-        return false;
-    if (version > currentVersion) {
-        *error = QStringLiteral("the database was written by a newer server (layout %1, this "
-                                "server knows up to %2)")
-                     .arg(version)
-                     .arg(currentVersion);
-        return false;
-    }
-    if (version == currentVersion)
-        return true;
     if (!db.transaction()) {
         *error = db.lastError().text();
         return false;
     }
     QSqlQuery query(db);
-    bool ok = true;
-    for (int step = version; ok && step < currentVersion; ++step) {
-        for (const QString &statement : steps().at(step)) {
-            if (!(ok = query.exec(statement)))
-                break;
-        }
-    }
-    ok = ok && query.exec(QStringLiteral("PRAGMA user_version = %1").arg(currentVersion));
-    if (!ok)
-        *error = query.lastError().text();
-    if (ok && version == 0 && seed && !seed(error))
-        ok = false;
-    if (!ok) {
+    auto fail = [&](const QString &why) {
+        *error = why;
         db.rollback();
         return false;
+    };
+    const QString lock = dialect.migrationLock();
+    if (!lock.isEmpty() && !query.exec(lock))
+        return fail(query.lastError().text());
+    int version = 0;
+    QString why;
+    if (!dialect.readSchemaVersion(db, &version, &why))
+        return fail(why);
+    if (version > currentVersion)
+        return fail(QStringLiteral("the database was written by a newer server (layout %1, this "
+                                   "server knows up to %2)")
+                        .arg(version)
+                        .arg(currentVersion));
+    if (version == currentVersion) {
+        db.rollback(); // nothing written; ends the turn
+        return true;
     }
-    if (!db.commit()) {
-        *error = db.lastError().text();
-        return false;
+    for (int step = version; step < currentVersion; ++step) {
+        for (const QString &statement : steps().at(step)) {
+            if (!query.exec(dialect.schema(statement)))
+                return fail(query.lastError().text());
+        }
     }
+    for (const QString &statement : dialect.writeSchemaVersion(currentVersion)) {
+        if (!query.exec(statement))
+            return fail(query.lastError().text());
+    }
+    if (version == 0 && seed && !seed(&why))
+        return fail(why);
+    if (!db.commit())
+        return fail(db.lastError().text());
     return true;
 }
 

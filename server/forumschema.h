@@ -6,13 +6,16 @@
 #include <QString>
 #include <functional>
 
+class SqlDialect;
+
 namespace forumschema {
 
 inline constexpr int currentVersion = 2;
 
 // Runs the steps the database lacks, all in one transaction with `seed`,
 // which runs only for a new (empty) database. A start cut short leaves the
-// database as it was.
-bool migrate(QSqlDatabase &db, const std::function<bool(QString *error)> &seed, QString *error);
+// database as it was; servers starting together on one database take turns.
+bool migrate(QSqlDatabase &db, const SqlDialect &dialect,
+             const std::function<bool(QString *error)> &seed, QString *error);
 
 } // namespace forumschema

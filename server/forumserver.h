@@ -6,6 +6,7 @@
 #include "server/serverconfig.h"
 
 #include <QObject>
+#include <QTimer>
 #include <memory>
 
 class ConnectionLimit;
@@ -29,6 +30,10 @@ public:
     quint16 httpPort() const;
     int openConnections() const;
 
+    // While the database is lost the three request ports refuse connections
+    // and pages answer 503, until it answers again.
+    bool isDatabaseAvailable() const { return m_store.isAvailable(); }
+
     // "listening list=P create=P post=P http=P"
     QString listeningLine() const;
 
@@ -37,7 +42,13 @@ signals:
     void logLine(const QString &line);
 
 private:
+    bool listenRequestPorts(QString *error);
+    void databaseLost(const QString &why);
+    void tryReconnect();
+
     ServerConfig m_config;
+    QTimer m_reconnect;
+    QString m_reconnectError;
     ForumStore m_store;
     std::unique_ptr<PostPipeline> m_pipeline;
     std::unique_ptr<ConnectionLimit> m_limit;

@@ -2,13 +2,16 @@
 
 #include "server/forumschema.h"
 #include "server/sanitizer.h"
+#include "server/sqldialect.h"
 
 #include <QDateTime>
 #include <QDir>
-#include <QHash>
+#include <QMap>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QVariant>
+#include <algorithm>
+#include <atomic>
 
 namespace {
 
@@ -49,69 +52,106 @@ QString ForumStore::fileName()
 
 bool ForumStore::open(const QString &dir, QString *error)
 {
-    auto fail = [&](const QString &why) {
-        m_lastError = why;
-        if (error)
-            *error = why;
-        return false;
-    };
-    if (!QDir().mkpath(dir))
-        return fail(QStringLiteral("cannot create the data folder %1").arg(dir));
-    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connection);
-    db.setDatabaseName(QDir(dir).filePath(fileName()));
-    if (!db.open())
-        return fail(db.lastError().text());
-    // In WAL mode NORMAL keeps every committed request through a killed
-    // server (only a power cut may lose the last ones) without a disk flush
-    // per request, which would cap posts at a few hundred a second and let
-    // connections pile up to the limit under load.
-    // Another thread's store may be writing: wait for it rather than fail.
-    if (!exec(QStringLiteral("PRAGMA busy_timeout=10000")) ||
-        !exec(QStringLiteral("PRAGMA journal_mode=WAL")) ||
-        !exec(QStringLiteral("PRAGMA synchronous=NORMAL")) ||
-        !exec(QStringLiteral("PRAGMA foreign_keys=ON")))
-        return fail(m_lastError);
+    return open(DatabaseUrl::sqliteFile(QDir(dir).filePath(fileName())), error);
+}
+
+bool ForumStore::open(const DatabaseUrl &url, QString *error)
+{
+    m_url = url;
     QString why;
-    const auto seed = [this, &db](QString *error) {
-        QSqlQuery query(db);
-        query.prepare(QStringLiteral("INSERT INTO forums (name, created) VALUES (?, ?)"));
-        query.addBindValue(QStringLiteral("Welcome"));
-        query.addBindValue(QDateTime::currentMSecsSinceEpoch());
-        if (!query.exec()) {
-            *error = query.lastError().text();
-            return false;
+    if (url.open(m_connection, &why)) {
+        QSqlDatabase db = database();
+        const auto seed = [this, &db](QString *error) {
+            QSqlQuery query(db);
+            query.prepare(QStringLiteral(
+                "INSERT INTO forums (name, created) VALUES (?, ?) RETURNING id"));
+            query.addBindValue(QStringLiteral("Welcome"));
+            query.addBindValue(QDateTime::currentMSecsSinceEpoch());
+            if (!query.exec() || !query.next()) {
+                *error = query.lastError().text();
+                return false;
+            }
+            if (!insert({publish(query.value(0).toLongLong(), welcomeTitle.toUtf8(),
+                                 welcomeBody.toUtf8())})) {
+                *error = m_lastError;
+                return false;
+            }
+            return true;
+        };
+        if (forumschema::migrate(db, SqlDialect(url.engine), seed, &why)) {
+            m_available = true;
+            return true;
         }
-        if (!insert({publish(query.lastInsertId().toLongLong(), welcomeTitle.toUtf8(),
-                             welcomeBody.toUtf8())})) {
-            *error = m_lastError;
-            return false;
-        }
-        return true;
-    };
-    if (!forumschema::migrate(db, seed, &why))
-        return fail(why);
+        why = QStringLiteral("cannot bring the database %1 up to date: %2").arg(url.display(), why);
+    }
+    m_lastError = why;
+    if (error)
+        *error = why;
+    return false;
+}
+
+bool ForumStore::reconnect(QString *why)
+{
+    if (QSqlDatabase::contains(m_connection)) {
+        database().close();
+        QSqlDatabase::removeDatabase(m_connection);
+    }
+    m_available = m_url.open(m_connection, why);
+    return m_available;
+}
+
+void ForumStore::setLostHandler(std::function<void(const QString &)> handler)
+{
+    m_lostHandler = std::move(handler);
+}
+
+QSqlDatabase ForumStore::database() const
+{
+    return QSqlDatabase::database(m_connection, false);
+}
+
+bool ForumStore::unavailable() const
+{
+    if (m_available)
+        return false;
+    m_lastError = QStringLiteral("the database %1 is not answering").arg(m_url.display());
     return true;
 }
 
-bool ForumStore::exec(const QString &statement)
+void ForumStore::failed(const QSqlError &error) const
 {
-    QSqlQuery query(QSqlDatabase::database(m_connection, false));
-    if (!query.exec(statement)) {
-        m_lastError = query.lastError().text();
-        return false;
-    }
-    return true;
+    m_lastError = error.text();
+    if (!m_available)
+        return;
+    // A statement may fail on its own (a constraint); the database is lost
+    // only when it no longer answers the simplest question either.
+    QSqlQuery probe(database());
+    if (probe.exec(QStringLiteral("SELECT 1")) && probe.next())
+        return;
+    m_available = false;
+    if (m_lostHandler)
+        m_lostHandler(m_lastError);
 }
+
+namespace {
+void notDone(bool *ok)
+{
+    if (ok)
+        *ok = false;
+}
+} // namespace
 
 QStringList ForumStore::forumNames(bool *ok) const
 {
+    if (unavailable())
+        return notDone(ok), QStringList();
     QStringList names;
-    QSqlQuery query(QSqlDatabase::database(m_connection, false));
+    QSqlQuery query(database());
     const bool done = query.exec(QStringLiteral("SELECT name FROM forums ORDER BY id"));
     if (ok)
         *ok = done;
     if (!done)
-        m_lastError = query.lastError().text();
+        failed(query.lastError());
     while (query.next())
         names << query.value(0).toString();
     return names;
@@ -119,14 +159,16 @@ QStringList ForumStore::forumNames(bool *ok) const
 
 QList<ForumSummary> ForumStore::forumSummaries(bool *ok) const
 {
+    if (unavailable())
+        return notDone(ok), QList<ForumSummary>();
     QList<ForumSummary> forums;
-    QSqlQuery query(QSqlDatabase::database(m_connection, false));
+    QSqlQuery query(database());
     const bool done = query.exec(
         QStringLiteral("SELECT name, message_count FROM forums ORDER BY id"));
     if (ok)
         *ok = done;
     if (!done)
-        m_lastError = query.lastError().text();
+        failed(query.lastError());
     while (query.next())
         forums.append({query.value(0).toString(), query.value(1).toLongLong()});
     return forums;
@@ -134,11 +176,13 @@ QList<ForumSummary> ForumStore::forumSummaries(bool *ok) const
 
 std::optional<qint64> ForumStore::forumId(const QString &name) const
 {
-    QSqlQuery query(QSqlDatabase::database(m_connection, false));
+    if (unavailable())
+        return std::nullopt;
+    QSqlQuery query(database());
     query.prepare(QStringLiteral("SELECT id FROM forums WHERE name = ?"));
     query.addBindValue(name);
     if (!query.exec()) {
-        m_lastError = query.lastError().text();
+        failed(query.lastError());
         return std::nullopt;
     }
     if (!query.next())
@@ -148,11 +192,13 @@ std::optional<qint64> ForumStore::forumId(const QString &name) const
 
 qint64 ForumStore::messageCount(qint64 forumId) const
 {
-    QSqlQuery query(QSqlDatabase::database(m_connection, false));
+    if (unavailable())
+        return 0;
+    QSqlQuery query(database());
     query.prepare(QStringLiteral("SELECT message_count FROM forums WHERE id = ?"));
     query.addBindValue(forumId);
     if (!query.exec() || !query.next()) {
-        m_lastError = query.lastError().text();
+        failed(query.lastError());
         return 0;
     }
     return query.value(0).toLongLong();
@@ -160,16 +206,21 @@ qint64 ForumStore::messageCount(qint64 forumId) const
 
 ForumStore::CreateResult ForumStore::createForum(const QString &name)
 {
-    if (forumId(name))
-        return CreateResult::Exists;
-    QSqlQuery query(QSqlDatabase::database(m_connection, false));
-    query.prepare(QStringLiteral("INSERT INTO forums (name, created) VALUES (?, ?)"));
+    if (unavailable())
+        return CreateResult::Failed;
+    // One statement decides, so two servers creating one name at the same
+    // moment get one row: the other finds the name taken and no row back.
+    QSqlQuery query(database());
+    query.prepare(QStringLiteral("INSERT INTO forums (name, created) VALUES (?, ?) "
+                                 "ON CONFLICT (name) DO NOTHING RETURNING id"));
     query.addBindValue(name);
     query.addBindValue(QDateTime::currentMSecsSinceEpoch());
     if (!query.exec()) {
-        m_lastError = query.lastError().text();
+        failed(query.lastError());
         return CreateResult::Failed;
     }
+    if (!query.next())
+        return CreateResult::Exists;
     ++m_ownCommits;
     return CreateResult::Created;
 }
@@ -181,18 +232,23 @@ bool ForumStore::addMessage(qint64 forumId, const QByteArray &title, const QByte
 
 bool ForumStore::addMessages(const QList<NewMessage> &messages)
 {
-    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+    if (unavailable())
+        return false;
+    QSqlDatabase db = database();
     if (!db.transaction()) {
-        m_lastError = db.lastError().text();
+        failed(db.lastError());
         return false;
     }
     if (!insert(messages)) {
+        const QString why = m_lastError;
         db.rollback();
+        failed(QSqlError(why, {}, QSqlError::StatementError));
         return false;
     }
     if (!db.commit()) {
-        m_lastError = db.lastError().text();
+        const QSqlError error = db.lastError();
         db.rollback();
+        failed(error);
         return false;
     }
     ++m_ownCommits;
@@ -202,11 +258,11 @@ bool ForumStore::addMessages(const QList<NewMessage> &messages)
 // Inside a transaction: the messages, then each forum's count.
 bool ForumStore::insert(const QList<NewMessage> &messages)
 {
-    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+    QSqlDatabase db = database();
     QSqlQuery query(db);
     query.prepare(QStringLiteral("INSERT INTO messages (forum, title, body, title_html, "
                                  "body_html, arrived) VALUES (?, ?, ?, ?, ?, ?)"));
-    QHash<qint64, qint64> added;
+    QMap<qint64, qint64> added; // by forum: servers sharing a database lock forums in one order
     for (const NewMessage &message : messages) {
         query.bindValue(0, message.forumId);
         query.bindValue(1, message.title);
@@ -237,8 +293,10 @@ bool ForumStore::insert(const QList<NewMessage> &messages)
 QList<PublishedMessage> ForumStore::messages(qint64 forumId, int skip, int count,
                                              bool *ok) const
 {
+    if (unavailable())
+        return notDone(ok), QList<PublishedMessage>();
     QList<PublishedMessage> result;
-    QSqlQuery query(QSqlDatabase::database(m_connection, false));
+    QSqlQuery query(database());
     query.setForwardOnly(true);
     query.prepare(QStringLiteral("SELECT title_html, body_html FROM messages WHERE forum = ? "
                                  "ORDER BY id DESC LIMIT ? OFFSET ?"));
@@ -249,7 +307,7 @@ QList<PublishedMessage> ForumStore::messages(qint64 forumId, int skip, int count
     if (ok)
         *ok = done;
     if (!done)
-        m_lastError = query.lastError().text();
+        failed(query.lastError());
     while (query.next())
         result.append({query.value(0).toString(), query.value(1).toString()});
     return result;
@@ -257,9 +315,15 @@ QList<PublishedMessage> ForumStore::messages(qint64 forumId, int skip, int count
 
 quint64 ForumStore::version() const
 {
-    QSqlQuery query(QSqlDatabase::database(m_connection, false));
-    if (!query.exec(QStringLiteral("PRAGMA data_version")) || !query.next())
-        return ~quint64(0) - m_ownCommits; // unknown: never matches a page built before
+    // Unknown: a number no page was built with.
+    static std::atomic<quint64> unknown{~quint64(0)};
+    if (unavailable())
+        return unknown--;
+    QSqlQuery query(database());
+    if (!query.exec(SqlDialect(m_url.engine).changeCounter()) || !query.next()) {
+        failed(query.lastError());
+        return unknown--;
+    }
     return (m_ownCommits << 32) + query.value(0).toULongLong();
 }
 

@@ -1,15 +1,19 @@
 #pragma once
-// The forums and their messages, in an SQLite database in WAL mode.
+// The forums and their messages, in SQLite or PostgreSQL.
 //
 // Every change is committed before the call returns, so a killed server
 // loses nothing a call has reported done. Each thread that uses the
-// database opens a store of its own.
+// database opens a store of its own. Several servers may share one
+// PostgreSQL database: what one stores, the others read at once.
 
+#include "server/databaseurl.h"
 #include "server/forumrecords.h"
 
 #include <QList>
 #include <QSqlDatabase>
+#include <QSqlError>
 #include <QString>
+#include <functional>
 #include <optional>
 
 // A post ready to store: as received, and published through sanitizeHtml.
@@ -33,10 +37,17 @@ public:
     ForumStore(const ForumStore &) = delete;
     ForumStore &operator=(const ForumStore &) = delete;
 
-    // Opens (creating if need be) the database in dir and brings an older
-    // one to the current layout. A new database gets the "Welcome" forum
-    // with one message.
-    bool open(const QString &dir, QString *error);
+    // Opens the database and brings an older one to the current layout. A
+    // new database gets the "Welcome" forum with one message.
+    bool open(const DatabaseUrl &url, QString *error);
+    bool open(const QString &dir, QString *error); // the SQLite file in dir
+
+    // False once the database has stopped answering: every call fails, with
+    // lastError() saying so, until reconnect() succeeds.
+    bool isAvailable() const { return m_available; }
+    bool reconnect(QString *why);
+    // Called each time the database is found gone.
+    void setLostHandler(std::function<void(const QString &why)> handler);
 
     // Reads set *ok to false when the database fails, so that an empty
     // answer is never given for a failed one.
@@ -67,9 +78,15 @@ public:
 
 private:
     bool insert(const QList<NewMessage> &messages);
-    bool exec(const QString &statement);
+    QSqlDatabase database() const;
+    bool unavailable() const; // true, with lastError() saying so, while the database is lost
+    // Records a failed statement; a database that no longer answers at all is lost.
+    void failed(const QSqlError &error) const;
 
     QString m_connection;
+    DatabaseUrl m_url;
     mutable QString m_lastError;
-    quint64 m_ownCommits = 0; // the database's own counter leaves out this connection's
+    mutable bool m_available = false;
+    std::function<void(const QString &why)> m_lostHandler;
+    quint64 m_ownCommits = 0; // SQLite's own counter leaves out this connection's
 };

@@ -144,7 +144,7 @@ bool HttpConnection::handleOne()
     // A client shows a forum's page right after its post has gone out.
     const quint64 lastPost = m_pages.settlePosts();
     PostPipeline *pipeline = m_pages.pipeline();
-    if (pipeline && !pipeline->isStored(lastPost)) {
+    if (pipeline && !pipeline->isStored(lastPost) && m_pages.isStoreAvailable()) {
         m_waiting = request;
         m_waitingFor = lastPost;
         connect(pipeline, &PostPipeline::storedUpTo, this, &HttpConnection::postsStored,

@@ -49,6 +49,11 @@ int main(int argc, char *argv[])
         {QStringLiteral("data"),
          QStringLiteral("Folder of the forum database (default %1).").arg(defaultData),
          QStringLiteral("DIR")},
+        {QStringLiteral("database"),
+         QStringLiteral("Where the forums are kept: sqlite:PATH or "
+                        "postgresql://user@host:port/dbname (default: sqlite: the file in the "
+                        "data folder). Several servers may share one PostgreSQL database."),
+         QStringLiteral("URL")},
         {QStringLiteral("list-port"), QStringLiteral("List port (default 8478, 0: any free)."),
          QStringLiteral("PORT")},
         {QStringLiteral("create-port"),
@@ -69,6 +74,14 @@ int main(int argc, char *argv[])
     }
     config.dataDir = parser.isSet(QStringLiteral("data")) ? parser.value(QStringLiteral("data"))
                                                           : defaultData;
+    if (parser.isSet(QStringLiteral("database"))) {
+        QString error;
+        config.database = DatabaseUrl::parse(parser.value(QStringLiteral("database")), &error);
+        if (!config.database) {
+            std::fprintf(stderr, "tavernly-server: --database: %s\n", qPrintable(error));
+            return 2;
+        }
+    }
     if (!readPort(parser, QStringLiteral("list-port"), &config.listPort) ||
         !readPort(parser, QStringLiteral("create-port"), &config.createPort) ||
         !readPort(parser, QStringLiteral("post-port"), &config.postPort) ||

@@ -23,6 +23,7 @@ QByteArray reason(int status)
     case 405: return "Method Not Allowed";
     case 431: return "Request Header Fields Too Large";
     case 500: return "Internal Server Error";
+    case 503: return "Service Unavailable";
     }
     return "Unknown";
 }
@@ -76,6 +77,11 @@ QByteArray PageServer::headers(const Page &page, int minorVersion, bool close)
     return out + "\r\n";
 }
 
+bool PageServer::isStoreAvailable() const
+{
+    return m_store.isAvailable();
+}
+
 void PageServer::setPosts(std::function<void()> settle, PostPipeline *pipeline)
 {
     m_settlePosts = std::move(settle);
@@ -93,6 +99,10 @@ PageServer::Page PageServer::answer(const QByteArray &method, const QByteArray &
 {
     if (method != "GET" && method != "HEAD")
         return {405, pages::notFoundPage()};
+    // While the database is lost, HAProxy's checks see this and send
+    // everyone to the other servers.
+    if (!m_store.isAvailable())
+        return {503, pages::failurePage()};
     const quint64 version = m_store.version();
     if (version != m_cache.version) {
         m_cache = {version, {}, 0};

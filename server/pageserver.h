@@ -29,6 +29,8 @@ public:
     // The number of the last post the next page must show.
     quint64 settlePosts();
     PostPipeline *pipeline() const { return m_pipeline; }
+    // False while the database is lost: pages answer 503 at once.
+    bool isStoreAvailable() const;
 
     struct Page
     {

@@ -14,12 +14,12 @@ namespace {
 constexpr qint64 maxPendingBytes = 64 * 1024 * 1024;
 } // namespace
 
-PostPipeline::PostPipeline(ForumStore &store, const QString &dataDir, LogSink log,
+PostPipeline::PostPipeline(ForumStore &store, const DatabaseUrl &database, LogSink log,
                            QObject *parent)
     : QObject(parent),
       m_store(store),
       m_log(std::move(log)),
-      m_writer(std::make_unique<PostWriter>(dataDir))
+      m_writer(std::make_unique<PostWriter>(database))
 {
     connect(m_writer.get(), &PostWriter::stored, this,
             [this](const QStringList &lines, quint64 upTo) {
@@ -64,6 +64,10 @@ void PostPipeline::take(const QString &peer, const QByteArray &request)
     }
     const QString forum = QString::fromUtf8(fields->forum);
     const auto id = forum.toUtf8() == fields->forum ? forumId(forum) : std::nullopt;
+    if (!id && !m_store.isAvailable()) {
+        drop(m_store.lastError());
+        return;
+    }
     if (!id) {
         drop(QStringLiteral("unknown forum \"%1\"").arg(requestrules::printable(fields->forum)));
         return;

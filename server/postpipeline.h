@@ -16,7 +16,7 @@ class PostPipeline : public QObject
 {
     Q_OBJECT
 public:
-    PostPipeline(ForumStore &store, const QString &dataDir, LogSink log,
+    PostPipeline(ForumStore &store, const DatabaseUrl &database, LogSink log,
                  QObject *parent = nullptr);
     ~PostPipeline() override; // every post taken in is stored first
 

@@ -5,8 +5,8 @@ namespace {
 constexpr int maxBatch = 2000;
 } // namespace
 
-PostWriter::PostWriter(const QString &dataDir, QObject *parent)
-    : QThread(parent), m_dataDir(dataDir)
+PostWriter::PostWriter(const DatabaseUrl &database, QObject *parent)
+    : QThread(parent), m_database(database)
 {
 }
 
@@ -29,11 +29,33 @@ void PostWriter::hand(quint64 sequence, std::optional<NewMessage> message, const
         m_work.wakeAll();
 }
 
+bool PostWriter::store(ForumStore &store, const QList<NewMessage> &batch, QString *why)
+{
+    // Servers sharing a database may make one of two transactions give way:
+    // a few more tries. A lost database is waited for as long as the server runs.
+    for (int refusals = 0; refusals < 3;) {
+        if (store.addMessages(batch))
+            return true;
+        *why = store.lastError();
+        if (store.isAvailable()) {
+            ++refusals;
+            continue;
+        }
+        while (!store.reconnect(why)) {
+            QMutexLocker lock(&m_mutex);
+            if (m_stopping)
+                return false;
+            m_work.wait(&m_mutex, 1000);
+        }
+    }
+    return false;
+}
+
 void PostWriter::run()
 {
     ForumStore store;
     QString error;
-    const bool opened = store.open(m_dataDir, &error);
+    const bool opened = store.open(m_database, &error);
     for (;;) {
         QList<NewMessage> batch;
         QList<std::pair<QString, QString>> lines;
@@ -58,10 +80,9 @@ void PostWriter::run()
                 }
             }
         }
-        const bool committed = opened && (batch.isEmpty() || store.addMessages(batch));
-        const QString outcome = committed
-            ? QStringLiteral("stored")
-            : QStringLiteral("not stored: %1").arg(opened ? store.lastError() : error);
+        const bool committed = opened && (batch.isEmpty() || this->store(store, batch, &error));
+        const QString outcome =
+            committed ? QStringLiteral("stored") : QStringLiteral("not stored: %1").arg(error);
         QStringList log = refusals;
         for (const auto &[head, tail] : lines)
             log.append(head + outcome + tail);

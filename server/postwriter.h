@@ -3,7 +3,8 @@
 // the database, storing whatever is ready in one transaction per batch.
 //
 // Posts are numbered as they arrive and stored in that order, whichever
-// worker finished sanitizing first.
+// worker finished sanitizing first. A batch the database refuses is tried
+// again; one it cannot take because it is gone waits until it answers.
 
 #include "server/forumstore.h"
 
@@ -17,7 +18,7 @@ class PostWriter : public QThread
 {
     Q_OBJECT
 public:
-    explicit PostWriter(const QString &dataDir, QObject *parent = nullptr);
+    explicit PostWriter(const DatabaseUrl &database, QObject *parent = nullptr);
     ~PostWriter() override; // stores everything handed over, then ends
 
     // Post number `sequence` (counted from 1), ready to store; or, with no
@@ -42,7 +43,9 @@ private:
         QString tail;
     };
 
-    QString m_dataDir;
+    bool store(ForumStore &store, const QList<NewMessage> &batch, QString *why);
+
+    DatabaseUrl m_database;
     QMutex m_mutex;
     QWaitCondition m_work;
     std::map<quint64, Item> m_ready;

@@ -45,6 +45,16 @@ QString RequestPort::errorString() const
     return m_port->errorString();
 }
 
+bool RequestPort::isListening() const
+{
+    return m_port->isListening();
+}
+
+void RequestPort::close()
+{
+    m_port->close();
+}
+
 void RequestPort::accepted(StreamConnection *connection)
 {
     switch (m_kind) {

@@ -22,6 +22,8 @@ public:
     bool listen(const QHostAddress &address, quint16 port);
     quint16 port() const;
     QString errorString() const;
+    void close(); // refuses new connections; open ones go on
+    bool isListening() const;
 
     // Post port: takes in every post whose client has already finished sending.
     void settlePosts();

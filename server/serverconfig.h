@@ -1,9 +1,12 @@
 #pragma once
 // Where the server listens and how long it waits.
 
+#include "server/databaseurl.h"
+
 #include <QHostAddress>
 #include <QString>
 #include <functional>
+#include <optional>
 
 struct ServerConfig
 {
@@ -13,6 +16,7 @@ struct ServerConfig
     quint16 postPort = 8477;
     quint16 httpPort = 6340;
     QString dataDir;
+    std::optional<DatabaseUrl> database; // none: the SQLite file in dataDir
 
     // The waits are fixed for clients; tests shorten them.
     int listWaitMs = 5000;   // for the whole list request

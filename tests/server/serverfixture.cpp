@@ -1,6 +1,41 @@
 #include "serverfixture.h"
 
+#include <QDir>
 #include <QNetworkRequest>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+
+namespace {
+
+QByteArray testDatabase()
+{
+    return qgetenv("TAVERNLY_TEST_DATABASE");
+}
+
+// Every fixture starts from an empty database, as with a new data folder.
+void emptyDatabase(const DatabaseUrl &url)
+{
+    const QString name = QStringLiteral("fixture-emptying");
+    QString error;
+    if (!url.open(name, &error))
+        qFatal("cannot open the test database: %s", qPrintable(error));
+    {
+        QSqlQuery query(QSqlDatabase::database(name, false));
+        if (!query.exec(QStringLiteral("DROP SCHEMA public CASCADE")) ||
+            !query.exec(QStringLiteral("CREATE SCHEMA public")))
+            qFatal("cannot empty the test database: %s", qPrintable(query.lastError().text()));
+    }
+    QSqlDatabase::database(name, false).close();
+    QSqlDatabase::removeDatabase(name);
+}
+
+} // namespace
+
+bool ServerFixture::databaseMissing()
+{
+    return testDatabase() == "none";
+}
 
 ServerConfig ServerFixture::quickConfig()
 {
@@ -16,6 +51,18 @@ ServerFixture::ServerFixture(const ServerConfig &config) : m_config(config)
 {
     m_config.address = QHostAddress(QHostAddress::LocalHost);
     m_config.dataDir = m_dir.path();
+    const QByteArray address = testDatabase();
+    if (address.isEmpty() || address == "none") {
+        m_database = DatabaseUrl::sqliteFile(QDir(m_dir.path()).filePath(ForumStore::fileName()));
+        return;
+    }
+    QString error;
+    const std::optional<DatabaseUrl> url = DatabaseUrl::parse(QString::fromUtf8(address), &error);
+    if (!url)
+        qFatal("TAVERNLY_TEST_DATABASE: %s", qPrintable(error));
+    m_database = *url;
+    m_config.database = m_database;
+    emptyDatabase(m_database);
 }
 
 bool ServerFixture::start()

@@ -1,6 +1,10 @@
 #pragma once
 // A real forum server on free loopback ports with short waits and a
 // throw-away data folder, plus the ways a test talks to it.
+//
+// With TAVERNLY_TEST_DATABASE set to a PostgreSQL address (scripts/pg-throwaway.sh
+// run sets it), the server keeps its forums there instead, emptied for each
+// fixture; set to "none", PostgreSQL is not installed and such a run skips.
 
 #include "server/forumserver.h"
 
@@ -18,11 +22,14 @@ public:
 
     explicit ServerFixture(const ServerConfig &config = quickConfig());
 
+    static bool databaseMissing();
+
     bool start();  // a new server on the same data folder
     void stop();   // as at shutdown: connections dropped, store closed
 
     ForumServer &server() { return *m_server; }
     const QString dataDir() const { return m_dir.path(); }
+    const DatabaseUrl &database() const { return m_database; } // what the server uses
     const QStringList &log() const { return m_log; }
     int logLinesContaining(const QString &text) const;
 
@@ -35,6 +42,7 @@ private:
 
     QTemporaryDir m_dir;
     ServerConfig m_config;
+    DatabaseUrl m_database;
     std::unique_ptr<ForumServer> m_server;
     QStringList m_log;
     QNetworkAccessManager m_network;

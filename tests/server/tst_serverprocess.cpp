@@ -123,8 +123,8 @@ void TestServerProcess::helpNamesEveryOption()
     QVERIFY(process.waitForFinished(10000));
     QCOMPARE(process.exitCode(), 0);
     const QByteArray help = process.readAllStandardOutput();
-    for (const char *option : {"--listen", "--data", "--list-port", "--create-port",
-                               "--post-port", "--http-port"})
+    for (const char *option : {"--listen", "--data", "--database", "--list-port",
+                               "--create-port", "--post-port", "--http-port"})
         QVERIFY2(help.contains(option), option);
 }
 
@@ -134,6 +134,12 @@ void TestServerProcess::badArgumentsAreRefused_data()
     QTest::newRow("port too large") << QStringList{"--list-port", "70000"};
     QTest::newRow("port not a number") << QStringList{"--http-port", "web"};
     QTest::newRow("address not an address") << QStringList{"--listen", "localhost:1"};
+    QTest::newRow("database of another kind") << QStringList{"--database", "mysql://u@h/forums"};
+    QTest::newRow("database file not named") << QStringList{"--database", "sqlite:"};
+    QTest::newRow("database not named") << QStringList{"--database", "postgresql://u@127.0.0.1/"};
+    // Nothing listens on port 1: the server must not start without its database.
+    QTest::newRow("database not answering")
+        << QStringList{"--database", "postgresql://u@127.0.0.1:1/forums"};
 }
 
 void TestServerProcess::badArgumentsAreRefused()

@@ -4,6 +4,11 @@
 #include "waits.h"
 #include "wireclient.h"
 
+#include <QScopeGuard>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QTcpSocket>
 #include <QTest>
 
 #include <sys/socket.h>
@@ -40,6 +45,7 @@ private slots:
     void postSizeLimit();
     void silentPostIsDroppedNotStored();
     void persistsAcrossRestart();
+    void lostDatabaseRefusesUntilBack();
 
 private:
     QByteArray list();
@@ -48,6 +54,8 @@ private:
 
 void TestServerWire::init()
 {
+    if (ServerFixture::databaseMissing())
+        QSKIP("PostgreSQL is not installed");
     m_fixture = std::make_unique<ServerFixture>();
     QVERIFY(m_fixture->start());
 }
@@ -256,6 +264,68 @@ void TestServerWire::persistsAcrossRestart()
     auto *again = request(this, m_fixture->server().createPort(), "Welcome");
     WAIT_VERIFY(again->closedByServer());
     QCOMPARE(again->reply(), QByteArray("EXISTS"));
+}
+
+void TestServerWire::lostDatabaseRefusesUntilBack()
+{
+    const DatabaseUrl database = m_fixture->database();
+    if (database.engine != DatabaseUrl::Engine::PostgreSQL)
+        QSKIP("a database file cannot go away like a database server");
+    const quint16 listPort = m_fixture->server().listPort();
+    const quint16 postPort = m_fixture->server().postPort();
+    QCOMPARE(list(), QByteArray("Welcome"));
+    request(this, postPort, "Welcome*before*the outage", WireClient::After::CloseWhenSent);
+    WAIT_COMPARE(m_fixture->logLinesContaining(": stored"), 1);
+
+    // The server's connections cut, and no new ones let in for now.
+    DatabaseUrl admin = database;
+    admin.name = QStringLiteral("postgres");
+    QString error;
+    QVERIFY2(admin.open(QStringLiteral("admin"), &error), qPrintable(error));
+    auto closeAdmin = qScopeGuard([] { QSqlDatabase::removeDatabase(QStringLiteral("admin")); });
+    {
+        QSqlQuery query(QSqlDatabase::database(QStringLiteral("admin")));
+        auto allow = [&](bool yes) {
+            return query.exec(QStringLiteral("ALTER DATABASE %1 ALLOW_CONNECTIONS %2")
+                                  .arg(database.name, yes ? QStringLiteral("true")
+                                                          : QStringLiteral("false")));
+        };
+        QVERIFY2(allow(false), qPrintable(query.lastError().text()));
+        auto allowAgain = qScopeGuard([&] { allow(true); });
+        QVERIFY(query.exec(QStringLiteral("SELECT pg_terminate_backend(pid) FROM pg_stat_activity "
+                                          "WHERE datname = '%1'").arg(database.name)));
+
+        // A post taken in before the server finds the database gone is kept
+        // until it can be stored.
+        request(this, postPort, "Welcome*kept*through the outage",
+                WireClient::After::CloseWhenSent);
+        // The first request finds it gone; from then on the ports refuse.
+        QByteArray failed = list();
+        QVERIFY2(!failed.startsWith("Welcome"), failed.constData());
+        WAIT_COMPARE(m_fixture->logLinesContaining("database lost"), 1);
+        QTcpSocket post;
+        post.connectToHost(QHostAddress::LocalHost, postPort);
+        WAIT_VERIFY(post.state() == QAbstractSocket::UnconnectedState);
+        QCOMPARE(post.error(), QAbstractSocket::ConnectionRefusedError);
+        QNetworkReply *page = m_fixture->get("/dn.htm");
+        WAIT_VERIFY(page->isFinished());
+        QCOMPARE(page->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), 503);
+    }
+    QSqlDatabase::database(QStringLiteral("admin")).close();
+
+    // Let in again, the server reconnects by itself and answers on the same ports.
+    QVERIFY(waitUntil([&] {
+        WireClient client(listPort);
+        client.send("GETLIST");
+        return waitUntil([&] { return client.closedByServer(); }, 2000) &&
+               client.reply() == "Welcome";
+    }, 15000));
+    QCOMPARE(m_fixture->logLinesContaining("database back"), 1);
+    WAIT_COMPARE(m_fixture->logLinesContaining(": stored"), 2);
+    QCOMPARE(m_fixture->logLinesContaining("not stored"), 0);
+    QNetworkReply *page = m_fixture->get("/tav/Welcome.htm");
+    WAIT_VERIFY(page->isFinished());
+    QVERIFY(page->readAll().contains("through the outage"));
 }
 
 QTEST_GUILESS_MAIN(TestServerWire)
