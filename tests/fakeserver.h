@@ -111,3 +111,16 @@ private:
 
     void answerPage(QTcpSocket *socket, const Behaviour &behaviour);
 };
+
+// One scripted behaviour, for the tables that list many.
+inline FakeServer::Behaviour serve(FakeServer::Behaviour::Action action,
+                                   const QList<QByteArray> &pieces = {}, int pieceDelayMs = 0,
+                                   bool keepOpen = false)
+{
+    FakeServer::Behaviour behaviour;
+    behaviour.action = action;
+    behaviour.pieces = pieces;
+    behaviour.pieceDelayMs = pieceDelayMs;
+    behaviour.keepOpen = keepOpen;
+    return behaviour;
+}

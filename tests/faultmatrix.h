@@ -41,17 +41,6 @@ inline int lockBudgetMs()
     return WindowFixture::fastTiming().requestLimitMs + 1000;
 }
 
-inline FakeServer::Behaviour serve(Action action, const QList<QByteArray> &pieces = {}, int pieceDelayMs = 0,
-                                   bool keepOpen = false)
-{
-    FakeServer::Behaviour behaviour;
-    behaviour.action = action;
-    behaviour.pieces = pieces;
-    behaviour.pieceDelayMs = pieceDelayMs;
-    behaviour.keepOpen = keepOpen;
-    return behaviour;
-}
-
 // A byte literal with every byte, NULs too.
 template<std::size_t N>
 QByteArray bytes(const char (&text)[N])

@@ -22,17 +22,6 @@ constexpr int limitMs = 600;
 // Past the quiet time and the limit, with slack for a loaded machine.
 constexpr int settleMs = limitMs + quietMs + 400;
 
-FakeServer::Behaviour serve(Action action, const QList<QByteArray> &pieces = {}, int pieceDelayMs = 0,
-                            bool keepOpen = false)
-{
-    FakeServer::Behaviour behaviour;
-    behaviour.action = action;
-    behaviour.pieces = pieces;
-    behaviour.pieceDelayMs = pieceDelayMs;
-    behaviour.keepOpen = keepOpen;
-    return behaviour;
-}
-
 // The kind of the one failure a spy saw, or -1.
 int failureKind(const QSignalSpy &failed)
 {
