@@ -20,7 +20,7 @@ PostWriter::~PostWriter()
     wait();
 }
 
-void PostWriter::hand(quint64 sequence, std::optional<NewMessage> message, const QString &head,
+void PostWriter::hand(quint64 sequence, NewMessage message, const QString &head,
                       const QString &tail)
 {
     QMutexLocker lock(&m_mutex);
@@ -59,7 +59,6 @@ void PostWriter::run()
     for (;;) {
         QList<NewMessage> batch;
         QList<std::pair<QString, QString>> lines;
-        QStringList refusals;
         quint64 last = 0;
         {
             QMutexLocker lock(&m_mutex);
@@ -72,18 +71,14 @@ void PostWriter::run()
                 Item item = std::move(m_ready.begin()->second);
                 m_ready.erase(m_ready.begin());
                 last = m_next++;
-                if (item.message) {
-                    batch.append(std::move(*item.message));
-                    lines.append({item.head, item.tail});
-                } else {
-                    refusals.append(item.head + item.tail);
-                }
+                batch.append(std::move(item.message));
+                lines.append({item.head, item.tail});
             }
         }
-        const bool committed = opened && (batch.isEmpty() || this->store(store, batch, &error));
+        const bool committed = opened && this->store(store, batch, &error);
         const QString outcome =
             committed ? QStringLiteral("stored") : QStringLiteral("not stored: %1").arg(error);
-        QStringList log = refusals;
+        QStringList log;
         for (const auto &[head, tail] : lines)
             log.append(head + outcome + tail);
         emit stored(log, last);

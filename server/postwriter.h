@@ -21,10 +21,9 @@ public:
     explicit PostWriter(const DatabaseUrl &database, QObject *parent = nullptr);
     ~PostWriter() override; // stores everything handed over, then ends
 
-    // Post number `sequence` (counted from 1), ready to store; or, with no
-    // message, one that was refused, so that later posts need not wait for
-    // it. Its log line is head + the outcome + tail.
-    void hand(quint64 sequence, std::optional<NewMessage> message, const QString &head,
+    // Post number `sequence` (counted from 1), ready to store. Its log line is
+    // head + the outcome + tail.
+    void hand(quint64 sequence, NewMessage message, const QString &head,
               const QString &tail = {});
 
 signals:
@@ -38,7 +37,7 @@ protected:
 private:
     struct Item
     {
-        std::optional<NewMessage> message;
+        NewMessage message;
         QString head;
         QString tail;
     };
