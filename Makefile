@@ -2,6 +2,8 @@
 BUILD   ?= build
 JOBS    ?= $(shell nproc)
 CMAKE_FLAGS ?=
+# Rebuilds after a clean clone reuse earlier compilations when ccache is there.
+LAUNCHER := $(if $(shell command -v ccache),-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
 
 .PHONY: run test build deps configure clean fuzz bench sanitize package cluster
 
@@ -9,7 +11,7 @@ deps:
 	@scripts/install-deps.sh
 
 configure: deps
-	@cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS)
+	@cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo $(LAUNCHER) $(CMAKE_FLAGS)
 
 build: configure
 	@cmake --build $(BUILD) -j $(JOBS)
@@ -29,7 +31,7 @@ test: build
 # The whole suite again under AddressSanitizer and UndefinedBehaviorSanitizer.
 SANITIZE = -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer
 sanitize: deps
-	@cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTAVERNLY_WERROR=ON -DTAVERNLY_BUILD_BENCH=OFF \
+	@cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTAVERNLY_WERROR=ON -DTAVERNLY_BUILD_BENCH=OFF $(LAUNCHER) \
 	  -DCMAKE_CXX_FLAGS="$(SANITIZE)" -DCMAKE_EXE_LINKER_FLAGS="$(SANITIZE)"
 	@cmake --build build-asan -j $(JOBS)
 	@cd build-asan && QT_QPA_PLATFORM=offscreen \
