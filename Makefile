@@ -7,8 +7,10 @@ LAUNCHER := $(if $(shell command -v ccache),-DCMAKE_CXX_COMPILER_LAUNCHER=ccache
 
 .PHONY: run test build deps configure clean fuzz bench sanitize package cluster
 
+# What each command installs: scripts/install-deps.sh names the packages.
+PURPOSE ?= run
 deps:
-	@scripts/install-deps.sh
+	@scripts/install-deps.sh $(PURPOSE)
 
 configure: deps
 	@cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo $(LAUNCHER) $(CMAKE_FLAGS)
@@ -20,16 +22,19 @@ run: build
 	@scripts/run.sh $(BUILD)
 
 # Two servers on a throw-away PostgreSQL behind HAProxy, then the client.
+cluster: PURPOSE = cluster
 cluster: build
 	@scripts/cluster.sh $(BUILD)
 
 test: CMAKE_FLAGS += -DTAVERNLY_WERROR=ON
+test: PURPOSE = test
 test: build
 	@cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
 	@$(MAKE) --no-print-directory sanitize
 
 # The whole suite again under AddressSanitizer and UndefinedBehaviorSanitizer.
 SANITIZE = -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer
+sanitize: PURPOSE = test
 sanitize: deps
 	@cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTAVERNLY_WERROR=ON -DTAVERNLY_BUILD_BENCH=OFF $(LAUNCHER) \
 	  -DCMAKE_CXX_FLAGS="$(SANITIZE)" -DCMAKE_EXE_LINKER_FLAGS="$(SANITIZE)"
@@ -41,6 +46,7 @@ sanitize: deps
 	  ctest --output-on-failure -j $(JOBS)
 
 FUZZ_SECONDS ?= 60
+fuzz: PURPOSE = fuzz
 fuzz: deps
 	@CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	  -DTAVERNLY_FUZZ=ON -DTAVERNLY_BUILD_TESTS=OFF -DTAVERNLY_BUILD_BENCH=OFF \
@@ -48,10 +54,10 @@ fuzz: deps
 	@cmake --build build-fuzz -j $(JOBS) --target fuzzers
 	@scripts/fuzz.sh build-fuzz $(FUZZ_SECONDS)
 
-# Every benchmark with its figures; headless Chromium is installed for the
-# side-by-side page load only here.
+# Every benchmark with its figures (headless Chromium for the side-by-side
+# page load, ab and wrk for the server's pages).
+bench: PURPOSE = bench
 bench: build
-	@scripts/install-deps.sh chromium
 	@scripts/bench.sh $(BUILD)
 
 package: build

@@ -8,8 +8,8 @@
 set -uo pipefail
 
 build=${1:?usage: scripts/bench.sh <build-dir>}
-# ab and wrk load the server's page port; only what is missing is installed.
-"$(dirname "$0")/install-deps.sh" apache2-utils wrk
+# What the benchmarks use (ab and wrk, Chromium, Xvfb); only what is missing is installed.
+"$(dirname "$0")/install-deps.sh" bench
 xvfb=(xvfb-run -a -s "-screen 0 1024x768x24 -noreset" env QT_QPA_PLATFORM=xcb)
 failed=()
 

@@ -16,7 +16,7 @@ front=(8478 8476 8477 6340)
 for bin in "$server_bin" "$client_bin"; do
     [ -x "$bin" ] || { echo "cluster.sh: $bin is not built" >&2; exit 1; }
 done
-command -v haproxy >/dev/null || { echo "cluster.sh: haproxy is not installed (make deps)" >&2; exit 1; }
+command -v haproxy >/dev/null || { echo "cluster.sh: haproxy is not installed (scripts/install-deps.sh cluster)" >&2; exit 1; }
 for port in "${front[@]}"; do
     if ss -Hltn "sport = :$port" 2>/dev/null | grep -q .; then
         echo "cluster.sh: port $port is in use (a forum server already running?)" >&2
