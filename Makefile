@@ -60,8 +60,11 @@ bench: PURPOSE = bench
 bench: build
 	@scripts/bench.sh $(BUILD)
 
+# Both Debian packages, checked by lintian (no error or warning allowed).
+package: PURPOSE = package
 package: build
 	@cd $(BUILD) && cpack
+	@lintian --fail-on error,warning $(BUILD)/tavernly_*.deb $(BUILD)/tavernly-server_*.deb
 
 clean:
 	rm -rf $(BUILD)

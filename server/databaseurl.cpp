@@ -3,6 +3,7 @@
 #include "server/sqldialect.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -48,6 +49,32 @@ std::optional<DatabaseUrl> DatabaseUrl::parse(const QString &text, QString *erro
     if (url.hasQuery() || url.hasFragment())
         return fail(QStringLiteral("the database address takes no options after \"?\" or \"#\""));
     return result;
+}
+
+std::optional<QString> DatabaseUrl::readPasswordFile(const QString &path, QString *error)
+{
+    auto fail = [&](const QString &why) -> std::optional<QString> {
+        if (error)
+            *error = QStringLiteral("%1: %2").arg(path, why);
+        return std::nullopt;
+    };
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return fail(file.errorString());
+    if (file.permissions() & (QFile::ReadGroup | QFile::ReadOther))
+        return fail(QStringLiteral("other users may read it; make it its owner's alone "
+                                   "(chmod 600)"));
+    constexpr qint64 longest = 1024;
+    QByteArray text = file.read(longest + 2); // and a line end
+    const bool whole = file.atEnd();
+    if (text.endsWith('\n'))
+        text.chop(text.endsWith("\r\n") ? 2 : 1);
+    if (text.isEmpty())
+        return fail(QStringLiteral("it holds no password"));
+    if (!whole || text.contains('\n') || text.contains('\r') || text.size() > longest)
+        return fail(QStringLiteral("a password file holds one line of at most %1 bytes")
+                        .arg(longest));
+    return QString::fromUtf8(text);
 }
 
 QString DatabaseUrl::display() const

@@ -6,6 +6,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QFile>
 #include <QStandardPaths>
 #include <QTimer>
 #include <cstdio>
@@ -24,6 +25,38 @@ bool readPort(const QCommandLineParser &parser, const QString &option, quint16 *
         return false;
     }
     *port = quint16(value);
+    return true;
+}
+
+// The PostgreSQL password never goes on the command line: it comes from
+// --database-password-file, or else from the credential systemd passes the
+// service (LoadCredential=database-password:FILE). Without either, the
+// PostgreSQL client library looks in PGPASSFILE (or ~/.pgpass).
+bool readDatabasePassword(const QCommandLineParser &parser, std::optional<DatabaseUrl> &database)
+{
+    const bool postgresql = database && database->engine == DatabaseUrl::Engine::PostgreSQL;
+    if (postgresql && !database->password.isEmpty())
+        std::fprintf(stderr, "tavernly-server: warning: every user of this machine can read "
+                             "the password in --database; use --database-password-file\n");
+    QString path = parser.value(QStringLiteral("database-password-file"));
+    if (!path.isEmpty() && !postgresql) {
+        std::fprintf(stderr, "tavernly-server: --database-password-file needs a "
+                             "postgresql:// --database\n");
+        return false;
+    }
+    const QString credentials = qEnvironmentVariable("CREDENTIALS_DIRECTORY");
+    if (path.isEmpty() && postgresql && !credentials.isEmpty() &&
+        QFile::exists(credentials + QStringLiteral("/database-password")))
+        path = credentials + QStringLiteral("/database-password");
+    if (path.isEmpty())
+        return true;
+    QString error;
+    const std::optional<QString> password = DatabaseUrl::readPasswordFile(path, &error);
+    if (!password) {
+        std::fprintf(stderr, "tavernly-server: database password: %s\n", qPrintable(error));
+        return false;
+    }
+    database->password = *password;
     return true;
 }
 
@@ -54,6 +87,11 @@ int main(int argc, char *argv[])
                         "postgresql://user@host:port/dbname (default: sqlite: the file in the "
                         "data folder). Several servers may share one PostgreSQL database."),
          QStringLiteral("URL")},
+        {QStringLiteral("database-password-file"),
+         QStringLiteral("File holding the PostgreSQL password on one line, readable by its "
+                        "owner only (default: the systemd credential database-password, "
+                        "else PGPASSFILE)."),
+         QStringLiteral("FILE")},
         {QStringLiteral("list-port"), QStringLiteral("List port (default 8478, 0: any free)."),
          QStringLiteral("PORT")},
         {QStringLiteral("create-port"),
@@ -82,6 +120,8 @@ int main(int argc, char *argv[])
             return 2;
         }
     }
+    if (!readDatabasePassword(parser, config.database))
+        return 2;
     if (!readPort(parser, QStringLiteral("list-port"), &config.listPort) ||
         !readPort(parser, QStringLiteral("create-port"), &config.createPort) ||
         !readPort(parser, QStringLiteral("post-port"), &config.postPort) ||

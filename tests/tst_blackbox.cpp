@@ -1,5 +1,8 @@
 // The real program under a real X server (Xvfb), seen from outside: what the
 // server receives, the window the desktop shows, where the keyboard goes.
+
+#include "missingtool.h"
+
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QTcpServer>
@@ -58,7 +61,7 @@ private:
 void BlackBoxTest::initTestCase()
 {
     if (qEnvironmentVariableIsEmpty("DISPLAY"))
-        QSKIP("needs an X display (run under xvfb-run)");
+        SKIP_FOR_MISSING("needs an X display (run under xvfb-run)");
 }
 
 void BlackBoxTest::cleanup()
@@ -82,7 +85,7 @@ void BlackBoxTest::startsAsksForTheListAndFocusesTheName()
     QTcpServer list;
     QTcpServer pages;
     if (!list.listen(QHostAddress::LocalHost, 8478) || !pages.listen(QHostAddress::LocalHost, 6340))
-        QSKIP("the forum server's ports are in use on this machine");
+        SKIP_FOR_MISSING("the forum server's ports are in use on this machine");
 
     QElapsedTimer sinceStart;
     sinceStart.start();
@@ -118,7 +121,7 @@ void BlackBoxTest::nothingListeningGivesTheConnectionErrorBox()
 {
     QTcpServer probe;
     if (!probe.listen(QHostAddress::LocalHost, 8478))
-        QSKIP("the forum server's ports are in use on this machine");
+        SKIP_FOR_MISSING("the forum server's ports are in use on this machine");
     probe.close(); // now nothing listens there
 
     startClient();

@@ -4,7 +4,8 @@
 //
 // With TAVERNLY_TEST_DATABASE set to a PostgreSQL address (scripts/pg-throwaway.sh
 // run sets it), the server keeps its forums there instead, emptied for each
-// fixture; set to "none", PostgreSQL is not installed and such a run skips.
+// fixture; set to "none", PostgreSQL is not installed and such a run skips
+// (fails with TAVERNLY_REQUIRE_ALL=1).
 
 #include "server/forumserver.h"
 

@@ -3,6 +3,7 @@
 // killed half way, and two servers creating the same names at once.
 
 #include "clusterkit.h"
+#include "tests/missingtool.h"
 #include "server/pages.h"
 #include "waits.h"
 #include "wireclient.h"
@@ -179,11 +180,11 @@ void TestServerCluster::initTestCase()
 {
     const QByteArray database = qgetenv("TAVERNLY_TEST_DATABASE");
     if (database == "none")
-        QSKIP("PostgreSQL is not installed");
+        SKIP_FOR_MISSING("PostgreSQL is not installed");
     if (database.isEmpty())
         QFAIL("run through scripts/pg-throwaway.sh run, which sets TAVERNLY_TEST_DATABASE");
     if (!HaproxyFront::installed())
-        QSKIP("HAProxy is not installed");
+        SKIP_FOR_MISSING("HAProxy is not installed");
     m_database = QString::fromUtf8(database);
 }
 

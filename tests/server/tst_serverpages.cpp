@@ -1,6 +1,7 @@
 // The HTTP port's pages, fetched as a browser or the client's view would.
 
 #include "serverfixture.h"
+#include "tests/missingtool.h"
 #include "waits.h"
 #include "wireclient.h"
 
@@ -104,7 +105,7 @@ private:
 void TestServerPages::init()
 {
     if (ServerFixture::databaseMissing())
-        QSKIP("PostgreSQL is not installed");
+        SKIP_FOR_MISSING("PostgreSQL is not installed");
     m_fixture = std::make_unique<ServerFixture>();
     QVERIFY(m_fixture->start());
 }

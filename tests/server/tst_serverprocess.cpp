@@ -123,8 +123,8 @@ void TestServerProcess::helpNamesEveryOption()
     QVERIFY(process.waitForFinished(10000));
     QCOMPARE(process.exitCode(), 0);
     const QByteArray help = process.readAllStandardOutput();
-    for (const char *option : {"--listen", "--data", "--database", "--list-port",
-                               "--create-port", "--post-port", "--http-port"})
+    for (const char *option : {"--listen", "--data", "--database", "--database-password-file",
+                               "--list-port", "--create-port", "--post-port", "--http-port"})
         QVERIFY2(help.contains(option), option);
 }
 
@@ -137,6 +137,8 @@ void TestServerProcess::badArgumentsAreRefused_data()
     QTest::newRow("database of another kind") << QStringList{"--database", "mysql://u@h/forums"};
     QTest::newRow("database file not named") << QStringList{"--database", "sqlite:"};
     QTest::newRow("database not named") << QStringList{"--database", "postgresql://u@127.0.0.1/"};
+    QTest::newRow("password without PostgreSQL")
+        << QStringList{"--database-password-file", "/dev/null"};
     // Nothing listens on port 1: the server must not start without its database.
     QTest::newRow("database not answering")
         << QStringList{"--database", "postgresql://u@127.0.0.1:1/forums"};

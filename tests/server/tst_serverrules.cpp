@@ -1,9 +1,12 @@
 // The request rules and page addresses of the forum server, without sockets.
 
+#include "server/databaseurl.h"
 #include "server/pages.h"
 #include "server/requestrules.h"
 
+#include <QTemporaryDir>
 #include <QTest>
+#include <sys/stat.h>
 
 using namespace requestrules;
 
@@ -21,6 +24,8 @@ private slots:
     void forumPath();
     void messageTableShape();
     void printableLogText();
+    void databasePasswordFile_data();
+    void databasePasswordFile();
 };
 
 void TestServerRules::listRequest_data()
@@ -152,6 +157,49 @@ void TestServerRules::printableLogText()
 {
     QCOMPARE(printable("evil\r\nname"), QStringLiteral("evil??name"));
     QCOMPARE(printable(QByteArray(100, 'x'), 10), QString(10, u'x') + "...");
+}
+
+void TestServerRules::databasePasswordFile_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<QString>("password"); // null: refused
+    const int owner = 0600;
+    QTest::newRow("one line") << QByteArray("s3cret\n") << owner << QStringLiteral("s3cret");
+    QTest::newRow("no line end") << QByteArray("s3cret") << owner << QStringLiteral("s3cret");
+    QTest::newRow("CRLF") << QByteArray("s3cret\r\n") << owner << QStringLiteral("s3cret");
+    QTest::newRow("spaces are the password's")
+        << QByteArray(" s3 cret \n") << owner << QStringLiteral(" s3 cret ");
+    QTest::newRow("longest") << QByteArray(1024, 'p') + "\r\n" << owner << QString(1024, u'p');
+    QTest::newRow("longer") << QByteArray(1025, 'p') << owner << QString();
+    QTest::newRow("a second line after the longest")
+        << QByteArray(1024, 'p') + "\r\nq" << owner << QString();
+    QTest::newRow("two lines") << QByteArray("s3cret\nmore\n") << owner << QString();
+    QTest::newRow("empty") << QByteArray() << owner << QString();
+    QTest::newRow("only a line end") << QByteArray("\n") << owner << QString();
+    QTest::newRow("group may read") << QByteArray("s3cret\n") << 0640 << QString();
+    QTest::newRow("anyone may read") << QByteArray("s3cret\n") << 0604 << QString();
+    QTest::newRow("no such file") << QByteArray() << -1 << QString();
+}
+
+void TestServerRules::databasePasswordFile()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(int, mode);
+    QFETCH(QString, password);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("database-password"));
+    if (mode >= 0) {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(content) == content.size());
+        file.close();
+        QVERIFY(::chmod(QFile::encodeName(path).constData(), mode_t(mode)) == 0);
+    }
+    QString error;
+    const std::optional<QString> read = DatabaseUrl::readPasswordFile(path, &error);
+    QCOMPARE(read.value_or(QString()), password);
+    // A refusal names the file, so the operator knows which one to mend.
+    QCOMPARE(error.startsWith(path + QStringLiteral(": ")), password.isNull());
 }
 
 QTEST_APPLESS_MAIN(TestServerRules)

@@ -1,6 +1,7 @@
 // The three request ports over real sockets against an in-process server.
 
 #include "serverfixture.h"
+#include "tests/missingtool.h"
 #include "waits.h"
 #include "wireclient.h"
 
@@ -55,7 +56,7 @@ private:
 void TestServerWire::init()
 {
     if (ServerFixture::databaseMissing())
-        QSKIP("PostgreSQL is not installed");
+        SKIP_FOR_MISSING("PostgreSQL is not installed");
     m_fixture = std::make_unique<ServerFixture>();
     QVERIFY(m_fixture->start());
 }
