@@ -26,6 +26,7 @@ set(CPACK_PACKAGE_VENDOR "Tavernly")
 set(CPACK_PACKAGE_CONTACT "Tavernly developers <dev@tavernly.org>")
 # Installed under DESTDIR with the real prefix, so the systemd unit names /usr/bin.
 set(CPACK_SET_DESTDIR ON)
+set(CPACK_INSTALL_PREFIX /usr)
 # Each package names its own summary: the first line of its description.
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "")
 set(CPACK_STRIP_FILES ON)
