@@ -95,7 +95,7 @@ void CreateTest::refusedNamesSendNothing()
     QCOMPARE(MainWindowProbe::forumNameEdit(w)->text(), name);
     QCOMPARE(MainWindowProbe::forumNameEdit(w)->selectedText(), name);
     QVERIFY(unlocked(w));
-    QCOMPARE(MainWindowProbe::createExchange(w)->socket().state(), int(Socket::Closed));
+    QCOMPARE(MainWindowProbe::createExchange(w)->socket().state(), QAbstractSocket::UnconnectedState);
     QCOMPARE(f.server.connectionCount(FakeServer::Create), 0);
 }
 
@@ -253,7 +253,7 @@ void CreateTest::failuresUnlockWithOneBox()
     QCOMPARE(box.title, QStringLiteral("Tavernly"));
     QVERIFY(unlocked(w));
     QCOMPARE(MainWindowProbe::forumNameEdit(w)->text(), QStringLiteral("Ale"));
-    QCOMPARE(MainWindowProbe::createExchange(w)->socket().state(), int(Socket::Closed));
+    QCOMPARE(MainWindowProbe::createExchange(w)->socket().state(), QAbstractSocket::UnconnectedState);
 
     // Nothing is pending any more: the window works as before.
     f.server.reply(FakeServer::Create, "EXISTS");

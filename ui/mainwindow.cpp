@@ -33,6 +33,7 @@ void MainWindow::setTiming(const Timing &timing)
 {
     m_timing = timing;
     m_listExchange->setQuietMs(timing.listQuietMs);
+    m_listExchange->setLimitMs(timing.listLimitMs);
     m_createExchange->setLimitMs(timing.requestLimitMs);
     m_postExchange->setLimitMs(timing.requestLimitMs);
     m_refreshTimer->setInterval(timing.refreshMs);

@@ -32,6 +32,7 @@ class QTimer;
 struct Timing
 {
     int listQuietMs = 300;      // a list reply is whole after this long without data
+    int listLimitMs = 30000;    // a list exchange that has not ended: well inside the refresh
     int requestLimitMs = 20000; // a create or post that neither ends nor fails
     int refreshMs = 60000;      // the directory refresh
 };
