@@ -26,6 +26,21 @@ QString decodeHtml(const QByteArray &data, const QByteArray &contentType)
     return decoder.decode(data);
 }
 
+// What a picture that is not here (yet) looks like: Qt's own placeholder. Never
+// a null value: Qt would then try the picture's name as a local file.
+QImage missingPicture()
+{
+    static const QImage picture = [] {
+        QImage placeholder(QStringLiteral(":/qt-project.org/styles/commonstyle/images/file-16.png"));
+        if (placeholder.isNull()) {
+            placeholder = QImage(16, 16, QImage::Format_ARGB32_Premultiplied);
+            placeholder.fill(Qt::transparent);
+        }
+        return placeholder;
+    }();
+    return picture;
+}
+
 // Whether a download has grown, or says it will grow, beyond the cap.
 bool exceeds(const QNetworkReply &reply, qint64 cap)
 {
@@ -66,11 +81,13 @@ void HtmlView::openAddress(const QUrl &url)
             showError(url, file.errorString());
             return;
         }
-        if (file.size() > downloadCapBytes) {
+        // A device says it is empty and never ends: what is read is what counts.
+        const QByteArray page = file.read(downloadCapBytes + 1);
+        if (page.size() > downloadCapBytes) {
             showError(url, tr("The page is larger than 16 MiB."));
             return;
         }
-        showPage(decodeHtml(file.readAll(), QByteArray()), url, true);
+        showPage(decodeHtml(page, QByteArray()), url, true);
         return;
     }
     if (url.scheme() != QLatin1String("http") && url.scheme() != QLatin1String("https")) {
@@ -152,19 +169,18 @@ void HtmlView::showError(const QUrl &url, const QString &reason)
     Q_EMIT pageShown(m_address, false);
 }
 
+// Whatever the page, local or not, only pictures from the network are
+// fetched: nothing local is read on a page's say-so, and no style sheet is
+// read at all. Every answer is a value, never a null one, as Qt falls back
+// to reading a resource's name as a local file when it gets none.
 QVariant HtmlView::loadResource(int type, const QUrl &name)
 {
+    if (type != QTextDocument::ImageResource)
+        return QString();
     const QUrl url = document()->baseUrl().resolved(name);
     const bool remote = url.scheme() == QLatin1String("http") || url.scheme() == QLatin1String("https");
-    if (!remote) {
-        if (type == QTextDocument::ImageResource && !url.isLocalFile() && url.scheme() != QLatin1String("qrc"))
-            return {};
-        return QTextBrowser::loadResource(type, name);
-    }
-    if (type != QTextDocument::ImageResource)
-        return {}; // style sheets and the rest are not fetched
-    if (m_images.contains(url) || m_failedImages.contains(url))
-        return {};
+    if (!remote || m_images.contains(url) || m_failedImages.contains(url))
+        return missingPicture();
     QNetworkRequest request(url);
     request.setTransferTimeout(pageTimeoutMs);
     QNetworkReply *reply = m_network.get(request);
@@ -172,7 +188,7 @@ QVariant HtmlView::loadResource(int type, const QUrl &name)
     connect(reply, &QNetworkReply::metaDataChanged, this, [this, reply] { stopOversizedImage(reply); });
     connect(reply, &QNetworkReply::readyRead, this, [this, reply] { stopOversizedImage(reply); });
     connect(reply, &QNetworkReply::finished, this, [this, reply] { onImageFinished(reply); });
-    return {};
+    return missingPicture();
 }
 
 // An image over the cap is left out like one that cannot be loaded; the page stays.
