@@ -43,14 +43,17 @@ void MainWindow::connectEvents()
 {
     connect(m_refreshTimer, &QTimer::timeout, this, &MainWindow::refreshDirectory);
 
-    connect(m_listExchange, &ListExchange::finished, this, &MainWindow::showDirectory);
-    connect(m_listExchange, &ListExchange::failed, this, &MainWindow::onDirectoryFailed);
-    connect(m_createExchange, &CreateExchange::exists, this, &MainWindow::onForumExists);
-    connect(m_createExchange, &CreateExchange::created, this, &MainWindow::onForumCreated);
-    connect(m_createExchange, &CreateExchange::failed, this, &MainWindow::onCreateFailed);
+    // An exchange's ending is handled once its signal has returned: the boxes
+    // it opens run event loops of their own, and no socket event may be under one.
+    const auto queued = Qt::QueuedConnection;
+    connect(m_listExchange, &ListExchange::finished, this, &MainWindow::showDirectory, queued);
+    connect(m_listExchange, &ListExchange::failed, this, &MainWindow::onDirectoryFailed, queued);
+    connect(m_createExchange, &CreateExchange::exists, this, &MainWindow::onForumExists, queued);
+    connect(m_createExchange, &CreateExchange::created, this, &MainWindow::onForumCreated, queued);
+    connect(m_createExchange, &CreateExchange::failed, this, &MainWindow::onCreateFailed, queued);
     connect(m_postExchange, &PostExchange::connected, this, &MainWindow::sendPost);
-    connect(m_postExchange, &PostExchange::sent, this, &MainWindow::onPostSent);
-    connect(m_postExchange, &PostExchange::failed, this, &MainWindow::onPostFailed);
+    connect(m_postExchange, &PostExchange::sent, this, &MainWindow::onPostSent, queued);
+    connect(m_postExchange, &PostExchange::failed, this, &MainWindow::onPostFailed, queued);
 
     connect(m_directoryList, &ListBox::entryOpened, this, &MainWindow::openSelectedForum);
     connect(m_directoryList, &ListBox::mouseMoved, this, &MainWindow::showForumTip);
