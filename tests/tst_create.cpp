@@ -72,6 +72,9 @@ void CreateTest::refusedNamesSendNothing_data()
         QTest::addRow("holds %c", c.toLatin1()) << QStringLiteral("Ale%1house").arg(c) << forbiddenText;
     QTest::newRow("forbidden at the end") << QStringLiteral("Ale house?") << forbiddenText;
     QTest::newRow("empty") << QString() << QStringLiteral("Give your forum a name.");
+    // The server would cut such a name off, which looks like a broken network.
+    QTest::newRow("invisible character")
+        << QStringLiteral("Ale\u200Bhouse") << QStringLiteral("Invisible and control characters are not allowed.");
 }
 
 void CreateTest::refusedNamesSendNothing()
@@ -110,6 +113,8 @@ void CreateTest::nameGoesOutAsTyped_data()
     QTest::newRow("non-ASCII, click") << QStringLiteral("Caf\u00e9 \u2615 \u00dcber") << false;
     QTest::newRow("non-ASCII, Enter") << QStringLiteral("Caf\u00e9 \u2615 \u00dcber") << true;
     QTest::newRow("punctuation outside the nine") << QStringLiteral("a.b,c;d!e'f(g)&%#@+=~") << false;
+    QTest::newRow("emoji family, joiners and all")
+        << QStringLiteral("Family \U0001F468\u200D\U0001F469\u200D\U0001F467") << false;
 }
 
 void CreateTest::nameGoesOutAsTyped()

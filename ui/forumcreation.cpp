@@ -24,6 +24,11 @@ void MainWindow::createForum()
         m_forumNameEdit->setFocus();
         m_forumNameEdit->selectAll();
         return;
+    case ForumNameCheck::HiddenCharacter:
+        showMessage(tr("Invisible and control characters are not allowed."), Dialogs::Warning);
+        m_forumNameEdit->setFocus();
+        m_forumNameEdit->selectAll();
+        return;
     case ForumNameCheck::Empty:
         showMessage(tr("Give your forum a name."), Dialogs::Warning);
         m_forumNameEdit->setFocus();
