@@ -25,6 +25,12 @@ bool locked(const MainWindow &w)
     return !MainWindowProbe::forumNameEdit(w)->isEnabled() && !MainWindowProbe::createButton(w)->isEnabled() && !MainWindowProbe::postButton(w)->isEnabled();
 }
 
+// The pointer shows the busy cursor over the window.
+bool busyPointer()
+{
+    return QGuiApplication::overrideCursor() && QGuiApplication::overrideCursor()->shape() == Qt::BusyCursor;
+}
+
 bool unlocked(const MainWindow &w)
 {
     return MainWindowProbe::forumNameEdit(w)->isEnabled() && MainWindowProbe::createButton(w)->isEnabled() && MainWindowProbe::postButton(w)->isEnabled() && MainWindowProbe::directoryList(w)->isEnabled();
@@ -175,11 +181,13 @@ void CreateTest::createdRefreshesTheDirectoryBeforeItsBox()
     f.server.reply(FakeServer::List, "Ale*Mead Hall");
 
     bool lockedWhileOpen = false;
+    bool busyPointerWhileOpen = true;
     QString nameWhileOpen = QStringLiteral("unset");
     bool listedWhileOpen = false;
     QList<QByteArray> listRequestsWhileOpen;
     f.dialogs.whileOpen = [&](const ScriptedDialogs::Box &) {
         lockedWhileOpen = locked(w);
+        busyPointerWhileOpen = busyPointer();
         nameWhileOpen = MainWindowProbe::forumNameEdit(w)->text();
         // The refresh was started before the box and goes on while it waits for the user.
         listedWhileOpen = QTest::qWaitFor([&] { return MainWindowProbe::directoryList(w)->entries().contains(QStringLiteral("Mead Hall")); });
@@ -188,6 +196,7 @@ void CreateTest::createdRefreshesTheDirectoryBeforeItsBox()
     create(w, QStringLiteral("Mead Hall"));
     QTRY_COMPARE(f.dialogs.boxes.size(), 1);
     QVERIFY(lockedWhileOpen);
+    QVERIFY(!busyPointerWhileOpen); // the work is over
     QCOMPARE(nameWhileOpen, QString());
     QVERIFY(listedWhileOpen);
     QCOMPARE(listRequestsWhileOpen, (QList<QByteArray>{"GETLIST", "GETLIST"}));
@@ -250,9 +259,15 @@ void CreateTest::failuresUnlockWithOneBox()
     f.server.script(FakeServer::Create, FakeServer::Behaviour::Action(action));
     f.load();
     MainWindow &w = *f.window;
+    QVERIFY(!busyPointer());
     create(w, QStringLiteral("Ale"));
     QVERIFY(locked(w));
+    QVERIFY(busyPointer());
+    bool busyPointerWhileOpen = true;
+    f.dialogs.whileOpen = [&](const ScriptedDialogs::Box &) { busyPointerWhileOpen = busyPointer(); };
     QTRY_COMPARE(f.dialogs.messageTexts(), QStringList{connectionText});
+    QVERIFY(!busyPointerWhileOpen);
+    QVERIFY(!busyPointer());
     const ScriptedDialogs::Box box = f.dialogs.boxes.first();
     QCOMPARE(box.icon, Dialogs::Warning);
     QCOMPARE(box.title, QStringLiteral("Tavernly"));

@@ -150,16 +150,19 @@ void HtmlViewTest::newerNavigateCancelsAnOlderLoad()
     QSignalSpy shown(&view, &HtmlView::pageShown);
     view.navigate(address(server, "/slow.htm"));
     QTRY_VERIFY(server.httpPaths().contains(QStringLiteral("/slow.htm")));
+    QCOMPARE(view.viewport()->cursor().shape(), Qt::BusyCursor); // a page is loading
     view.navigate(address(server, "/fast.htm"));
     QTRY_COMPARE(shown.size(), 1);
     QCOMPARE(view.toPlainText(), QStringLiteral("fast page"));
     QVERIFY(!view.isLoading());
+    QCOMPARE(view.viewport()->cursor().shape(), Qt::ArrowCursor);
 
     // An older load that is cancelled by about:blank never shows up either.
     view.navigate(address(server, "/slow.htm"));
     view.navigate(QStringLiteral("about:blank"));
     QVERIFY(!view.isLoading());
     QCOMPARE(view.toPlainText(), QString());
+    QCOMPARE(view.viewport()->cursor().shape(), Qt::ArrowCursor);
 }
 
 void HtmlViewTest::showsALocalFile()

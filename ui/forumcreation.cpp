@@ -52,6 +52,7 @@ void MainWindow::onForumExists()
 
 void MainWindow::onForumCreated()
 {
+    hideBusyCursor(); // the work is done; the controls stay locked under the box
     m_forumNameEdit->setText(QString());
     refreshDirectory(); // at once: the next list holds the new forum
     showMessage(tr("You have created a new forum in Tavernly!  Begin now by posting a message."),

@@ -49,10 +49,23 @@ void MainWindow::enterBusy()
     }
     for (QWidget *control : controls)
         control->setEnabled(false);
+    if (!m_busyCursor) {
+        m_busyCursor = true;
+        QGuiApplication::setOverrideCursor(Qt::BusyCursor); // at work, and still usable
+    }
+}
+
+void MainWindow::hideBusyCursor()
+{
+    if (m_busyCursor) {
+        m_busyCursor = false;
+        QGuiApplication::restoreOverrideCursor();
+    }
 }
 
 void MainWindow::leaveBusy()
 {
+    hideBusyCursor();
     for (QWidget *control : busyControls())
         control->setEnabled(true);
     if (m_focusBeforeBusy && !QApplication::focusWidget())
@@ -67,6 +80,7 @@ void MainWindow::closeEvent(QCloseEvent *event)
     m_listExchange->abandon();
     m_createExchange->abandon();
     m_postExchange->cancel();
+    hideBusyCursor();
     if (m_previewWindow)
         m_previewWindow->close();
     event->accept();

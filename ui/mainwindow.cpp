@@ -27,7 +27,11 @@ MainWindow::MainWindow(const ServerEndpoint &server, Dialogs &dialogs, const Clo
     m_refreshTimer->start(); // the refresh counts from the window's creation
 }
 
-MainWindow::~MainWindow() = default;
+// A window closed while busy leaves no busy pointer behind.
+MainWindow::~MainWindow()
+{
+    hideBusyCursor();
+}
 
 void MainWindow::setTiming(const Timing &timing)
 {

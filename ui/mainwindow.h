@@ -78,10 +78,11 @@ private:
     void connectEvents();
     void wirePressedFaces();
 
-    // The busy state (busystate.cpp).
+    // The busy state (lifecycle.cpp).
     std::array<QWidget *, 9> busyControls() const;
     void enterBusy();
     void leaveBusy();
+    void hideBusyCursor();
 
     // The directory (directoryview.cpp).
     void refreshDirectory();
@@ -160,6 +161,7 @@ private:
     bool m_stampWanted = false;
     PostDraft m_draft;
     QPointer<QWidget> m_focusBeforeBusy;
+    bool m_busyCursor = false;
     // Connection-error boxes open now. Each runs its own event loop, so the
     // refresh keeps failing underneath it.
     int m_connectionErrorsOpen = 0;

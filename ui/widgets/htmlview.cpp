@@ -97,6 +97,7 @@ void HtmlView::openAddress(const QUrl &url)
     QNetworkRequest request(url);
     request.setTransferTimeout(pageTimeoutMs);
     m_page = m_network.get(request);
+    viewport()->setCursor(Qt::BusyCursor);
     connect(m_page, &QNetworkReply::metaDataChanged, this, &HtmlView::stopOversizedPage);
     connect(m_page, &QNetworkReply::readyRead, this, &HtmlView::stopOversizedPage);
     connect(m_page, &QNetworkReply::finished, this, &HtmlView::onPageFinished);
@@ -109,6 +110,7 @@ void HtmlView::stopOversizedPage()
     if (!reply || !exceeds(*reply, downloadCapBytes))
         return;
     m_page = nullptr;
+    viewport()->setCursor(Qt::ArrowCursor);
     reply->disconnect(this);
     reply->abort();
     reply->deleteLater();
@@ -120,6 +122,7 @@ void HtmlView::cancelLoads()
     if (m_page) {
         QNetworkReply *page = m_page;
         m_page = nullptr;
+        viewport()->setCursor(Qt::ArrowCursor);
         page->disconnect(this);
         page->abort();
         page->deleteLater();
@@ -139,6 +142,7 @@ void HtmlView::onPageFinished()
     if (!reply)
         return;
     m_page = nullptr;
+    viewport()->setCursor(Qt::ArrowCursor);
     reply->deleteLater();
 
     const bool answered = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid();
