@@ -1,22 +1,20 @@
-// The directory list's horizontal extent, in the real window after a refresh.
+// The directory list's horizontal range, in the real window after a refresh.
 #include "ui/widgets/listbox.h"
 #include "ui/listextent.h"
 #include "windowfixture.h"
 
 #include <QFontMetricsF>
 #include <QRandomGenerator>
-#include <QScreen>
 #include <QScrollBar>
+#include <QStyle>
 #include <QTest>
 
 namespace {
 
-// Wider than the list (225 pixels) in the window's font, trailing space included.
-const QString wide = QStringLiteral("The Long Table of the Northern Brewers' Guild");
-
-bool widerThanTheList(const QFont &font, const QString &entry)
+// The margin an item view keeps on either side of an entry's text.
+int textMargin(const ListBox &list)
 {
-    return QFontMetricsF(font).horizontalAdvance(entry + u' ') > 225.0;
+    return list.style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, &list) + 1;
 }
 
 void layOut(ListBox &list)
@@ -32,123 +30,89 @@ class ListBoxTest : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void noSidewaysScrollBeforeAnyExtent();
-    void wideEntryGivesTheExtent();
-    void entriesThatFitKeepTheExtentThatWas();
-    void entriesAreMeasuredInTheWindowsFont();
-    void listWithoutParentGetsTheFallbackExtent();
+    void noSidewaysScrollBeforeAnyEntries();
+    void endOfEveryNameScrollsIntoView_data();
+    void endOfEveryNameScrollsIntoView();
     void quickWalkAgreesWithMeasuringEveryEntry();
 };
 
-void ListBoxTest::noSidewaysScrollBeforeAnyExtent()
+void ListBoxTest::noSidewaysScrollBeforeAnyEntries()
 {
     WindowFixture f;
     f.load();
     ListBox &list = *MainWindowProbe::directoryList(*f.window);
-    // Entries added without the extent: the list does not scroll sideways of its own accord.
-    list.addItem(wide + wide);
+    // Entries added without fitting: the list does not scroll sideways of its own accord.
+    list.addItem(QString(200, u'W'));
     layOut(list);
-    QCOMPARE(list.horizontalExtent(), 0);
     QCOMPARE(list.horizontalScrollBar()->maximum(), 0);
     QVERIFY(!list.horizontalScrollBar()->isVisible());
 }
 
-void ListBoxTest::wideEntryGivesTheExtent()
+void ListBoxTest::endOfEveryNameScrollsIntoView_data()
 {
-    WindowFixture f;
-    f.load();
-    MainWindow &w = *f.window;
-    QCOMPARE(MainWindowProbe::directoryList(w)->screen()->logicalDotsPerInchX(), 96.0);
-    QCOMPARE(MainWindowProbe::directoryList(w)->width(), 225);
-    QVERIFY(widerThanTheList(w.font(), wide));
-
-    QVERIFY(f.fillDirectory({"Ale", wide, "Mead"}));
-    QCOMPARE(MainWindowProbe::directoryList(w)->horizontalExtent(), 275);
-    QTRY_VERIFY(MainWindowProbe::directoryList(w)->horizontalScrollBar()->isVisible());
-    QTRY_COMPARE(MainWindowProbe::directoryList(w)->horizontalScrollBar()->maximum(), 275 - MainWindowProbe::directoryList(w)->viewport()->width());
-
-    // Scrolled fully right, the entries start that far left of the view.
-    MainWindowProbe::directoryList(w)->horizontalScrollBar()->setValue(MainWindowProbe::directoryList(w)->horizontalScrollBar()->maximum());
-    QCOMPARE(MainWindowProbe::directoryList(w)->visualItemRect(MainWindowProbe::directoryList(w)->item(1)).left(), -MainWindowProbe::directoryList(w)->horizontalScrollBar()->maximum());
+    QTest::addColumn<QStringList>("entries");
+    QTest::addColumn<QString>("widest"); // empty: everything fits
+    const QString longest = QStringLiteral("The Long Table of the Northern Brewers' Guild, Est.");
+    QTest::newRow("one long name among short ones") << QStringList{"Ale", longest, "Mead"} << longest;
+    QTest::newRow("forty wide letters") << QStringList{QString(40, u'W')} << QString(40, u'W');
+    QTest::newRow("long name first, longest last")
+        << QStringList{QString(30, u'm'), "Ale", QString(38, u'm')} << QString(38, u'm');
+    QTest::newRow("all fit") << QStringList{"Ale", "Mead"} << QString();
 }
 
-void ListBoxTest::entriesThatFitKeepTheExtentThatWas()
+// Scrolled fully right, the widest name's last character is inside the view;
+// a refill whose names all fit takes the range away again.
+void ListBoxTest::endOfEveryNameScrollsIntoView()
 {
+    QFETCH(QStringList, entries);
+    QFETCH(QString, widest);
     WindowFixture f;
     f.load();
-    MainWindow &w = *f.window;
-    QVERIFY(f.fillDirectory({"Ale", "Mead"}));
-    layOut(*MainWindowProbe::directoryList(w));
-    QCOMPARE(MainWindowProbe::directoryList(w)->horizontalExtent(), 0);
-    QVERIFY(!MainWindowProbe::directoryList(w)->horizontalScrollBar()->isVisible());
-
-    QVERIFY(f.fillDirectory({wide}));
-    QCOMPARE(MainWindowProbe::directoryList(w)->horizontalExtent(), 275);
-    QTRY_COMPARE(MainWindowProbe::directoryList(w)->horizontalScrollBar()->maximum(), 275 - MainWindowProbe::directoryList(w)->viewport()->width());
-    const int maximum = MainWindowProbe::directoryList(w)->horizontalScrollBar()->maximum();
-
-    QVERIFY(f.fillDirectory({"Stout"}));
-    layOut(*MainWindowProbe::directoryList(w));
-    QCOMPARE(MainWindowProbe::directoryList(w)->horizontalExtent(), 275);
-    QCOMPARE(MainWindowProbe::directoryList(w)->horizontalScrollBar()->maximum(), maximum);
-}
-
-// The window's font, not the list's bold Arial, decides: find an entry the two
-// fonts disagree on, and check that the window's font wins.
-void ListBoxTest::entriesAreMeasuredInTheWindowsFont()
-{
-    WindowFixture f;
-    f.load();
-    MainWindow &w = *f.window;
-    QVERIFY(w.font() != MainWindowProbe::directoryList(w)->font());
-    QString entry;
-    for (const QChar c : QStringLiteral("WMmwi0a.")) {
-        for (int n = 1; n < 120 && entry.isEmpty(); ++n) {
-            const QString candidate(n, c);
-            if (widerThanTheList(w.font(), candidate) != widerThanTheList(MainWindowProbe::directoryList(w)->font(), candidate))
-                entry = candidate;
-        }
+    ListBox &list = *MainWindowProbe::directoryList(*f.window);
+    QVERIFY(f.fillDirectory({QString(45, u'W')})); // a range from before
+    QVERIFY(f.fillDirectory(entries));
+    layOut(list);
+    QScrollBar &bar = *list.horizontalScrollBar();
+    if (widest.isEmpty()) {
+        QTRY_COMPARE(bar.maximum(), 0);
+        return;
     }
-    QVERIFY2(!entry.isEmpty(), "the two fonts agree on every entry tried");
-
-    QVERIFY(f.fillDirectory({entry}));
-    QCOMPARE(MainWindowProbe::directoryList(w)->horizontalExtent(), widerThanTheList(w.font(), entry) ? 275 : 0);
+    QTRY_VERIFY(bar.isVisible());
+    bar.setValue(bar.maximum());
+    const int row = int(entries.indexOf(widest));
+    const qreal textEnd = list.visualItemRect(list.item(row)).left() + textMargin(list)
+                          + QFontMetricsF(list.font()).horizontalAdvance(widest);
+    QVERIFY2(textEnd <= list.viewport()->width(), qPrintable(QString::number(textEnd)));
+    // And no more room than that: the range ends with the name.
+    QVERIFY(textEnd > list.viewport()->width() - 2 * textMargin(list) - 1);
 }
 
-void ListBoxTest::listWithoutParentGetsTheFallbackExtent()
-{
-    WindowFixture f;
-    ListBox orphan;
-    fitHorizontalExtent(orphan);
-    QCOMPARE(orphan.horizontalExtent(), 100000000);
-}
-
-// Entries far narrower than the list are settled without shaping them; the
-// answer must be the one measuring every entry gives, kerning pairs included.
+// Entries far narrower than the widest so far are settled without shaping
+// them; the range must be the one measuring every entry gives, kerning pairs
+// and ligatures included.
 void ListBoxTest::quickWalkAgreesWithMeasuringEveryEntry()
 {
     WindowFixture f;
-    MainWindow &w = *f.window;
-    ListBox probe(&w);
-    probe.resize(225, 100);
-    // Kerning pairs, ligatures, narrow and wide letters, Latin-1 beyond ASCII.
+    ListBox probe(f.window.get());
+    probe.setFont(MainWindowProbe::directoryList(*f.window)->font());
+    const QFontMetricsF metrics(probe.font());
     const QString alphabet = QStringLiteral("AVTWYLPFfiljo.,'\"-«»ÆæßÿÀéñ WMmw AVAT To Ty LT ff fl 0123 ¿¡");
     QRandomGenerator random(20261207);
-    int wider = 0;
-    for (int i = 0; i < 3000; ++i) {
-        QString entry;
-        const int length = 20 + int(random.bounded(40));
-        for (int k = 0; k < length; ++k)
-            entry += alphabet.at(int(random.bounded(alphabet.size())));
-        const bool expected = float(QFontMetricsF(w.font()).horizontalAdvance(entry + u' ')) * 15.0f > 3375.0f;
-        wider += expected;
-        probe.setEntries({entry});
-        probe.setHorizontalExtent(0);
+    for (int i = 0; i < 300; ++i) {
+        QStringList entries;
+        qreal widest = 0;
+        for (int n = 0; n < 10; ++n) {
+            QString entry;
+            const int length = 20 + int(random.bounded(20));
+            for (int k = 0; k < length; ++k)
+                entry += alphabet.at(int(random.bounded(alphabet.size())));
+            entries.append(entry);
+            widest = std::max(widest, metrics.horizontalAdvance(entry));
+        }
+        probe.setEntries(entries);
         fitHorizontalExtent(probe);
-        QVERIFY2((probe.horizontalExtent() == 275) == expected, qPrintable(entry));
+        QCOMPARE(probe.horizontalExtent(), int(std::ceil(widest)) + 2 * textMargin(probe));
     }
-    // Both answers came up often enough to mean something.
-    QVERIFY(wider > 300 && wider < 2700);
 }
 
 QTEST_MAIN(ListBoxTest)
