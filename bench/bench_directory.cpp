@@ -16,7 +16,7 @@
 #include "mainwindowprobe.h"
 #include "protocol/listexchange.h"
 #include "scripteddialogs.h"
-#include "ui/widgets/listbox.h"
+#include "ui/widgets/listwidget.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -108,7 +108,7 @@ public:
 
     double scrollStep()
     {
-        ListBox *list = MainWindowProbe::directoryList(m_window);
+        ListWidget *list = MainWindowProbe::directoryList(m_window);
         list->verticalScrollBar()->setValue(0);
         QList<double> steps;
         for (int i = 0; i < 20; ++i) {

@@ -1,10 +1,10 @@
 // Forum creation against the fake server: the local checks, the create request
 // on the wire, the two answers and every way the request can go wrong.
-#include "ui/widgets/listbox.h"
-#include "ui/widgets/memobox.h"
+#include "ui/widgets/listwidget.h"
+#include "ui/widgets/plaintextedit.h"
 #include "ui/widgets/picturebutton.h"
 #include "protocol/socket.h"
-#include "ui/widgets/textbox.h"
+#include "ui/widgets/lineedit.h"
 #include "windowfixture.h"
 
 #include <QApplication>

@@ -4,7 +4,7 @@
 #include "protocol/listexchange.h"
 #include "ui/listextent.h"
 #include "ui/widgets/htmlview.h"
-#include "ui/widgets/listbox.h"
+#include "ui/widgets/listwidget.h"
 
 // Abandons any list exchange under way and starts a new one.
 void MainWindow::refreshDirectory()

@@ -5,15 +5,7 @@
 #include "protocol/forumname.h"
 #include "protocol/listexchange.h"
 #include "ui/widgets/dialogs.h"
-#include "ui/widgets/textbox.h"
-
-void MainWindow::createOnEnter(int &keyCode)
-{
-    if (keyCode == 13) {
-        keyCode = 0;
-        createForum();
-    }
-}
+#include "ui/widgets/lineedit.h"
 
 void MainWindow::createForum()
 {

@@ -1,6 +1,6 @@
 #include "ui/listextent.h"
 
-#include "ui/widgets/listbox.h"
+#include "ui/widgets/listwidget.h"
 
 #include <QFontMetricsF>
 #include <QStyle>
@@ -74,7 +74,7 @@ private:
 // The widest entry, as the list draws it, sets the range: the end of every
 // name can be scrolled into view. Most entries are far narrower than the
 // widest one so far; a bound that stays under it settles them unshaped.
-void fitHorizontalExtent(ListBox &list)
+void fitHorizontalExtent(ListWidget &list)
 {
     const QFont font = list.font();
     const QFontMetricsF metrics(font);

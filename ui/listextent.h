@@ -1,6 +1,6 @@
 #pragma once
 // Gives a list the horizontal scroll range its widest entry needs.
 
-class ListBox;
+class ListWidget;
 
-void fitHorizontalExtent(ListBox &list);
+void fitHorizontalExtent(ListWidget &list);

@@ -5,10 +5,10 @@
 #include "protocol/postexchange.h"
 #include "ui/widgets/clicklabel.h"
 #include "ui/widgets/dialogs.h"
-#include "ui/widgets/listbox.h"
-#include "ui/widgets/memobox.h"
+#include "ui/widgets/listwidget.h"
+#include "ui/widgets/plaintextedit.h"
 #include "ui/widgets/picturebutton.h"
-#include "ui/widgets/textbox.h"
+#include "ui/widgets/lineedit.h"
 
 #include <QTimer>
 
@@ -59,14 +59,14 @@ void MainWindow::connectEvents()
     connect(m_postExchange, &PostExchange::sent, this, &MainWindow::onPostSent, queued);
     connect(m_postExchange, &PostExchange::failed, this, &MainWindow::onPostFailed, queued);
 
-    connect(m_directoryList, &ListBox::entryOpened, this, &MainWindow::openSelectedForum);
-    connect(m_directoryList, &ListBox::mouseMoved, this, &MainWindow::showForumTip);
+    connect(m_directoryList, &ListWidget::entryOpened, this, &MainWindow::openSelectedForum);
+    connect(m_directoryList, &ListWidget::mouseMoved, this, &MainWindow::showForumTip);
 
-    connect(m_forumNameEdit, &TextBox::gotFocus, m_forumNameEdit, &TextBox::selectAll);
-    connect(m_forumNameEdit, &TextBox::keyPress, this, &MainWindow::createOnEnter);
-    connect(m_titleEdit, &TextBox::gotFocus, m_titleEdit, &TextBox::selectAll);
-    connect(m_titleEdit, &TextBox::keyPress, this, &MainWindow::moveToBodyOnEnter);
-    connect(m_bodyEdit, &MemoBox::keyPress, this, &MainWindow::breakLineOnEnter);
+    connect(m_forumNameEdit, &LineEdit::gotFocus, m_forumNameEdit, &LineEdit::selectAll);
+    connect(m_forumNameEdit, &LineEdit::returnPressed, this, &MainWindow::createForum);
+    connect(m_titleEdit, &LineEdit::gotFocus, m_titleEdit, &LineEdit::selectAll);
+    connect(m_titleEdit, &LineEdit::returnPressed, m_bodyEdit, [this] { m_bodyEdit->setFocus(); });
+    connect(m_bodyEdit, &PlainTextEdit::returnPressed, this, &MainWindow::breakLine);
 
     connect(m_createButton, &PictureButton::clicked, this, &MainWindow::createForum);
     connect(m_clearNameButton, &PictureButton::clicked, this, &MainWindow::clearForumName);

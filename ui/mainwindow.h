@@ -17,13 +17,13 @@ class Clock;
 class CreateExchange;
 class Dialogs;
 class HtmlView;
-class ListBox;
+class ListWidget;
 class ListExchange;
-class MemoBox;
+class PlainTextEdit;
 class PictureButton;
 class PostExchange;
 class PreviewWindow;
-class TextBox;
+class LineEdit;
 class QFrame;
 class QLabel;
 class QTimer;
@@ -92,15 +92,13 @@ private:
     void showForumTip();
 
     // Forum creation (forumcreation.cpp).
-    void createOnEnter(int &keyCode);
     void createForum();
     void onForumExists();
     void onForumCreated();
     void onCreateFailed();
 
     // The message fields, the stamp option and the clear buttons (composer.cpp).
-    void moveToBodyOnEnter(int &keyCode);
-    void breakLineOnEnter(int &keyCode);
+    void breakLine();
     void toggleStamp();
     void clearForumName();
     void clearMessage();
@@ -127,19 +125,19 @@ private:
     PreviewFolders m_previewFolders;
     ButtonFaces m_faces;
 
-    ListBox *m_directoryList = nullptr;
+    ListWidget *m_directoryList = nullptr;
     QLabel *m_createHeader = nullptr;
-    TextBox *m_forumNameEdit = nullptr;
+    LineEdit *m_forumNameEdit = nullptr;
     PictureButton *m_createButton = nullptr;
     PictureButton *m_clearNameButton = nullptr;
     QFrame *m_separator = nullptr;
     QLabel *m_postHeader = nullptr;
     QLabel *m_titleCaption = nullptr;
-    TextBox *m_titleEdit = nullptr;
+    LineEdit *m_titleEdit = nullptr;
     PictureButton *m_stampOption = nullptr;
     ClickLabel *m_stampLabel = nullptr;
     QLabel *m_bodyCaption = nullptr;
-    MemoBox *m_bodyEdit = nullptr;
+    PlainTextEdit *m_bodyEdit = nullptr;
     QLabel *m_toolbarStrip = nullptr;
     PictureButton *m_boldButton = nullptr;
     PictureButton *m_underlineButton = nullptr;

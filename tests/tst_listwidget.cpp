@@ -1,5 +1,5 @@
 // The directory list's horizontal range, in the real window after a refresh.
-#include "ui/widgets/listbox.h"
+#include "ui/widgets/listwidget.h"
 #include "ui/listextent.h"
 #include "windowfixture.h"
 
@@ -12,12 +12,12 @@
 namespace {
 
 // The margin an item view keeps on either side of an entry's text.
-int textMargin(const ListBox &list)
+int textMargin(const ListWidget &list)
 {
     return list.style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, &list) + 1;
 }
 
-void layOut(ListBox &list)
+void layOut(ListWidget &list)
 {
     list.doItemsLayout();
     QCoreApplication::processEvents();
@@ -25,7 +25,7 @@ void layOut(ListBox &list)
 
 } // namespace
 
-class ListBoxTest : public QObject
+class ListWidgetTest : public QObject
 {
     Q_OBJECT
 
@@ -36,11 +36,11 @@ private Q_SLOTS:
     void quickWalkAgreesWithMeasuringEveryEntry();
 };
 
-void ListBoxTest::noSidewaysScrollBeforeAnyEntries()
+void ListWidgetTest::noSidewaysScrollBeforeAnyEntries()
 {
     WindowFixture f;
     f.load();
-    ListBox &list = *MainWindowProbe::directoryList(*f.window);
+    ListWidget &list = *MainWindowProbe::directoryList(*f.window);
     // Entries added without fitting: the list does not scroll sideways of its own accord.
     list.addItem(QString(200, u'W'));
     layOut(list);
@@ -48,7 +48,7 @@ void ListBoxTest::noSidewaysScrollBeforeAnyEntries()
     QVERIFY(!list.horizontalScrollBar()->isVisible());
 }
 
-void ListBoxTest::endOfEveryNameScrollsIntoView_data()
+void ListWidgetTest::endOfEveryNameScrollsIntoView_data()
 {
     QTest::addColumn<QStringList>("entries");
     QTest::addColumn<QString>("widest"); // empty: everything fits
@@ -62,13 +62,13 @@ void ListBoxTest::endOfEveryNameScrollsIntoView_data()
 
 // Scrolled fully right, the widest name's last character is inside the view;
 // a refill whose names all fit takes the range away again.
-void ListBoxTest::endOfEveryNameScrollsIntoView()
+void ListWidgetTest::endOfEveryNameScrollsIntoView()
 {
     QFETCH(QStringList, entries);
     QFETCH(QString, widest);
     WindowFixture f;
     f.load();
-    ListBox &list = *MainWindowProbe::directoryList(*f.window);
+    ListWidget &list = *MainWindowProbe::directoryList(*f.window);
     QVERIFY(f.fillDirectory({QString(45, u'W')})); // a range from before
     QVERIFY(f.fillDirectory(entries));
     layOut(list);
@@ -90,10 +90,10 @@ void ListBoxTest::endOfEveryNameScrollsIntoView()
 // Entries far narrower than the widest so far are settled without shaping
 // them; the range must be the one measuring every entry gives, kerning pairs
 // and ligatures included.
-void ListBoxTest::quickWalkAgreesWithMeasuringEveryEntry()
+void ListWidgetTest::quickWalkAgreesWithMeasuringEveryEntry()
 {
     WindowFixture f;
-    ListBox probe(f.window.get());
+    ListWidget probe(f.window.get());
     probe.setFont(MainWindowProbe::directoryList(*f.window)->font());
     const QFontMetricsF metrics(probe.font());
     const QString alphabet = QStringLiteral("AVTWYLPFfiljo.,'\"-«»ÆæßÿÀéñ WMmw AVAT To Ty LT ff fl 0123 ¿¡");
@@ -115,5 +115,5 @@ void ListBoxTest::quickWalkAgreesWithMeasuringEveryEntry()
     }
 }
 
-QTEST_MAIN(ListBoxTest)
-#include "tst_listbox.moc"
+QTEST_MAIN(ListWidgetTest)
+#include "tst_listwidget.moc"
