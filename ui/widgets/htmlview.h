@@ -2,11 +2,14 @@
 // An HTML view that fetches its pages with Qt Network.
 //
 // navigate() takes "about:blank" (empties the view), an http(s) address, or a
-// local file path. Pages and their images load asynchronously; a newer
-// navigate() cancels whatever an older one still loads. A page that cannot be
-// loaded, or is larger than the download cap, shows a short error page in the
-// view. Links to the forum server open in the view; other web and mail links
-// go to the desktop, links of any other scheme do nothing. No script ever runs.
+// local file path. Pages and their images load asynchronously, with the busy
+// pointer over the view while a page loads; a newer navigate() cancels
+// whatever an older one still loads. A page that cannot be loaded, or is
+// larger than the download cap, shows a short error page in the view. A page,
+// local or not, gets pictures over http(s) only: it never makes the view read
+// a local file or device, and no style sheet is read. Links to the forum
+// server open in the view; other web and mail links go to the desktop, links
+// of any other scheme do nothing. No script ever runs.
 
 #include <QHash>
 #include <QNetworkAccessManager>
