@@ -95,6 +95,8 @@ private Q_SLOTS:
     void scriptsNeverRun();
     void pagesReadNothingLocal_data();
     void pagesReadNothingLocal();
+    void unchangedPageIsRevalidated();
+    void seenPageShowsAsSavedCopyWhileServerIsGone();
     void serverLinksStayOtherLinksGoToTheBrowser();
     void onlyWebAndMailLinksLeaveTheProgram_data();
     void onlyWebAndMailLinksLeaveTheProgram();
@@ -292,6 +294,56 @@ void HtmlViewTest::pagesReadNothingLocal()
     QVERIFY2(view.toPlainText().endsWith(QStringLiteral("after")), qPrintable(view.toPlainText()));
     QCoreApplication::processEvents();
     QCOMPARE(redPixels(view.grab().toImage()), 0);
+}
+
+void HtmlViewTest::unchangedPageIsRevalidated()
+{
+    QTemporaryDir cache;
+    FakeServer server;
+    server.setPage("/tav/Ale.htm", "<p>the ale forum</p>", "\"v1\"");
+    HtmlView view;
+    view.setCacheFolder(cache.path());
+    QSignalSpy shown(&view, &HtmlView::pageShown);
+    view.navigate(address(server, "/tav/Ale.htm"));
+    QTRY_COMPARE(shown.size(), 1);
+    view.navigate(QStringLiteral("about:blank"));
+
+    // The second open asks whether the page changed, and shows it when it has not.
+    view.navigate(address(server, "/tav/Ale.htm"));
+    QTRY_COMPARE(shown.size(), 2);
+    QCOMPARE(server.httpHeads().size(), 2);
+    QVERIFY(!server.httpHeads().at(0).contains("If-None-Match"));
+    QVERIFY(server.httpHeads().at(1).contains("\r\nIf-None-Match: \"v1\""));
+    QCOMPARE(shown.at(1).at(1).toBool(), true);
+    QCOMPARE(view.toPlainText(), QStringLiteral("the ale forum"));
+}
+
+void HtmlViewTest::seenPageShowsAsSavedCopyWhileServerIsGone()
+{
+    QTemporaryDir cache;
+    FakeServer server;
+    server.setPage("/tav/Ale.htm", "<p>the ale forum</p>", "\"v1\"");
+    HtmlView view;
+    view.setCacheFolder(cache.path());
+    QSignalSpy shown(&view, &HtmlView::pageShown);
+    view.navigate(address(server, "/tav/Ale.htm"));
+    QTRY_COMPARE(shown.size(), 1);
+
+    server.refusePages(true);
+    view.navigate(address(server, "/tav/Ale.htm"));
+    QTRY_COMPARE(shown.size(), 2);
+    const QStringList lines = view.toPlainText().split(u'\n');
+    QCOMPARE(lines.size(), 2);
+    QVERIFY2(lines.at(0).startsWith(QStringLiteral("The server cannot be reached. This is a saved copy from ")),
+             qPrintable(lines.at(0)));
+    QVERIFY(lines.at(0).contains(QLocale().toString(QDate::currentDate(), QLocale::ShortFormat)));
+    QCOMPARE(lines.at(1), QStringLiteral("the ale forum"));
+
+    // A page never seen shows the error page as before.
+    view.navigate(address(server, "/tav/Mead.htm"));
+    QTRY_COMPARE(shown.size(), 3);
+    QCOMPARE(shown.at(2).at(1).toBool(), false);
+    QVERIFY(view.toPlainText().startsWith(QStringLiteral("This page cannot be shown.")));
 }
 
 void HtmlViewTest::serverLinksStayOtherLinksGoToTheBrowser()

@@ -6,6 +6,11 @@
 #include "ui/widgets/htmlview.h"
 #include "ui/widgets/listwidget.h"
 
+void MainWindow::setPageCacheFolder(const QString &folder)
+{
+    m_pageView->setCacheFolder(folder);
+}
+
 // Abandons any list exchange under way and starts a new one.
 void MainWindow::refreshDirectory()
 {

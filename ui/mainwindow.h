@@ -62,6 +62,8 @@ public:
 
     void setTiming(const Timing &timing);
     void setPreviewFolders(const PreviewFolders &folders) { m_previewFolders = folders; }
+    // The page view keeps the pages it has shown there (in no cache when never set).
+    void setPageCacheFolder(const QString &folder);
 
     // Shows the window, asks for the directory and opens the start page.
     void start();

@@ -4,9 +4,12 @@
 #include <QDesktopServices>
 #include <QFile>
 #include <QImage>
+#include <QLocale>
 #include <QNetworkReply>
 #include <QStringDecoder>
 #include <QTimer>
+
+#include <memory>
 
 namespace {
 
@@ -41,6 +44,18 @@ QImage missingPicture()
     return picture;
 }
 
+// When a page in the cache was last had from its server; kept with the page.
+constexpr auto savedAtAttribute = QNetworkRequest::Attribute(QNetworkRequest::User + 1);
+
+QByteArray contentTypeOf(const QNetworkCacheMetaData &page)
+{
+    for (const auto &[name, value] : page.rawHeaders()) {
+        if (name.compare("content-type", Qt::CaseInsensitive) == 0)
+            return value;
+    }
+    return {};
+}
+
 // Whether a download has grown, or says it will grow, beyond the cap.
 bool exceeds(const QNetworkReply &reply, qint64 cap)
 {
@@ -57,6 +72,14 @@ HtmlView::HtmlView(QWidget *parent)
     setOpenExternalLinks(false);
     m_network.setRedirectPolicy(QNetworkRequest::NoLessSafeRedirectPolicy);
     connect(this, &QTextBrowser::anchorClicked, this, &HtmlView::openLink);
+}
+
+void HtmlView::setCacheFolder(const QString &folder)
+{
+    m_cache = new QNetworkDiskCache(this);
+    m_cache->setCacheDirectory(folder);
+    m_cache->setMaximumCacheSize(cacheCapBytes);
+    m_network.setCache(m_cache); // the manager takes it over
 }
 
 void HtmlView::navigate(const QString &address)
@@ -147,10 +170,14 @@ void HtmlView::onPageFinished()
 
     const bool answered = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid();
     const QByteArray body = reply->readAll();
+    if (!answered && showSavedCopy(reply->url()))
+        return;
     if (reply->error() != QNetworkReply::NoError && (!answered || body.isEmpty())) {
         showError(reply->url(), reply->errorString());
         return;
     }
+    if (reply->error() == QNetworkReply::NoError)
+        noteSaved(reply->url());
     const QUrl base = reply->url();
     showPage(decodeHtml(body, reply->header(QNetworkRequest::ContentTypeHeader).toByteArray()), base,
              reply->error() == QNetworkReply::NoError);
@@ -161,6 +188,39 @@ void HtmlView::showPage(const QString &html, const QUrl &base, bool ok)
     document()->setBaseUrl(base);
     setHtml(html);
     Q_EMIT pageShown(m_address, ok);
+}
+
+// The server has just given the page (or said it is unchanged): the copy in
+// the cache is as good as now.
+void HtmlView::noteSaved(const QUrl &url)
+{
+    if (!m_cache)
+        return;
+    QNetworkCacheMetaData page = m_cache->metaData(url);
+    if (!page.isValid())
+        return;
+    QNetworkCacheMetaData::AttributesMap attributes = page.attributes();
+    attributes.insert(savedAtAttribute, QDateTime::currentDateTimeUtc());
+    page.setAttributes(attributes);
+    m_cache->updateMetaData(page);
+}
+
+bool HtmlView::showSavedCopy(const QUrl &url)
+{
+    if (!m_cache)
+        return false;
+    const QNetworkCacheMetaData page = m_cache->metaData(url);
+    const QDateTime saved = page.attributes().value(savedAtAttribute).toDateTime();
+    const std::unique_ptr<QIODevice> data(m_cache->data(url));
+    if (!saved.isValid() || !data)
+        return false;
+    const QString when = QLocale().toString(saved.toLocalTime(), QLocale::ShortFormat);
+    const QString notice = QStringLiteral("<p><i>%1</i></p>")
+                               .arg(tr("The server cannot be reached. This is a saved copy from %1.")
+                                        .arg(when)
+                                        .toHtmlEscaped());
+    showPage(notice + decodeHtml(data->read(downloadCapBytes), contentTypeOf(page)), url, true);
+    return true;
 }
 
 void HtmlView::showError(const QUrl &url, const QString &reason)
