@@ -1,8 +1,8 @@
 // Forum creation against the fake server: the local checks, the create request
 // on the wire, the two answers and every way the request can go wrong.
 #include "ui/widgets/listwidget.h"
-#include "ui/widgets/plaintextedit.h"
 #include "ui/widgets/picturebutton.h"
+#include "ui/widgets/plaintextedit.h"
 #include "protocol/socket.h"
 #include "ui/widgets/lineedit.h"
 #include "windowfixture.h"

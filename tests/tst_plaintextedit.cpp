@@ -1,7 +1,7 @@
 // The text boxes on their own: line breaks, the body's limit for every way
 // text comes in, and when the one-line box reports gaining the focus.
-#include "ui/widgets/plaintextedit.h"
 #include "ui/widgets/lineedit.h"
+#include "ui/widgets/plaintextedit.h"
 
 #include <QInputMethodEvent>
 #include <QKeyEvent>

@@ -1,10 +1,10 @@
 // Start-up, the directory refresh, the busy state and the window's make-up.
 #include "ui/widgets/clicklabel.h"
 #include "ui/widgets/htmlview.h"
-#include "ui/widgets/listwidget.h"
-#include "ui/widgets/plaintextedit.h"
-#include "ui/widgets/picturebutton.h"
 #include "ui/widgets/lineedit.h"
+#include "ui/widgets/listwidget.h"
+#include "ui/widgets/picturebutton.h"
+#include "ui/widgets/plaintextedit.h"
 #include "protocol/socket.h"
 #include "postdriver.h"
 #include "windowfixture.h"

@@ -1,9 +1,9 @@
 // The title and body fields, the date-and-time-stamp option and the clear buttons.
 #include "ui/mainwindow.h"
 
-#include "ui/widgets/plaintextedit.h"
-#include "ui/widgets/picturebutton.h"
 #include "ui/widgets/lineedit.h"
+#include "ui/widgets/picturebutton.h"
+#include "ui/widgets/plaintextedit.h"
 
 #include <QApplication>
 

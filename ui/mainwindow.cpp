@@ -5,10 +5,10 @@
 #include "protocol/postexchange.h"
 #include "ui/widgets/clicklabel.h"
 #include "ui/widgets/dialogs.h"
-#include "ui/widgets/listwidget.h"
-#include "ui/widgets/plaintextedit.h"
-#include "ui/widgets/picturebutton.h"
 #include "ui/widgets/lineedit.h"
+#include "ui/widgets/listwidget.h"
+#include "ui/widgets/picturebutton.h"
+#include "ui/widgets/plaintextedit.h"
 
 #include <QTimer>
 

@@ -6,10 +6,10 @@
 #include "ui/twips.h"
 #include "ui/widgets/clicklabel.h"
 #include "ui/widgets/htmlview.h"
-#include "ui/widgets/listwidget.h"
-#include "ui/widgets/plaintextedit.h"
-#include "ui/widgets/picturebutton.h"
 #include "ui/widgets/lineedit.h"
+#include "ui/widgets/listwidget.h"
+#include "ui/widgets/picturebutton.h"
+#include "ui/widgets/plaintextedit.h"
 
 #include <QApplication>
 #include <QFrame>

@@ -6,9 +6,9 @@
 #include "protocol/postexchange.h"
 #include "ui/clock.h"
 #include "ui/widgets/dialogs.h"
+#include "ui/widgets/lineedit.h"
 #include "ui/widgets/listwidget.h"
 #include "ui/widgets/plaintextedit.h"
-#include "ui/widgets/lineedit.h"
 
 void MainWindow::postMessage()
 {
