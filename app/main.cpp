@@ -17,6 +17,8 @@ int main(int argc, char *argv[])
     MainWindow window(ServerEndpoint::standard(), dialogs, clock);
     dialogs.setParent(&window);
     window.setPreviewFolders({applicationFolder(), userCacheFolder()});
+    if (const QString cache = userCacheFolder(); !cache.isEmpty())
+        window.setPageCacheFolder(cache + QStringLiteral("/pages"));
     window.start();
     return app.exec();
 }

@@ -16,7 +16,7 @@
 #include "mainwindowprobe.h"
 #include "protocol/listexchange.h"
 #include "scripteddialogs.h"
-#include "ui/widgets/listbox.h"
+#include "ui/widgets/listwidget.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -76,12 +76,13 @@ public:
     {
         m_server.reply(FakeServer::List, QByteArray());
         m_window.show();
-        // After the window's own handlers: the last data event, and the end of the handling.
+        // After the window's own handlers: the last data event, and the end of
+        // the handling (queued, as the window's own handler is, and after it).
         QObject::connect(&MainWindowProbe::listExchange(m_window)->socket(), &Socket::dataReceived, [this] { m_lastData = m_clock.nsecsElapsed(); });
-        QObject::connect(&MainWindowProbe::listExchange(m_window)->socket(), &Socket::peerClosed, [this] {
+        QObject::connect(MainWindowProbe::listExchange(m_window), &ListExchange::finished, &m_window, [this] {
             m_handled = m_clock.nsecsElapsed();
             m_done = true;
-        });
+        }, Qt::QueuedConnection);
         m_clock.start();
     }
 
@@ -108,7 +109,7 @@ public:
 
     double scrollStep()
     {
-        ListBox *list = MainWindowProbe::directoryList(m_window);
+        ListWidget *list = MainWindowProbe::directoryList(m_window);
         list->verticalScrollBar()->setValue(0);
         QList<double> steps;
         for (int i = 0; i < 20; ++i) {

@@ -19,7 +19,7 @@ CreateExchange::CreateExchange(QObject *parent)
 
 void CreateExchange::start(const QString &host, quint16 port, const QString &name)
 {
-    closeSocket(m_socket);
+    m_socket.close();
     m_name = name;
     m_reply.clear();
     m_limit.start(); // the window is never left locked; before connecting, which may fail at once
@@ -43,12 +43,12 @@ void CreateExchange::onData()
         return;
     case CreateReply::Exists:
         m_limit.stop();
-        closeSocket(m_socket);
+        m_socket.close();
         Q_EMIT exists();
         return;
     case CreateReply::Created:
         m_limit.stop();
-        closeSocket(m_socket);
+        m_socket.close();
         Q_EMIT created();
         return;
     }
@@ -58,6 +58,6 @@ void CreateExchange::fail(ExchangeFailure kind)
 {
     m_limit.stop();
     m_reply.clear();
-    closeSocket(m_socket);
+    m_socket.close();
     Q_EMIT failed(kind);
 }

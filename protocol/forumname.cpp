@@ -1,5 +1,7 @@
 #include "protocol/forumname.h"
 
+#include "protocol/namecharacters.h"
+
 #include <QStringView>
 #include <iterator>
 
@@ -9,6 +11,8 @@ ForumNameCheck checkForumName(const QString &name)
         if (name.contains(c))
             return ForumNameCheck::ForbiddenCharacter;
     }
+    if (checkNameCharacters(name) != NameCharacters::Ok)
+        return ForumNameCheck::HiddenCharacter;
     if (name.isEmpty())
         return ForumNameCheck::Empty;
     return ForumNameCheck::Ok;

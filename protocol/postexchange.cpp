@@ -8,7 +8,7 @@ PostExchange::PostExchange(QObject *parent)
     connect(&m_socket, &Socket::connected, this, &PostExchange::connected);
     connect(&m_socket, &Socket::sendCompleted, this, [this] {
         m_limit.stop();
-        closeSocket(m_socket);
+        m_socket.close();
         Q_EMIT sent();
     });
     connect(&m_socket, &Socket::error, this, [this] { fail(ExchangeFailure::ConnectionError); });
@@ -17,7 +17,7 @@ PostExchange::PostExchange(QObject *parent)
 
 void PostExchange::start(const QString &host, quint16 port)
 {
-    closeSocket(m_socket);
+    m_socket.close();
     // A post that neither completes nor fails still ends. Started before the
     // connect, so that an error reported at once finds it running and stops it.
     m_limit.start();
@@ -32,12 +32,12 @@ void PostExchange::send(const QString &request)
 void PostExchange::cancel()
 {
     m_limit.stop();
-    closeSocket(m_socket);
+    m_socket.close();
 }
 
 void PostExchange::fail(ExchangeFailure kind)
 {
     m_limit.stop();
-    closeSocket(m_socket);
+    m_socket.close();
     Q_EMIT failed(kind);
 }

@@ -1,15 +1,10 @@
 #include "protocol/socket.h"
 
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 Socket::Socket(QObject *parent)
     : QObject(parent)
 {
     connect(&m_socket, &QTcpSocket::connected, this, [this] {
-        m_witness = ::dup(int(m_socket.socketDescriptor()));
+        watchConnection();
         Q_EMIT connected();
     });
     connect(&m_socket, &QTcpSocket::readyRead, this,
@@ -23,13 +18,13 @@ Socket::Socket(QObject *parent)
 Socket::~Socket()
 {
     m_socket.disconnect(this);
-    releaseWitness();
+    releaseWatch();
     m_socket.abort();
 }
 
 void Socket::connectToHost(const QString &host, quint16 port)
 {
-    releaseWitness();
+    releaseWatch();
     m_unsent = 0;
     m_ended = false;
     m_socket.connectToHost(host, port);
@@ -59,22 +54,8 @@ void Socket::close()
 {
     m_unsent = 0;
     m_ended = true; // our own close is no news to anybody
-    releaseWitness();
+    releaseWatch();
     m_socket.abort();
-}
-
-int Socket::state() const
-{
-    switch (m_socket.state()) {
-    case QAbstractSocket::UnconnectedState: return Closed;
-    case QAbstractSocket::HostLookupState: return ResolvingHost;
-    case QAbstractSocket::ConnectingState: return Connecting;
-    case QAbstractSocket::ConnectedState: return Connected;
-    case QAbstractSocket::BoundState: return Open;
-    case QAbstractSocket::ListeningState: return Listening;
-    case QAbstractSocket::ClosingState: return Closing;
-    }
-    return Error;
 }
 
 void Socket::onBytesWritten(qint64 bytes)
@@ -97,8 +78,8 @@ void Socket::onError(QAbstractSocket::SocketError code)
     if (m_ended)
         return;
     m_ended = true;
-    releaseWitness();
-    Q_EMIT error(int(code), m_socket.errorString());
+    releaseWatch();
+    Q_EMIT error(code, m_socket.errorString());
 }
 
 void Socket::onEnded()
@@ -106,29 +87,10 @@ void Socket::onEnded()
     if (m_ended)
         return;
     m_ended = true;
-    const bool reset = endedByReset();
-    releaseWitness();
+    const bool reset = connectionWasReset();
+    releaseWatch();
     if (reset)
-        Q_EMIT error(int(QAbstractSocket::NetworkError), tr("The connection was reset by the server."));
+        Q_EMIT error(QAbstractSocket::NetworkError, tr("The connection was reset by the server."));
     else
         Q_EMIT peerClosed();
-}
-
-bool Socket::endedByReset()
-{
-    if (m_witness < 0)
-        return false;
-    tcp_info info{};
-    socklen_t size = sizeof info;
-    if (::getsockopt(m_witness, IPPROTO_TCP, TCP_INFO, &info, &size) != 0)
-        return false;
-    return info.tcpi_state == TCP_CLOSE;
-}
-
-void Socket::releaseWitness()
-{
-    if (m_witness >= 0) {
-        ::close(m_witness);
-        m_witness = -1;
-    }
 }

@@ -1,10 +1,14 @@
 #pragma once
 // An event-driven TCP client socket: one exchange per connection.
 //
-// State 0 means closed. close() drops the connection at once, so the client's
-// close-then-read-State loop ends after one turn. A peer that closes the
-// connection is not an error: only peerClosed() reports it. Refused,
-// unreachable, reset and timed-out connections are errors.
+// close() drops the connection at once and reports nothing more. A peer that
+// closes the connection is not an error: only peerClosed() reports it.
+// Refused, unreachable, reset and timed-out connections are errors.
+//
+// Qt reports a reset by the peer as an orderly close. Where the platform can
+// still tell the two apart (Linux: socket_linux.cpp) a reset is an error;
+// elsewhere (socket_portable.cpp) Qt's own errors and states are all there is,
+// and a reset ends the connection as the peer's close does.
 
 #include <QObject>
 #include <QTcpSocket>
@@ -13,21 +17,11 @@ class Socket : public QObject
 {
     Q_OBJECT
 public:
-    enum StateValue {
-        Closed = 0,
-        Open = 1,
-        Listening = 2,
-        ConnectionPending = 3,
-        ResolvingHost = 4,
-        HostResolved = 5,
-        Connecting = 6,
-        Connected = 7,
-        Closing = 8,
-        Error = 9,
-    };
-
     explicit Socket(QObject *parent = nullptr);
     ~Socket() override;
+
+    // Whether this build tells a reset by the peer from the peer's close.
+    static bool tellsResetFromClose();
 
     void connectToHost(const QString &host, quint16 port);
     // Sends text as UTF-8; sendCompleted() follows once all of it is written.
@@ -35,35 +29,27 @@ public:
     // Everything received and not read yet.
     QByteArray readAll();
     void close();
-    int state() const;
+    QAbstractSocket::SocketState state() const { return m_socket.state(); }
 
 Q_SIGNALS:
     void connected();
     void dataReceived(qint64 bytesTotal);
     void sendCompleted();
-    void error(int number, const QString &description);
+    void error(QAbstractSocket::SocketError code, const QString &description);
     void peerClosed();
 
 private:
     void onBytesWritten(qint64 bytes);
     void onError(QAbstractSocket::SocketError code);
     void onEnded();
-    bool endedByReset();
-    void releaseWitness();
+
+    // The platform's part: watching the connection for how it ends.
+    void watchConnection();
+    bool connectionWasReset() const;
+    void releaseWatch();
 
     QTcpSocket m_socket;
     qint64 m_unsent = 0;
     bool m_ended = false;
-    // Qt reports a reset by the peer as an orderly close. A second descriptor
-    // of the connection outlives Qt's, so the connection's final TCP state
-    // can still be read: closed means reset, close-wait means the peer's close.
-    int m_witness = -1;
+    qintptr m_witness = -1; // the platform's handle on the connection, if it keeps one
 };
-
-// Closes socket and reads its state until it says closed (one turn, as Close() is immediate).
-inline void closeSocket(Socket &socket)
-{
-    do
-        socket.close();
-    while (socket.state() != Socket::Closed);
-}

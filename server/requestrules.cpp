@@ -1,5 +1,7 @@
 #include "server/requestrules.h"
 
+#include "protocol/namecharacters.h"
+
 #include <QByteArrayView>
 #include <QList>
 
@@ -36,12 +38,11 @@ NameCheck checkNewForumName(const QByteArray &raw, QString *name)
         if (c < 0x80 && QByteArrayView(forbiddenNameCharacters).contains(char(c)))
             return NameCheck::ForbiddenCharacter;
     }
-    for (uint c : codePoints) {
-        if (isControl(c))
-            return NameCheck::ControlCharacter;
-        // They make a name look like another one, or reorder what follows it.
-        if (QChar::category(char32_t(c)) == QChar::Other_Format)
-            return NameCheck::FormatCharacter;
+    // The client's own rule: what it lets through is never refused here.
+    switch (checkNameCharacters(decoded)) {
+    case NameCharacters::Control: return NameCheck::ControlCharacter;
+    case NameCharacters::Invisible: return NameCheck::FormatCharacter;
+    case NameCharacters::Ok: break;
     }
     if (codePoints.size() > maxNameCharacters)
         return NameCheck::TooLong;

@@ -28,7 +28,7 @@ enum class NameCheck {
     TooLong,             // more than 40 characters
     ForbiddenCharacter,  // one of the nine
     ControlCharacter,
-    FormatCharacter, // invisible: direction overrides, zero-width joiners and the like
+    FormatCharacter,     // invisible, outside an emoji sequence: direction overrides and the like
     NotUtf8,
 };
 

@@ -175,15 +175,30 @@ void FakeServer::acceptHttp()
             const qsizetype end = buffer->indexOf("\r\n\r\n");
             if (end < 0)
                 return;
+            const QByteArray head = buffer->left(end);
             const QByteArray path = buffer->left(buffer->indexOf("\r\n")).split(' ').value(1);
             buffer->remove(0, end + 4);
             m_httpPaths.append(QString::fromLatin1(path));
+            m_httpHeads.append(head);
             if (m_pageScripts.contains(path)) {
                 answerPage(socket, m_pageScripts.value(path));
                 return;
             }
             if (m_hanging.contains(path)) {
                 socket->write("HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: 100000\r\n\r\n<p>");
+                return;
+            }
+            if (const QByteArray etag = m_etags.value(path); !etag.isEmpty()) {
+                const QByteArray validator = "ETag: " + etag + "\r\nCache-Control: no-cache\r\n";
+                if (head.contains("\r\nIf-None-Match: " + etag)) {
+                    socket->write("HTTP/1.1 304 Not Modified\r\n" + validator + "Connection: close\r\n\r\n");
+                } else {
+                    const QByteArray body = m_pages.value(path);
+                    socket->write("HTTP/1.1 200 OK\r\n" + validator
+                                  + "Content-Type: text/html; charset=utf-8\r\nContent-Length: "
+                                  + QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
+                }
+                socket->disconnectFromHost();
                 return;
             }
             const bool known = m_pages.contains(path);

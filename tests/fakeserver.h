@@ -70,7 +70,15 @@ public:
 
     // HTTP: the paths requested, raw (still percent-encoded), and the pages served.
     QStringList httpPaths() const { return m_httpPaths; }
+    // Each request's head: request line and headers.
+    QList<QByteArray> httpHeads() const { return m_httpHeads; }
     void setPage(const QByteArray &path, const QByteArray &html) { m_pages.insert(path, html); }
+    // A page with a validator: a request that names it gets 304 and no body.
+    void setPage(const QByteArray &path, const QByteArray &html, const QByteArray &etag)
+    {
+        m_pages.insert(path, html);
+        m_etags.insert(path, etag);
+    }
     // A page whose headers come but whose body never ends.
     void setHangingPage(const QByteArray &path) { m_hanging.append(path); }
     // A page answered as scripted; its pieces are the raw HTTP reply (status
@@ -104,7 +112,9 @@ private:
     Lane m_lanes[3];
     QTcpServer m_http;
     QStringList m_httpPaths;
+    QList<QByteArray> m_httpHeads;
     QHash<QByteArray, QByteArray> m_pages;
+    QHash<QByteArray, QByteArray> m_etags;
     QList<QByteArray> m_hanging;
     QHash<QByteArray, Behaviour> m_pageScripts;
     quint16 m_pagePort = 0; // kept while the page port is refused

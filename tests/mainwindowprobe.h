@@ -11,19 +11,19 @@ class QLabel;
 
 struct MainWindowProbe
 {
-    static ListBox *directoryList(const MainWindow &w) { return w.m_directoryList; }
+    static ListWidget *directoryList(const MainWindow &w) { return w.m_directoryList; }
     static QLabel *createHeader(const MainWindow &w) { return w.m_createHeader; }
-    static TextBox *forumNameEdit(const MainWindow &w) { return w.m_forumNameEdit; }
+    static LineEdit *forumNameEdit(const MainWindow &w) { return w.m_forumNameEdit; }
     static PictureButton *createButton(const MainWindow &w) { return w.m_createButton; }
     static PictureButton *clearNameButton(const MainWindow &w) { return w.m_clearNameButton; }
     static QFrame *separator(const MainWindow &w) { return w.m_separator; }
     static QLabel *postHeader(const MainWindow &w) { return w.m_postHeader; }
     static QLabel *titleCaption(const MainWindow &w) { return w.m_titleCaption; }
-    static TextBox *titleEdit(const MainWindow &w) { return w.m_titleEdit; }
+    static LineEdit *titleEdit(const MainWindow &w) { return w.m_titleEdit; }
     static PictureButton *stampOption(const MainWindow &w) { return w.m_stampOption; }
     static ClickLabel *stampLabel(const MainWindow &w) { return w.m_stampLabel; }
     static QLabel *bodyCaption(const MainWindow &w) { return w.m_bodyCaption; }
-    static MemoBox *bodyEdit(const MainWindow &w) { return w.m_bodyEdit; }
+    static PlainTextEdit *bodyEdit(const MainWindow &w) { return w.m_bodyEdit; }
     static QLabel *toolbarStrip(const MainWindow &w) { return w.m_toolbarStrip; }
     static PictureButton *boldButton(const MainWindow &w) { return w.m_boldButton; }
     static PictureButton *underlineButton(const MainWindow &w) { return w.m_underlineButton; }

@@ -1,10 +1,10 @@
 #pragma once
 // What the post tests do as a user does it.
 
-#include "ui/widgets/listbox.h"
-#include "ui/widgets/memobox.h"
+#include "ui/widgets/lineedit.h"
+#include "ui/widgets/listwidget.h"
 #include "ui/widgets/picturebutton.h"
-#include "ui/widgets/textbox.h"
+#include "ui/widgets/plaintextedit.h"
 #include "rawport.h"
 #include "windowfixture.h"
 

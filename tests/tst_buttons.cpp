@@ -1,9 +1,9 @@
 // The picture buttons' pressed faces, their behaviour when locked, and what
 // assistive tools see of them.
-#include "ui/widgets/memobox.h"
 #include "ui/widgets/clicklabel.h"
+#include "ui/widgets/lineedit.h"
 #include "ui/widgets/picturebutton.h"
-#include "ui/widgets/textbox.h"
+#include "ui/widgets/plaintextedit.h"
 #include "windowfixture.h"
 
 #include <QAccessible>

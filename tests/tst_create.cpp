@@ -1,10 +1,10 @@
 // Forum creation against the fake server: the local checks, the create request
 // on the wire, the two answers and every way the request can go wrong.
-#include "ui/widgets/listbox.h"
-#include "ui/widgets/memobox.h"
+#include "ui/widgets/listwidget.h"
 #include "ui/widgets/picturebutton.h"
+#include "ui/widgets/plaintextedit.h"
 #include "protocol/socket.h"
-#include "ui/widgets/textbox.h"
+#include "ui/widgets/lineedit.h"
 #include "windowfixture.h"
 
 #include <QApplication>
@@ -23,6 +23,12 @@ const QString connectionText = QStringLiteral(
 bool locked(const MainWindow &w)
 {
     return !MainWindowProbe::forumNameEdit(w)->isEnabled() && !MainWindowProbe::createButton(w)->isEnabled() && !MainWindowProbe::postButton(w)->isEnabled();
+}
+
+// The pointer shows the busy cursor over the window.
+bool busyPointer()
+{
+    return QGuiApplication::overrideCursor() && QGuiApplication::overrideCursor()->shape() == Qt::BusyCursor;
 }
 
 bool unlocked(const MainWindow &w)
@@ -72,6 +78,9 @@ void CreateTest::refusedNamesSendNothing_data()
         QTest::addRow("holds %c", c.toLatin1()) << QStringLiteral("Ale%1house").arg(c) << forbiddenText;
     QTest::newRow("forbidden at the end") << QStringLiteral("Ale house?") << forbiddenText;
     QTest::newRow("empty") << QString() << QStringLiteral("Give your forum a name.");
+    // The server would cut such a name off, which looks like a broken network.
+    QTest::newRow("invisible character")
+        << QStringLiteral("Ale\u200Bhouse") << QStringLiteral("Invisible and control characters are not allowed.");
 }
 
 void CreateTest::refusedNamesSendNothing()
@@ -95,7 +104,7 @@ void CreateTest::refusedNamesSendNothing()
     QCOMPARE(MainWindowProbe::forumNameEdit(w)->text(), name);
     QCOMPARE(MainWindowProbe::forumNameEdit(w)->selectedText(), name);
     QVERIFY(unlocked(w));
-    QCOMPARE(MainWindowProbe::createExchange(w)->socket().state(), int(Socket::Closed));
+    QCOMPARE(MainWindowProbe::createExchange(w)->socket().state(), QAbstractSocket::UnconnectedState);
     QCOMPARE(f.server.connectionCount(FakeServer::Create), 0);
 }
 
@@ -110,6 +119,8 @@ void CreateTest::nameGoesOutAsTyped_data()
     QTest::newRow("non-ASCII, click") << QStringLiteral("Caf\u00e9 \u2615 \u00dcber") << false;
     QTest::newRow("non-ASCII, Enter") << QStringLiteral("Caf\u00e9 \u2615 \u00dcber") << true;
     QTest::newRow("punctuation outside the nine") << QStringLiteral("a.b,c;d!e'f(g)&%#@+=~") << false;
+    QTest::newRow("emoji family, joiners and all")
+        << QStringLiteral("Family \U0001F468\u200D\U0001F469\u200D\U0001F467") << false;
 }
 
 void CreateTest::nameGoesOutAsTyped()
@@ -170,11 +181,13 @@ void CreateTest::createdRefreshesTheDirectoryBeforeItsBox()
     f.server.reply(FakeServer::List, "Ale*Mead Hall");
 
     bool lockedWhileOpen = false;
+    bool busyPointerWhileOpen = true;
     QString nameWhileOpen = QStringLiteral("unset");
     bool listedWhileOpen = false;
     QList<QByteArray> listRequestsWhileOpen;
     f.dialogs.whileOpen = [&](const ScriptedDialogs::Box &) {
         lockedWhileOpen = locked(w);
+        busyPointerWhileOpen = busyPointer();
         nameWhileOpen = MainWindowProbe::forumNameEdit(w)->text();
         // The refresh was started before the box and goes on while it waits for the user.
         listedWhileOpen = QTest::qWaitFor([&] { return MainWindowProbe::directoryList(w)->entries().contains(QStringLiteral("Mead Hall")); });
@@ -183,6 +196,7 @@ void CreateTest::createdRefreshesTheDirectoryBeforeItsBox()
     create(w, QStringLiteral("Mead Hall"));
     QTRY_COMPARE(f.dialogs.boxes.size(), 1);
     QVERIFY(lockedWhileOpen);
+    QVERIFY(!busyPointerWhileOpen); // the work is over
     QCOMPARE(nameWhileOpen, QString());
     QVERIFY(listedWhileOpen);
     QCOMPARE(listRequestsWhileOpen, (QList<QByteArray>{"GETLIST", "GETLIST"}));
@@ -245,15 +259,21 @@ void CreateTest::failuresUnlockWithOneBox()
     f.server.script(FakeServer::Create, FakeServer::Behaviour::Action(action));
     f.load();
     MainWindow &w = *f.window;
+    QVERIFY(!busyPointer());
     create(w, QStringLiteral("Ale"));
     QVERIFY(locked(w));
+    QVERIFY(busyPointer());
+    bool busyPointerWhileOpen = true;
+    f.dialogs.whileOpen = [&](const ScriptedDialogs::Box &) { busyPointerWhileOpen = busyPointer(); };
     QTRY_COMPARE(f.dialogs.messageTexts(), QStringList{connectionText});
+    QVERIFY(!busyPointerWhileOpen);
+    QVERIFY(!busyPointer());
     const ScriptedDialogs::Box box = f.dialogs.boxes.first();
     QCOMPARE(box.icon, Dialogs::Warning);
     QCOMPARE(box.title, QStringLiteral("Tavernly"));
     QVERIFY(unlocked(w));
     QCOMPARE(MainWindowProbe::forumNameEdit(w)->text(), QStringLiteral("Ale"));
-    QCOMPARE(MainWindowProbe::createExchange(w)->socket().state(), int(Socket::Closed));
+    QCOMPARE(MainWindowProbe::createExchange(w)->socket().state(), QAbstractSocket::UnconnectedState);
 
     // Nothing is pending any more: the window works as before.
     f.server.reply(FakeServer::Create, "EXISTS");

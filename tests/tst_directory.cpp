@@ -1,10 +1,10 @@
 // The forum directory against the fake server: the list exchange, opening a
 // forum's page, and the tool tip.
 #include "ui/widgets/htmlview.h"
-#include "ui/widgets/listbox.h"
+#include "ui/widgets/listwidget.h"
 #include "ui/widgets/picturebutton.h"
 #include "protocol/socket.h"
-#include "ui/widgets/textbox.h"
+#include "ui/widgets/lineedit.h"
 #include "windowfixture.h"
 
 #include <QSignalSpy>
@@ -15,12 +15,12 @@ namespace {
 
 const QStringList before{QStringLiteral("Old Cellar"), QStringLiteral("Old Hall")};
 
-QPoint centreOf(const ListBox &list, int row)
+QPoint centreOf(const ListWidget &list, int row)
 {
     return list.visualItemRect(list.item(row)).center();
 }
 
-void select(ListBox &list, int row)
+void select(ListWidget &list, int row)
 {
     QTest::mouseClick(list.viewport(), Qt::LeftButton, {}, centreOf(list, row));
     QCOMPARE(list.selectedIndex(), row);

@@ -3,10 +3,10 @@
 #include "mainwindowprobe.h"
 #include "fixedclock.h"
 #include "ui/widgets/htmlview.h"
-#include "ui/widgets/listbox.h"
-#include "ui/widgets/memobox.h"
+#include "ui/widgets/lineedit.h"
+#include "ui/widgets/listwidget.h"
 #include "ui/widgets/picturebutton.h"
-#include "ui/widgets/textbox.h"
+#include "ui/widgets/plaintextedit.h"
 #include "scripteddialogs.h"
 
 #include <QProcess>

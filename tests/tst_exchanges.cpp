@@ -7,6 +7,8 @@
 #include "protocol/postexchange.h"
 #include "rawport.h"
 
+#include <QDir>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -17,10 +19,12 @@ namespace {
 
 using Action = FakeServer::Behaviour::Action;
 
-constexpr int quietMs = 200;
+constexpr int quietMs = 300;
 constexpr int limitMs = 600;
+constexpr int listLimitMs = 1200; // room for a reply in pieces
 // Past the quiet time and the limit, with slack for a loaded machine.
 constexpr int settleMs = limitMs + quietMs + 400;
+constexpr int listSettleMs = listLimitMs + quietMs + 400;
 
 // The kind of the one failure a spy saw, or -1.
 int failureKind(const QSignalSpy &failed)
@@ -41,35 +45,52 @@ private Q_SLOTS:
     void createEndings();
     void postEndings_data();
     void postEndings();
+    void childProcessHoldsNoConnection();
 };
 
 void ExchangesTest::listEndings_data()
 {
     QTest::addColumn<FakeServer::Behaviour>("behaviour");
+    QTest::addColumn<int>("limit");
     QTest::addColumn<bool>("finishes");
     QTest::addColumn<QStringList>("names");
     QTest::addColumn<int>("failure"); // -1: none
 
     const int connection = int(ExchangeFailure::ConnectionError);
-    QTest::newRow("reply, then close") << serve(Action::Reply, {"Ale*Mead*"}) << true
+    // Where the platform cannot tell a reset from a close, a reset ends as a close does.
+    const bool resets = Socket::tellsResetFromClose();
+    QTest::newRow("reply, then close") << serve(Action::Reply, {"Ale*Mead*"}) << listLimitMs << true
                                        << QStringList{"Ale", "Mead"} << -1;
+    // Each piece inside the quiet time of the one before, all of them well past it.
     QTest::newRow("reply in pieces, left open: whole once quiet")
-        << serve(Action::Reply, {"Al", "e*Me", "ad"}, 20, true) << true << QStringList{"Ale", "Mead"} << -1;
-    QTest::newRow("refused") << serve(Action::Refuse) << false << QStringList() << connection;
-    QTest::newRow("reset") << serve(Action::Reset) << false << QStringList() << connection;
+        << serve(Action::Reply, {"Al", "e*M", "ea", "d*St", "out"}, quietMs / 3, true) << listLimitMs << true
+        << QStringList{"Ale", "Mead", "Stout"} << -1;
+    QTest::newRow("refused") << serve(Action::Refuse) << listLimitMs << false << QStringList() << connection;
+    QTest::newRow("reset") << serve(Action::Reset) << listLimitMs << false << QStringList()
+                           << (resets ? connection : -1);
     // The reset comes while the quiet time still runs: the part is dropped.
-    QTest::newRow("reply cut off by a reset") << serve(Action::Reset, {"Ale*Me"}, 20) << false << QStringList()
-                                              << connection;
-    QTest::newRow("closed without a reply") << serve(Action::Close) << false << QStringList() << -1;
+    QTest::newRow("reply cut off by a reset")
+        << serve(Action::Reset, {"Ale*Me"}, 20) << listLimitMs << !resets
+        << (resets ? QStringList() : QStringList{"Ale", "Me"}) << (resets ? connection : -1);
+    QTest::newRow("closed without a reply") << serve(Action::Close) << listLimitMs << false << QStringList() << -1;
     // The bytes are gathered before they are read as UTF-8.
     QTest::newRow("a letter split between pieces")
-        << serve(Action::Reply, {"Caf\xc3", "\xa9*Bi\xc3\xa8re #2"}, 20)
-        << true << QStringList{QStringLiteral("Caf\u00e9"), QStringLiteral("Bi\u00e8re #2")} << -1;
+        << serve(Action::Reply, {"Caf\xc3", "\xa9*Bi\xc3\xa8re #2"}, 20) << listLimitMs << true
+        << QStringList{QStringLiteral("Caf\u00e9"), QStringLiteral("Bi\u00e8re #2")} << -1;
+    // A server that never falls quiet, and one that never stops.
+    QTest::newRow("trickle without end")
+        << serve(Action::Reply, QList<QByteArray>(100, "a"), quietMs / 3, true) << listLimitMs << false
+        << QStringList() << int(ExchangeFailure::TimedOut);
+    const QByteArray eightMegabytes(8 * 1024 * 1024, 'a');
+    QTest::newRow("reply past the cap")
+        << serve(Action::Reply, QList<QByteArray>(9, eightMegabytes), 0, true) << 30000 << false
+        << QStringList() << int(ExchangeFailure::Oversized);
 }
 
 void ExchangesTest::listEndings()
 {
     QFETCH(FakeServer::Behaviour, behaviour);
+    QFETCH(int, limit);
     QFETCH(bool, finishes);
     QFETCH(QStringList, names);
     QFETCH(int, failure);
@@ -78,15 +99,16 @@ void ExchangesTest::listEndings()
     server.script(FakeServer::List, behaviour);
     ListExchange exchange;
     exchange.setQuietMs(quietMs);
+    exchange.setLimitMs(limit);
     QSignalSpy finished(&exchange, &ListExchange::finished);
     QSignalSpy failed(&exchange, &ListExchange::failed);
     exchange.start(server.endpoint().host, server.endpoint().listPort);
 
     if (finishes || failure >= 0)
-        QTRY_COMPARE_WITH_TIMEOUT(finished.size() + failed.size(), 1, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(finished.size() + failed.size(), 1, 10000);
     else if (behaviour.action != Action::Refuse)
         QTRY_COMPARE_WITH_TIMEOUT(server.closedCount(FakeServer::List), 1, 5000);
-    QTest::qWait(settleMs);
+    QTest::qWait(listSettleMs);
     QCOMPARE(finished.size(), finishes ? 1 : 0);
     if (finishes)
         QCOMPARE(finished.first().first().toStringList(), names);
@@ -94,7 +116,7 @@ void ExchangesTest::listEndings()
     QCOMPARE(failureKind(failed), failure);
     if (behaviour.action != Action::Refuse)
         QCOMPARE(server.requests(FakeServer::List), QList<QByteArray>{"GETLIST"});
-    QCOMPARE(exchange.socket().state(), int(Socket::Closed));
+    QCOMPARE(exchange.socket().state(), QAbstractSocket::UnconnectedState);
 }
 
 void ExchangesTest::createEndings_data()
@@ -108,7 +130,9 @@ void ExchangesTest::createEndings_data()
     QTest::newRow("EXISTS, left open") << serve(Action::Reply, {"EXISTS"}, 0, true) << "exists" << none;
     QTest::newRow("EXISTS in pieces") << serve(Action::Reply, {"EX", "IS", "TS"}, 20, true) << "exists" << none;
     QTest::newRow("refused") << serve(Action::Refuse) << "failed" << int(ExchangeFailure::ConnectionError);
-    QTest::newRow("reset") << serve(Action::Reset) << "failed" << int(ExchangeFailure::ConnectionError);
+    QTest::newRow("reset") << serve(Action::Reset) << "failed"
+                           << int(Socket::tellsResetFromClose() ? ExchangeFailure::ConnectionError
+                                                                 : ExchangeFailure::ClosedEarly);
     QTest::newRow("closed without a reply") << serve(Action::Close) << "failed"
                                             << int(ExchangeFailure::ClosedEarly);
     QTest::newRow("CRE + ATED") << serve(Action::Reply, {"CRE", "ATED"}, 20, true) << "created" << none;
@@ -148,7 +172,7 @@ void ExchangesTest::createEndings()
     QCOMPARE(failureKind(failed), failure);
     if (behaviour.action != Action::Refuse)
         QCOMPARE(server.requests(FakeServer::Create), QList<QByteArray>{"Brewers \xc3\x86"});
-    QCOMPARE(exchange.socket().state(), int(Socket::Closed));
+    QCOMPARE(exchange.socket().state(), QAbstractSocket::UnconnectedState);
 }
 
 void ExchangesTest::postEndings_data()
@@ -161,8 +185,9 @@ void ExchangesTest::postEndings_data()
     QTest::newRow("sent") << "reads" << true << "sent" << -1;
     QTest::newRow("cancelled once connected") << "reads" << false << "none" << -1;
     QTest::newRow("refused") << "refuses" << true << "failed" << int(ExchangeFailure::ConnectionError);
-    QTest::newRow("reset before the request") << "resets" << true << "failed"
-                                              << int(ExchangeFailure::ConnectionError);
+    QTest::newRow("reset before the request")
+        << "resets" << true << "failed"
+        << int(Socket::tellsResetFromClose() ? ExchangeFailure::ConnectionError : ExchangeFailure::TimedOut);
     QTest::newRow("never connects") << "stalls" << true << "failed" << int(ExchangeFailure::TimedOut);
 }
 
@@ -210,7 +235,30 @@ void ExchangesTest::postEndings()
         QVERIFY(resetDone);
     if (server == u"reads")
         QTRY_COMPARE(fake.requests(FakeServer::Post), QList<QByteArray>{sends ? request.toUtf8() : QByteArray()});
-    QCOMPARE(exchange.socket().state(), int(Socket::Closed));
+    QCOMPARE(exchange.socket().state(), QAbstractSocket::UnconnectedState);
+}
+
+// A program started while an exchange is open (a browser for a link) must not
+// inherit the connection: it would keep it open after the client has closed it.
+void ExchangesTest::childProcessHoldsNoConnection()
+{
+    if (!QDir(QStringLiteral("/proc/self/fd")).exists())
+        QSKIP("no /proc to list a process's descriptors");
+    FakeServer server;
+    server.script(FakeServer::List, serve(Action::Reply, {"Ale"}, 0, true));
+    ListExchange exchange;
+    exchange.setQuietMs(60000);
+    QSignalSpy finished(&exchange, &ListExchange::finished);
+    exchange.start(server.endpoint().host, server.endpoint().listPort);
+    QTRY_COMPARE(server.requests(FakeServer::List), QList<QByteArray>{"GETLIST"});
+    QTRY_COMPARE(exchange.socket().state(), QAbstractSocket::ConnectedState);
+
+    QProcess child;
+    child.start(QStringLiteral("ls"), {QStringLiteral("-l"), QStringLiteral("/proc/self/fd/")});
+    QVERIFY(child.waitForFinished(10000));
+    const QByteArray descriptors = child.readAllStandardOutput();
+    QVERIFY2(!descriptors.contains("socket:"), descriptors.constData());
+    QCOMPARE(finished.size(), 0); // the exchange was still open all along
 }
 
 QTEST_GUILESS_MAIN(ExchangesTest)

@@ -3,11 +3,72 @@
 #include "ui/widgets/htmlview.h"
 
 #include <QBuffer>
+#include <QFile>
 #include <QDesktopServices>
 #include <QImage>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+
+#ifdef Q_OS_LINUX
+#include <sys/resource.h>
+#endif
+
+namespace {
+
+// Caps the test's address space a little above what it uses now, so that a
+// device read without end fails this test instead of taking the machine down.
+class AddressSpaceCap
+{
+public:
+    AddressSpaceCap()
+    {
+#ifdef Q_OS_LINUX
+        QFile statm(QStringLiteral("/proc/self/statm"));
+        if (!statm.open(QIODevice::ReadOnly) || ::getrlimit(RLIMIT_AS, &m_before) != 0)
+            return;
+        const rlim_t used = statm.readAll().split(' ').value(0).toULongLong() * 4096;
+        rlimit capped = m_before;
+        capped.rlim_cur = std::min<rlim_t>(m_before.rlim_max, used + (rlim_t(4) << 30));
+        m_set = ::setrlimit(RLIMIT_AS, &capped) == 0;
+#endif
+    }
+    ~AddressSpaceCap()
+    {
+#ifdef Q_OS_LINUX
+        if (m_set)
+            ::setrlimit(RLIMIT_AS, &m_before);
+#endif
+    }
+
+private:
+#ifdef Q_OS_LINUX
+    rlimit m_before{};
+    bool m_set = false;
+#endif
+};
+
+QByteArray redPicture()
+{
+    QImage picture(40, 30, QImage::Format_RGB32);
+    picture.fill(Qt::red);
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    picture.save(&buffer, "PNG");
+    return png;
+}
+
+int redPixels(const QImage &image)
+{
+    int red = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            red += image.pixel(x, y) == qRgb(255, 0, 0);
+    return red;
+}
+
+} // namespace
 
 class UrlCatcher : public QObject
 {
@@ -32,6 +93,10 @@ private Q_SLOTS:
     void oversizedPageStopsLoading_data();
     void oversizedPageStopsLoading();
     void scriptsNeverRun();
+    void pagesReadNothingLocal_data();
+    void pagesReadNothingLocal();
+    void unchangedPageIsRevalidated();
+    void seenPageShowsAsSavedCopyWhileServerIsGone();
     void serverLinksStayOtherLinksGoToTheBrowser();
     void onlyWebAndMailLinksLeaveTheProgram_data();
     void onlyWebAndMailLinksLeaveTheProgram();
@@ -87,16 +152,19 @@ void HtmlViewTest::newerNavigateCancelsAnOlderLoad()
     QSignalSpy shown(&view, &HtmlView::pageShown);
     view.navigate(address(server, "/slow.htm"));
     QTRY_VERIFY(server.httpPaths().contains(QStringLiteral("/slow.htm")));
+    QCOMPARE(view.viewport()->cursor().shape(), Qt::BusyCursor); // a page is loading
     view.navigate(address(server, "/fast.htm"));
     QTRY_COMPARE(shown.size(), 1);
     QCOMPARE(view.toPlainText(), QStringLiteral("fast page"));
     QVERIFY(!view.isLoading());
+    QCOMPARE(view.viewport()->cursor().shape(), Qt::ArrowCursor);
 
     // An older load that is cancelled by about:blank never shows up either.
     view.navigate(address(server, "/slow.htm"));
     view.navigate(QStringLiteral("about:blank"));
     QVERIFY(!view.isLoading());
     QCOMPARE(view.toPlainText(), QString());
+    QCOMPARE(view.viewport()->cursor().shape(), Qt::ArrowCursor);
 }
 
 void HtmlViewTest::showsALocalFile()
@@ -178,6 +246,104 @@ void HtmlViewTest::scriptsNeverRun()
     view.navigate(address(server, "/x.htm"));
     QTRY_COMPARE(shown.size(), 1);
     QCOMPARE(view.toPlainText(), QStringLiteral("before\nafter"));
+}
+
+void HtmlViewTest::pagesReadNothingLocal_data()
+{
+    QTest::addColumn<QByteArray>("markup"); // %1: the folder holding red.png, as a URL
+    QTest::addColumn<bool>("localPage");    // the page is a local file, as the preview is
+
+    QTest::newRow("device as a picture") << QByteArray("<img src=\"file:///dev/zero\">") << false;
+    QTest::newRow("device as a style sheet") << QByteArray("<link rel=\"stylesheet\" type=\"text/css\" href=\"file:///dev/zero\"></link>")
+                                             << false;
+    QTest::newRow("local picture") << QByteArray("<img src=\"%1/red.png\">") << false;
+    QTest::newRow("local picture beside a local page") << QByteArray("<img src=\"red.png\">") << true;
+    QTest::newRow("device on a local page") << QByteArray("<img src=\"file:///dev/zero\">") << true;
+}
+
+// A page names a device or a file of the user's: the program stays up, small,
+// and shows none of it. Only pictures from the network are fetched.
+void HtmlViewTest::pagesReadNothingLocal()
+{
+    QFETCH(QByteArray, markup);
+    QFETCH(bool, localPage);
+    QTemporaryDir folder;
+    QFile picture(folder.filePath(QStringLiteral("red.png")));
+    QVERIFY(picture.open(QIODevice::WriteOnly) && picture.write(redPicture()) > 0);
+    picture.close();
+    const QByteArray page = "<p>before</p>"
+        + markup.replace("%1", QUrl::fromLocalFile(folder.path()).toEncoded()) + "<p>after</p>";
+    FakeServer server;
+    server.setPage("/tav/x.htm", page);
+    QString address = this->address(server, "/tav/x.htm");
+    if (localPage) {
+        QFile file(folder.filePath(QStringLiteral("prev.htm")));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(page) == page.size());
+        address = file.fileName();
+    }
+
+    const AddressSpaceCap cap;
+    HtmlView view;
+    view.resize(300, 200);
+    view.show(); // pictures are asked for when the page is laid out on screen
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    QSignalSpy shown(&view, &HtmlView::pageShown);
+    view.navigate(address);
+    QTRY_COMPARE(shown.size(), 1);
+    QVERIFY(view.toPlainText().startsWith(QStringLiteral("before")));
+    QVERIFY2(view.toPlainText().endsWith(QStringLiteral("after")), qPrintable(view.toPlainText()));
+    QCoreApplication::processEvents();
+    QCOMPARE(redPixels(view.grab().toImage()), 0);
+}
+
+void HtmlViewTest::unchangedPageIsRevalidated()
+{
+    QTemporaryDir cache;
+    FakeServer server;
+    server.setPage("/tav/Ale.htm", "<p>the ale forum</p>", "\"v1\"");
+    HtmlView view;
+    view.setCacheFolder(cache.path());
+    QSignalSpy shown(&view, &HtmlView::pageShown);
+    view.navigate(address(server, "/tav/Ale.htm"));
+    QTRY_COMPARE(shown.size(), 1);
+    view.navigate(QStringLiteral("about:blank"));
+
+    // The second open asks whether the page changed, and shows it when it has not.
+    view.navigate(address(server, "/tav/Ale.htm"));
+    QTRY_COMPARE(shown.size(), 2);
+    QCOMPARE(server.httpHeads().size(), 2);
+    QVERIFY(!server.httpHeads().at(0).contains("If-None-Match"));
+    QVERIFY(server.httpHeads().at(1).contains("\r\nIf-None-Match: \"v1\""));
+    QCOMPARE(shown.at(1).at(1).toBool(), true);
+    QCOMPARE(view.toPlainText(), QStringLiteral("the ale forum"));
+}
+
+void HtmlViewTest::seenPageShowsAsSavedCopyWhileServerIsGone()
+{
+    QTemporaryDir cache;
+    FakeServer server;
+    server.setPage("/tav/Ale.htm", "<p>the ale forum</p>", "\"v1\"");
+    HtmlView view;
+    view.setCacheFolder(cache.path());
+    QSignalSpy shown(&view, &HtmlView::pageShown);
+    view.navigate(address(server, "/tav/Ale.htm"));
+    QTRY_COMPARE(shown.size(), 1);
+
+    server.refusePages(true);
+    view.navigate(address(server, "/tav/Ale.htm"));
+    QTRY_COMPARE(shown.size(), 2);
+    const QStringList lines = view.toPlainText().split(u'\n');
+    QCOMPARE(lines.size(), 2);
+    QVERIFY2(lines.at(0).startsWith(QStringLiteral("The server cannot be reached. This is a saved copy from ")),
+             qPrintable(lines.at(0)));
+    QVERIFY(lines.at(0).contains(QLocale().toString(QDate::currentDate(), QLocale::ShortFormat)));
+    QCOMPARE(lines.at(1), QStringLiteral("the ale forum"));
+
+    // A page never seen shows the error page as before.
+    view.navigate(address(server, "/tav/Mead.htm"));
+    QTRY_COMPARE(shown.size(), 3);
+    QCOMPARE(shown.at(2).at(1).toBool(), false);
+    QVERIFY(view.toPlainText().startsWith(QStringLiteral("This page cannot be shown.")));
 }
 
 void HtmlViewTest::serverLinksStayOtherLinksGoToTheBrowser()

@@ -4,6 +4,7 @@
 #include "protocol/forumname.h"
 #include "protocol/replies.h"
 #include "protocol/postassembly.h"
+#include "namecharacterrows.h"
 
 #include <QTest>
 
@@ -26,6 +27,8 @@ private slots:
     void createReply();
     void forumName_data();
     void forumName();
+    void nameCharacters_data();
+    void nameCharacters();
 
     void postChecks_data();
     void postChecks();
@@ -144,6 +147,7 @@ void TestLogic::forumName_data()
             << QStringLiteral("ab") + c + QStringLiteral("cd") << ForumNameCheck::ForbiddenCharacter;
     }
     QTest::newRow("forbidden alone") << "*" << ForumNameCheck::ForbiddenCharacter;
+    QTest::newRow("forbidden before invisible") << QStringLiteral("a*\u200Bb") << ForumNameCheck::ForbiddenCharacter;
 }
 
 void TestLogic::forumName()
@@ -151,6 +155,19 @@ void TestLogic::forumName()
     QFETCH(QString, name);
     QFETCH(ForumNameCheck, check);
     QCOMPARE(checkForumName(name), check);
+}
+
+void TestLogic::nameCharacters_data()
+{
+    addNameCharacterRows();
+}
+
+void TestLogic::nameCharacters()
+{
+    QFETCH(QString, name);
+    QFETCH(NameCharacters, characters);
+    QCOMPARE(checkForumName(name),
+             characters == NameCharacters::Ok ? ForumNameCheck::Ok : ForumNameCheck::HiddenCharacter);
 }
 
 void TestLogic::postChecks_data()

@@ -1,11 +1,12 @@
 // Start-up, the directory refresh, the busy state and the window's make-up.
 #include "ui/widgets/clicklabel.h"
 #include "ui/widgets/htmlview.h"
-#include "ui/widgets/listbox.h"
-#include "ui/widgets/memobox.h"
+#include "ui/widgets/lineedit.h"
+#include "ui/widgets/listwidget.h"
 #include "ui/widgets/picturebutton.h"
-#include "ui/widgets/textbox.h"
+#include "ui/widgets/plaintextedit.h"
 #include "protocol/socket.h"
+#include "postdriver.h"
 #include "windowfixture.h"
 
 #include <QEventLoop>
@@ -16,6 +17,24 @@
 #include <functional>
 
 namespace {
+
+// Counts the socket events being handled, so that a box can tell whether one
+// is under it on the stack. Pages load on a thread of their own: per thread.
+class SocketEventCounter : public QApplication
+{
+public:
+    using QApplication::QApplication;
+    static inline thread_local int underway = 0;
+
+    bool notify(QObject *receiver, QEvent *event) override
+    {
+        const bool socketEvent = event->type() == QEvent::SockAct || event->type() == QEvent::SockClose;
+        underway += socketEvent;
+        const bool handled = QApplication::notify(receiver, event);
+        underway -= socketEvent;
+        return handled;
+    }
+};
 
 // Runs a nested event loop, as a modal box does, until the condition holds.
 bool runNestedUntil(const std::function<bool()> &condition, int timeoutMs = 60000)
@@ -43,6 +62,8 @@ private Q_SLOTS:
     void startUpAsksForTheListAndTheStartPage();
     void unreachableServerGivesOneBoxPerAttempt();
     void failingTicksUnderAnOpenBoxAddNoOther();
+    void boxesOpenOnceTheSocketEventIsOver_data();
+    void boxesOpenOnceTheSocketEventIsOver();
     void tickRestartsAnExchangeStillUnderWay();
     void busyStateLocksExactlyNineControls();
     void oneLeaveBusyEndsAnyNumberOfEnterBusy();
@@ -137,6 +158,51 @@ void StartupTest::failingTicksUnderAnOpenBoxAddNoOther()
     QCOMPARE(MainWindowProbe::directoryList(*f.window)->entries(), (QStringList{"Ale", "Mead"}));
     QTest::qWait(50); // a refusal still on its way
     QCOMPARE(f.dialogs.messages().size(), 3);
+}
+
+void StartupTest::boxesOpenOnceTheSocketEventIsOver_data()
+{
+    QTest::addColumn<QString>("request"); // list, create or post
+    QTest::addColumn<FakeServer::Behaviour>("server");
+    QTest::addColumn<int>("boxes");
+    using Action = FakeServer::Behaviour::Action;
+    QTest::newRow("directory refused") << "list" << serve(Action::Refuse) << 1;
+    QTest::newRow("forum created") << "create" << serve(Action::Reply, {"CREATED"}) << 1;
+    QTest::newRow("forum exists") << "create" << serve(Action::Reply, {"EXISTS"}) << 1;
+    QTest::newRow("create refused") << "create" << serve(Action::Refuse) << 1;
+    QTest::newRow("message posted") << "post" << serve(Action::Silent) << 2; // the content warning first
+    QTest::newRow("post refused") << "post" << serve(Action::Refuse) << 2;
+}
+
+// A box runs its own event loop: opened from inside a socket's event, it would
+// hold that event on the stack while the next refresh restarts the socket.
+void StartupTest::boxesOpenOnceTheSocketEventIsOver()
+{
+    QFETCH(QString, request);
+    QFETCH(FakeServer::Behaviour, server);
+    QFETCH(int, boxes);
+    WindowFixture f;
+    QList<int> underway;
+    f.dialogs.whileOpen = [&](const ScriptedDialogs::Box &) { underway.append(SocketEventCounter::underway); };
+    MainWindow &w = *f.window;
+    if (request == u"list") {
+        f.server.script(FakeServer::List, server);
+        f.load();
+    } else if (request == u"create") {
+        f.load();
+        f.server.script(FakeServer::Create, server);
+        postdriver::type(MainWindowProbe::forumNameEdit(w), QStringLiteral("Brewers"));
+        postdriver::click(MainWindowProbe::createButton(w));
+    } else {
+        f.load();
+        QVERIFY(f.fillDirectory({QStringLiteral("Ale")}));
+        f.server.script(FakeServer::Post, server);
+        postdriver::selectForum(w, 0);
+        postdriver::compose(w, QStringLiteral("Hello"), QStringLiteral("there"));
+        postdriver::click(MainWindowProbe::postButton(w));
+    }
+    QTRY_COMPARE(f.dialogs.messages().size(), boxes);
+    QCOMPARE(underway, QList<int>(boxes, 0));
 }
 
 void StartupTest::tickRestartsAnExchangeStillUnderWay()
@@ -275,5 +341,12 @@ void StartupTest::controlsHaveAccessibleNames()
     }
 }
 
-QTEST_MAIN(StartupTest)
+int main(int argc, char *argv[])
+{
+    SocketEventCounter app(argc, argv);
+    app.setAttribute(Qt::AA_Use96Dpi, true);
+    StartupTest test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_startup.moc"

@@ -1,9 +1,9 @@
 // The formatting toolbar, clicked with the mouse: tags at the body's caret or
 // selection, toggles that alternate on their own, the two address prompts and
 // the body's length limit.
-#include "ui/widgets/memobox.h"
+#include "ui/widgets/lineedit.h"
 #include "ui/widgets/picturebutton.h"
-#include "ui/widgets/textbox.h"
+#include "ui/widgets/plaintextedit.h"
 #include "windowfixture.h"
 
 #include <QTest>

@@ -1,6 +1,6 @@
 #include "windowfixture.h"
 
-#include "ui/widgets/listbox.h"
+#include "ui/widgets/listwidget.h"
 
 #include <QTest>
 

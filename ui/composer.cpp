@@ -1,28 +1,18 @@
 // The title and body fields, the date-and-time-stamp option and the clear buttons.
 #include "ui/mainwindow.h"
 
-#include "ui/widgets/memobox.h"
+#include "ui/widgets/lineedit.h"
 #include "ui/widgets/picturebutton.h"
-#include "ui/widgets/textbox.h"
+#include "ui/widgets/plaintextedit.h"
 
 #include <QApplication>
 
-void MainWindow::moveToBodyOnEnter(int &keyCode)
+// Enter in the body writes an HTML line break as well as a real one.
+void MainWindow::breakLine()
 {
-    if (keyCode == 13) {
-        keyCode = 0;
-        m_bodyEdit->setFocus();
-    }
-}
-
-void MainWindow::breakLineOnEnter(int &keyCode)
-{
-    if (keyCode == 13) {
-        keyCode = 0;
-        // Past the body's limit nothing goes in: the body is never cut.
-        if (!m_bodyEdit->replaceSelection(QStringLiteral("<br>\r\n")))
-            QApplication::beep();
-    }
+    // Past the body's limit nothing goes in: the body is never cut.
+    if (!m_bodyEdit->replaceSelection(QStringLiteral("<br>\r\n")))
+        QApplication::beep();
 }
 
 void MainWindow::toggleStamp()

@@ -4,7 +4,12 @@
 #include "protocol/listexchange.h"
 #include "ui/listextent.h"
 #include "ui/widgets/htmlview.h"
-#include "ui/widgets/listbox.h"
+#include "ui/widgets/listwidget.h"
+
+void MainWindow::setPageCacheFolder(const QString &folder)
+{
+    m_pageView->setCacheFolder(folder);
+}
 
 // Abandons any list exchange under way and starts a new one.
 void MainWindow::refreshDirectory()
@@ -14,8 +19,13 @@ void MainWindow::refreshDirectory()
 
 void MainWindow::showDirectory(const QStringList &names)
 {
+    // The range depends on the names alone, and most refreshes bring the same
+    // ones: measuring every name of a large directory again would cost more
+    // than all the rest of the refresh.
+    const bool sameNames = names == m_directoryList->entries();
     m_directoryList->setEntries(names);
-    fitHorizontalExtent(*m_directoryList);
+    if (!sameNames)
+        fitHorizontalExtent(*m_directoryList);
 }
 
 // The directory keeps what it had.

@@ -5,15 +5,7 @@
 #include "protocol/forumname.h"
 #include "protocol/listexchange.h"
 #include "ui/widgets/dialogs.h"
-#include "ui/widgets/textbox.h"
-
-void MainWindow::createOnEnter(int &keyCode)
-{
-    if (keyCode == 13) {
-        keyCode = 0;
-        createForum();
-    }
-}
+#include "ui/widgets/lineedit.h"
 
 void MainWindow::createForum()
 {
@@ -21,6 +13,11 @@ void MainWindow::createForum()
     switch (checkForumName(name)) {
     case ForumNameCheck::ForbiddenCharacter:
         showMessage(tr("/ \\ : * ? \" < > | characters are not allowed."), Dialogs::Warning);
+        m_forumNameEdit->setFocus();
+        m_forumNameEdit->selectAll();
+        return;
+    case ForumNameCheck::HiddenCharacter:
+        showMessage(tr("Invisible and control characters are not allowed."), Dialogs::Warning);
         m_forumNameEdit->setFocus();
         m_forumNameEdit->selectAll();
         return;
@@ -47,6 +44,7 @@ void MainWindow::onForumExists()
 
 void MainWindow::onForumCreated()
 {
+    hideBusyCursor(); // the work is done; the controls stay locked under the box
     m_forumNameEdit->setText(QString());
     refreshDirectory(); // at once: the next list holds the new forum
     showMessage(tr("You have created a new forum in Tavernly!  Begin now by posting a message."),

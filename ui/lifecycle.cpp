@@ -6,10 +6,10 @@
 #include "protocol/postexchange.h"
 #include "ui/previewwindow.h"
 #include "ui/widgets/htmlview.h"
-#include "ui/widgets/listbox.h"
-#include "ui/widgets/memobox.h"
+#include "ui/widgets/lineedit.h"
+#include "ui/widgets/listwidget.h"
 #include "ui/widgets/picturebutton.h"
-#include "ui/widgets/textbox.h"
+#include "ui/widgets/plaintextedit.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -49,10 +49,23 @@ void MainWindow::enterBusy()
     }
     for (QWidget *control : controls)
         control->setEnabled(false);
+    if (!m_busyCursor) {
+        m_busyCursor = true;
+        QGuiApplication::setOverrideCursor(Qt::BusyCursor); // at work, and still usable
+    }
+}
+
+void MainWindow::hideBusyCursor()
+{
+    if (m_busyCursor) {
+        m_busyCursor = false;
+        QGuiApplication::restoreOverrideCursor();
+    }
 }
 
 void MainWindow::leaveBusy()
 {
+    hideBusyCursor();
     for (QWidget *control : busyControls())
         control->setEnabled(true);
     if (m_focusBeforeBusy && !QApplication::focusWidget())
@@ -67,6 +80,7 @@ void MainWindow::closeEvent(QCloseEvent *event)
     m_listExchange->abandon();
     m_createExchange->abandon();
     m_postExchange->cancel();
+    hideBusyCursor();
     if (m_previewWindow)
         m_previewWindow->close();
     event->accept();

@@ -1,12 +1,13 @@
 #include "ui/listextent.h"
 
-#include "ui/extent.h"
-#include "ui/widgets/listbox.h"
+#include "ui/widgets/listwidget.h"
 
 #include <QFontMetricsF>
-#include <QScreen>
+#include <QStyle>
 
+#include <algorithm>
 #include <array>
+#include <cmath>
 
 namespace {
 
@@ -70,33 +71,22 @@ private:
 
 } // namespace
 
-// The parent's coordinates are twips, and entries are measured in the
-// parent's font (for the directory the main window's, not the list's own).
-// Any failure gives up silently.
-void fitHorizontalExtent(ListBox &list)
+// The widest entry, as the list draws it, sets the range: the end of every
+// name can be scrolled into view. Most entries are far narrower than the
+// widest one so far; a bound that stays under it settles them unshaped.
+void fitHorizontalExtent(ListWidget &list)
 {
-    try {
-        const QWidget *parent = list.parentWidget();
-        const QScreen *screen = list.screen();
-        const qreal dpi = screen ? screen->logicalDotsPerInchX() : 96.0;
-        const float t = float(1440.0 / (dpi > 0 ? dpi : 96.0));
-        const float widthTwips = float(list.width()) * t;
-        // A list without a parent has no units to convert from: the fallback extent.
-        const float widthPx = parent ? extent::widthInPixels(widthTwips, t) : 0.0f;
-        const QFont font = parent ? parent->font() : list.font();
-        const QFontMetricsF metrics(font);
-        WidthBound bound(metrics, font);
-        const auto measure = [&](const QString &text) {
-            // Most entries are far narrower than the list: a bound that fits
-            // settles them without shaping the text, with the same answer (the
-            // conversion to twips keeps the order of widths).
-            const qreal upper = bound.upperBound(text);
-            if (upper >= 0 && float(upper) * t <= widthTwips)
-                return float(upper) * t;
-            return float(metrics.horizontalAdvance(text)) * t;
-        };
-        if (const auto sent = extent::horizontalExtent(widthPx, widthTwips, list.entries(), measure))
-            list.setHorizontalExtent(*sent);
-    } catch (...) {
+    const QFont font = list.font();
+    const QFontMetricsF metrics(font);
+    WidthBound bound(metrics, font);
+    qreal widest = 0;
+    for (const QString &entry : list.entries()) {
+        const qreal upper = bound.upperBound(entry);
+        if (upper >= 0 && upper <= widest)
+            continue;
+        widest = std::max(widest, metrics.horizontalAdvance(entry));
     }
+    // The item view keeps a margin on either side of an entry's text.
+    const int margin = list.style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, &list) + 1;
+    list.setHorizontalExtent(widest > 0 ? int(std::ceil(widest)) + 2 * margin : 0);
 }

@@ -1,7 +1,6 @@
 #pragma once
-// Gives a list a horizontal scroll range once one of its entries is wider
-// than the list itself.
+// Gives a list the horizontal scroll range its widest entry needs.
 
-class ListBox;
+class ListWidget;
 
-void fitHorizontalExtent(ListBox &list);
+void fitHorizontalExtent(ListWidget &list);

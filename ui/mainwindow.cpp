@@ -5,10 +5,10 @@
 #include "protocol/postexchange.h"
 #include "ui/widgets/clicklabel.h"
 #include "ui/widgets/dialogs.h"
-#include "ui/widgets/listbox.h"
-#include "ui/widgets/memobox.h"
+#include "ui/widgets/lineedit.h"
+#include "ui/widgets/listwidget.h"
 #include "ui/widgets/picturebutton.h"
-#include "ui/widgets/textbox.h"
+#include "ui/widgets/plaintextedit.h"
 
 #include <QTimer>
 
@@ -27,12 +27,17 @@ MainWindow::MainWindow(const ServerEndpoint &server, Dialogs &dialogs, const Clo
     m_refreshTimer->start(); // the refresh counts from the window's creation
 }
 
-MainWindow::~MainWindow() = default;
+// A window closed while busy leaves no busy pointer behind.
+MainWindow::~MainWindow()
+{
+    hideBusyCursor();
+}
 
 void MainWindow::setTiming(const Timing &timing)
 {
     m_timing = timing;
     m_listExchange->setQuietMs(timing.listQuietMs);
+    m_listExchange->setLimitMs(timing.listLimitMs);
     m_createExchange->setLimitMs(timing.requestLimitMs);
     m_postExchange->setLimitMs(timing.requestLimitMs);
     m_refreshTimer->setInterval(timing.refreshMs);
@@ -42,23 +47,26 @@ void MainWindow::connectEvents()
 {
     connect(m_refreshTimer, &QTimer::timeout, this, &MainWindow::refreshDirectory);
 
-    connect(m_listExchange, &ListExchange::finished, this, &MainWindow::showDirectory);
-    connect(m_listExchange, &ListExchange::failed, this, &MainWindow::onDirectoryFailed);
-    connect(m_createExchange, &CreateExchange::exists, this, &MainWindow::onForumExists);
-    connect(m_createExchange, &CreateExchange::created, this, &MainWindow::onForumCreated);
-    connect(m_createExchange, &CreateExchange::failed, this, &MainWindow::onCreateFailed);
+    // An exchange's ending is handled once its signal has returned: the boxes
+    // it opens run event loops of their own, and no socket event may be under one.
+    const auto queued = Qt::QueuedConnection;
+    connect(m_listExchange, &ListExchange::finished, this, &MainWindow::showDirectory, queued);
+    connect(m_listExchange, &ListExchange::failed, this, &MainWindow::onDirectoryFailed, queued);
+    connect(m_createExchange, &CreateExchange::exists, this, &MainWindow::onForumExists, queued);
+    connect(m_createExchange, &CreateExchange::created, this, &MainWindow::onForumCreated, queued);
+    connect(m_createExchange, &CreateExchange::failed, this, &MainWindow::onCreateFailed, queued);
     connect(m_postExchange, &PostExchange::connected, this, &MainWindow::sendPost);
-    connect(m_postExchange, &PostExchange::sent, this, &MainWindow::onPostSent);
-    connect(m_postExchange, &PostExchange::failed, this, &MainWindow::onPostFailed);
+    connect(m_postExchange, &PostExchange::sent, this, &MainWindow::onPostSent, queued);
+    connect(m_postExchange, &PostExchange::failed, this, &MainWindow::onPostFailed, queued);
 
-    connect(m_directoryList, &ListBox::entryOpened, this, &MainWindow::openSelectedForum);
-    connect(m_directoryList, &ListBox::mouseMoved, this, &MainWindow::showForumTip);
+    connect(m_directoryList, &ListWidget::entryOpened, this, &MainWindow::openSelectedForum);
+    connect(m_directoryList, &ListWidget::mouseMoved, this, &MainWindow::showForumTip);
 
-    connect(m_forumNameEdit, &TextBox::gotFocus, m_forumNameEdit, &TextBox::selectAll);
-    connect(m_forumNameEdit, &TextBox::keyPress, this, &MainWindow::createOnEnter);
-    connect(m_titleEdit, &TextBox::gotFocus, m_titleEdit, &TextBox::selectAll);
-    connect(m_titleEdit, &TextBox::keyPress, this, &MainWindow::moveToBodyOnEnter);
-    connect(m_bodyEdit, &MemoBox::keyPress, this, &MainWindow::breakLineOnEnter);
+    connect(m_forumNameEdit, &LineEdit::gotFocus, m_forumNameEdit, &LineEdit::selectAll);
+    connect(m_forumNameEdit, &LineEdit::returnPressed, this, &MainWindow::createForum);
+    connect(m_titleEdit, &LineEdit::gotFocus, m_titleEdit, &LineEdit::selectAll);
+    connect(m_titleEdit, &LineEdit::returnPressed, m_bodyEdit, [this] { m_bodyEdit->setFocus(); });
+    connect(m_bodyEdit, &PlainTextEdit::returnPressed, this, &MainWindow::breakLine);
 
     connect(m_createButton, &PictureButton::clicked, this, &MainWindow::createForum);
     connect(m_clearNameButton, &PictureButton::clicked, this, &MainWindow::clearForumName);

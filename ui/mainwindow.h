@@ -17,13 +17,13 @@ class Clock;
 class CreateExchange;
 class Dialogs;
 class HtmlView;
-class ListBox;
+class ListWidget;
 class ListExchange;
-class MemoBox;
+class PlainTextEdit;
 class PictureButton;
 class PostExchange;
 class PreviewWindow;
-class TextBox;
+class LineEdit;
 class QFrame;
 class QLabel;
 class QTimer;
@@ -32,6 +32,7 @@ class QTimer;
 struct Timing
 {
     int listQuietMs = 300;      // a list reply is whole after this long without data
+    int listLimitMs = 30000;    // a list exchange that has not ended: well inside the refresh
     int requestLimitMs = 20000; // a create or post that neither ends nor fails
     int refreshMs = 60000;      // the directory refresh
 };
@@ -61,6 +62,8 @@ public:
 
     void setTiming(const Timing &timing);
     void setPreviewFolders(const PreviewFolders &folders) { m_previewFolders = folders; }
+    // The page view keeps the pages it has shown there (in no cache when never set).
+    void setPageCacheFolder(const QString &folder);
 
     // Shows the window, asks for the directory and opens the start page.
     void start();
@@ -77,10 +80,11 @@ private:
     void connectEvents();
     void wirePressedFaces();
 
-    // The busy state (busystate.cpp).
+    // The busy state (lifecycle.cpp).
     std::array<QWidget *, 9> busyControls() const;
     void enterBusy();
     void leaveBusy();
+    void hideBusyCursor();
 
     // The directory (directoryview.cpp).
     void refreshDirectory();
@@ -90,15 +94,13 @@ private:
     void showForumTip();
 
     // Forum creation (forumcreation.cpp).
-    void createOnEnter(int &keyCode);
     void createForum();
     void onForumExists();
     void onForumCreated();
     void onCreateFailed();
 
     // The message fields, the stamp option and the clear buttons (composer.cpp).
-    void moveToBodyOnEnter(int &keyCode);
-    void breakLineOnEnter(int &keyCode);
+    void breakLine();
     void toggleStamp();
     void clearForumName();
     void clearMessage();
@@ -125,19 +127,19 @@ private:
     PreviewFolders m_previewFolders;
     ButtonFaces m_faces;
 
-    ListBox *m_directoryList = nullptr;
+    ListWidget *m_directoryList = nullptr;
     QLabel *m_createHeader = nullptr;
-    TextBox *m_forumNameEdit = nullptr;
+    LineEdit *m_forumNameEdit = nullptr;
     PictureButton *m_createButton = nullptr;
     PictureButton *m_clearNameButton = nullptr;
     QFrame *m_separator = nullptr;
     QLabel *m_postHeader = nullptr;
     QLabel *m_titleCaption = nullptr;
-    TextBox *m_titleEdit = nullptr;
+    LineEdit *m_titleEdit = nullptr;
     PictureButton *m_stampOption = nullptr;
     ClickLabel *m_stampLabel = nullptr;
     QLabel *m_bodyCaption = nullptr;
-    MemoBox *m_bodyEdit = nullptr;
+    PlainTextEdit *m_bodyEdit = nullptr;
     QLabel *m_toolbarStrip = nullptr;
     PictureButton *m_boldButton = nullptr;
     PictureButton *m_underlineButton = nullptr;
@@ -159,6 +161,7 @@ private:
     bool m_stampWanted = false;
     PostDraft m_draft;
     QPointer<QWidget> m_focusBeforeBusy;
+    bool m_busyCursor = false;
     // Connection-error boxes open now. Each runs its own event loop, so the
     // refresh keeps failing underneath it.
     int m_connectionErrorsOpen = 0;

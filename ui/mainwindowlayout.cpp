@@ -6,10 +6,10 @@
 #include "ui/twips.h"
 #include "ui/widgets/clicklabel.h"
 #include "ui/widgets/htmlview.h"
-#include "ui/widgets/listbox.h"
-#include "ui/widgets/memobox.h"
+#include "ui/widgets/lineedit.h"
+#include "ui/widgets/listwidget.h"
 #include "ui/widgets/picturebutton.h"
-#include "ui/widgets/textbox.h"
+#include "ui/widgets/plaintextedit.h"
 
 #include <QApplication>
 #include <QFrame>
@@ -140,7 +140,7 @@ void MainWindow::createControls()
 
     loadFaces();
 
-    m_directoryList = place(new ListBox(this), "directoryList", twipsRect(120, 120, 3375, 4110), tr("Forum directory"));
+    m_directoryList = place(new ListWidget(this), "directoryList", twipsRect(120, 120, 3375, 4110), tr("Forum directory"));
     m_directoryList->setFont(arial(9, true));
     QPalette listPalette = m_directoryList->palette();
     listPalette.setColor(QPalette::Base, QColor(0xC0, 0xC0, 0xC0));
@@ -149,7 +149,7 @@ void MainWindow::createControls()
 
     m_createHeader = strip(this, "createHeader", twipsRect(3600, 120, 6450, 300), picture("HeaderCreate"));
 
-    m_forumNameEdit = place(new TextBox(this), "forumNameEdit", twipsRect(3600, 480, 3375, 330), tr("Forum name"));
+    m_forumNameEdit = place(new LineEdit(this), "forumNameEdit", twipsRect(3600, 480, 3375, 330), tr("Forum name"));
     m_forumNameEdit->setFont(arial(9));
     m_forumNameEdit->setMaxLength(40);
     m_forumNameEdit->setText(tr("<Enter the name of your forum here>"));
@@ -167,7 +167,7 @@ void MainWindow::createControls()
 
     m_titleCaption = caption(place(new QLabel(this), "titleCaption", twipsRect(3600, 1320, 990, 195), QString()),
                              tr("Message Title"));
-    m_titleEdit = place(new TextBox(this), "titleEdit", twipsRect(3600, 1560, 4215, 285), tr("Message Title"));
+    m_titleEdit = place(new LineEdit(this), "titleEdit", twipsRect(3600, 1560, 4215, 285), tr("Message Title"));
     m_titleEdit->setMaxLength(60);
     m_titleCaption->setBuddy(m_titleEdit);
 
@@ -182,7 +182,7 @@ void MainWindow::createControls()
 
     m_bodyCaption = caption(place(new QLabel(this), "bodyCaption", twipsRect(3600, 1980, 1050, 195), QString()),
                             tr("Message Body"));
-    m_bodyEdit = place(new MemoBox(this), "bodyEdit", twipsRect(3600, 2240, 6495, 1605), tr("Message Body"));
+    m_bodyEdit = place(new PlainTextEdit(this), "bodyEdit", twipsRect(3600, 2240, 6495, 1605), tr("Message Body"));
     m_bodyEdit->setMaxLength(1000);
     m_bodyCaption->setBuddy(m_bodyEdit);
 

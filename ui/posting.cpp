@@ -6,9 +6,9 @@
 #include "protocol/postexchange.h"
 #include "ui/clock.h"
 #include "ui/widgets/dialogs.h"
-#include "ui/widgets/listbox.h"
-#include "ui/widgets/memobox.h"
-#include "ui/widgets/textbox.h"
+#include "ui/widgets/lineedit.h"
+#include "ui/widgets/listwidget.h"
+#include "ui/widgets/plaintextedit.h"
 
 void MainWindow::postMessage()
 {
@@ -53,8 +53,10 @@ void MainWindow::sendPost()
         // forum would be thrown away by the server, yet reported as posted.
         m_postExchange->cancel();
         leaveBusy();
-        showMessage(tr("Select a forum to post a message to."), Dialogs::Warning);
-        m_directoryList->setFocus();
+        QMetaObject::invokeMethod(this, [this] {
+            showMessage(tr("Select a forum to post a message to."), Dialogs::Warning);
+            m_directoryList->setFocus();
+        }, Qt::QueuedConnection); // once the socket's event is over
         return;
     }
     m_postExchange->send(postRequest(m_draft.forum, m_draft.storedTitle, m_draft.body));

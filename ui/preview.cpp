@@ -5,8 +5,8 @@
 #include "ui/previewpage.h"
 #include "ui/previewwindow.h"
 #include "ui/widgets/dialogs.h"
-#include "ui/widgets/memobox.h"
-#include "ui/widgets/textbox.h"
+#include "ui/widgets/lineedit.h"
+#include "ui/widgets/plaintextedit.h"
 
 #include <QDir>
 

@@ -3,7 +3,7 @@
 #include "ui/mainwindow.h"
 
 #include "ui/widgets/dialogs.h"
-#include "ui/widgets/memobox.h"
+#include "ui/widgets/plaintextedit.h"
 
 #include <QApplication>
 
@@ -11,7 +11,7 @@ namespace {
 
 // An insertion that would pass the body's limit inserts nothing and leaves
 // the toggle as it was, so no half tag is ever left behind.
-bool insertIntoBody(MemoBox &body, const QString &text)
+bool insertIntoBody(PlainTextEdit &body, const QString &text)
 {
     if (body.replaceSelection(text))
         return true;

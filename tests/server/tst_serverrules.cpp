@@ -3,6 +3,7 @@
 #include "server/databaseurl.h"
 #include "server/pages.h"
 #include "server/requestrules.h"
+#include "tests/namecharacterrows.h"
 
 #include <QTemporaryDir>
 #include <QTest>
@@ -18,6 +19,8 @@ private slots:
     void listRequest();
     void forumName_data();
     void forumName();
+    void nameCharacters_data();
+    void nameCharacters();
     void postSplit_data();
     void postSplit();
     void forumPath_data();
@@ -83,6 +86,22 @@ void TestServerRules::forumName()
     QCOMPARE(checkNewForumName(raw, &name), expected);
     if (expected == NameCheck::Ok)
         QCOMPARE(name.toUtf8(), raw);
+}
+
+// The client's table: what it sends, the server takes; what it refuses, the server refuses too.
+void TestServerRules::nameCharacters_data()
+{
+    addNameCharacterRows();
+}
+
+void TestServerRules::nameCharacters()
+{
+    QFETCH(QString, name);
+    QFETCH(NameCharacters, characters);
+    const NameCheck expected = characters == NameCharacters::Ok        ? NameCheck::Ok
+                               : characters == NameCharacters::Control ? NameCheck::ControlCharacter
+                                                                       : NameCheck::FormatCharacter;
+    QCOMPARE(checkNewForumName(name.toUtf8()), expected);
 }
 
 void TestServerRules::postSplit_data()

@@ -4,9 +4,12 @@
 #include <QDesktopServices>
 #include <QFile>
 #include <QImage>
+#include <QLocale>
 #include <QNetworkReply>
 #include <QStringDecoder>
 #include <QTimer>
+
+#include <memory>
 
 namespace {
 
@@ -26,6 +29,33 @@ QString decodeHtml(const QByteArray &data, const QByteArray &contentType)
     return decoder.decode(data);
 }
 
+// What a picture that is not here (yet) looks like: Qt's own placeholder. Never
+// a null value: Qt would then try the picture's name as a local file.
+QImage missingPicture()
+{
+    static const QImage picture = [] {
+        QImage placeholder(QStringLiteral(":/qt-project.org/styles/commonstyle/images/file-16.png"));
+        if (placeholder.isNull()) {
+            placeholder = QImage(16, 16, QImage::Format_ARGB32_Premultiplied);
+            placeholder.fill(Qt::transparent);
+        }
+        return placeholder;
+    }();
+    return picture;
+}
+
+// When a page in the cache was last had from its server; kept with the page.
+constexpr auto savedAtAttribute = QNetworkRequest::Attribute(QNetworkRequest::User + 1);
+
+QByteArray contentTypeOf(const QNetworkCacheMetaData &page)
+{
+    for (const auto &[name, value] : page.rawHeaders()) {
+        if (name.compare("content-type", Qt::CaseInsensitive) == 0)
+            return value;
+    }
+    return {};
+}
+
 // Whether a download has grown, or says it will grow, beyond the cap.
 bool exceeds(const QNetworkReply &reply, qint64 cap)
 {
@@ -42,6 +72,14 @@ HtmlView::HtmlView(QWidget *parent)
     setOpenExternalLinks(false);
     m_network.setRedirectPolicy(QNetworkRequest::NoLessSafeRedirectPolicy);
     connect(this, &QTextBrowser::anchorClicked, this, &HtmlView::openLink);
+}
+
+void HtmlView::setCacheFolder(const QString &folder)
+{
+    m_cache = new QNetworkDiskCache(this);
+    m_cache->setCacheDirectory(folder);
+    m_cache->setMaximumCacheSize(cacheCapBytes);
+    m_network.setCache(m_cache); // the manager takes it over
 }
 
 void HtmlView::navigate(const QString &address)
@@ -66,11 +104,13 @@ void HtmlView::openAddress(const QUrl &url)
             showError(url, file.errorString());
             return;
         }
-        if (file.size() > downloadCapBytes) {
+        // A device says it is empty and never ends: what is read is what counts.
+        const QByteArray page = file.read(downloadCapBytes + 1);
+        if (page.size() > downloadCapBytes) {
             showError(url, tr("The page is larger than 16 MiB."));
             return;
         }
-        showPage(decodeHtml(file.readAll(), QByteArray()), url, true);
+        showPage(decodeHtml(page, QByteArray()), url, true);
         return;
     }
     if (url.scheme() != QLatin1String("http") && url.scheme() != QLatin1String("https")) {
@@ -80,6 +120,7 @@ void HtmlView::openAddress(const QUrl &url)
     QNetworkRequest request(url);
     request.setTransferTimeout(pageTimeoutMs);
     m_page = m_network.get(request);
+    viewport()->setCursor(Qt::BusyCursor);
     connect(m_page, &QNetworkReply::metaDataChanged, this, &HtmlView::stopOversizedPage);
     connect(m_page, &QNetworkReply::readyRead, this, &HtmlView::stopOversizedPage);
     connect(m_page, &QNetworkReply::finished, this, &HtmlView::onPageFinished);
@@ -92,6 +133,7 @@ void HtmlView::stopOversizedPage()
     if (!reply || !exceeds(*reply, downloadCapBytes))
         return;
     m_page = nullptr;
+    viewport()->setCursor(Qt::ArrowCursor);
     reply->disconnect(this);
     reply->abort();
     reply->deleteLater();
@@ -103,6 +145,7 @@ void HtmlView::cancelLoads()
     if (m_page) {
         QNetworkReply *page = m_page;
         m_page = nullptr;
+        viewport()->setCursor(Qt::ArrowCursor);
         page->disconnect(this);
         page->abort();
         page->deleteLater();
@@ -122,14 +165,19 @@ void HtmlView::onPageFinished()
     if (!reply)
         return;
     m_page = nullptr;
+    viewport()->setCursor(Qt::ArrowCursor);
     reply->deleteLater();
 
     const bool answered = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid();
     const QByteArray body = reply->readAll();
+    if (!answered && showSavedCopy(reply->url()))
+        return;
     if (reply->error() != QNetworkReply::NoError && (!answered || body.isEmpty())) {
         showError(reply->url(), reply->errorString());
         return;
     }
+    if (reply->error() == QNetworkReply::NoError)
+        noteSaved(reply->url());
     const QUrl base = reply->url();
     showPage(decodeHtml(body, reply->header(QNetworkRequest::ContentTypeHeader).toByteArray()), base,
              reply->error() == QNetworkReply::NoError);
@@ -142,6 +190,39 @@ void HtmlView::showPage(const QString &html, const QUrl &base, bool ok)
     Q_EMIT pageShown(m_address, ok);
 }
 
+// The server has just given the page (or said it is unchanged): the copy in
+// the cache is as good as now.
+void HtmlView::noteSaved(const QUrl &url)
+{
+    if (!m_cache)
+        return;
+    QNetworkCacheMetaData page = m_cache->metaData(url);
+    if (!page.isValid())
+        return;
+    QNetworkCacheMetaData::AttributesMap attributes = page.attributes();
+    attributes.insert(savedAtAttribute, QDateTime::currentDateTimeUtc());
+    page.setAttributes(attributes);
+    m_cache->updateMetaData(page);
+}
+
+bool HtmlView::showSavedCopy(const QUrl &url)
+{
+    if (!m_cache)
+        return false;
+    const QNetworkCacheMetaData page = m_cache->metaData(url);
+    const QDateTime saved = page.attributes().value(savedAtAttribute).toDateTime();
+    const std::unique_ptr<QIODevice> data(m_cache->data(url));
+    if (!saved.isValid() || !data)
+        return false;
+    const QString when = QLocale().toString(saved.toLocalTime(), QLocale::ShortFormat);
+    const QString notice = QStringLiteral("<p><i>%1</i></p>")
+                               .arg(tr("The server cannot be reached. This is a saved copy from %1.")
+                                        .arg(when)
+                                        .toHtmlEscaped());
+    showPage(notice + decodeHtml(data->read(downloadCapBytes), contentTypeOf(page)), url, true);
+    return true;
+}
+
 void HtmlView::showError(const QUrl &url, const QString &reason)
 {
     const QString page = QStringLiteral("<h3>%1</h3><p>%2</p><p>%3</p>")
@@ -152,19 +233,18 @@ void HtmlView::showError(const QUrl &url, const QString &reason)
     Q_EMIT pageShown(m_address, false);
 }
 
+// Whatever the page, local or not, only pictures from the network are
+// fetched: nothing local is read on a page's say-so, and no style sheet is
+// read at all. Every answer is a value, never a null one, as Qt falls back
+// to reading a resource's name as a local file when it gets none.
 QVariant HtmlView::loadResource(int type, const QUrl &name)
 {
+    if (type != QTextDocument::ImageResource)
+        return QString();
     const QUrl url = document()->baseUrl().resolved(name);
     const bool remote = url.scheme() == QLatin1String("http") || url.scheme() == QLatin1String("https");
-    if (!remote) {
-        if (type == QTextDocument::ImageResource && !url.isLocalFile() && url.scheme() != QLatin1String("qrc"))
-            return {};
-        return QTextBrowser::loadResource(type, name);
-    }
-    if (type != QTextDocument::ImageResource)
-        return {}; // style sheets and the rest are not fetched
-    if (m_images.contains(url) || m_failedImages.contains(url))
-        return {};
+    if (!remote || m_images.contains(url) || m_failedImages.contains(url))
+        return missingPicture();
     QNetworkRequest request(url);
     request.setTransferTimeout(pageTimeoutMs);
     QNetworkReply *reply = m_network.get(request);
@@ -172,7 +252,7 @@ QVariant HtmlView::loadResource(int type, const QUrl &name)
     connect(reply, &QNetworkReply::metaDataChanged, this, [this, reply] { stopOversizedImage(reply); });
     connect(reply, &QNetworkReply::readyRead, this, [this, reply] { stopOversizedImage(reply); });
     connect(reply, &QNetworkReply::finished, this, [this, reply] { onImageFinished(reply); });
-    return {};
+    return missingPicture();
 }
 
 // An image over the cap is left out like one that cannot be loaded; the page stays.

@@ -2,14 +2,18 @@
 // An HTML view that fetches its pages with Qt Network.
 //
 // navigate() takes "about:blank" (empties the view), an http(s) address, or a
-// local file path. Pages and their images load asynchronously; a newer
-// navigate() cancels whatever an older one still loads. A page that cannot be
-// loaded, or is larger than the download cap, shows a short error page in the
-// view. Links to the forum server open in the view; other web and mail links
-// go to the desktop, links of any other scheme do nothing. No script ever runs.
+// local file path. Pages and their images load asynchronously, with the busy
+// pointer over the view while a page loads; a newer navigate() cancels
+// whatever an older one still loads. A page that cannot be loaded, or is
+// larger than the download cap, shows a short error page in the view. A page,
+// local or not, gets pictures over http(s) only: it never makes the view read
+// a local file or device, and no style sheet is read. Links to the forum
+// server open in the view; other web and mail links go to the desktop, links
+// of any other scheme do nothing. No script ever runs.
 
 #include <QHash>
 #include <QNetworkAccessManager>
+#include <QNetworkDiskCache>
 #include <QPointer>
 #include <QSet>
 #include <QTextBrowser>
@@ -24,6 +28,11 @@ public:
     explicit HtmlView(QWidget *parent = nullptr);
 
     void navigate(const QString &address);
+
+    // Keeps pages in a disk cache in folder, bounded in size: an unchanged page
+    // is revalidated rather than fetched again, and a page seen before is shown
+    // as a saved copy, with a line that says so, while its server is out of reach.
+    void setCacheFolder(const QString &folder);
 
     // Links to this scheme, host and port stay in the view.
     void setServerOrigin(const QUrl &origin) { m_serverOrigin = origin; }
@@ -46,10 +55,13 @@ private:
     void onImageFinished(QNetworkReply *reply);
     void showPage(const QString &html, const QUrl &base, bool ok);
     void showError(const QUrl &url, const QString &reason);
+    bool showSavedCopy(const QUrl &url);
+    void noteSaved(const QUrl &url);
     void openLink(const QUrl &link);
     bool isServerPage(const QUrl &url) const;
 
     QNetworkAccessManager m_network;
+    QNetworkDiskCache *m_cache = nullptr;
     QPointer<QNetworkReply> m_page;
     QHash<QUrl, QNetworkReply *> m_images;
     QSet<QUrl> m_failedImages;
@@ -58,5 +70,6 @@ private:
     static constexpr int pageTimeoutMs = 30000; // a page that never arrives gives up then
     // A page or image beyond this is not loaded: it would only fill the memory.
     static constexpr qint64 downloadCapBytes = 16 * 1024 * 1024;
+    static constexpr qint64 cacheCapBytes = 32 * 1024 * 1024;
     bool m_relayoutQueued = false;
 };

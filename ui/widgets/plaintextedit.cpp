@@ -1,6 +1,4 @@
-#include "ui/widgets/memobox.h"
-
-#include "ui/widgets/textbox.h"
+#include "ui/widgets/plaintextedit.h"
 
 #include <QApplication>
 #include <QInputMethodEvent>
@@ -48,8 +46,8 @@ QString fitting(const QString &shown, int room)
     return shown.left(i);
 }
 
-// A key that may put text into the field although keyCodeOf gives it no
-// code: a character outside the basic plane, a joiner, a private-use sign.
+// A key that may put text into the field beyond a single printable
+// character: a character outside the basic plane, a joiner, a private-use sign.
 bool insertsText(const QKeyEvent *event)
 {
     const QString text = event->text();
@@ -61,7 +59,7 @@ bool insertsText(const QKeyEvent *event)
 
 } // namespace
 
-MemoBox::MemoBox(QWidget *parent)
+PlainTextEdit::PlainTextEdit(QWidget *parent)
     : QPlainTextEdit(parent)
 {
     setTabChangesFocus(true);
@@ -69,7 +67,7 @@ MemoBox::MemoBox(QWidget *parent)
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
 }
 
-QString MemoBox::text() const
+QString PlainTextEdit::text() const
 {
     QString text = document()->toRawText();
     text.replace(QChar::ParagraphSeparator, QLatin1Char('\n'));
@@ -78,32 +76,32 @@ QString MemoBox::text() const
     return text;
 }
 
-void MemoBox::setText(const QString &text)
+void PlainTextEdit::setText(const QString &text)
 {
     const QString shown = toShown(text);
     setPlainText(m_maxLength > 0 ? fitting(shown, m_maxLength) : shown);
 }
 
-int MemoBox::length() const
+int PlainTextEdit::length() const
 {
     return crlfLength(document()->toRawText());
 }
 
-QString MemoBox::selectedText() const
+QString PlainTextEdit::selectedText() const
 {
     QString text = textCursor().selectedText();
     text.replace(QChar::ParagraphSeparator, QLatin1String("\r\n"));
     return text;
 }
 
-int MemoBox::room() const
+int PlainTextEdit::room() const
 {
     if (m_maxLength <= 0)
         return std::numeric_limits<int>::max();
     return m_maxLength - length() + crlfLength(textCursor().selectedText());
 }
 
-bool MemoBox::replaceSelection(const QString &text)
+bool PlainTextEdit::replaceSelection(const QString &text)
 {
     const QString shown = toShown(text);
     if (crlfLength(shown) > room())
@@ -114,7 +112,7 @@ bool MemoBox::replaceSelection(const QString &text)
     return true;
 }
 
-void MemoBox::select(int start, int length)
+void PlainTextEdit::select(int start, int length)
 {
     QTextCursor cursor(document());
     const int end = document()->characterCount() - 1;
@@ -123,19 +121,17 @@ void MemoBox::select(int start, int length)
     setTextCursor(cursor);
 }
 
-void MemoBox::keyPressEvent(QKeyEvent *event)
+void PlainTextEdit::keyPressEvent(QKeyEvent *event)
 {
-    if (offerKeyPress(
-            event, [this](int &code) { Q_EMIT keyPress(code); }, [this](const QString &text) { replaceSelection(text); }))
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        event->accept();
+        Q_EMIT returnPressed();
         return;
-    if (const int typed = keyCodeOf(event); typed != 0) {
-        const int added = typed == 13 ? 2 : 1;
-        if (added > room()) {
-            QApplication::beep();
-            event->accept();
-            return;
-        }
-    } else if (insertsText(event) && crlfLength(event->text()) > room()) {
+    }
+    // A printable key adds one character, whatever is held with it.
+    const QString text = event->text();
+    const bool printable = text.size() == 1 && text.at(0).isPrint();
+    if ((printable || insertsText(event)) && crlfLength(text) > room()) {
         QApplication::beep();
         event->accept();
         return;
@@ -143,17 +139,17 @@ void MemoBox::keyPressEvent(QKeyEvent *event)
     QPlainTextEdit::keyPressEvent(event);
 }
 
-void MemoBox::focusInEvent(QFocusEvent *event)
+void PlainTextEdit::focusInEvent(QFocusEvent *event)
 {
     QPlainTextEdit::focusInEvent(event);
     Q_EMIT gotFocus();
 }
 
-void MemoBox::insertFromMimeData(const QMimeData *source)
+void PlainTextEdit::insertFromMimeData(const QMimeData *source)
 {
     if (!source || !source->hasText())
         return;
-    // A paste takes what fits, like any text box.
+    // A paste takes what fits, like any text field.
     const QString shown = fitting(toShown(source->text()), room());
     if (shown.isEmpty())
         return;
@@ -163,7 +159,7 @@ void MemoBox::insertFromMimeData(const QMimeData *source)
 }
 
 // Text composed with an input method is typing too: what does not fit is dropped.
-void MemoBox::inputMethodEvent(QInputMethodEvent *event)
+void PlainTextEdit::inputMethodEvent(QInputMethodEvent *event)
 {
     const QString commit = toShown(event->commitString());
     if (m_maxLength <= 0 || crlfLength(commit) <= room()) {

@@ -1,19 +1,19 @@
 #pragma once
-// A list box: entries in the order added, one selected entry, a tool tip
-// and a horizontal extent. Like the classic control it shows no
-// horizontal scroll bar of its own accord: once given an extent E it scrolls
-// sideways over E minus its visible width, and keeps E until the next one.
+// A list of entries in the order added, one selected entry, a tool tip and a
+// horizontal extent. It shows no horizontal scroll bar of its own accord:
+// once given an extent E it scrolls sideways over E minus its visible width,
+// and keeps E until the next one.
 
 #include <QListWidget>
 
-class ListBoxDelegate;
+class ListWidgetDelegate;
 
-class ListBox : public QListWidget
+class ListWidget : public QListWidget
 {
     Q_OBJECT
 public:
-    explicit ListBox(QWidget *parent = nullptr);
-    ~ListBox() override;
+    explicit ListWidget(QWidget *parent = nullptr);
+    ~ListWidget() override;
 
     // The selected entry's text; empty when nothing is selected.
     QString selectedEntry() const;
@@ -45,5 +45,5 @@ private:
     mutable QStringList m_entries;
     mutable bool m_entriesKnown = true;
     int m_extent = 0;
-    ListBoxDelegate *m_delegate;
+    ListWidgetDelegate *m_delegate;
 };

@@ -1,4 +1,4 @@
-#include "ui/widgets/listbox.h"
+#include "ui/widgets/listwidget.h"
 
 #include <QKeyEvent>
 #include <QPointer>
@@ -8,10 +8,10 @@
 // Every entry is as wide as the extent (or the view), so the view's own
 // scroll range is exactly the extent minus the visible width.
 // It asks only its own widgets, so it stays sound while the list is torn down.
-class ListBoxDelegate : public QStyledItemDelegate
+class ListWidgetDelegate : public QStyledItemDelegate
 {
 public:
-    ListBoxDelegate(QWidget *viewport, QObject *parent)
+    ListWidgetDelegate(QWidget *viewport, QObject *parent)
         : QStyledItemDelegate(parent)
         , m_viewport(viewport)
     {
@@ -30,10 +30,10 @@ private:
     int m_extent = 0;
 };
 
-ListBox::ListBox(QWidget *parent)
+ListWidget::ListWidget(QWidget *parent)
     : QListWidget(parent)
 {
-    m_delegate = new ListBoxDelegate(viewport(), this);
+    m_delegate = new ListWidgetDelegate(viewport(), this);
     setItemDelegate(m_delegate);
     setUniformItemSizes(true);
     setTextElideMode(Qt::ElideNone);
@@ -53,24 +53,24 @@ ListBox::ListBox(QWidget *parent)
     connect(entries, &QAbstractItemModel::modelReset, this, forget);
 }
 
-ListBox::~ListBox()
+ListWidget::~ListWidget()
 {
     model()->disconnect(this); // the entries go after this object's own part
 }
 
-QString ListBox::selectedEntry() const
+QString ListWidget::selectedEntry() const
 {
     const int index = selectedIndex();
     return index < 0 ? QString() : item(index)->text();
 }
 
-int ListBox::selectedIndex() const
+int ListWidget::selectedIndex() const
 {
     const QList<QListWidgetItem *> selected = selectedItems();
     return selected.isEmpty() ? -1 : row(selected.first());
 }
 
-void ListBox::setSelectedIndex(int index)
+void ListWidget::setSelectedIndex(int index)
 {
     if (index < 0 || index >= count()) {
         clearSelection();
@@ -79,7 +79,7 @@ void ListBox::setSelectedIndex(int index)
     setCurrentRow(index, QItemSelectionModel::ClearAndSelect);
 }
 
-void ListBox::setEntries(const QStringList &entries)
+void ListWidget::setEntries(const QStringList &entries)
 {
     setUpdatesEnabled(false);
     clear();
@@ -92,7 +92,7 @@ void ListBox::setEntries(const QStringList &entries)
 }
 
 // Kept once read: the horizontal extent walks every entry after each refill.
-QStringList ListBox::entries() const
+QStringList ListWidget::entries() const
 {
     if (m_entriesKnown)
         return m_entries;
@@ -105,7 +105,7 @@ QStringList ListBox::entries() const
     return all;
 }
 
-void ListBox::setHorizontalExtent(int pixels)
+void ListWidget::setHorizontalExtent(int pixels)
 {
     m_extent = qMax(0, pixels);
     m_delegate->setExtent(m_extent);
@@ -113,19 +113,19 @@ void ListBox::setHorizontalExtent(int pixels)
     scheduleDelayedItemsLayout();
 }
 
-void ListBox::mouseDoubleClickEvent(QMouseEvent *event)
+void ListWidget::mouseDoubleClickEvent(QMouseEvent *event)
 {
     QListWidget::mouseDoubleClickEvent(event);
     Q_EMIT entryOpened();
 }
 
-void ListBox::mouseMoveEvent(QMouseEvent *event)
+void ListWidget::mouseMoveEvent(QMouseEvent *event)
 {
     QListWidget::mouseMoveEvent(event);
     Q_EMIT mouseMoved();
 }
 
-void ListBox::keyPressEvent(QKeyEvent *event)
+void ListWidget::keyPressEvent(QKeyEvent *event)
 {
     // Enter opens the selected entry, as a double click does.
     if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {

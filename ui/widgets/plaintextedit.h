@@ -1,15 +1,16 @@
 #pragma once
-// A multi-line text box. Its text reads and writes with CR LF line breaks, and
-// its length limit counts each line break as those two characters. The limit
-// holds for typing, pasting and insertions by the program alike.
+// A multi-line text field. Its text reads and writes with CR LF line breaks,
+// and its length limit counts each line break as those two characters. The
+// limit holds for typing, pasting and insertions by the program alike. Enter
+// inserts nothing of its own: it is returnPressed(), for the window to handle.
 
 #include <QPlainTextEdit>
 
-class MemoBox : public QPlainTextEdit
+class PlainTextEdit : public QPlainTextEdit
 {
     Q_OBJECT
 public:
-    explicit MemoBox(QWidget *parent = nullptr);
+    explicit PlainTextEdit(QWidget *parent = nullptr);
 
     QString text() const;
     void setText(const QString &text);
@@ -28,7 +29,7 @@ public:
     void select(int start, int length);
 
 Q_SIGNALS:
-    void keyPress(int &keyCode);
+    void returnPressed();
     void gotFocus();
 
 protected:

@@ -1,14 +1,14 @@
 // The text boxes on their own: line breaks, the body's limit for every way
 // text comes in, and when the one-line box reports gaining the focus.
-#include "ui/widgets/memobox.h"
-#include "ui/widgets/textbox.h"
+#include "ui/widgets/lineedit.h"
+#include "ui/widgets/plaintextedit.h"
 
 #include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QSignalSpy>
 #include <QTest>
 
-class MemoBoxTest : public QObject
+class PlainTextEditTest : public QObject
 {
     Q_OBJECT
 
@@ -21,7 +21,7 @@ private Q_SLOTS:
     void textBoxGotFocus();
 };
 
-void MemoBoxTest::lineBreaksReadAsCrLf_data()
+void PlainTextEditTest::lineBreaksReadAsCrLf_data()
 {
     QTest::addColumn<QString>("written");
     QTest::addColumn<QString>("read");
@@ -32,12 +32,12 @@ void MemoBoxTest::lineBreaksReadAsCrLf_data()
     QTest::newRow("blank lines") << "\r\n\r\n" << "\r\n\r\n" << 4;
 }
 
-void MemoBoxTest::lineBreaksReadAsCrLf()
+void PlainTextEditTest::lineBreaksReadAsCrLf()
 {
     QFETCH(QString, written);
     QFETCH(QString, read);
     QFETCH(int, length);
-    MemoBox box;
+    PlainTextEdit box;
     box.setText(written);
     QCOMPARE(box.text(), read);
     QCOMPARE(box.length(), length);
@@ -45,7 +45,7 @@ void MemoBoxTest::lineBreaksReadAsCrLf()
     QCOMPARE(box.selectedText(), read);
 }
 
-void MemoBoxTest::limitHoldsForEveryInput_data()
+void PlainTextEditTest::limitHoldsForEveryInput_data()
 {
     QTest::addColumn<QString>("how");
     QTest::addColumn<QString>("before");
@@ -64,13 +64,13 @@ void MemoBoxTest::limitHoldsForEveryInput_data()
 }
 
 // A box of at most five characters.
-void MemoBoxTest::limitHoldsForEveryInput()
+void PlainTextEditTest::limitHoldsForEveryInput()
 {
     QFETCH(QString, how);
     QFETCH(QString, before);
     QFETCH(QString, input);
     QFETCH(QString, after);
-    MemoBox box;
+    PlainTextEdit box;
     box.setMaxLength(5);
     box.setText(before);
     box.moveCursor(QTextCursor::End);
@@ -90,7 +90,7 @@ void MemoBoxTest::limitHoldsForEveryInput()
     QVERIFY(box.length() <= 5);
 }
 
-void MemoBoxTest::textBoxGotFocus_data()
+void PlainTextEditTest::textBoxGotFocus_data()
 {
     QTest::addColumn<int>("reason");
     QTest::addColumn<bool>("reported");
@@ -101,16 +101,16 @@ void MemoBoxTest::textBoxGotFocus_data()
     QTest::newRow("context menu closed") << int(Qt::PopupFocusReason) << false;
 }
 
-void MemoBoxTest::textBoxGotFocus()
+void PlainTextEditTest::textBoxGotFocus()
 {
     QFETCH(int, reason);
     QFETCH(bool, reported);
-    TextBox box;
-    QSignalSpy gotFocus(&box, &TextBox::gotFocus);
+    LineEdit box;
+    QSignalSpy gotFocus(&box, &LineEdit::gotFocus);
     QFocusEvent focusIn(QEvent::FocusIn, Qt::FocusReason(reason));
     QCoreApplication::sendEvent(&box, &focusIn);
     QCOMPARE(gotFocus.size(), reported ? 1 : 0);
 }
 
-QTEST_MAIN(MemoBoxTest)
-#include "tst_memobox.moc"
+QTEST_MAIN(PlainTextEditTest)
+#include "tst_plaintextedit.moc"
