@@ -4,7 +4,8 @@
 // it. Header only, so the server shares it without the client's sockets.
 //
 // People type emoji sequences, whose zero-width joiners and variation
-// selectors are part of the picture (👩‍💻, 🏳️‍🌈). What hides or spoofs is
+// selectors are part of the picture (👩‍💻, 🏳️‍🌈), and so are the tag letters
+// of a region's flag. What hides or spoofs is
 // refused: controls, and every invisible formatting character (Unicode's Cf:
 // direction overrides and isolates, zero-width spaces and joiners, soft
 // hyphens, word joiners, tags) outside such a sequence.
@@ -29,6 +30,14 @@ inline NameCharacters checkNameCharacters(QStringView name)
         const uint c = points.at(i);
         if (c < 0x20 || (c >= 0x7f && c <= 0x9f))
             return NameCharacters::Control;
+        if (c == 0x1f3f4) { // a black flag, tag letters and a cancel tag: a region's flag (Scotland's)
+            qsizetype end = i + 1;
+            while (end < points.size() && points.at(end) >= 0xe0020 && points.at(end) <= 0xe007e)
+                ++end;
+            if (end > i + 1 && end < points.size() && points.at(end) == 0xe007f)
+                i = end;
+            continue;
+        }
         if (QChar::category(char32_t(c)) != QChar::Other_Format)
             continue;
         if (c == 0x200d) { // a zero-width joiner joins two pictographs, or nothing

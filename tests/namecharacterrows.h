@@ -27,6 +27,10 @@ inline void addNameCharacterRows()
     QTest::newRow("joiner at the end") << QStringLiteral("\U0001F37A\u200D") << invisible;
     QTest::newRow("word joiner") << QStringLiteral("Ale\u2060House") << invisible;
     QTest::newRow("soft hyphen") << QStringLiteral("Ale\u00ADHouse") << invisible;
+    QTest::newRow("region's flag") << QString::fromUcs4(U"\U0001F3F4\U000E0067\U000E0062\U000E0073\U000E0063\U000E0074\U000E007F") << ok;
+    QTest::newRow("flag's tag letters without their end")
+        << QString::fromUcs4(U"\U0001F3F4\U000E0067\U000E0062\U000E0073") << invisible;
+    QTest::newRow("tag letters after a word") << QString::fromUcs4(U"Ale\U000E0067\U000E0062\U000E007F") << invisible;
     QTest::newRow("language tag") << QStringLiteral("Ale") + QString::fromUcs4(U"\U000E0001") << invisible;
     QTest::newRow("byte order mark") << QStringLiteral("Ale\uFEFFHouse") << invisible;
     QTest::newRow("tab") << QStringLiteral("Ale\tHouse") << NameCharacters::Control;

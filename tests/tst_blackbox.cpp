@@ -5,6 +5,7 @@
 
 #include <QElapsedTimer>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
@@ -56,6 +57,7 @@ private Q_SLOTS:
 private:
     void startClient();
     QProcess m_client;
+    QTemporaryDir m_home; // the client's cache and preview land here, not in the user's own folders
 };
 
 void BlackBoxTest::initTestCase()
@@ -74,6 +76,7 @@ void BlackBoxTest::startClient()
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    environment.insert(QStringLiteral("XDG_CACHE_HOME"), m_home.filePath(QStringLiteral("cache")));
     m_client.setProcessEnvironment(environment);
     m_client.setProgram(QStringLiteral(TAVERNLY_CLIENT));
     m_client.start();
