@@ -7,6 +7,7 @@
 // fixture; set to "none", PostgreSQL is not installed and such a run skips.
 
 #include "server/forumserver.h"
+#include "server/forumstore.h"
 
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
