@@ -188,6 +188,8 @@ int main(int argc, char *argv[])
         Server server(program, dir.path());
         std::printf("Flood: %d senders for %d s, list requests alongside\n", clients, seconds);
         create(server, "Load");
+        const QByteArray storedTotal = "tavernly_posts_stored_total";
+        const double storedBefore = metric(server.ports().metrics, storedTotal);
         std::atomic<bool> stop{false};
         Latencies list;
         std::thread lister(listLoop, server.ports().list, std::cref(stop), &list);
@@ -202,6 +204,9 @@ int main(int argc, char *argv[])
         const qint64 stored = waitStored(server, "Load", sent);
         const double elapsed = (nowMs() - start) / 1000;
         checkStored("flood", sent, stored);
+        // The server's own count agrees with what the pages show.
+        checkStored("flood, as the metrics count it", sent,
+                    qint64(metric(server.ports().metrics, storedTotal) - storedBefore));
         std::printf("  %lld sent per second over %d s\n", (long long)(double(sent) / seconds), seconds);
         verdict("posts stored per second (until all were stored)", double(stored) / elapsed, "/s",
                 5000, false);

@@ -1,8 +1,10 @@
 #include "server/connectionlimit.h"
 
+#include "server/servermetrics.h"
 #include "server/streamconnection.h"
 
 #include <QHostAddress>
+#include <QScopedValueRollback>
 #include <QSocketNotifier>
 
 #include <arpa/inet.h>
@@ -42,8 +44,15 @@ StreamConnection *ConnectionLimit::serve(ListeningPort *port, int descriptor,
 {
     auto *connection = new StreamConnection(descriptor, peer, m_config.requestMs, port);
     m_open.append(connection);
-    connect(connection, &StreamConnection::closed, this,
-            [this, connection] { released(connection); });
+    const std::string name = port->name().toStdString();
+    metrics::connectionAccepted(name);
+    connect(connection, &StreamConnection::closed, this, [this, connection, name] {
+        metrics::connectionClosed(name);
+        released(connection);
+    });
+    connect(connection, &StreamConnection::cutOff, this, [this, name] {
+        metrics::connectionCut(name, m_makingRoom ? "limit" : "deadline");
+    });
     if (!hasRoom())
         setAccepting(false);
     return connection;
@@ -86,6 +95,7 @@ void ConnectionLimit::makeRoom()
     for (StreamConnection *connection : open) {
         if (connection->age() < m_config.makeRoomAfterMs)
             return; // the rest are younger still
+        const QScopedValueRollback makingRoom(m_makingRoom, true);
         if (!connection->isFinished() && connection->makeRoom())
             return;
     }

@@ -44,6 +44,7 @@ private:
     QList<StreamConnection *> m_open; // in the order they were accepted
     QTimer m_roomCheck;
     bool m_accepting = true;
+    bool m_makingRoom = false; // a connection cut off now is cut for a newcomer
 };
 
 // One listening socket whose connections count against the shared limit.

@@ -2,6 +2,7 @@
 
 #include "server/storethread.h"
 #include "server/requestrules.h"
+#include "server/servermetrics.h"
 #include "server/streamconnection.h"
 
 CreateConnection::CreateConnection(StreamConnection *connection, StoreThread &store,
@@ -19,6 +20,7 @@ CreateConnection::CreateConnection(StreamConnection *connection, StoreThread &st
     connect(connection, &StreamConnection::cutOff, this, [this](const QString &why) {
         if (!m_done) {
             m_done = true;
+            metrics::requestDone("create", "refused");
             m_log(QStringLiteral("create refused %1: %2").arg(m_connection->peer(), why));
         }
     });
@@ -31,6 +33,7 @@ void CreateConnection::refuse(const QString &why)
 {
     m_done = true;
     m_pause.stop();
+    metrics::requestDone("create", "refused");
     m_log(QStringLiteral("create refused %1: %2").arg(m_connection->peer(), why));
     m_connection->abort();
 }
@@ -72,11 +75,13 @@ void CreateConnection::decide()
         requestrules::checkNewForumName(m_connection->input(), &name);
     m_connection->input().clear();
     if (check != requestrules::NameCheck::Ok) {
+        metrics::requestDone("create", "refused");
         m_log(QStringLiteral("create refused %1: %2").arg(peer, requestrules::describe(check)));
         m_connection->abort();
         return;
     }
     connect(&m_answerWait, &QTimer::timeout, this, [this, peer, name] {
+        metrics::requestDone("create", "failed");
         m_log(QStringLiteral("create failed %1 \"%2\": the database did not answer within %3 ms")
                   .arg(peer, name)
                   .arg(m_answerWait.interval()));
@@ -93,10 +98,12 @@ void CreateConnection::decide()
         case ForumStore::CreateResult::Created: reply = QByteArrayLiteral("CREATED"); break;
         case ForumStore::CreateResult::Exists: reply = QByteArrayLiteral("EXISTS"); break;
         case ForumStore::CreateResult::Failed:
+            metrics::requestDone("create", "failed");
             m_log(QStringLiteral("create failed %1 \"%2\": %3").arg(peer, name, why));
             m_connection->abort();
             return;
         }
+        metrics::requestDone("create", reply.toLower().toStdString());
         m_log(QStringLiteral("create %1 \"%2\": %3").arg(peer, name, QString::fromLatin1(reply)));
         m_connection->write(reply);
         m_connection->closeWhenWritten();

@@ -21,4 +21,5 @@ struct PublishedMessage
 {
     QString titleHtml;
     QString bodyHtml;
+    qint64 number = 0; // in its forum, from 1 in arrival order (hidden ones counted)
 };

@@ -1,9 +1,11 @@
 #include "server/forumserver.h"
 
 #include "server/connectionlimit.h"
+#include "server/metricsport.h"
 #include "server/pageserver.h"
 #include "server/postpipeline.h"
 #include "server/requestport.h"
+#include "server/servermetrics.h"
 #include "server/storethread.h"
 
 #include <QDir>
@@ -21,6 +23,7 @@ ForumServer::~ForumServer()
     // Posts whose senders have already finished are taken in, not lost.
     if (m_post)
         m_post->settlePosts();
+    m_metrics.reset();
     m_pages.reset();
     m_post.reset();
     m_create.reset();
@@ -82,6 +85,7 @@ bool ForumServer::start(QString *error)
     });
     connect(m_pipeline.get(), &PostPipeline::back, this,
             [this] { databaseBack(Connection::Writer); });
+    metrics::databaseUp(true);
     m_store->start();
     m_pipeline->start();
 
@@ -97,6 +101,16 @@ bool ForumServer::start(QString *error)
                          .arg(m_config.httpPort)
                          .arg(m_pages->errorString());
         return false;
+    }
+    if (!m_config.metricsAddress.isNull()) {
+        m_metrics = std::make_unique<MetricsPort>(m_config, log);
+        if (!m_metrics->listen(m_config.metricsAddress, m_config.metricsPort)) {
+            if (error)
+                *error = QStringLiteral("cannot listen on the metrics port %1: %2")
+                             .arg(m_config.metricsPort)
+                             .arg(m_metrics->errorString());
+            return false;
+        }
     }
     return true;
 }
@@ -135,14 +149,19 @@ void ForumServer::databaseLost(Connection connection, const QString &why)
     m_create->close();
     m_post->close();
     m_pages->setStoreAvailable(false);
+    metrics::databaseUp(false);
     emit logLine(QStringLiteral("database lost (%1); refusing requests until it answers again")
                      .arg(why.trimmed()));
 }
 
 void ForumServer::databaseBack(Connection connection)
 {
-    if (!m_lostBy.remove(connection) || !m_lostBy.isEmpty())
+    if (!m_lostBy.remove(connection))
         return;
+    metrics::databaseReconnected();
+    if (!m_lostBy.isEmpty())
+        return;
+    metrics::databaseUp(true);
     // Whatever other servers did meanwhile is not known here.
     m_pages->storeChanged();
     m_pages->setStoreAvailable(true);
@@ -182,6 +201,11 @@ quint16 ForumServer::httpPort() const
     return m_pages ? m_pages->port() : 0;
 }
 
+quint16 ForumServer::metricsPort() const
+{
+    return m_metrics ? m_metrics->port() : 0;
+}
+
 int ForumServer::openConnections() const
 {
     return m_limit ? m_limit->openCount() : 0;
@@ -189,9 +213,12 @@ int ForumServer::openConnections() const
 
 QString ForumServer::listeningLine() const
 {
-    return QStringLiteral("listening list=%1 create=%2 post=%3 http=%4")
-        .arg(listPort())
-        .arg(createPort())
-        .arg(postPort())
-        .arg(httpPort());
+    QString line = QStringLiteral("listening list=%1 create=%2 post=%3 http=%4")
+                       .arg(listPort())
+                       .arg(createPort())
+                       .arg(postPort())
+                       .arg(httpPort());
+    if (m_metrics)
+        line += QStringLiteral(" metrics=%1").arg(metricsPort());
+    return line;
 }

@@ -10,6 +10,7 @@
 #include <memory>
 
 class ConnectionLimit;
+class MetricsPort;
 class PageServer;
 class PostPipeline;
 class RequestPort;
@@ -29,6 +30,7 @@ public:
     quint16 createPort() const;
     quint16 postPort() const;
     quint16 httpPort() const;
+    quint16 metricsPort() const; // 0 without one
     int openConnections() const;
 
     // While any of the server's connections to the database is lost, the
@@ -36,7 +38,7 @@ public:
     // every one answers again; the list port answers from memory throughout.
     bool isDatabaseAvailable() const { return m_lostBy.isEmpty(); }
 
-    // "listening list=P create=P post=P http=P"
+    // "listening list=P create=P post=P http=P", then " metrics=P" if asked for
     QString listeningLine() const;
 
 signals:
@@ -60,4 +62,5 @@ private:
     std::unique_ptr<RequestPort> m_create;
     std::unique_ptr<RequestPort> m_post;
     std::unique_ptr<PageServer> m_pages;
+    std::unique_ptr<MetricsPort> m_metrics;
 };

@@ -72,10 +72,12 @@ public:
 
     QString lastError() const;
 
-    // PostgreSQL: the forums and messages counted together, a number that
-    // grows with every commit by any server; -1 when it cannot be read.
+    // A number that changes with every commit (on SQLite: by any
+    // connection, another process's included; on PostgreSQL: any server's);
+    // -1 when it cannot be read.
     qint64 changeCount() const;
     QSqlDatabase database() const;
+    DatabaseUrl::Engine engine() const { return m_url.engine; }
 
     static QString fileName(); // the database's file name inside its folder
     static NewMessage publish(qint64 forumId, const QByteArray &title, const QByteArray &body);

@@ -4,6 +4,7 @@
 #include "server/pageserver.h"
 #include "server/postpipeline.h"
 #include "server/requestrules.h"
+#include "server/servermetrics.h"
 #include "server/streamconnection.h"
 
 #include <QList>
@@ -158,7 +159,10 @@ bool HttpConnection::handleOne()
     const bool close = head.chunked || head.connectionOptions.contains("close")
         || (head.minorVersion == 0 && !head.connectionOptions.contains("keep-alive"));
     m_bodyToSkip = head.contentLength.value_or(0);
-    m_waiting = Request{head.method, head.target, head.minorVersion, close};
+    const Request request{head.method, head.target, head.minorVersion, close};
+    if (head.target == PageServer::healthPath && (head.method == "GET" || head.method == "HEAD"))
+        return respond(request, m_pages.health());
+    m_waiting = request;
     // A client shows a forum's page right after its post has gone out.
     m_waitingFor = m_pages.settlePosts();
     m_since = 0;
@@ -216,6 +220,7 @@ void HttpConnection::answerWaiting(const pages::Page &page)
 bool HttpConnection::respond(const Request &request, const pages::Page &page)
 {
     const bool head = request.method == "HEAD";
+    metrics::requestDone("http", std::to_string(page.status));
     m_log(QStringLiteral("page %1 %2 %3: %4")
               .arg(m_connection->peer(), requestrules::printable(request.method, 20),
                    requestrules::printable(request.target, 200))
@@ -237,6 +242,7 @@ bool HttpConnection::respond(const Request &request, const pages::Page &page)
 
 void HttpConnection::answerAndClose(int status, const QString &why)
 {
+    metrics::requestDone("http", std::to_string(status));
     m_log(QStringLiteral("page %1 refused: %2").arg(m_connection->peer(), why));
     m_closing = true;
     m_connection->setFinished(true);

@@ -2,6 +2,7 @@
 
 #include "server/forumdirectory.h"
 #include "server/requestrules.h"
+#include "server/servermetrics.h"
 #include "server/streamconnection.h"
 
 ListConnection::ListConnection(StreamConnection *connection, const ForumDirectory &directory,
@@ -17,6 +18,7 @@ ListConnection::ListConnection(StreamConnection *connection, const ForumDirector
     connect(connection, &StreamConnection::cutOff, this, [this](const QString &why) {
         if (!m_done) {
             m_done = true;
+            metrics::requestDone("list", "refused");
             m_log(QStringLiteral("list refused %1: %2").arg(m_connection->peer(), why));
         }
     });
@@ -27,6 +29,7 @@ void ListConnection::refuse(const QString &why)
 {
     m_done = true;
     m_deadline.stop();
+    metrics::requestDone("list", "refused");
     m_log(QStringLiteral("list refused %1: %2").arg(m_connection->peer(), why));
     m_connection->abort();
 }
@@ -49,6 +52,7 @@ void ListConnection::read()
         m_deadline.stop();
         m_connection->input().clear();
         m_connection->setFinished(true);
+        metrics::requestDone("list", "answered");
         m_log(QStringLiteral("list %1: %2 forum(s)")
                   .arg(m_connection->peer())
                   .arg(m_directory.size()));

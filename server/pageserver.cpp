@@ -3,6 +3,7 @@
 #include "server/httpconnection.h"
 #include "server/pages.h"
 #include "server/postpipeline.h"
+#include "server/servermetrics.h"
 #include "server/storethread.h"
 
 
@@ -98,6 +99,11 @@ void PageServer::storeChanged()
     ++m_version;
 }
 
+PageServer::Page PageServer::health() const
+{
+    return m_available ? Page{200, "ok\n"} : busyPage();
+}
+
 PageServer::Page PageServer::busyPage()
 {
     return {503, pages::failurePage()};
@@ -113,14 +119,17 @@ std::optional<PageServer::Page> PageServer::answer(const QByteArray &method,
     if (!m_available)
         return busyPage();
     if (const auto cached = m_cache.constFind(target);
-        cached != m_cache.cend() && cached->version >= since)
+        cached != m_cache.cend() && cached->version >= since) {
+        metrics::pageCacheHit();
         return cached->page;
+    }
     const auto building = m_building.constFind(target);
     if (building != m_building.cend() && *building >= since)
         return std::nullopt;
     if (building == m_building.cend() && m_building.size() >= maxBuilding)
         return busyPage();
     m_building.insert(target, m_version);
+    metrics::pageBuilt();
     m_store.build(target, m_version);
     return std::nullopt;
 }

@@ -52,6 +52,10 @@ public:
     // same as for GET (without its body).
     std::optional<Page> answer(const QByteArray &method, const QByteArray &target, quint64 since);
     static Page busyPage(); // 503: try again in a moment
+    // The answer to HAProxy's check at /health, built from memory and at
+    // once, never waiting for posts: 200, or 503 while the database is lost.
+    static constexpr const char *healthPath = "/health";
+    Page health() const;
 
     // The status line and headers of an answer, closing the connection or not.
     static QByteArray headers(const Page &page, int minorVersion, bool close);

@@ -4,6 +4,7 @@
 #include "server/postwriter.h"
 #include "server/requestrules.h"
 #include "server/sanitizer.h"
+#include "server/servermetrics.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -22,6 +23,7 @@ PostPipeline::PostPipeline(const ForumDirectory &directory, const DatabaseUrl &d
                 for (const QString &line : lines)
                     m_log(line);
                 m_pendingBytes -= bytes;
+                metrics::postBytesWaiting(m_pendingBytes);
                 if (m_full && m_pendingBytes <= maxPendingBytes / 2) {
                     m_full = false;
                     emit fullChanged(false);
@@ -50,7 +52,9 @@ void PostPipeline::start()
 
 void PostPipeline::take(const QString &peer, const QByteArray &request)
 {
+    metrics::postReceived();
     auto drop = [&](const QString &reason) {
+        metrics::postRefused("malformed");
         m_log(QStringLiteral("post dropped %1: %2").arg(peer, reason));
     };
     const auto fields = requestrules::splitPost(request);
@@ -64,12 +68,14 @@ void PostPipeline::take(const QString &peer, const QByteArray &request)
     const auto id = forum.toUtf8() == fields->forum ? m_directory.id(forum) : std::nullopt;
     // Another server may have created it a moment ago: the writer looks.
     if (!id && (m_directoryIsWhole || forum.toUtf8() != fields->forum)) {
+        metrics::postRefused("unknown_forum");
         m_log(unknown);
         return;
     }
     const quint64 sequence = ++m_taken;
     const qint64 size = request.size();
     m_pendingBytes += size;
+    metrics::postBytesWaiting(m_pendingBytes);
     if (!m_full && m_pendingBytes > maxPendingBytes) {
         m_full = true;
         m_log(QStringLiteral("posts not yet stored exceed %1 bytes: the post port waits")
@@ -88,8 +94,10 @@ void PostPipeline::take(const QString &peer, const QByteArray &request)
                            sanitizeHtml(body, &bodyEscaped),
                            QDateTime::currentMSecsSinceEpoch()};
         QString tail = QStringLiteral(", %1 bytes").arg(size);
-        if (titleEscaped || bodyEscaped)
+        if (titleEscaped || bodyEscaped) {
+            metrics::postEscaped();
             tail += QStringLiteral(" (markup over the parse budget: kept as escaped text)");
+        }
         m_writer->hand(sequence, {std::move(message), size, head, tail, forum, unknown});
     });
 }

@@ -1,5 +1,8 @@
 #include "server/postwriter.h"
 
+#include "server/servermetrics.h"
+
+#include <QElapsedTimer>
 #include <QSet>
 
 namespace {
@@ -71,8 +74,13 @@ bool PostWriter::store(ForumStore &store, const QList<NewMessage> &batch, QStrin
     // Servers sharing a database may make one of two transactions give way:
     // a few more tries. A lost database is waited for as long as the server runs.
     for (int refusals = 0; refusals < 3;) {
-        if (batch.isEmpty() || store.addMessages(batch))
+        QElapsedTimer commit;
+        commit.start();
+        if (batch.isEmpty() || store.addMessages(batch)) {
+            if (!batch.isEmpty())
+                metrics::batchCommitted(batch.size(), double(commit.nsecsElapsed()) / 1e9);
             return true;
+        }
         *why = store.lastError();
         if (store.isAvailable()) {
             ++refusals;
@@ -125,6 +133,8 @@ void PostWriter::run()
         QStringList log;
         qint64 bytes = 0;
         for (const Post &post : std::as_const(batch)) {
+            if (committed && post.message.forumId < 0)
+                metrics::postRefused("unknown_forum");
             log.append(committed && post.message.forumId < 0 ? post.unknown
                                                             : post.head + outcome + post.tail);
             bytes += post.bytes;

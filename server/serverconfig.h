@@ -15,6 +15,9 @@ struct ServerConfig
     quint16 createPort = 8476;
     quint16 postPort = 8477;
     quint16 httpPort = 6340;
+    // The metrics port (GET /metrics), off unless an address is given.
+    QHostAddress metricsAddress;
+    quint16 metricsPort = 0;
     QString dataDir;
     std::optional<DatabaseUrl> database; // none: the SQLite file in dataDir
 

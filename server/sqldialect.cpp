@@ -67,6 +67,12 @@ QString SqlDialect::notifyChanges(const QList<qint64> &forumIds) const
     return QStringLiteral("SELECT pg_notify('%1', '%2')").arg(changeChannel(), payload);
 }
 
+QString SqlDialect::changeCount()
+{
+    return QStringLiteral("SELECT (SELECT count(*) + coalesce(sum(posted), 0) FROM forums) "
+                          "+ (SELECT count(*) FROM moderation)");
+}
+
 QString SqlDialect::migrationLock() const
 {
     // SQLite: the transaction's first write takes the file's only write lock.

@@ -121,18 +121,18 @@ private:
         tell([](StoreThread *f) { emit f->back(); });
     }
 
-    // PostgreSQL: hear other servers' commits. Whatever happened while not
+    // PostgreSQL: hear other servers' commits. SQLite: notice another
+    // process's (a moderator's), once a second. Whatever happened while not
     // listening counts as changed.
     void listen()
     {
-        if (m_database.engine != DatabaseUrl::Engine::PostgreSQL)
-            return;
-        QSqlDriver *driver = m_store.database().driver();
-        driver->subscribeToNotification(SqlDialect::changeChannel());
-        connect(driver, &QSqlDriver::notification, this,
-                [this](const QString &, QSqlDriver::NotificationSource, const QVariant &payload) {
-                    heard(payload.toString());
-                });
+        if (m_database.engine == DatabaseUrl::Engine::PostgreSQL) {
+            QSqlDriver *driver = m_store.database().driver();
+            driver->subscribeToNotification(SqlDialect::changeChannel());
+            connect(driver, &QSqlDriver::notification, this,
+                    [this](const QString &, QSqlDriver::NotificationSource,
+                           const QVariant &payload) { heard(payload.toString()); });
+        }
         m_lastCount = -1;
         poll();
         m_poll->start();

@@ -6,7 +6,9 @@
 //
 // On PostgreSQL the thread listens for the announcements every server makes
 // with its commits, and counts the forums and messages once a second in case
-// an announcement was missed. A lost database is reconnected every second.
+// an announcement was missed. On SQLite it asks once a second whether another
+// process (a moderator's command) has committed. A lost database is
+// reconnected every second.
 
 #include "server/databaseurl.h"
 #include "server/forumrecords.h"

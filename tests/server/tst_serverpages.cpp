@@ -6,6 +6,7 @@
 #include "wireclient.h"
 
 #include "server/forumstore.h"
+#include "server/moderation.h"
 #include "server/pages.h"
 
 #include <QDir>
@@ -96,6 +97,7 @@ private slots:
     void olderDatabaseGetsItsCounts();
     void pageRightAfterAPostHoldsIt();
     void clientThatNeverReadsIsHeldToTheInputBound();
+    void hiddenMessageLeavesPagesCountAndPaging();
 
 private:
     QByteArray fetch(const QString &path, int *status = nullptr);
@@ -360,7 +362,7 @@ void TestServerPages::olderDatabaseGetsItsCounts()
         QVERIFY(db.open());
         QSqlQuery query(db);
         for (const char *statement :
-             {"DROP TABLE messages", "DROP TABLE forums",
+             {"DROP TABLE moderation", "DROP TABLE messages", "DROP TABLE forums",
               "CREATE TABLE forums (id INTEGER PRIMARY KEY, name TEXT NOT NULL UNIQUE, "
               "created INTEGER NOT NULL)",
               "CREATE TABLE messages (id INTEGER PRIMARY KEY, forum INTEGER NOT NULL "
@@ -453,6 +455,45 @@ void TestServerPages::clientThatNeverReadsIsHeldToTheInputBound()
     fetch("/dn.htm", &status);
     QCOMPARE(status, 200);
     ::close(fd);
+}
+
+// Hidden through a connection of its own (as the command does), a message
+// leaves the running server's pages and its forum's count, the paging closes
+// up, the others keep their numbers; shown again, all is as before.
+void TestServerPages::hiddenMessageLeavesPagesCountAndPaging()
+{
+    ForumStore store; // a second connection to the live database
+    QVERIFY(store.open(m_fixture->database(), nullptr));
+    QCOMPARE(store.createForum("Mod"), ForumStore::CreateResult::Created);
+    const qint64 id = *store.forumId("Mod");
+    for (int i = 1; i <= 101; ++i)
+        QVERIFY(store.addMessage(id, "<b>T" + QByteArray::number(i) + "</b>", "m"));
+    QByteArray page = fetch("/tav/Mod.htm");
+    QVERIFY(page.contains("<a id=\"m101\"></a><table") && page.contains("id=\"m2\""));
+    QVERIFY(!page.contains("id=\"m1\"") && page.contains("?page=2"));
+
+    QString error;
+    using moderation::Result;
+    QCOMPARE(moderation::setHidden(store, "Mod", 50, true, "tester", &error), Result::Changed);
+    // Once a second at most on SQLite; on PostgreSQL at the commit.
+    QVERIFY(waitUntil([&] { return !(page = fetch("/tav/Mod.htm")).contains("<b>T50</b>"); },
+                      3000));
+    QCOMPARE(page.count("<table"), 100);
+    QVERIFY(page.contains("id=\"m51\"") && page.contains("id=\"m49\"")
+            && page.contains("id=\"m1\""));
+    QVERIFY(!page.contains("id=\"m50\"") && !page.contains("?page=2"));
+    QVERIFY(fetch("/dn.htm").contains("Mod</a> (100 messages)"));
+    int status = 0;
+    fetch("/tav/Mod.htm?page=2", &status);
+    QCOMPARE(status, 404);
+
+    QCOMPARE(moderation::setHidden(store, "Mod", 50, true, "tester", &error), Result::AlreadySo);
+    QCOMPARE(moderation::setHidden(store, "Mod", 102, true, "tester", &error), Result::NoMessage);
+    QCOMPARE(moderation::setHidden(store, "None", 1, true, "tester", &error), Result::NoForum);
+    QCOMPARE(moderation::setHidden(store, "Mod", 50, false, "tester", &error), Result::Changed);
+    QVERIFY(waitUntil([&] { return fetch("/tav/Mod.htm").contains("<b>T50</b>"); }, 3000));
+    QVERIFY(fetch("/dn.htm").contains("Mod</a> (101 messages)"));
+    QVERIFY(fetch("/tav/Mod.htm?page=2").contains("<a id=\"m1\"></a><table"));
 }
 
 QTEST_GUILESS_MAIN(TestServerPages)
