@@ -113,11 +113,13 @@ bool fillDatabase(const QString &program, const QString &dir, qint64 messages)
             "INSERT INTO forums (name, created) SELECT 'Forum ' || i, 0 FROM n"))
         && query.exec(QStringLiteral(
                           "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < %1) "
-                          "INSERT INTO messages (forum, title, body, title_html, body_html, arrived) "
-                          "SELECT 1 + i % 200, 'title', 'body', 'title', 'body', 0 FROM n")
+                          "INSERT INTO messages (forum, number, title, body, title_html, body_html, "
+                          "arrived) SELECT 1 + i % 200, i / 200 + 1, "
+                          "'title', 'body', 'title', 'body', 0 FROM n")
                           .arg(messages))
         && query.exec(QStringLiteral("UPDATE forums SET message_count = "
                                      "(SELECT count(*) FROM messages m WHERE m.forum = forums.id)"))
+        && query.exec(QStringLiteral("UPDATE forums SET posted = message_count"))
         && query.exec(QStringLiteral("COMMIT"));
     if (!ok)
         std::fprintf(stderr, "filling the database failed: %s\n",
