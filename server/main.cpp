@@ -171,7 +171,6 @@ int main(int argc, char *argv[])
         !readMetricsAddress(parser, &config))
         return 2;
 
-    ForumServer server(config);
     // The log is written in blocks, at most 50 ms after its lines: a line per
     // request written on its own would cost the server a system call each.
     static char logBuffer[64 * 1024];
@@ -180,6 +179,8 @@ int main(int argc, char *argv[])
     logFlush.setSingleShot(true);
     logFlush.setInterval(50);
     QObject::connect(&logFlush, &QTimer::timeout, [] { std::fflush(stderr); });
+    // Made after the timer, so gone before it: its last lines come as it ends.
+    ForumServer server(config);
     QObject::connect(&server, &ForumServer::logLine, [&logFlush](const QString &line) {
         // The stamp is formatted once a second, not once a line.
         static qint64 second = -1;
