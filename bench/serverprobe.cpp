@@ -25,9 +25,10 @@ Server::Server(const QString &program, const QString &dataDir)
 {
     m_process.setStandardErrorFile(QProcess::nullDevice()); // one log line per request
     m_process.start(program, {"--data", dataDir, "--list-port", "0", "--create-port", "0",
-                              "--post-port", "0", "--http-port", "0"});
-    static const QRegularExpression ready(
-        QStringLiteral("listening list=(\\d+) create=(\\d+) post=(\\d+) http=(\\d+)"));
+                              "--post-port", "0", "--http-port", "0", "--metrics",
+                              "127.0.0.1:0"});
+    static const QRegularExpression ready(QStringLiteral(
+        "listening list=(\\d+) create=(\\d+) post=(\\d+) http=(\\d+) metrics=(\\d+)"));
     QByteArray out;
     const double until = nowMs() + 60000; // a large database may take a moment to open
     while (nowMs() < until && m_process.state() != QProcess::NotRunning) {
@@ -36,7 +37,8 @@ Server::Server(const QString &program, const QString &dataDir)
         const QRegularExpressionMatch match = ready.match(QString::fromUtf8(out));
         if (match.hasMatch()) {
             m_ports = {quint16(match.captured(1).toUInt()), quint16(match.captured(2).toUInt()),
-                       quint16(match.captured(3).toUInt()), quint16(match.captured(4).toUInt())};
+                       quint16(match.captured(3).toUInt()), quint16(match.captured(4).toUInt()),
+                       quint16(match.captured(5).toUInt())};
             return;
         }
     }
@@ -101,6 +103,16 @@ qint64 storedIn(quint16 httpPort, const QString &forum)
                                    + QStringLiteral("</a> \\((\\d+) message"));
     const auto match = count.match(QString::fromUtf8(page));
     return match.hasMatch() ? match.captured(1).toLongLong() : -1;
+}
+
+double metric(quint16 metricsPort, const QByteArray &series)
+{
+    const QByteArray answer = exchange(metricsPort, "GET /metrics HTTP/1.1\r\n\r\n");
+    for (const QByteArray &line : answer.split('\n')) {
+        if (line.startsWith(series + ' '))
+            return line.mid(series.size() + 1).toDouble();
+    }
+    return -1;
 }
 
 double Latencies::at(double quantile)

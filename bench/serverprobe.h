@@ -12,10 +12,11 @@ namespace serverprobe {
 
 struct Ports
 {
-    quint16 list = 0, create = 0, post = 0, http = 0;
+    quint16 list = 0, create = 0, post = 0, http = 0, metrics = 0;
 };
 
-// The server program on free loopback ports over dataDir, its log dropped.
+// The server program on free loopback ports (its metrics port too) over
+// dataDir, its log dropped.
 class Server
 {
 public:
@@ -37,6 +38,10 @@ QByteArray exchange(quint16 port, const QByteArray &request, bool *ok = nullptr)
 
 // A forum's message count as the start page shows it; -1 if not shown.
 qint64 storedIn(quint16 httpPort, const QString &forum);
+
+// A sample's value as the metrics port shows it ("tavernly_posts_stored_total");
+// -1 if it is not there.
+double metric(quint16 metricsPort, const QByteArray &series);
 
 // Milliseconds per request, sorted on demand.
 struct Latencies

@@ -11,7 +11,7 @@
 set -euo pipefail
 
 run=(build-essential cmake ninja-build pkg-config
-     qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite libgumbo-dev
+     qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite libgumbo-dev prometheus-cpp-dev
      fonts-liberation fonts-dejavu-core)
 servers=(postgresql libqt6sql6-psql haproxy iproute2)
 display=(xvfb xauth xdotool xclip x11-utils)

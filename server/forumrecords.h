@@ -4,6 +4,12 @@
 #include <QByteArray>
 #include <QString>
 
+struct ForumEntry
+{
+    qint64 id = 0;
+    QString name;
+};
+
 struct ForumSummary
 {
     QString name;
@@ -15,4 +21,5 @@ struct PublishedMessage
 {
     QString titleHtml;
     QString bodyHtml;
+    qint64 number = 0; // in its forum, from 1 in arrival order (hidden ones counted)
 };

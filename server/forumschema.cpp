@@ -31,6 +31,20 @@ const QList<QStringList> &steps()
         {QStringLiteral("ALTER TABLE forums ADD COLUMN message_count BIGINT NOT NULL DEFAULT 0"),
          QStringLiteral("UPDATE forums SET message_count = "
                         "(SELECT count(*) FROM messages m WHERE m.forum = forums.id)")},
+        // 3: moderation. Each message gets its number in its forum (from 1, in
+        // arrival order; forums.posted is the last one given) and may be
+        // hidden; message_count counts the messages shown. Who hid or showed
+        // which message, and when, is kept in moderation.
+        {QStringLiteral("ALTER TABLE messages ADD COLUMN number BIGINT NOT NULL DEFAULT 0"),
+         QStringLiteral("ALTER TABLE messages ADD COLUMN hidden INTEGER NOT NULL DEFAULT 0"),
+         QStringLiteral("UPDATE messages SET number = n.number FROM (SELECT id, row_number() "
+                        "OVER (PARTITION BY forum ORDER BY id) AS number FROM messages) AS n "
+                        "WHERE messages.id = n.id"),
+         QStringLiteral("ALTER TABLE forums ADD COLUMN posted BIGINT NOT NULL DEFAULT 0"),
+         QStringLiteral("UPDATE forums SET posted = message_count"),
+         QStringLiteral("CREATE TABLE moderation (id {id}, "
+                        "forum BIGINT NOT NULL REFERENCES forums(id), number BIGINT NOT NULL, "
+                        "hidden INTEGER NOT NULL, by_user TEXT NOT NULL, at BIGINT NOT NULL)")},
     };
     return all;
 }

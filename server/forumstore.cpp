@@ -6,12 +6,13 @@
 
 #include <QDateTime>
 #include <QDir>
+#include <QHashFunctions>
 #include <QMap>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QVariant>
 #include <algorithm>
-#include <atomic>
+#include <filesystem>
 
 namespace {
 
@@ -100,6 +101,15 @@ bool ForumStore::reconnect(QString *why)
     return m_available;
 }
 
+void ForumStore::check()
+{
+    if (!m_available)
+        return;
+    QSqlQuery probe(database());
+    if (!probe.exec(QStringLiteral("SELECT 1")))
+        failed(probe.lastError());
+}
+
 void ForumStore::setLostHandler(std::function<void(const QString &)> handler)
 {
     m_lostHandler = std::move(handler);
@@ -141,20 +151,20 @@ void notDone(bool *ok)
 }
 } // namespace
 
-QStringList ForumStore::forumNames(bool *ok) const
+QList<ForumEntry> ForumStore::forums(bool *ok) const
 {
     if (unavailable())
-        return notDone(ok), QStringList();
-    QStringList names;
+        return notDone(ok), QList<ForumEntry>();
+    QList<ForumEntry> forums;
     QSqlQuery query(database());
-    const bool done = query.exec(QStringLiteral("SELECT name FROM forums ORDER BY id"));
+    const bool done = query.exec(QStringLiteral("SELECT id, name FROM forums ORDER BY id"));
     if (ok)
         *ok = done;
     if (!done)
         failed(query.lastError());
     while (query.next())
-        names << query.value(0).toString();
-    return names;
+        forums.append({query.value(0).toLongLong(), query.value(1).toString()});
+    return forums;
 }
 
 QList<ForumSummary> ForumStore::forumSummaries(bool *ok) const
@@ -204,15 +214,14 @@ qint64 ForumStore::messageCount(qint64 forumId) const
     return query.value(0).toLongLong();
 }
 
-ForumStore::CreateResult ForumStore::createForum(const QString &name)
+ForumStore::CreateResult ForumStore::createForum(const QString &name, qint64 *id)
 {
     if (unavailable())
         return CreateResult::Failed;
     // One statement decides, so two servers creating one name at the same
     // moment get one row: the other finds the name taken and no row back.
     QSqlQuery query(database());
-    query.prepare(QStringLiteral("INSERT INTO forums (name, created) VALUES (?, ?) "
-                                 "ON CONFLICT (name) DO NOTHING RETURNING id"));
+    query.prepare(SqlDialect(m_url.engine).createForum());
     query.addBindValue(name);
     query.addBindValue(QDateTime::currentMSecsSinceEpoch());
     if (!query.exec()) {
@@ -221,7 +230,8 @@ ForumStore::CreateResult ForumStore::createForum(const QString &name)
     }
     if (!query.next())
         return CreateResult::Exists;
-    ++m_ownCommits;
+    if (id)
+        *id = query.value(0).toLongLong();
     return CreateResult::Created;
 }
 
@@ -251,41 +261,54 @@ bool ForumStore::addMessages(const QList<NewMessage> &messages)
         failed(error);
         return false;
     }
-    ++m_ownCommits;
     return true;
 }
 
-// Inside a transaction: the messages, then each forum's count.
+// Inside a transaction: each forum's counts, then the messages, numbered in
+// their forum from what its count gave.
 bool ForumStore::insert(const QList<NewMessage> &messages)
 {
     QSqlDatabase db = database();
-    QSqlQuery query(db);
-    query.prepare(QStringLiteral("INSERT INTO messages (forum, title, body, title_html, "
-                                 "body_html, arrived) VALUES (?, ?, ?, ?, ?, ?)"));
     QMap<qint64, qint64> added; // by forum: servers sharing a database lock forums in one order
+    for (const NewMessage &message : messages)
+        ++added[message.forumId];
+    QMap<qint64, qint64> next; // by forum: the number its next message gets
+    QSqlQuery count(db);
+    count.prepare(QStringLiteral("UPDATE forums SET message_count = message_count + ?, "
+                                 "posted = posted + ? WHERE id = ? RETURNING posted"));
+    for (auto it = added.cbegin(); it != added.cend(); ++it) {
+        count.bindValue(0, it.value());
+        count.bindValue(1, it.value());
+        count.bindValue(2, it.key());
+        if (!count.exec() || !count.next()) {
+            m_lastError = count.lastError().isValid()
+                ? count.lastError().text()
+                : QStringLiteral("there is no forum %1").arg(it.key());
+            return false;
+        }
+        next[it.key()] = count.value(0).toLongLong() - it.value() + 1;
+        count.finish();
+    }
+    QSqlQuery query(db);
+    query.prepare(QStringLiteral("INSERT INTO messages (forum, number, title, body, title_html, "
+                                 "body_html, arrived) VALUES (?, ?, ?, ?, ?, ?, ?)"));
     for (const NewMessage &message : messages) {
         query.bindValue(0, message.forumId);
-        query.bindValue(1, message.title);
-        query.bindValue(2, message.body);
-        query.bindValue(3, message.titleHtml);
-        query.bindValue(4, message.bodyHtml);
-        query.bindValue(5, message.arrived);
+        query.bindValue(1, next[message.forumId]++);
+        query.bindValue(2, message.title);
+        query.bindValue(3, message.body);
+        query.bindValue(4, message.titleHtml);
+        query.bindValue(5, message.bodyHtml);
+        query.bindValue(6, message.arrived);
         if (!query.exec()) {
             m_lastError = query.lastError().text();
             return false;
         }
-        ++added[message.forumId];
     }
-    QSqlQuery count(db);
-    count.prepare(QStringLiteral("UPDATE forums SET message_count = message_count + ? "
-                                 "WHERE id = ?"));
-    for (auto it = added.cbegin(); it != added.cend(); ++it) {
-        count.bindValue(0, it.value());
-        count.bindValue(1, it.key());
-        if (!count.exec()) {
-            m_lastError = count.lastError().text();
-            return false;
-        }
+    const QString notify = SqlDialect(m_url.engine).notifyChanges(added.keys());
+    if (!notify.isEmpty() && !query.exec(notify)) {
+        m_lastError = query.lastError().text();
+        return false;
     }
     return true;
 }
@@ -298,8 +321,8 @@ QList<PublishedMessage> ForumStore::messages(qint64 forumId, int skip, int count
     QList<PublishedMessage> result;
     QSqlQuery query(database());
     query.setForwardOnly(true);
-    query.prepare(QStringLiteral("SELECT title_html, body_html FROM messages WHERE forum = ? "
-                                 "ORDER BY id DESC LIMIT ? OFFSET ?"));
+    query.prepare(QStringLiteral("SELECT title_html, body_html, number FROM messages "
+                                 "WHERE forum = ? AND hidden = 0 ORDER BY id DESC LIMIT ? OFFSET ?"));
     query.addBindValue(forumId);
     query.addBindValue(count);
     query.addBindValue(skip);
@@ -309,22 +332,34 @@ QList<PublishedMessage> ForumStore::messages(qint64 forumId, int skip, int count
     if (!done)
         failed(query.lastError());
     while (query.next())
-        result.append({query.value(0).toString(), query.value(1).toString()});
+        result.append({query.value(0).toString(), query.value(1).toString(),
+                       query.value(2).toLongLong()});
     return result;
 }
 
-quint64 ForumStore::version() const
+qint64 ForumStore::changeCount() const
 {
-    // Unknown: a number no page was built with.
-    static std::atomic<quint64> unknown{~quint64(0)};
     if (unavailable())
-        return unknown--;
-    QSqlQuery query(database());
-    if (!query.exec(SqlDialect(m_url.engine).changeCounter()) || !query.next()) {
-        failed(query.lastError());
-        return unknown--;
+        return -1;
+    if (m_url.engine == DatabaseUrl::Engine::SQLite) {
+        // Every commit writes the file or its write-ahead log. Asking the
+        // file system takes no lock that another process's writer could meet.
+        std::size_t seen = 0;
+        for (const QString &path : {m_url.path, m_url.path + QStringLiteral("-wal")}) {
+            std::error_code error;
+            const std::filesystem::path file(path.toStdString());
+            const auto size = std::filesystem::file_size(file, error);
+            const auto written = std::filesystem::last_write_time(file, error);
+            seen = qHashMulti(seen, error ? 0 : size, written.time_since_epoch().count());
+        }
+        return qint64(seen & 0x7fffffffffffffff);
     }
-    return (m_ownCommits << 32) + query.value(0).toULongLong();
+    QSqlQuery query(database());
+    if (!query.exec(SqlDialect::changeCount()) || !query.next()) {
+        failed(query.lastError());
+        return -1;
+    }
+    return query.value(0).toLongLong();
 }
 
 QString ForumStore::lastError() const

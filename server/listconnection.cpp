@@ -1,12 +1,13 @@
 #include "server/listconnection.h"
 
-#include "server/forumstore.h"
+#include "server/forumdirectory.h"
 #include "server/requestrules.h"
+#include "server/servermetrics.h"
 #include "server/streamconnection.h"
 
-ListConnection::ListConnection(StreamConnection *connection, ForumStore &store,
+ListConnection::ListConnection(StreamConnection *connection, const ForumDirectory &directory,
                                const ServerConfig &config, LogSink log)
-    : QObject(connection), m_connection(connection), m_store(store), m_log(std::move(log))
+    : QObject(connection), m_connection(connection), m_directory(directory), m_log(std::move(log))
 {
     m_deadline.setSingleShot(true);
     connect(&m_deadline, &QTimer::timeout, this, [this, wait = config.listWaitMs] {
@@ -17,6 +18,7 @@ ListConnection::ListConnection(StreamConnection *connection, ForumStore &store,
     connect(connection, &StreamConnection::cutOff, this, [this](const QString &why) {
         if (!m_done) {
             m_done = true;
+            metrics::requestDone("list", "refused");
             m_log(QStringLiteral("list refused %1: %2").arg(m_connection->peer(), why));
         }
     });
@@ -27,6 +29,7 @@ void ListConnection::refuse(const QString &why)
 {
     m_done = true;
     m_deadline.stop();
+    metrics::requestDone("list", "refused");
     m_log(QStringLiteral("list refused %1: %2").arg(m_connection->peer(), why));
     m_connection->abort();
 }
@@ -49,18 +52,11 @@ void ListConnection::read()
         m_deadline.stop();
         m_connection->input().clear();
         m_connection->setFinished(true);
-        bool ok = false;
-        const QStringList names = m_store.forumNames(&ok);
-        if (!ok) {
-            m_log(QStringLiteral("list failed %1: %2")
-                      .arg(m_connection->peer(), m_store.lastError()));
-            m_connection->abort();
-            return;
-        }
+        metrics::requestDone("list", "answered");
         m_log(QStringLiteral("list %1: %2 forum(s)")
                   .arg(m_connection->peer())
-                  .arg(names.size()));
-        m_connection->write(names.join(u'*').toUtf8());
+                  .arg(m_directory.size()));
+        m_connection->write(m_directory.listReply());
         m_connection->closeWhenWritten();
         return;
     }

@@ -1,11 +1,14 @@
 // tavernly-server: the reference forum server.
 
 #include "server/forumserver.h"
+#include "server/forumstore.h"
+#include "server/moderation.h"
 #include "server/quitsignals.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <QStandardPaths>
 #include <QTimer>
@@ -25,6 +28,29 @@ bool readPort(const QCommandLineParser &parser, const QString &option, quint16 *
         return false;
     }
     *port = quint16(value);
+    return true;
+}
+
+// ADDRESS:PORT, the address as --listen takes it ("[::1]:9100" for IPv6).
+bool readMetricsAddress(const QCommandLineParser &parser, ServerConfig *config)
+{
+    if (!parser.isSet(QStringLiteral("metrics")))
+        return true;
+    const QString value = parser.value(QStringLiteral("metrics"));
+    const qsizetype colon = value.lastIndexOf(u':');
+    QString host = value.left(colon);
+    if (host.startsWith(u'[') && host.endsWith(u']'))
+        host = host.mid(1, host.size() - 2);
+    bool ok = false;
+    const uint port = colon > 0 ? value.mid(colon + 1).toUInt(&ok) : 0;
+    const QHostAddress address(host);
+    if (!ok || port > 65535 || address.isNull()) {
+        std::fprintf(stderr, "tavernly-server: --metrics needs ADDRESS:PORT, "
+                             "e.g. 127.0.0.1:9478\n");
+        return false;
+    }
+    config->metricsAddress = address;
+    config->metricsPort = quint16(port);
     return true;
 }
 
@@ -100,7 +126,17 @@ int main(int argc, char *argv[])
          QStringLiteral("PORT")},
         {QStringLiteral("http-port"),
          QStringLiteral("Page port (default 6340, 0: any free)."), QStringLiteral("PORT")},
+        {QStringLiteral("metrics"),
+         QStringLiteral("Serve GET /metrics (Prometheus text format) on ADDRESS:PORT "
+                        "(default: off)."),
+         QStringLiteral("ADDRESS:PORT")},
     });
+    parser.addPositionalArgument(
+        QStringLiteral("command"),
+        QStringLiteral("Instead of serving: hide FORUM NUMBER hides a message from every page "
+                       "(NUMBER counts the forum's messages from 1, as its anchor mNUMBER "
+                       "shows); unhide FORUM NUMBER shows it again."),
+        QStringLiteral("[hide|unhide FORUM NUMBER]"));
     parser.process(app);
 
     if (parser.isSet(QStringLiteral("listen"))) {
@@ -122,13 +158,19 @@ int main(int argc, char *argv[])
     }
     if (!readDatabasePassword(parser, config.database))
         return 2;
+    if (!parser.positionalArguments().isEmpty()) {
+        const DatabaseUrl database = config.database
+            ? *config.database
+            : DatabaseUrl::sqliteFile(QDir(config.dataDir).filePath(ForumStore::fileName()));
+        return moderation::run(parser.positionalArguments(), database);
+    }
     if (!readPort(parser, QStringLiteral("list-port"), &config.listPort) ||
         !readPort(parser, QStringLiteral("create-port"), &config.createPort) ||
         !readPort(parser, QStringLiteral("post-port"), &config.postPort) ||
-        !readPort(parser, QStringLiteral("http-port"), &config.httpPort))
+        !readPort(parser, QStringLiteral("http-port"), &config.httpPort) ||
+        !readMetricsAddress(parser, &config))
         return 2;
 
-    ForumServer server(config);
     // The log is written in blocks, at most 50 ms after its lines: a line per
     // request written on its own would cost the server a system call each.
     static char logBuffer[64 * 1024];
@@ -137,6 +179,8 @@ int main(int argc, char *argv[])
     logFlush.setSingleShot(true);
     logFlush.setInterval(50);
     QObject::connect(&logFlush, &QTimer::timeout, [] { std::fflush(stderr); });
+    // Made after the timer, so gone before it: its last lines come as it ends.
+    ForumServer server(config);
     QObject::connect(&server, &ForumServer::logLine, [&logFlush](const QString &line) {
         // The stamp is formatted once a second, not once a line.
         static qint64 second = -1;

@@ -89,8 +89,9 @@ QByteArray forumPage(const QString &forum, const QList<PublishedMessage> &messag
     if (messages.isEmpty())
         content += page == 1 ? QStringLiteral("<p>No messages yet.</p>\n")
                              : QStringLiteral("<p>No older messages.</p>\n");
+    // Each message's number is its anchor, so a link (or a moderator) can name it.
     for (const PublishedMessage &message : messages)
-        content += messageTable(message);
+        content += QStringLiteral("<a id=\"m%1\"></a>").arg(message.number) + messageTable(message);
     QStringList navigation;
     if (page > 1)
         navigation << link(forumLink(forum, page - 1), QStringLiteral("Newer messages"));

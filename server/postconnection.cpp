@@ -2,6 +2,7 @@
 
 #include "server/postpipeline.h"
 #include "server/requestrules.h"
+#include "server/servermetrics.h"
 #include "server/streamconnection.h"
 
 PostConnection::PostConnection(StreamConnection *connection, PostPipeline &pipeline, LogSink log)
@@ -12,11 +13,11 @@ PostConnection::PostConnection(StreamConnection *connection, PostPipeline &pipel
     // nor the server shutting down.
     connect(connection, &StreamConnection::lost, this, [this](const QString &why) {
         if (!m_done)
-            drop(QStringLiteral("connection lost: %1").arg(why));
+            drop(QStringLiteral("connection lost: %1").arg(why), "incomplete");
     });
     connect(connection, &StreamConnection::cutOff, this, [this](const QString &why) {
         if (!m_done)
-            drop(why);
+            drop(why, "incomplete");
     });
     read();
 }
@@ -33,7 +34,7 @@ void PostConnection::read()
         return;
     QByteArray &gathered = m_connection->input();
     if (gathered.size() > requestrules::maxPostBytes) {
-        drop(QStringLiteral("more than %1 bytes").arg(requestrules::maxPostBytes));
+        drop(QStringLiteral("more than %1 bytes").arg(requestrules::maxPostBytes), "too_large");
         m_connection->abort();
         return;
     }
@@ -41,13 +42,16 @@ void PostConnection::read()
         return;
     m_done = true;
     m_connection->setFinished(true);
+    metrics::requestDone("post", "taken");
     m_pipeline.take(m_connection->peer(), gathered);
     gathered.clear();
     m_connection->closeWhenWritten(); // nothing to write: closes now
 }
 
-void PostConnection::drop(const QString &reason)
+void PostConnection::drop(const QString &reason, const char *refused)
 {
     m_done = true;
+    metrics::requestDone("post", "dropped");
+    metrics::postRefused(refused);
     m_log(QStringLiteral("post dropped %1: %2").arg(m_connection->peer(), reason));
 }

@@ -21,7 +21,7 @@ public:
 
 private:
     void read();
-    void drop(const QString &reason);
+    void drop(const QString &reason, const char *refused); // refused: the metrics' reason
 
     StreamConnection *m_connection;
     PostPipeline &m_pipeline;

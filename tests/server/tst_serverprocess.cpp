@@ -21,7 +21,7 @@ namespace {
 
 struct Ports
 {
-    quint16 list = 0, create = 0, post = 0, http = 0;
+    quint16 list = 0, create = 0, post = 0, http = 0, metrics = 0;
 };
 
 // A blocking exchange as a plain sender makes it: connect, send, end the
@@ -60,6 +60,27 @@ qint64 peakMemoryKiB(qint64 pid)
     return peak.match(QString::fromLatin1(status.readAll())).captured(1).toLongLong();
 }
 
+// A sample's value in a metrics text ("name{labels} value"); -1 if absent.
+double sample(const QByteArray &text, const QByteArray &series)
+{
+    for (const QByteArray &line : text.split('\n')) {
+        if (line.startsWith(series + ' '))
+            return line.mid(series.size() + 1).toDouble();
+    }
+    return -1;
+}
+
+// Runs the program to its end; its exit code, its standard error in *err.
+int runCommand(const QStringList &arguments, QByteArray *err)
+{
+    QProcess process;
+    process.start(QStringLiteral(TAVERNLY_SERVER_BINARY), arguments);
+    if (!process.waitForFinished(20000))
+        return -1;
+    *err = process.readAllStandardError();
+    return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+}
+
 } // namespace
 
 class TestServerProcess : public QObject
@@ -74,20 +95,25 @@ private slots:
     void burstsAreStoredWhole_data();
     void burstsAreStoredWhole();
     void listAnswersWhileAHostilePostIsParsed();
+    void metricsCountWhatHappened();
+    void moderatorHidesAMessageFromARunningServer();
 
 private:
-    bool start(QProcess &process, const QString &dataDir, Ports *ports);
+    bool start(QProcess &process, const QString &dataDir, Ports *ports,
+               const QStringList &more = {});
     QByteArray exchange(quint16 port, const QByteArray &request,
                         WireClient::After after = WireClient::After::WaitForReply);
 };
 
-bool TestServerProcess::start(QProcess &process, const QString &dataDir, Ports *ports)
+bool TestServerProcess::start(QProcess &process, const QString &dataDir, Ports *ports,
+                              const QStringList &more)
 {
     process.start(QStringLiteral(TAVERNLY_SERVER_BINARY),
-                  {"--data", dataDir, "--list-port", "0", "--create-port", "0", "--post-port",
-                   "0", "--http-port", "0"});
-    static const QRegularExpression ready(
-        QStringLiteral("^listening list=(\\d+) create=(\\d+) post=(\\d+) http=(\\d+)\n"));
+                  QStringList{"--data", dataDir, "--list-port", "0", "--create-port", "0",
+                              "--post-port", "0", "--http-port", "0"}
+                      + more);
+    static const QRegularExpression ready(QStringLiteral(
+        "^listening list=(\\d+) create=(\\d+) post=(\\d+) http=(\\d+)(?: metrics=(\\d+))?\n"));
     QByteArray out;
     QRegularExpressionMatch match;
     const bool started = waitUntil([&] {
@@ -100,7 +126,8 @@ bool TestServerProcess::start(QProcess &process, const QString &dataDir, Ports *
         return false;
     }
     *ports = {quint16(match.captured(1).toUInt()), quint16(match.captured(2).toUInt()),
-              quint16(match.captured(3).toUInt()), quint16(match.captured(4).toUInt())};
+              quint16(match.captured(3).toUInt()), quint16(match.captured(4).toUInt()),
+              quint16(match.captured(5).toUInt())};
     return ports->list && ports->create && ports->post && ports->http;
 }
 
@@ -124,7 +151,8 @@ void TestServerProcess::helpNamesEveryOption()
     QCOMPARE(process.exitCode(), 0);
     const QByteArray help = process.readAllStandardOutput();
     for (const char *option : {"--listen", "--data", "--database", "--database-password-file",
-                               "--list-port", "--create-port", "--post-port", "--http-port"})
+                               "--list-port", "--create-port", "--post-port", "--http-port",
+                               "--metrics", "hide", "unhide"})
         QVERIFY2(help.contains(option), option);
 }
 
@@ -137,6 +165,8 @@ void TestServerProcess::badArgumentsAreRefused_data()
     QTest::newRow("database of another kind") << QStringList{"--database", "mysql://u@h/forums"};
     QTest::newRow("database file not named") << QStringList{"--database", "sqlite:"};
     QTest::newRow("database not named") << QStringList{"--database", "postgresql://u@127.0.0.1/"};
+    QTest::newRow("metrics without a port") << QStringList{"--metrics", "127.0.0.1"};
+    QTest::newRow("metrics on a name") << QStringList{"--metrics", "localhost:9478"};
     QTest::newRow("password without PostgreSQL")
         << QStringList{"--database-password-file", "/dev/null"};
     // Nothing listens on port 1: the server must not start without its database.
@@ -186,10 +216,15 @@ void TestServerProcess::terminateEndsCleanly()
     Ports ports;
     QVERIFY(start(process, dir.path(), &ports));
     QCOMPARE(exchange(ports.list, "GETLIST"), QByteArray("Welcome"));
+    // Posts taken in just before: each still gets its line once stored.
+    for (int i = 0; i < 50; ++i)
+        QCOMPARE(blockingExchange(ports.post, "Welcome*<b>Last</b>*" + QByteArray::number(i)),
+                 QByteArray());
     process.terminate();
     QVERIFY(process.waitForFinished(10000));
     QCOMPARE(process.exitStatus(), QProcess::NormalExit);
     QCOMPARE(process.exitCode(), 0);
+    QCOMPARE(process.readAllStandardError().count("\"Welcome\": stored"), 50);
 }
 
 void TestServerProcess::burstsAreStoredWhole_data()
@@ -291,6 +326,108 @@ void TestServerProcess::listAnswersWhileAHostilePostIsParsed()
     QVERIFY(!page.contains("<b id="));
     const qint64 peak = peakMemoryKiB(process.processId());
     QVERIFY2(peak > 0 && peak < 1024 * 1024, qPrintable(QString::number(peak)));
+    process.terminate();
+    QVERIFY(process.waitForFinished(10000));
+}
+
+// As an operator's scraper sees it: every line in the text format, and a
+// post shows as exactly one more stored.
+void TestServerProcess::metricsCountWhatHappened()
+{
+    QTemporaryDir dir;
+    QProcess process;
+    Ports ports;
+    QVERIFY(start(process, dir.path(), &ports, {"--metrics", "127.0.0.1:0"}));
+    QVERIFY(ports.metrics != 0);
+    const auto scrape = [&] {
+        const QByteArray answer = blockingExchange(ports.metrics, "GET /metrics HTTP/1.1\r\n\r\n");
+        if (!answer.startsWith("HTTP/1.1 200 OK\r\n")
+            || !answer.contains("\r\nContent-Type: text/plain; version=0.0.4"))
+            return QByteArray("<not a metrics answer>");
+        return answer.mid(answer.indexOf("\r\n\r\n") + 4);
+    };
+    const QByteArray before = scrape();
+    const QByteArray stored = "tavernly_posts_stored_total";
+    QCOMPARE(sample(before, stored), 0.0);
+    QVERIFY(blockingExchange(ports.post, "Welcome*<b>T</b>*counted").isEmpty());
+    QByteArray log;
+    WAIT_VERIFY((log += process.readAllStandardError()).contains("stored"));
+    const QByteArray after = scrape();
+    QCOMPARE(sample(after, stored), 1.0);
+    QCOMPARE(sample(after, "tavernly_posts_received_total"), 1.0);
+    QCOMPARE(sample(after, "tavernly_post_batch_size_count"), 1.0);
+    QCOMPARE(sample(after, "tavernly_database_up"), 1.0);
+    QCOMPARE(sample(after, "tavernly_connections_accepted_total{port=\"post\"}"), 1.0);
+    QCOMPARE(sample(after, "tavernly_requests_total{outcome=\"taken\",port=\"post\"}"), 1.0);
+
+    static const QRegularExpression help(QStringLiteral("^# HELP (tavernly_[a-z_]+) \\S.*$"));
+    static const QRegularExpression type(
+        QStringLiteral("^# TYPE (tavernly_[a-z_]+) (counter|gauge|histogram)$"));
+    static const QRegularExpression series(QStringLiteral(
+        "^(tavernly_[a-z_]+?)(_total|_bucket|_sum|_count)?(\\{[a-z_]+=\"[^\"]*\"(,[a-z_]+=\"[^\"]*\")*\\})? "
+        "[-+0-9.e]+$"));
+    QStringList typed;
+    for (const QByteArray &line : after.trimmed().split('\n')) {
+        const QString text = QString::fromUtf8(line);
+        if (help.match(text).hasMatch())
+            continue;
+        if (const auto t = type.match(text); t.hasMatch()) {
+            typed << t.captured(1);
+            QCOMPARE(t.captured(2) == u"counter", t.captured(1).endsWith(u"_total"));
+            continue;
+        }
+        const auto s = series.match(text);
+        QVERIFY2(s.hasMatch(), line.constData());
+        QVERIFY2(typed.contains(s.captured(1)) || typed.contains(s.captured(1) + s.captured(2)),
+                 line.constData());
+    }
+    // HAProxy's check: an answer from memory, no page built.
+    const QByteArray health = blockingExchange(ports.http, "GET /health HTTP/1.0\r\n\r\n");
+    QVERIFY2(health.startsWith("HTTP/1.1 200 OK\r\n"), health.constData());
+    QCOMPARE(sample(scrape(), "tavernly_page_cache_misses_total"), 0.0);
+    QVERIFY(blockingExchange(ports.metrics, "GET /other HTTP/1.1\r\n\r\n")
+                .startsWith("HTTP/1.1 404"));
+    process.terminate();
+    QVERIFY(process.waitForFinished(10000));
+}
+
+// Hidden from the command line: the running server's page loses the message
+// within a second or so, its neighbours keep their numbers, and mistakes get
+// an exit status and a reason.
+void TestServerProcess::moderatorHidesAMessageFromARunningServer()
+{
+    QTemporaryDir dir;
+    QProcess process;
+    Ports ports;
+    QVERIFY(start(process, dir.path(), &ports));
+    QCOMPARE(exchange(ports.create, "Spam"), QByteArray("CREATED"));
+    for (const char *body : {"first", "buy now", "third"})
+        QVERIFY(blockingExchange(ports.post, QByteArray("Spam*<b>T</b>*") + body).isEmpty());
+    QByteArray log;
+    WAIT_COMPARE((log += process.readAllStandardError()).count("\"Spam\": stored"), 3);
+    const auto page = [&] {
+        return blockingExchange(ports.http, "GET /tav/Spam.htm HTTP/1.0\r\n\r\n");
+    };
+    QVERIFY(page().contains("<a id=\"m2\"></a><table"));
+
+    QByteArray err;
+    const QStringList data{"--data", dir.path()};
+    QCOMPARE(runCommand(QStringList{"hide", "Spam", "2"} + data, &err), 0);
+    QVERIFY2(err.contains("message 2 of \"Spam\" hidden by "), err.constData());
+    QVERIFY(waitUntil([&] { return !page().contains("buy now"); }, 3000));
+    const QByteArray hidden = page();
+    QVERIFY(hidden.contains("id=\"m1\"") && hidden.contains("id=\"m3\""));
+    QVERIFY(!hidden.contains("id=\"m2\""));
+    QVERIFY(blockingExchange(ports.http, "GET /dn.htm HTTP/1.0\r\n\r\n")
+                .contains("Spam</a> (2 messages)"));
+
+    QCOMPARE(runCommand(QStringList{"hide", "Spam", "4"} + data, &err), 1);
+    QVERIFY2(err.contains("\"Spam\" has no message 4"), err.constData());
+    QCOMPARE(runCommand(QStringList{"unhide", "Nowhere", "1"} + data, &err), 1);
+    QVERIFY2(err.contains("no forum \"Nowhere\""), err.constData());
+    QCOMPARE(runCommand(QStringList{"hide", "Spam", "0"} + data, &err), 2);
+    QCOMPARE(runCommand(QStringList{"hide", "Spam", "2"} + data, &err), 0);
+    QVERIFY2(err.contains("already hidden"), err.constData());
     process.terminate();
     QVERIFY(process.waitForFinished(10000));
 }

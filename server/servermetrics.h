@@ -1,0 +1,36 @@
+#pragma once
+// What an operator sees of the server, in the Prometheus text format
+// (names prefixed "tavernly_"). One set per process: every update is an
+// atomic step, safe from any thread and cheap enough for every request.
+
+#include <QtGlobal>
+#include <string>
+
+namespace metrics {
+
+// Ports are named "list", "create", "post", "http" and "metrics".
+void connectionAccepted(const std::string &port);
+void connectionClosed(const std::string &port);
+// reason: "limit" (made room for a newcomer) or "deadline" (request too slow).
+void connectionCut(const std::string &port, const char *reason);
+// outcome: the page port's status code, or what the request came to
+// ("answered", "refused", "created", "exists", "failed", "taken", "dropped").
+void requestDone(const std::string &port, const std::string &outcome);
+
+void postReceived();
+void postEscaped(); // markup over the parse budget, kept as escaped text
+// reason: "malformed", "too_large", "incomplete", "unknown_forum".
+void postRefused(const char *reason);
+void postBytesWaiting(qint64 bytes); // taken in and not yet committed
+void batchCommitted(qint64 posts, double seconds);
+
+void databaseUp(bool up);
+void databaseReconnected();
+
+void pageCacheHit();
+void pageBuilt(); // none was held that was recent enough
+
+// The whole exposition, as GET /metrics answers it.
+std::string text();
+
+} // namespace metrics
