@@ -10,6 +10,7 @@
 #include <QSqlQuery>
 #include <QTcpSocket>
 #include <QTest>
+#include <QTimer>
 
 #include <sys/socket.h>
 
@@ -48,6 +49,7 @@ private slots:
     void listAndPagesAnswerWhileTheDatabaseStalls();
     void lostDatabaseRefusesUntilBack_data();
     void lostDatabaseRefusesUntilBack();
+    void postThatMeetsTwoOutagesIsStored();
 
 private:
     QByteArray list();
@@ -390,6 +392,45 @@ void TestServerWire::lostDatabaseRefusesUntilBack()
     QNetworkReply *page = m_fixture->get("/tav/Welcome.htm");
     WAIT_VERIFY(page->isFinished());
     QVERIFY(page->readAll().contains("through the outage"));
+}
+
+// The writer's connection is cut twice while its batch waits on a lock:
+// it reconnects each time, and the post is stored once the lock is gone.
+void TestServerWire::postThatMeetsTwoOutagesIsStored()
+{
+    const DatabaseUrl database = m_fixture->database();
+    if (database.engine != DatabaseUrl::Engine::PostgreSQL)
+        QSKIP("a database file cannot go away like a database server");
+    QString error;
+    QVERIFY2(database.open(QStringLiteral("holder"), &error), qPrintable(error));
+    auto closeHolder = qScopeGuard([] { QSqlDatabase::removeDatabase(QStringLiteral("holder")); });
+    {
+        QSqlDatabase db = QSqlDatabase::database(QStringLiteral("holder"));
+        QSqlQuery query(db);
+        QVERIFY(db.transaction());
+        QVERIFY(query.exec(QStringLiteral("LOCK TABLE forums IN ACCESS EXCLUSIVE MODE")));
+        request(this, m_fixture->server().postPort(), "Welcome*<b>Twice</b>*cut off",
+                WireClient::After::CloseWhenSent);
+        QTimer look; // nothing else happens in this process while the writer waits
+        look.start(20);
+        for (int outage = 1; outage <= 2; ++outage) {
+            // The writer's statement waits on the lock (the store thread's
+            // reads are SELECTs): its connection is cut.
+            QVERIFY(waitUntil([&] {
+                // Within a transaction the activity seen stays as first read, unless cleared.
+                return query.exec(QStringLiteral("SELECT pg_stat_clear_snapshot()"))
+                    && query.exec(QStringLiteral(
+                           "SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE "
+                           "wait_event_type = 'Lock' AND query NOT LIKE 'SELECT%'"))
+                    && query.next();
+            }, 15000));
+            WAIT_COMPARE(m_fixture->logLinesContaining("database back"), outage);
+        }
+        QVERIFY(db.commit());
+        db.close();
+    }
+    WAIT_COMPARE(m_fixture->logLinesContaining(": stored"), 1);
+    QCOMPARE(m_fixture->logLinesContaining("not stored"), 0);
 }
 
 QTEST_GUILESS_MAIN(TestServerWire)
