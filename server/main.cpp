@@ -88,12 +88,13 @@ int main(int argc, char *argv[])
         !readPort(parser, QStringLiteral("http-port"), &config.httpPort))
         return 2;
 
-    ForumServer server(config);
     // The log is written in blocks, at most 50 ms after its lines: a line per
     // request written on its own would cost the server a system call each.
+    // The timer outlives the server, whose last lines come as it is destroyed.
     static char logBuffer[64 * 1024];
     std::setvbuf(stderr, logBuffer, _IOFBF, sizeof logBuffer);
     QTimer logFlush;
+    ForumServer server(config);
     logFlush.setSingleShot(true);
     logFlush.setInterval(50);
     QObject::connect(&logFlush, &QTimer::timeout, [] { std::fflush(stderr); });
