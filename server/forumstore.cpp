@@ -91,6 +91,12 @@ bool ForumStore::open(const DatabaseUrl &url, QString *error)
     return false;
 }
 
+bool ForumStore::connect(const DatabaseUrl &url, QString *error)
+{
+    m_url = url;
+    return reconnect(error);
+}
+
 bool ForumStore::reconnect(QString *why)
 {
     if (QSqlDatabase::contains(m_connection)) {

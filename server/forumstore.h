@@ -41,6 +41,8 @@ public:
     // new database gets the "Welcome" forum with one message.
     bool open(const DatabaseUrl &url, QString *error);
     bool open(const QString &dir, QString *error); // the SQLite file in dir
+    // Opens a database that open() has already brought up to date.
+    bool connect(const DatabaseUrl &url, QString *error);
 
     // False once the database has stopped answering: every call fails, with
     // lastError() saying so, until reconnect() succeeds.

@@ -173,14 +173,14 @@ int main(int argc, char *argv[])
 
     // The log is written in blocks, at most 50 ms after its lines: a line per
     // request written on its own would cost the server a system call each.
+    // The timer outlives the server, whose last lines come as it is destroyed.
     static char logBuffer[64 * 1024];
     std::setvbuf(stderr, logBuffer, _IOFBF, sizeof logBuffer);
     QTimer logFlush;
     logFlush.setSingleShot(true);
     logFlush.setInterval(50);
     QObject::connect(&logFlush, &QTimer::timeout, [] { std::fflush(stderr); });
-    // Made after the timer, so gone before it: its last lines come as it ends.
-    ForumServer server(config);
+    ForumServer server(config); // made after the timer, so gone before it
     QObject::connect(&server, &ForumServer::logLine, [&logFlush](const QString &line) {
         // The stamp is formatted once a second, not once a line.
         static qint64 second = -1;

@@ -72,7 +72,7 @@ public:
     void open()
     {
         QString why;
-        if (!m_store.open(m_database, &why)) {
+        if (!m_store.connect(m_database, &why)) {
             m_retry->start();
             tell([why](StoreThread *f) { emit f->lost(why); });
             return;

@@ -7,6 +7,7 @@
 #include <QDeadlineTimer>
 #include <QTest>
 #include <QTimer>
+#include <algorithm>
 
 template <typename Predicate>
 bool waitUntil(Predicate predicate, int timeoutMs = 5000)
@@ -14,10 +15,13 @@ bool waitUntil(Predicate predicate, int timeoutMs = 5000)
     const QDeadlineTimer deadline(timeoutMs);
     QTimer wake; // ends the last wait for events at the deadline
     wake.setSingleShot(true);
-    wake.start(timeoutMs);
+    wake.setTimerType(Qt::PreciseTimer);
     while (!predicate()) {
         if (deadline.hasExpired())
             return false;
+        // Again if it fired a little early: nothing else may ever wake the wait.
+        if (!wake.isActive())
+            wake.start(int(std::max<qint64>(1, deadline.remainingTime())));
         QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
