@@ -12,7 +12,6 @@
 #include <QSqlQuery>
 #include <QVariant>
 #include <algorithm>
-#include <filesystem>
 
 namespace {
 
@@ -347,21 +346,8 @@ qint64 ForumStore::changeCount() const
 {
     if (unavailable())
         return -1;
-    if (m_url.engine == DatabaseUrl::Engine::SQLite) {
-        // Every commit writes the file or its write-ahead log. Asking the
-        // file system takes no lock that another process's writer could meet.
-        std::size_t seen = 0;
-        for (const QString &path : {m_url.path, m_url.path + QStringLiteral("-wal")}) {
-            std::error_code error;
-            const std::filesystem::path file(path.toStdString());
-            const auto size = std::filesystem::file_size(file, error);
-            const auto written = std::filesystem::last_write_time(file, error);
-            seen = qHashMulti(seen, error ? 0 : size, written.time_since_epoch().count());
-        }
-        return qint64(seen & 0x7fffffffffffffff);
-    }
     QSqlQuery query(database());
-    if (!query.exec(SqlDialect::changeCount()) || !query.next()) {
+    if (!query.exec(SqlDialect(m_url.engine).changeCount()) || !query.next()) {
         failed(query.lastError());
         return -1;
     }

@@ -74,9 +74,9 @@ public:
 
     QString lastError() const;
 
-    // A number that changes with every commit (on SQLite: by any
-    // connection, another process's included; on PostgreSQL: any server's);
-    // -1 when it cannot be read.
+    // A number that changes with the commits this server does not hear of
+    // (PostgreSQL: any server's; SQLite: a moderator's); -1 when it cannot
+    // be read.
     qint64 changeCount() const;
     QSqlDatabase database() const;
     DatabaseUrl::Engine engine() const { return m_url.engine; }

@@ -35,9 +35,10 @@ public:
     // transaction's commit; empty for SQLite, where the server is the only writer.
     QString notifyChanges(const QList<qint64> &forumIds) const;
 
-    // PostgreSQL: a number that grows with every server's commits (forums,
-    // messages ever posted and moderation steps counted together).
-    static QString changeCount();
+    // A number that changes with the commits this server was not told of:
+    // on PostgreSQL every server's (forums, messages ever posted and
+    // moderation steps counted together), on SQLite a moderator's.
+    QString changeCount() const;
 
     // Inside the migration's transaction, before the version is read: servers
     // starting together on one database migrate one after the other.
