@@ -63,6 +63,11 @@ if [ -x "$build/bench/bench_cluster_load" ]; then
         "$(dirname "$0")/pg-throwaway.sh" run "$build/bench/bench_cluster_load" --clients 20 --seconds 3
 fi
 
+if [ -x "$build/bench/bench_fault_load" ]; then
+    run "Database faults under load: a stall, a restart, a held lock (targets printed per fault; a lost post fails)" \
+        "$(dirname "$0")/pg-throwaway.sh" run "$build/bench/bench_fault_load"
+fi
+
 echo
 if [ ${#failed[@]} -gt 0 ]; then
     printf 'bench.sh: these did not finish: %s\n' "${failed[*]}" >&2

@@ -8,7 +8,7 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
-#include <limits>
+#include <utility>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -141,7 +141,7 @@ bool ListeningPort::listen(const QHostAddress &address, quint16 port)
     // Room in the system's queue for a burst of clients connecting at once.
     if (fd < 0 || ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes) != 0
         || ::bind(fd, reinterpret_cast<sockaddr *>(&storage), length) != 0
-        || ::listen(fd, 1024) != 0
+        || ::listen(fd, backlog) != 0
         || ::getsockname(fd, reinterpret_cast<sockaddr *>(&storage), &length) != 0) {
         m_error = QString::fromLocal8Bit(std::strerror(errno));
         if (fd >= 0)
@@ -155,7 +155,7 @@ bool ListeningPort::listen(const QHostAddress &address, quint16 port)
     // A few at a time: senders that reconnect at once must not keep the
     // other ports waiting for this one's queue to run dry.
     connect(m_notifier, &QSocketNotifier::activated, this, [this] { acceptWaiting(16); });
-    m_notifier->setEnabled(m_limit.m_accepting);
+    setAccepting(m_limit.m_accepting);
     return true;
 }
 
@@ -163,7 +163,9 @@ void ListeningPort::close()
 {
     // Those already in the system's queue may have sent everything and gone:
     // taken in (as far as the limit allows) rather than reset with the socket.
-    acceptWaiting(std::numeric_limits<int>::max());
+    const bool paused = std::exchange(m_paused, false);
+    acceptWaiting();
+    m_paused = paused;
     delete m_notifier;
     m_notifier = nullptr;
     if (m_fd >= 0)
@@ -173,7 +175,7 @@ void ListeningPort::close()
 
 void ListeningPort::acceptWaiting(int most)
 {
-    for (int taken = 0; taken < most && m_fd >= 0 && m_limit.hasRoom(); ++taken) {
+    for (int taken = 0; taken < most && m_fd >= 0 && !m_paused && m_limit.hasRoom(); ++taken) {
         sockaddr_storage peer{};
         socklen_t length = sizeof peer;
         const int descriptor = ::accept4(m_fd, reinterpret_cast<sockaddr *>(&peer), &length,
@@ -199,11 +201,19 @@ void ListeningPort::acceptWaiting(int most)
 bool ListeningPort::hasWaiting() const
 {
     pollfd listening{m_fd, POLLIN, 0};
-    return m_fd >= 0 && ::poll(&listening, 1, 0) > 0;
+    return m_fd >= 0 && !m_paused && ::poll(&listening, 1, 0) > 0;
 }
 
 void ListeningPort::setAccepting(bool accepting)
 {
     if (m_notifier)
-        m_notifier->setEnabled(accepting);
+        m_notifier->setEnabled(accepting && !m_paused);
+}
+
+void ListeningPort::setPaused(bool paused)
+{
+    m_paused = paused;
+    setAccepting(m_limit.m_accepting);
+    if (!paused)
+        QTimer::singleShot(0, this, [this] { acceptWaiting(16); });
 }

@@ -62,10 +62,16 @@ public:
     QString errorString() const { return m_error; }
     QString name() const { return m_name; }
 
+    // The system's queue holds at most this many.
+    static constexpr int backlog = 1024;
     // Accepts up to `most` of those waiting in the system's queue, as far
-    // as the limit allows.
-    void acceptWaiting(int most = 1 << 30);
+    // as the limit allows, unless paused. By default everyone who was
+    // waiting already, and no more: senders that connect again at once
+    // would otherwise keep the loop here.
+    void acceptWaiting(int most = backlog);
     bool hasWaiting() const;
+    // A paused port accepts nobody: newcomers wait in the system's queue.
+    void setPaused(bool paused);
 
 signals:
     void accepted(StreamConnection *connection);
@@ -80,4 +86,5 @@ private:
     quint16 m_port = 0;
     QString m_error;
     QSocketNotifier *m_notifier = nullptr;
+    bool m_paused = false;
 };

@@ -1,13 +1,15 @@
 #include "server/createconnection.h"
 
-#include "server/forumstore.h"
+#include "server/storethread.h"
 #include "server/requestrules.h"
 #include "server/streamconnection.h"
 
-CreateConnection::CreateConnection(StreamConnection *connection, ForumStore &store,
+CreateConnection::CreateConnection(StreamConnection *connection, StoreThread &store,
                                    const ServerConfig &config, LogSink log)
     : QObject(connection), m_connection(connection), m_store(store), m_log(std::move(log))
 {
+    m_answerWait.setSingleShot(true);
+    m_answerWait.setInterval(config.createWaitMs);
     // The pause only counts once the name has begun: a client that is slow
     // to send its first byte is left to the request deadline.
     m_pause.setSingleShot(true);
@@ -74,16 +76,29 @@ void CreateConnection::decide()
         m_connection->abort();
         return;
     }
-    QByteArray reply;
-    switch (m_store.createForum(name)) {
-    case ForumStore::CreateResult::Created: reply = QByteArrayLiteral("CREATED"); break;
-    case ForumStore::CreateResult::Exists: reply = QByteArrayLiteral("EXISTS"); break;
-    case ForumStore::CreateResult::Failed:
-        m_log(QStringLiteral("create failed %1 \"%2\": %3").arg(peer, name, m_store.lastError()));
+    connect(&m_answerWait, &QTimer::timeout, this, [this, peer, name] {
+        m_log(QStringLiteral("create failed %1 \"%2\": the database did not answer within %3 ms")
+                  .arg(peer, name)
+                  .arg(m_answerWait.interval()));
         m_connection->abort();
-        return;
-    }
-    m_log(QStringLiteral("create %1 \"%2\": %3").arg(peer, name, QString::fromLatin1(reply)));
-    m_connection->write(reply);
-    m_connection->closeWhenWritten();
+    });
+    m_answerWait.start();
+    m_store.create(name, this, [this, peer, name](ForumStore::CreateResult result,
+                                                  const QString &why) {
+        if (!m_answerWait.isActive())
+            return; // given up on: the client was told nothing
+        m_answerWait.stop();
+        QByteArray reply;
+        switch (result) {
+        case ForumStore::CreateResult::Created: reply = QByteArrayLiteral("CREATED"); break;
+        case ForumStore::CreateResult::Exists: reply = QByteArrayLiteral("EXISTS"); break;
+        case ForumStore::CreateResult::Failed:
+            m_log(QStringLiteral("create failed %1 \"%2\": %3").arg(peer, name, why));
+            m_connection->abort();
+            return;
+        }
+        m_log(QStringLiteral("create %1 \"%2\": %3").arg(peer, name, QString::fromLatin1(reply)));
+        m_connection->write(reply);
+        m_connection->closeWhenWritten();
+    });
 }

@@ -9,14 +9,16 @@
 #include <QObject>
 #include <QTimer>
 
-class ForumStore;
+class StoreThread;
 class StreamConnection;
 
 class CreateConnection : public QObject
 {
     Q_OBJECT
 public:
-    CreateConnection(StreamConnection *connection, ForumStore &store, const ServerConfig &config,
+    // A database that has not answered within config.createWaitMs gets the
+    // client no reply: it has not been told CREATED.
+    CreateConnection(StreamConnection *connection, StoreThread &store, const ServerConfig &config,
                      LogSink log);
 
 private:
@@ -25,8 +27,9 @@ private:
     void refuse(const QString &why);
 
     StreamConnection *m_connection;
-    ForumStore &m_store;
+    StoreThread &m_store;
     LogSink m_log;
     QTimer m_pause;
+    QTimer m_answerWait;
     bool m_done = false;
 };

@@ -102,8 +102,11 @@ bool DatabaseUrl::open(const QString &connectionName, QString *error) const
             db.setUserName(user);
             db.setPassword(password);
             db.setDatabaseName(name);
-            // A database that does not answer must not hold up the start for long.
-            db.setConnectOptions(QStringLiteral("connect_timeout=5"));
+            // A database that does not answer is given up on quickly, and a
+            // connection whose peer has gone silent is found out within seconds.
+            db.setConnectOptions(QStringLiteral("connect_timeout=2;keepalives=1;"
+                                                "keepalives_idle=5;keepalives_interval=2;"
+                                                "keepalives_count=3"));
         }
         if (why.isEmpty() && !db.open())
             why = db.lastError().text();

@@ -4,6 +4,12 @@
 #include <QByteArray>
 #include <QString>
 
+struct ForumEntry
+{
+    qint64 id = 0;
+    QString name;
+};
+
 struct ForumSummary
 {
     QString name;

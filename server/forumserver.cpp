@@ -4,8 +4,10 @@
 #include "server/pageserver.h"
 #include "server/postpipeline.h"
 #include "server/requestport.h"
+#include "server/storethread.h"
 
 #include <QDir>
+#include <QTimer>
 
 ForumServer::ForumServer(const ServerConfig &config, QObject *parent)
     : QObject(parent), m_config(config)
@@ -25,6 +27,7 @@ ForumServer::~ForumServer()
     m_list.reset();
     m_limit.reset();
     m_pipeline.reset();
+    m_store.reset();
 }
 
 bool ForumServer::start(QString *error)
@@ -32,27 +35,56 @@ bool ForumServer::start(QString *error)
     const DatabaseUrl database = m_config.database
         ? *m_config.database
         : DatabaseUrl::sqliteFile(QDir(m_config.dataDir).filePath(ForumStore::fileName()));
-    if (!m_store.open(database, error))
-        return false;
-    // Not at once: the store is in the middle of some connection's request.
-    m_store.setLostHandler([this](const QString &why) {
-        QMetaObject::invokeMethod(this, [this, why] { databaseLost(why); }, Qt::QueuedConnection);
-    });
-    m_reconnect.setInterval(1000);
-    connect(&m_reconnect, &QTimer::timeout, this, &ForumServer::tryReconnect);
+    {
+        // Brought up to date and read once here; from now on the database is
+        // used only on threads of its own.
+        ForumStore store;
+        bool read = false;
+        if (!store.open(database, error))
+            return false;
+        m_directory.add(store.forums(&read));
+        if (!read) {
+            if (error)
+                *error = store.lastError();
+            return false;
+        }
+    }
     const LogSink log = [this](const QString &line) { emit logLine(line); };
-    m_pipeline = std::make_unique<PostPipeline>(m_store, database, log);
-    m_pipeline->start();
+    m_store = std::make_unique<StoreThread>(database);
+    // On SQLite the server is the only writer: its directory is complete.
+    const bool onlyWriter = database.engine == DatabaseUrl::Engine::SQLite;
+    m_pipeline = std::make_unique<PostPipeline>(m_directory, database, onlyWriter, log);
     m_limit = std::make_unique<ConnectionLimit>(m_config, log);
     using Kind = RequestPort::Kind;
-    m_list = std::make_unique<RequestPort>(Kind::List, m_store, *m_pipeline, m_config, *m_limit,
-                                           log);
-    m_create = std::make_unique<RequestPort>(Kind::Create, m_store, *m_pipeline, m_config,
+    const auto port = [&](Kind kind) {
+        return std::make_unique<RequestPort>(kind, m_directory, *m_store, *m_pipeline, m_config,
                                              *m_limit, log);
-    m_post = std::make_unique<RequestPort>(Kind::Post, m_store, *m_pipeline, m_config, *m_limit,
-                                           log);
-    m_pages = std::make_unique<PageServer>(m_store, m_config, *m_limit, log);
+    };
+    m_list = port(Kind::List);
+    m_create = port(Kind::Create);
+    m_post = port(Kind::Post);
+    m_pages = std::make_unique<PageServer>(*m_store, m_config, *m_limit, log);
     m_pages->setPosts([this] { m_post->settlePosts(); }, m_pipeline.get());
+
+    connect(m_store.get(), &StoreThread::forumsAdded, this, [this](const QList<ForumEntry> &f) {
+        if (m_directory.add(f))
+            m_pages->storeChanged();
+    });
+    connect(m_store.get(), &StoreThread::postsAdded, m_pages.get(), &PageServer::storeChanged);
+    connect(m_pipeline.get(), &PostPipeline::committed, m_pages.get(), &PageServer::storeChanged);
+    connect(m_pipeline.get(), &PostPipeline::fullChanged, m_post.get(), &RequestPort::setPaused);
+    connect(m_store.get(), &StoreThread::lost, this,
+            [this](const QString &why) { databaseLost(Connection::Store, why); });
+    connect(m_store.get(), &StoreThread::back, this, [this] { databaseBack(Connection::Store); });
+    connect(m_pipeline.get(), &PostPipeline::lost, this, [this](const QString &why) {
+        databaseLost(Connection::Writer, why);
+        m_store->check(); // most likely gone for every connection
+    });
+    connect(m_pipeline.get(), &PostPipeline::back, this,
+            [this] { databaseBack(Connection::Writer); });
+    m_store->start();
+    m_pipeline->start();
+
     if (!listenRequestPorts(error))
         return false;
     // Bound now: a port given as 0 is listened on again by its number.
@@ -92,35 +124,41 @@ bool ForumServer::listenRequestPorts(QString *error)
     return true;
 }
 
-void ForumServer::databaseLost(const QString &why)
+void ForumServer::databaseLost(Connection connection, const QString &why)
 {
-    if (m_reconnect.isActive() || m_store.isAvailable())
-        return; // already known, or back again
+    const bool first = m_lostBy.isEmpty();
+    m_lostBy.insert(connection);
+    if (!first)
+        return;
     // A closed port makes a client's connection fail at once, so nobody
-    // sends a post that could not be stored.
-    m_list->close();
+    // sends a post or a name that could not be stored.
     m_create->close();
     m_post->close();
+    m_pages->setStoreAvailable(false);
     emit logLine(QStringLiteral("database lost (%1); refusing requests until it answers again")
                      .arg(why.trimmed()));
-    m_reconnectError.clear();
-    m_reconnect.start();
 }
 
-void ForumServer::tryReconnect()
+void ForumServer::databaseBack(Connection connection)
 {
-    QString why;
-    if (!m_store.reconnect(&why)) {
-        if (why != m_reconnectError)
-            emit logLine(QStringLiteral("database still unavailable: %1").arg(why.trimmed()));
-        m_reconnectError = why;
+    if (!m_lostBy.remove(connection) || !m_lostBy.isEmpty())
         return;
-    }
+    // Whatever other servers did meanwhile is not known here.
+    m_pages->storeChanged();
+    m_pages->setStoreAvailable(true);
+    reopenRequestPorts();
+}
+
+void ForumServer::reopenRequestPorts()
+{
+    if (!m_lostBy.isEmpty())
+        return;
+    QString why;
     if (!listenRequestPorts(&why)) {
         emit logLine(QStringLiteral("database back, but %1").arg(why));
-        return; // tried again on the next tick
+        QTimer::singleShot(1000, this, &ForumServer::reopenRequestPorts);
+        return;
     }
-    m_reconnect.stop();
     emit logLine(QStringLiteral("database back; answering requests again"));
 }
 

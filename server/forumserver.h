@@ -2,17 +2,18 @@
 // The whole forum server: the store, the post pipeline, three request ports
 // and the page port.
 
-#include "server/forumstore.h"
+#include "server/forumdirectory.h"
 #include "server/serverconfig.h"
 
 #include <QObject>
-#include <QTimer>
+#include <QSet>
 #include <memory>
 
 class ConnectionLimit;
 class PageServer;
 class PostPipeline;
 class RequestPort;
+class StoreThread;
 
 class ForumServer : public QObject
 {
@@ -30,9 +31,10 @@ public:
     quint16 httpPort() const;
     int openConnections() const;
 
-    // While the database is lost the three request ports refuse connections
-    // and pages answer 503, until it answers again.
-    bool isDatabaseAvailable() const { return m_store.isAvailable(); }
+    // While any of the server's connections to the database is lost, the
+    // create and post ports refuse connections and pages answer 503, until
+    // every one answers again; the list port answers from memory throughout.
+    bool isDatabaseAvailable() const { return m_lostBy.isEmpty(); }
 
     // "listening list=P create=P post=P http=P"
     QString listeningLine() const;
@@ -42,14 +44,16 @@ signals:
     void logLine(const QString &line);
 
 private:
+    enum class Connection { Store, Writer };
     bool listenRequestPorts(QString *error);
-    void databaseLost(const QString &why);
-    void tryReconnect();
+    void databaseLost(Connection connection, const QString &why);
+    void databaseBack(Connection connection);
+    void reopenRequestPorts();
 
     ServerConfig m_config;
-    QTimer m_reconnect;
-    QString m_reconnectError;
-    ForumStore m_store;
+    ForumDirectory m_directory;
+    QSet<Connection> m_lostBy;
+    std::unique_ptr<StoreThread> m_store;
     std::unique_ptr<PostPipeline> m_pipeline;
     std::unique_ptr<ConnectionLimit> m_limit;
     std::unique_ptr<RequestPort> m_list;

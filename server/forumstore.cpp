@@ -11,7 +11,6 @@
 #include <QSqlQuery>
 #include <QVariant>
 #include <algorithm>
-#include <atomic>
 
 namespace {
 
@@ -100,6 +99,15 @@ bool ForumStore::reconnect(QString *why)
     return m_available;
 }
 
+void ForumStore::check()
+{
+    if (!m_available)
+        return;
+    QSqlQuery probe(database());
+    if (!probe.exec(QStringLiteral("SELECT 1")))
+        failed(probe.lastError());
+}
+
 void ForumStore::setLostHandler(std::function<void(const QString &)> handler)
 {
     m_lostHandler = std::move(handler);
@@ -141,20 +149,20 @@ void notDone(bool *ok)
 }
 } // namespace
 
-QStringList ForumStore::forumNames(bool *ok) const
+QList<ForumEntry> ForumStore::forums(bool *ok) const
 {
     if (unavailable())
-        return notDone(ok), QStringList();
-    QStringList names;
+        return notDone(ok), QList<ForumEntry>();
+    QList<ForumEntry> forums;
     QSqlQuery query(database());
-    const bool done = query.exec(QStringLiteral("SELECT name FROM forums ORDER BY id"));
+    const bool done = query.exec(QStringLiteral("SELECT id, name FROM forums ORDER BY id"));
     if (ok)
         *ok = done;
     if (!done)
         failed(query.lastError());
     while (query.next())
-        names << query.value(0).toString();
-    return names;
+        forums.append({query.value(0).toLongLong(), query.value(1).toString()});
+    return forums;
 }
 
 QList<ForumSummary> ForumStore::forumSummaries(bool *ok) const
@@ -204,15 +212,14 @@ qint64 ForumStore::messageCount(qint64 forumId) const
     return query.value(0).toLongLong();
 }
 
-ForumStore::CreateResult ForumStore::createForum(const QString &name)
+ForumStore::CreateResult ForumStore::createForum(const QString &name, qint64 *id)
 {
     if (unavailable())
         return CreateResult::Failed;
     // One statement decides, so two servers creating one name at the same
     // moment get one row: the other finds the name taken and no row back.
     QSqlQuery query(database());
-    query.prepare(QStringLiteral("INSERT INTO forums (name, created) VALUES (?, ?) "
-                                 "ON CONFLICT (name) DO NOTHING RETURNING id"));
+    query.prepare(SqlDialect(m_url.engine).createForum());
     query.addBindValue(name);
     query.addBindValue(QDateTime::currentMSecsSinceEpoch());
     if (!query.exec()) {
@@ -221,7 +228,8 @@ ForumStore::CreateResult ForumStore::createForum(const QString &name)
     }
     if (!query.next())
         return CreateResult::Exists;
-    ++m_ownCommits;
+    if (id)
+        *id = query.value(0).toLongLong();
     return CreateResult::Created;
 }
 
@@ -251,7 +259,6 @@ bool ForumStore::addMessages(const QList<NewMessage> &messages)
         failed(error);
         return false;
     }
-    ++m_ownCommits;
     return true;
 }
 
@@ -287,6 +294,11 @@ bool ForumStore::insert(const QList<NewMessage> &messages)
             return false;
         }
     }
+    const QString notify = SqlDialect(m_url.engine).notifyChanges(added.keys());
+    if (!notify.isEmpty() && !count.exec(notify)) {
+        m_lastError = count.lastError().text();
+        return false;
+    }
     return true;
 }
 
@@ -313,18 +325,17 @@ QList<PublishedMessage> ForumStore::messages(qint64 forumId, int skip, int count
     return result;
 }
 
-quint64 ForumStore::version() const
+qint64 ForumStore::changeCount() const
 {
-    // Unknown: a number no page was built with.
-    static std::atomic<quint64> unknown{~quint64(0)};
     if (unavailable())
-        return unknown--;
+        return -1;
     QSqlQuery query(database());
-    if (!query.exec(SqlDialect(m_url.engine).changeCounter()) || !query.next()) {
+    if (!query.exec(QStringLiteral("SELECT count(*) + coalesce(sum(message_count), 0) FROM forums"))
+        || !query.next()) {
         failed(query.lastError());
-        return unknown--;
+        return -1;
     }
-    return (m_ownCommits << 32) + query.value(0).toULongLong();
+    return query.value(0).toLongLong();
 }
 
 QString ForumStore::lastError() const

@@ -46,18 +46,22 @@ public:
     // lastError() saying so, until reconnect() succeeds.
     bool isAvailable() const { return m_available; }
     bool reconnect(QString *why);
+    // Asks the simplest question; a database that does not answer is lost.
+    void check();
     // Called each time the database is found gone.
     void setLostHandler(std::function<void(const QString &why)> handler);
 
     // Reads set *ok to false when the database fails, so that an empty
     // answer is never given for a failed one.
-    QStringList forumNames(bool *ok = nullptr) const; // in creation order
+    QList<ForumEntry> forums(bool *ok = nullptr) const; // in creation order
     QList<ForumSummary> forumSummaries(bool *ok = nullptr) const;
     std::optional<qint64> forumId(const QString &name) const;
     qint64 messageCount(qint64 forumId) const;
 
-    CreateResult createForum(const QString &name);
-    // All in one transaction, the forums' message counts with them.
+    // *id: the new forum's, when created.
+    CreateResult createForum(const QString &name, qint64 *id = nullptr);
+    // All in one transaction, the forums' message counts with them; on
+    // PostgreSQL every server listening hears which forums changed.
     bool addMessages(const QList<NewMessage> &messages);
     // One message, published here.
     bool addMessage(qint64 forumId, const QByteArray &title, const QByteArray &body);
@@ -68,17 +72,16 @@ public:
 
     QString lastError() const;
 
-    // Changes whenever anything is committed to the database, through this
-    // store or any other connection; what a page was built from is still
-    // current while this stays the same.
-    quint64 version() const;
+    // PostgreSQL: the forums and messages counted together, a number that
+    // grows with every commit by any server; -1 when it cannot be read.
+    qint64 changeCount() const;
+    QSqlDatabase database() const;
 
     static QString fileName(); // the database's file name inside its folder
     static NewMessage publish(qint64 forumId, const QByteArray &title, const QByteArray &body);
 
 private:
     bool insert(const QList<NewMessage> &messages);
-    QSqlDatabase database() const;
     bool unavailable() const; // true, with lastError() saying so, while the database is lost
     // Records a failed statement; a database that no longer answers at all is lost.
     void failed(const QSqlError &error) const;
@@ -88,5 +91,4 @@ private:
     mutable QString m_lastError;
     mutable bool m_available = false;
     std::function<void(const QString &why)> m_lostHandler;
-    quint64 m_ownCommits = 0; // SQLite's own counter leaves out this connection's
 };

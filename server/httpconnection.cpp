@@ -12,8 +12,11 @@ namespace {
 
 // A request's line and headers; pages are fetched with small GET requests.
 constexpr qsizetype maxHeaderBytes = 16 * 1024;
-// Requests sent ahead are read only while this little of the answers waits.
+// Requests sent ahead are read only while this little of the answers waits,
+// at most this many per wake-up, and only while this little input waits.
 constexpr qsizetype maxPendingOutput = 256 * 1024;
+constexpr int maxRequestsPerWake = 16;
+constexpr qsizetype maxUnparsedInput = 2 * maxHeaderBytes;
 
 struct Head
 {
@@ -76,6 +79,13 @@ HttpConnection::HttpConnection(StreamConnection *connection, PageServer &pages,
       m_log(std::move(log)),
       m_requestMs(config.requestMs)
 {
+    m_connection->setInputLimit(maxUnparsedInput);
+    m_giveUp.setSingleShot(true);
+    m_giveUp.setInterval(config.pageWaitMs);
+    connect(&m_giveUp, &QTimer::timeout, this, [this] {
+        answerWaiting(PageServer::busyPage());
+        read();
+    });
     connect(connection, &StreamConnection::readyRead, this, &HttpConnection::read);
     connect(connection, &StreamConnection::drained, this, &HttpConnection::read);
     read();
@@ -83,10 +93,19 @@ HttpConnection::HttpConnection(StreamConnection *connection, PageServer &pages,
 
 void HttpConnection::read()
 {
+    int handled = 0;
     while (!m_closing && !m_waiting && m_connection->isOpen()
            && m_connection->pendingOutput() < maxPendingOutput && handleOne()) {
+        if (++handled == maxRequestsPerWake) {
+            // The rest after the other connections have had their turn.
+            QMetaObject::invokeMethod(this, &HttpConnection::read, Qt::QueuedConnection);
+            break;
+        }
     }
-    if (m_closing || m_waiting || !m_connection->isOpen())
+    if (m_closing || !m_connection->isOpen())
+        return;
+    m_connection->inputTaken();
+    if (m_waiting)
         return;
     if (m_connection->inputEnded() && m_connection->pendingOutput() == 0) {
         // The client has ended its side between requests, or in the middle of one.
@@ -139,36 +158,64 @@ bool HttpConnection::handleOne()
     const bool close = head.chunked || head.connectionOptions.contains("close")
         || (head.minorVersion == 0 && !head.connectionOptions.contains("keep-alive"));
     m_bodyToSkip = head.contentLength.value_or(0);
-    const Request request{head.method, head.target, head.minorVersion, close};
-
+    m_waiting = Request{head.method, head.target, head.minorVersion, close};
     // A client shows a forum's page right after its post has gone out.
-    const quint64 lastPost = m_pages.settlePosts();
-    PostPipeline *pipeline = m_pages.pipeline();
-    if (pipeline && !pipeline->isStored(lastPost) && m_pages.isStoreAvailable()) {
-        m_waiting = request;
-        m_waitingFor = lastPost;
-        connect(pipeline, &PostPipeline::storedUpTo, this, &HttpConnection::postsStored,
-                Qt::UniqueConnection);
-        return false;
-    }
-    return respond(request);
+    m_waitingFor = m_pages.settlePosts();
+    m_since = 0;
+    if (tryAnswer())
+        return !m_closing;
+    m_giveUp.start();
+    if (m_pages.pipeline())
+        connect(m_pages.pipeline(), &PostPipeline::storedUpTo, this, [this] {
+            if (tryAnswer())
+                read();
+        });
+    connect(&m_pages, &PageServer::built, this, &HttpConnection::pageBuilt);
+    return false;
 }
 
-void HttpConnection::postsStored(quint64 upTo)
+bool HttpConnection::tryAnswer()
 {
-    if (!m_waiting || upTo < m_waitingFor)
-        return;
-    disconnect(m_pages.pipeline(), &PostPipeline::storedUpTo, this, &HttpConnection::postsStored);
+    if (!m_waiting)
+        return false;
+    const bool page = m_waiting->method == "GET" || m_waiting->method == "HEAD";
+    PostPipeline *pipeline = m_pages.pipeline();
+    if (page && m_pages.isStoreAvailable() && pipeline && !pipeline->isStored(m_waitingFor))
+        return false;
+    if (m_since == 0)
+        m_since = m_pages.version();
+    const std::optional<pages::Page> answer =
+        m_pages.answer(m_waiting->method, m_waiting->target, m_since);
+    if (!answer)
+        return false;
+    answerWaiting(*answer);
+    return true;
+}
+
+void HttpConnection::pageBuilt(const QByteArray &target, quint64 version,
+                               const pages::Page &page)
+{
+    if (m_waiting && m_since != 0 && version >= m_since && target == m_waiting->target) {
+        answerWaiting(page);
+        read();
+    }
+}
+
+void HttpConnection::answerWaiting(const pages::Page &page)
+{
     const Request request = *m_waiting;
     m_waiting.reset();
-    if (m_connection->isOpen() && respond(request))
-        read();
+    m_giveUp.stop();
+    if (m_pages.pipeline())
+        disconnect(m_pages.pipeline(), nullptr, this, nullptr);
+    disconnect(&m_pages, nullptr, this, nullptr);
+    if (m_connection->isOpen())
+        respond(request, page);
 }
 
-bool HttpConnection::respond(const Request &request)
+bool HttpConnection::respond(const Request &request, const pages::Page &page)
 {
     const bool head = request.method == "HEAD";
-    const PageServer::Page page = m_pages.answer(request.method, request.target);
     m_log(QStringLiteral("page %1 %2 %3: %4")
               .arg(m_connection->peer(), requestrules::printable(request.method, 20),
                    requestrules::printable(request.target, 200))

@@ -1,12 +1,17 @@
 #pragma once
 // One HTTP/1.x connection on the page port: requests read one after
 // another, each answered in full; kept open between requests unless the
-// client's version or its Connection header says otherwise.
+// client's version or its Connection header says otherwise. Input is read
+// only while little of it waits unparsed, and a few requests are handled
+// per wake-up, so a client that sends ahead and never reads costs little.
 
 #include "server/serverconfig.h"
 
+#include "server/pages.h"
+
 #include <QByteArray>
 #include <QObject>
+#include <QTimer>
 #include <optional>
 
 class PageServer;
@@ -32,9 +37,12 @@ private:
     // Handles the request at the front of the input; false when it is not
     // whole yet, or its answer waits, or the connection is closing.
     bool handleOne();
+    // Answers the waiting request if its page is ready; false if not.
+    bool tryAnswer();
+    void pageBuilt(const QByteArray &target, quint64 version, const pages::Page &page);
+    void answerWaiting(const pages::Page &page);
     // Writes the answer; false when the connection closes after it.
-    bool respond(const Request &request);
-    void postsStored(quint64 upTo);
+    bool respond(const Request &request, const pages::Page &page);
     void answerAndClose(int status, const QString &why);
 
     StreamConnection *m_connection;
@@ -43,8 +51,10 @@ private:
     int m_requestMs;
     qint64 m_bodyToSkip = 0; // of a request already answered
     bool m_closing = false;
-    // A page asked for right after a post waits until the post is stored;
-    // other ports are served meanwhile.
+    // A page waits until the posts sent before it are stored and it is
+    // built; other connections are served meanwhile.
     std::optional<Request> m_waiting;
-    quint64 m_waitingFor = 0;
+    quint64 m_waitingFor = 0; // the last post it must show
+    quint64 m_since = 0; // the version it must be built at, once the posts are stored
+    QTimer m_giveUp;
 };

@@ -1,12 +1,12 @@
 #include "server/listconnection.h"
 
-#include "server/forumstore.h"
+#include "server/forumdirectory.h"
 #include "server/requestrules.h"
 #include "server/streamconnection.h"
 
-ListConnection::ListConnection(StreamConnection *connection, ForumStore &store,
+ListConnection::ListConnection(StreamConnection *connection, const ForumDirectory &directory,
                                const ServerConfig &config, LogSink log)
-    : QObject(connection), m_connection(connection), m_store(store), m_log(std::move(log))
+    : QObject(connection), m_connection(connection), m_directory(directory), m_log(std::move(log))
 {
     m_deadline.setSingleShot(true);
     connect(&m_deadline, &QTimer::timeout, this, [this, wait = config.listWaitMs] {
@@ -49,18 +49,10 @@ void ListConnection::read()
         m_deadline.stop();
         m_connection->input().clear();
         m_connection->setFinished(true);
-        bool ok = false;
-        const QStringList names = m_store.forumNames(&ok);
-        if (!ok) {
-            m_log(QStringLiteral("list failed %1: %2")
-                      .arg(m_connection->peer(), m_store.lastError()));
-            m_connection->abort();
-            return;
-        }
         m_log(QStringLiteral("list %1: %2 forum(s)")
                   .arg(m_connection->peer())
-                  .arg(names.size()));
-        m_connection->write(names.join(u'*').toUtf8());
+                  .arg(m_directory.size()));
+        m_connection->write(m_directory.listReply());
         m_connection->closeWhenWritten();
         return;
     }

@@ -6,22 +6,24 @@
 #include <QObject>
 #include <QTimer>
 
-class ForumStore;
+class ForumDirectory;
 class StreamConnection;
 
 class ListConnection : public QObject
 {
     Q_OBJECT
 public:
-    ListConnection(StreamConnection *connection, ForumStore &store, const ServerConfig &config,
-                   LogSink log);
+    // The names come from the directory in memory: a list is answered
+    // whatever the database is doing.
+    ListConnection(StreamConnection *connection, const ForumDirectory &directory,
+                   const ServerConfig &config, LogSink log);
 
 private:
     void read();
     void refuse(const QString &why);
 
     StreamConnection *m_connection;
-    ForumStore &m_store;
+    const ForumDirectory &m_directory;
     LogSink m_log;
     QTimer m_deadline;
     bool m_done = false;

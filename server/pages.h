@@ -12,6 +12,13 @@ namespace pages {
 
 inline constexpr int messagesPerPage = 100;
 
+// An answer of the page port: its status and its HTML.
+struct Page
+{
+    int status = 200;
+    QByteArray html;
+};
+
 // "/tav/<percent-encoded name>.htm", with "?page=N" after the first page.
 QString forumLink(const QString &forum, int page = 1);
 

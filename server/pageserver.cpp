@@ -1,18 +1,18 @@
 #include "server/pageserver.h"
 
-#include "server/forumstore.h"
 #include "server/httpconnection.h"
 #include "server/pages.h"
 #include "server/postpipeline.h"
+#include "server/storethread.h"
 
-#include <QUrl>
-#include <QUrlQuery>
 
 namespace {
 
 // Bounds what the page cache holds; pages of hostile posts are not kept.
 constexpr qsizetype maxCachedBytes = 32 * 1024 * 1024;
 constexpr qsizetype maxCachedPage = 1024 * 1024;
+// Pages being built at once; more requests for missing pages get 503 at once.
+constexpr qsizetype maxBuilding = 64;
 
 QByteArray reason(int status)
 {
@@ -30,7 +30,7 @@ QByteArray reason(int status)
 
 } // namespace
 
-PageServer::PageServer(ForumStore &store, const ServerConfig &config, ConnectionLimit &limit,
+PageServer::PageServer(StoreThread &store, const ServerConfig &config, ConnectionLimit &limit,
                        LogSink log, QObject *parent)
     : QObject(parent),
       m_store(store),
@@ -41,6 +41,7 @@ PageServer::PageServer(ForumStore &store, const ServerConfig &config, Connection
     connect(m_port, &ListeningPort::accepted, this, [this](StreamConnection *connection) {
         new HttpConnection(connection, *this, m_config, m_log);
     });
+    connect(&m_store, &StoreThread::built, this, &PageServer::keep);
 }
 
 bool PageServer::listenOn(const QHostAddress &address, quint16 port)
@@ -70,16 +71,13 @@ QByteArray PageServer::headers(const Page &page, int minorVersion, bool close)
           "\r\nX-Content-Type-Options: nosniff\r\n";
     if (page.status == 405)
         out += "Allow: GET, HEAD\r\n";
+    if (page.status == 503)
+        out += "Retry-After: 1\r\n";
     if (close)
         out += "Connection: close\r\n";
     else if (minorVersion == 0)
         out += "Connection: keep-alive\r\n";
     return out + "\r\n";
-}
-
-bool PageServer::isStoreAvailable() const
-{
-    return m_store.isAvailable();
 }
 
 void PageServer::setPosts(std::function<void()> settle, PostPipeline *pipeline)
@@ -95,64 +93,53 @@ quint64 PageServer::settlePosts()
     return m_pipeline ? m_pipeline->taken() : 0;
 }
 
-PageServer::Page PageServer::answer(const QByteArray &method, const QByteArray &target) const
+void PageServer::storeChanged()
 {
-    if (method != "GET" && method != "HEAD")
-        return {405, pages::notFoundPage()};
-    // While the database is lost, HAProxy's checks see this and send
-    // everyone to the other servers.
-    if (!m_store.isAvailable())
-        return {503, pages::failurePage()};
-    const quint64 version = m_store.version();
-    if (version != m_cache.version) {
-        m_cache = {version, {}, 0};
-    } else if (const auto cached = m_cache.pages.constFind(target);
-               cached != m_cache.pages.cend()) {
-        return *cached;
-    }
-    const Page page = pageFor(target);
-    if (page.status != 500 && page.html.size() <= maxCachedPage) {
-        if (m_cache.bytes + page.html.size() > maxCachedBytes)
-            m_cache = {version, {}, 0};
-        m_cache.pages.insert(target, page);
-        m_cache.bytes += page.html.size();
-    }
-    return page;
+    ++m_version;
 }
 
-PageServer::Page PageServer::pageFor(const QByteArray &target) const
+PageServer::Page PageServer::busyPage()
 {
-    const Page notFound{404, pages::notFoundPage()};
-    const Page failed{500, pages::failurePage()};
-    const QUrl url = QUrl::fromEncoded(target);
-    if (!url.isValid())
-        return notFound;
-    bool ok = false;
-    const QByteArray path = url.path(QUrl::FullyEncoded).toUtf8();
-    if (path == "/dn.htm") {
-        const QList<ForumSummary> forums = m_store.forumSummaries(&ok);
-        return ok ? Page{200, pages::startPage(forums)} : failed;
-    }
+    return {503, pages::failurePage()};
+}
 
-    const std::optional<QString> forum = pages::forumFromPath(path);
-    if (!forum)
-        return notFound;
-    const std::optional<qint64> id = m_store.forumId(*forum);
-    if (!id)
-        return notFound;
-    int page = 1;
-    const QUrlQuery query(url);
-    if (query.hasQueryItem(QStringLiteral("page"))) {
-        page = query.queryItemValue(QStringLiteral("page")).toInt(&ok);
-        if (!ok || page < 1)
-            return notFound;
+std::optional<PageServer::Page> PageServer::answer(const QByteArray &method,
+                                                   const QByteArray &target, quint64 since)
+{
+    if (method != "GET" && method != "HEAD")
+        return Page{405, pages::notFoundPage()};
+    // While the database is lost, HAProxy's checks see this and send
+    // everyone to the other servers.
+    if (!m_available)
+        return busyPage();
+    if (const auto cached = m_cache.constFind(target);
+        cached != m_cache.cend() && cached->version >= since)
+        return cached->page;
+    const auto building = m_building.constFind(target);
+    if (building != m_building.cend() && *building >= since)
+        return std::nullopt;
+    if (building == m_building.cend() && m_building.size() >= maxBuilding)
+        return busyPage();
+    m_building.insert(target, m_version);
+    m_store.build(target, m_version);
+    return std::nullopt;
+}
+
+void PageServer::keep(const QByteArray &target, quint64 version, const Page &page)
+{
+    if (m_building.value(target) == version)
+        m_building.remove(target);
+    const auto cached = m_cache.constFind(target);
+    const bool newer = cached == m_cache.cend() || cached->version < version;
+    if (newer && page.status != 500 && page.html.size() <= maxCachedPage) {
+        if (cached != m_cache.cend())
+            m_cacheBytes -= cached->page.html.size();
+        if (m_cacheBytes + page.html.size() > maxCachedBytes) {
+            m_cache.clear();
+            m_cacheBytes = 0;
+        }
+        m_cache.insert(target, {version, page});
+        m_cacheBytes += page.html.size();
     }
-    const qint64 skip = qint64(page - 1) * pages::messagesPerPage;
-    const qint64 count = m_store.messageCount(*id);
-    if (page > 1 && skip >= count)
-        return notFound;
-    const auto messages = m_store.messages(*id, int(skip), pages::messagesPerPage, &ok);
-    if (!ok)
-        return failed;
-    return {200, pages::forumPage(*forum, messages, page, skip + pages::messagesPerPage < count)};
+    emit built(target, version, page); // a failed one too, to those waiting for it
 }

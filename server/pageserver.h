@@ -1,22 +1,32 @@
 #pragma once
 // The HTTP port: the start page and one page per forum.
+//
+// Pages are answered from those the server has built, for as long as
+// nothing they show has changed; a page that is missing is built on the
+// store thread while its request waits (at most config.pageWaitMs, then 503).
+// Changes are learned without asking the database: the server's own commits
+// directly, other servers' through the store thread.
 
 #include "server/connectionlimit.h"
+#include "server/pages.h"
 #include "server/streamconnection.h"
 
 #include <QByteArray>
 #include <QHash>
 #include <functional>
+#include <optional>
 
-class ForumStore;
 class PostPipeline;
+class StoreThread;
 
 class PageServer : public QObject
 {
     Q_OBJECT
 public:
-    PageServer(ForumStore &store, const ServerConfig &config, ConnectionLimit &limit, LogSink log,
-               QObject *parent = nullptr);
+    using Page = pages::Page;
+
+    PageServer(StoreThread &store, const ServerConfig &config, ConnectionLimit &limit,
+               LogSink log, QObject *parent = nullptr);
 
     bool listenOn(const QHostAddress &address, quint16 port);
     quint16 port() const;
@@ -30,35 +40,44 @@ public:
     quint64 settlePosts();
     PostPipeline *pipeline() const { return m_pipeline; }
     // False while the database is lost: pages answer 503 at once.
-    bool isStoreAvailable() const;
+    bool isStoreAvailable() const { return m_available; }
+    void setStoreAvailable(bool available) { m_available = available; }
 
-    struct Page
-    {
-        int status;
-        QByteArray html;
-    };
-    // The answer to one request; for HEAD the same as for GET (without its body).
-    Page answer(const QByteArray &method, const QByteArray &target) const;
+    // Grows with every change to what pages show.
+    quint64 version() const { return m_version; }
+    void storeChanged();
+
+    // The answer to one request, from a page built at version `since` or
+    // later; none yet when it is being built (built() follows). For HEAD the
+    // same as for GET (without its body).
+    std::optional<Page> answer(const QByteArray &method, const QByteArray &target, quint64 since);
+    static Page busyPage(); // 503: try again in a moment
 
     // The status line and headers of an answer, closing the connection or not.
     static QByteArray headers(const Page &page, int minorVersion, bool close);
 
-private:
-    Page pageFor(const QByteArray &target) const;
+signals:
+    // A page came back from the store thread, built at `version`.
+    void built(const QByteArray &target, quint64 version, const pages::Page &page);
 
-    // Pages as built, for as long as the store has not changed since.
-    struct Cache
+private:
+    void keep(const QByteArray &target, quint64 version, const Page &page);
+
+    struct Cached
     {
         quint64 version = 0;
-        QHash<QByteArray, Page> pages;
-        qsizetype bytes = 0;
+        Page page;
     };
 
-    ForumStore &m_store;
+    StoreThread &m_store;
     ServerConfig m_config;
     LogSink m_log;
     std::function<void()> m_settlePosts;
     PostPipeline *m_pipeline = nullptr;
     ListeningPort *m_port;
-    mutable Cache m_cache;
+    bool m_available = true;
+    quint64 m_version = 1;
+    QHash<QByteArray, Cached> m_cache;
+    qsizetype m_cacheBytes = 0;
+    QHash<QByteArray, quint64> m_building; // target: the version asked for
 };

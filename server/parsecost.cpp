@@ -84,7 +84,7 @@ qint64 parseCost(const QByteArray &fragment)
         if (endTag)
             ++at;
         if (at >= size || !isAsciiLetter(html.at(at))) {
-            if (endTag || html.at(at) == '!' || html.at(at) == '?') { // a bogus comment
+            if (endTag || (at < size && (html.at(at) == '!' || html.at(at) == '?'))) { // a bogus comment
                 const qsizetype end = html.indexOf('>', at);
                 at = end < 0 ? size : end + 1;
             }

@@ -1,23 +1,26 @@
 #pragma once
 // What happens to a post once its sender has closed: checked here, made
 // safe on worker threads, stored by the one writer in batches.
+//
+// The bytes of posts are counted from the moment they are taken in until
+// they are committed; past a bound the pipeline asks for no more (the post
+// port stops accepting) until the writer has caught up.
 
 #include "server/serverconfig.h"
 
-#include <QHash>
 #include <QObject>
 #include <QThreadPool>
 #include <atomic>
 
-class ForumStore;
+class ForumDirectory;
 class PostWriter;
 
 class PostPipeline : public QObject
 {
     Q_OBJECT
 public:
-    PostPipeline(ForumStore &store, const DatabaseUrl &database, LogSink log,
-                 QObject *parent = nullptr);
+    PostPipeline(const ForumDirectory &directory, const DatabaseUrl &database,
+                 bool directoryIsWhole, LogSink log, QObject *parent = nullptr);
     ~PostPipeline() override; // every post taken in is stored first
 
     void start();
@@ -30,19 +33,26 @@ public:
     // for it without holding up the other ports.
     quint64 taken() const { return m_taken; }
     bool isStored(quint64 upTo) const { return m_storedUpTo >= upTo; }
+    bool isFull() const { return m_full; }
+
+    static constexpr qint64 maxPendingBytes = 64 * 1024 * 1024;
 
 signals:
+    // Forums that gained messages come first, then the posts that are stored.
+    void committed(const QList<qint64> &forumIds);
     void storedUpTo(quint64 upTo);
+    void fullChanged(bool full); // true: take in no more for now
+    void lost(const QString &why); // the writer cannot reach the database
+    void back();
 
 private:
-    std::optional<qint64> forumId(const QString &name);
-
-    ForumStore &m_store;
+    const ForumDirectory &m_directory;
+    bool m_directoryIsWhole; // false: other servers may have created forums
     LogSink m_log;
     QThreadPool m_workers;
     std::unique_ptr<PostWriter> m_writer;
-    QHash<QString, qint64> m_forumIds; // forums are never removed
     quint64 m_taken = 0;
     quint64 m_storedUpTo = 0;
-    std::atomic<qint64> m_pendingBytes{0};
+    qint64 m_pendingBytes = 0; // taken in and not yet committed
+    bool m_full = false;
 };

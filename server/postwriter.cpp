@@ -1,5 +1,7 @@
 #include "server/postwriter.h"
 
+#include <QSet>
+
 namespace {
 // Bounds one transaction, so that a long backlog still commits often.
 constexpr int maxBatch = 2000;
@@ -20,13 +22,48 @@ PostWriter::~PostWriter()
     wait();
 }
 
-void PostWriter::hand(quint64 sequence, NewMessage message, const QString &head,
-                      const QString &tail)
+void PostWriter::hand(quint64 sequence, Post post)
 {
     QMutexLocker lock(&m_mutex);
-    m_ready.emplace(sequence, Item{std::move(message), head, tail});
+    m_ready.emplace(sequence, std::move(post));
     if (sequence == m_next)
         m_work.wakeAll();
+}
+
+// Tries every second until it opens or the server stops.
+bool PostWriter::open(ForumStore &store, QString *why)
+{
+    if (store.open(m_database, why))
+        return true;
+    emit lost(*why);
+    return reconnect(store, why);
+}
+
+bool PostWriter::reconnect(ForumStore &store, QString *why)
+{
+    while (!store.reconnect(why)) {
+        QMutexLocker lock(&m_mutex);
+        if (m_stopping)
+            return false;
+        m_work.wait(&m_mutex, 1000);
+    }
+    emit back();
+    return true;
+}
+
+bool PostWriter::findForums(ForumStore &store, QList<Post> &batch, QString *why)
+{
+    for (Post &post : batch) {
+        if (post.message.forumId != 0)
+            continue;
+        const std::optional<qint64> id = store.forumId(post.forum);
+        if (!id && !store.isAvailable()) {
+            *why = store.lastError();
+            return false;
+        }
+        post.message.forumId = id.value_or(-1); // -1: no such forum
+    }
+    return true;
 }
 
 bool PostWriter::store(ForumStore &store, const QList<NewMessage> &batch, QString *why)
@@ -34,19 +71,16 @@ bool PostWriter::store(ForumStore &store, const QList<NewMessage> &batch, QStrin
     // Servers sharing a database may make one of two transactions give way:
     // a few more tries. A lost database is waited for as long as the server runs.
     for (int refusals = 0; refusals < 3;) {
-        if (store.addMessages(batch))
+        if (batch.isEmpty() || store.addMessages(batch))
             return true;
         *why = store.lastError();
         if (store.isAvailable()) {
             ++refusals;
             continue;
         }
-        while (!store.reconnect(why)) {
-            QMutexLocker lock(&m_mutex);
-            if (m_stopping)
-                return false;
-            m_work.wait(&m_mutex, 1000);
-        }
+        emit lost(*why);
+        if (!reconnect(store, why))
+            return false;
     }
     return false;
 }
@@ -55,10 +89,9 @@ void PostWriter::run()
 {
     ForumStore store;
     QString error;
-    const bool opened = store.open(m_database, &error);
+    bool opened = false;
     for (;;) {
-        QList<NewMessage> batch;
-        QList<std::pair<QString, QString>> lines;
+        QList<Post> batch;
         quint64 last = 0;
         {
             QMutexLocker lock(&m_mutex);
@@ -68,19 +101,34 @@ void PostWriter::run()
                 return; // stopping, and everything handed over is stored
             while (!m_ready.empty() && m_ready.begin()->first == m_next
                    && batch.size() < maxBatch) {
-                Item item = std::move(m_ready.begin()->second);
+                batch.append(std::move(m_ready.begin()->second));
                 m_ready.erase(m_ready.begin());
                 last = m_next++;
-                batch.append(std::move(item.message));
-                lines.append({item.head, item.tail});
             }
         }
-        const bool committed = opened && this->store(store, batch, &error);
+        opened = opened || open(store, &error);
+        while (opened && !findForums(store, batch, &error)) {
+            emit lost(error);
+            opened = reconnect(store, &error);
+        }
+        QList<NewMessage> messages;
+        QSet<qint64> forums;
+        for (const Post &post : std::as_const(batch)) {
+            if (post.message.forumId > 0) {
+                messages.append(post.message);
+                forums.insert(post.message.forumId);
+            }
+        }
+        const bool committed = opened && this->store(store, messages, &error);
         const QString outcome =
             committed ? QStringLiteral("stored") : QStringLiteral("not stored: %1").arg(error);
         QStringList log;
-        for (const auto &[head, tail] : lines)
-            log.append(head + outcome + tail);
-        emit stored(log, last);
+        qint64 bytes = 0;
+        for (const Post &post : std::as_const(batch)) {
+            log.append(committed && post.message.forumId < 0 ? post.unknown
+                                                            : post.head + outcome + post.tail);
+            bytes += post.bytes;
+        }
+        emit stored(log, last, committed ? forums.values() : QList<qint64>(), bytes);
     }
 }

@@ -4,7 +4,8 @@
 //
 // Posts are numbered as they arrive and stored in that order, whichever
 // worker finished sanitizing first. A batch the database refuses is tried
-// again; one it cannot take because it is gone waits until it answers.
+// again; one it cannot take because it is gone (or not yet open) waits until
+// it answers, reconnecting every second.
 
 #include "server/forumstore.h"
 
@@ -21,33 +22,44 @@ public:
     explicit PostWriter(const DatabaseUrl &database, QObject *parent = nullptr);
     ~PostWriter() override; // stores everything handed over, then ends
 
-    // Post number `sequence` (counted from 1), ready to store. Its log line is
-    // head + the outcome + tail.
-    void hand(quint64 sequence, NewMessage message, const QString &head,
-              const QString &tail = {});
+    // Post number `sequence` (counted from 1), ready to store, holding `bytes`
+    // of memory until then. Its log line is head + the outcome + tail. A
+    // message without a forum id names its forum in `forum`, looked up here;
+    // if there is none, its line is `unknown` instead.
+    struct Post
+    {
+        NewMessage message;
+        qint64 bytes = 0;
+        QString head;
+        QString tail;
+        QString forum;
+        QString unknown;
+    };
+    void hand(quint64 sequence, Post post);
 
 signals:
-    // From the writer's thread, after each commit: a line per post, and
-    // the number of the last post dealt with.
-    void stored(const QStringList &lines, quint64 upTo);
+    // From the writer's thread, after each commit: a line per post, the
+    // number of the last post dealt with, the forums that gained messages,
+    // and the bytes the batch held.
+    void stored(const QStringList &lines, quint64 upTo, const QList<qint64> &forumIds,
+                qint64 bytes);
+    void lost(const QString &why); // the writer cannot reach the database
+    void back();
 
 protected:
     void run() override;
 
 private:
-    struct Item
-    {
-        NewMessage message;
-        QString head;
-        QString tail;
-    };
-
+    bool open(ForumStore &store, QString *why);
+    bool reconnect(ForumStore &store, QString *why);
     bool store(ForumStore &store, const QList<NewMessage> &batch, QString *why);
+    // False while the database cannot say whether a forum exists.
+    bool findForums(ForumStore &store, QList<Post> &batch, QString *why);
 
     DatabaseUrl m_database;
     QMutex m_mutex;
     QWaitCondition m_work;
-    std::map<quint64, Item> m_ready;
+    std::map<quint64, Post> m_ready;
     quint64 m_next = 1;     // the next number to store
     bool m_stopping = false;
 };

@@ -16,11 +16,12 @@ QString portName(RequestPort::Kind kind)
 }
 } // namespace
 
-RequestPort::RequestPort(Kind kind, ForumStore &store, PostPipeline &pipeline,
-                         const ServerConfig &config, ConnectionLimit &limit, LogSink log,
-                         QObject *parent)
+RequestPort::RequestPort(Kind kind, const ForumDirectory &directory, StoreThread &store,
+                         PostPipeline &pipeline, const ServerConfig &config,
+                         ConnectionLimit &limit, LogSink log, QObject *parent)
     : QObject(parent),
       m_kind(kind),
+      m_directory(directory),
       m_store(store),
       m_pipeline(pipeline),
       m_config(config),
@@ -55,10 +56,15 @@ void RequestPort::close()
     m_port->close();
 }
 
+void RequestPort::setPaused(bool paused)
+{
+    m_port->setPaused(paused);
+}
+
 void RequestPort::accepted(StreamConnection *connection)
 {
     switch (m_kind) {
-    case Kind::List: new ListConnection(connection, m_store, m_config, m_log); break;
+    case Kind::List: new ListConnection(connection, m_directory, m_config, m_log); break;
     case Kind::Create: new CreateConnection(connection, m_store, m_config, m_log); break;
     case Kind::Post: new PostConnection(connection, m_pipeline, m_log); break;
     }

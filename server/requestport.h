@@ -7,8 +7,9 @@
 
 #include <QObject>
 
-class ForumStore;
+class ForumDirectory;
 class PostPipeline;
+class StoreThread;
 
 class RequestPort : public QObject
 {
@@ -16,14 +17,16 @@ class RequestPort : public QObject
 public:
     enum class Kind { List, Create, Post };
 
-    RequestPort(Kind kind, ForumStore &store, PostPipeline &pipeline, const ServerConfig &config,
-                ConnectionLimit &limit, LogSink log, QObject *parent = nullptr);
+    RequestPort(Kind kind, const ForumDirectory &directory, StoreThread &store,
+                PostPipeline &pipeline, const ServerConfig &config, ConnectionLimit &limit,
+                LogSink log, QObject *parent = nullptr);
 
     bool listen(const QHostAddress &address, quint16 port);
     quint16 port() const;
     QString errorString() const;
     void close(); // refuses new connections; open ones go on
     bool isListening() const;
+    void setPaused(bool paused); // newcomers wait in the system's queue
 
     // Post port: takes in every post whose client has already finished sending.
     void settlePosts();
@@ -32,7 +35,8 @@ private:
     void accepted(StreamConnection *connection);
 
     Kind m_kind;
-    ForumStore &m_store;
+    const ForumDirectory &m_directory;
+    StoreThread &m_store;
     PostPipeline &m_pipeline;
     ServerConfig m_config;
     LogSink m_log;

@@ -21,6 +21,11 @@ struct ServerConfig
     // The waits are fixed for clients; tests shorten them.
     int listWaitMs = 5000;   // for the whole list request
     int createPauseMs = 100; // a pause this long ends a create request
+    // A create the database has not decided this long after the request gets no reply.
+    int createWaitMs = 3000;
+    // A page not ready this long after its request (its posts not stored, or
+    // not built) is answered 503 with Retry-After.
+    int pageWaitMs = 250;
     // A request not complete this long after its connection was accepted
     // (for pages: after the previous answer) is cut off, however it trickles.
     int requestMs = 10000;

@@ -14,8 +14,11 @@ QString SqlDialect::driver() const
 
 QStringList SqlDialect::sessionSetup() const
 {
+    // A statement that cannot finish (a table locked by someone else) gives
+    // way after a while instead of holding its thread for good.
     if (m_engine == Engine::PostgreSQL)
-        return {QStringLiteral("SET client_min_messages = warning")};
+        return {QStringLiteral("SET client_min_messages = warning"),
+                QStringLiteral("SET statement_timeout = 5000")};
     // Another thread's connection may be writing: wait for it rather than
     // fail. In WAL mode NORMAL keeps every committed request through a
     // killed server (only a power cut may lose the last ones) without a disk
@@ -35,13 +38,33 @@ QString SqlDialect::schema(QString statement) const
     return statement;
 }
 
-QString SqlDialect::changeCounter() const
+QString SqlDialect::createForum() const
 {
-    // PostgreSQL has no such counter: nothing is ever deleted, so the forums
-    // and messages together only grow, each commit adding to them.
-    return m_engine == Engine::SQLite
-        ? QStringLiteral("PRAGMA data_version")
-        : QStringLiteral("SELECT count(*) + coalesce(sum(message_count), 0) FROM forums");
+    const QString insert = QStringLiteral("INSERT INTO forums (name, created) VALUES (?, ?) "
+                                          "ON CONFLICT (name) DO NOTHING RETURNING id");
+    if (m_engine == Engine::SQLite)
+        return insert;
+    // The announcement goes with the commit, and only when a row was added.
+    return QStringLiteral("WITH added AS (%1) SELECT id, pg_notify('%2', 'forums') FROM added")
+        .arg(insert, changeChannel());
+}
+
+QString SqlDialect::changeChannel()
+{
+    return QStringLiteral("tavernly_changes");
+}
+
+QString SqlDialect::notifyChanges(const QList<qint64> &forumIds) const
+{
+    if (m_engine == Engine::SQLite)
+        return {};
+    QString payload = QStringLiteral("posts");
+    for (qint64 id : forumIds)
+        payload += u' ' + QString::number(id);
+    // A payload holds up to 8,000 bytes: a batch touching more forums says "all".
+    if (payload.size() > 7000)
+        payload = QStringLiteral("posts all");
+    return QStringLiteral("SELECT pg_notify('%1', '%2')").arg(changeChannel(), payload);
 }
 
 QString SqlDialect::migrationLock() const

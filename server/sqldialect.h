@@ -24,9 +24,16 @@ public:
     // (raw bytes) in place of the engine's own types.
     QString schema(QString statement) const;
 
-    // A query for one number that grows with every commit, by any server
-    // (SQLite: except this connection's own).
-    QString changeCounter() const;
+    // Inserts a forum (name, created), returning its id only if the name was free.
+    QString createForum() const;
+
+    // PostgreSQL: every server hears of commits on this channel. The payload
+    // says what changed: "forums" (new forums), or "posts" and the ids of
+    // the forums that gained messages ("posts 3 7").
+    static QString changeChannel();
+    // The statement that announces new posts in these forums with the
+    // transaction's commit; empty for SQLite, where the server is the only writer.
+    QString notifyChanges(const QList<qint64> &forumIds) const;
 
     // Inside the migration's transaction, before the version is read: servers
     // starting together on one database migrate one after the other.

@@ -65,6 +65,11 @@ void StreamConnection::onReadable()
     char buffer[readChunk];
     // A few chunks at most, so that one fast sender does not hold up the others.
     for (int round = 0; round < 4; ++round) {
+        if (m_inputLimit > 0 && m_input.size() >= m_inputLimit) {
+            m_readingPaused = true;
+            m_readNotifier->setEnabled(false);
+            break;
+        }
         const ssize_t got = ::recv(m_fd, buffer, sizeof buffer, 0);
         if (got > 0) {
             if (!m_closing)
@@ -93,6 +98,14 @@ void StreamConnection::onReadable()
     }
     if (grew && !m_closing)
         emit readyRead();
+}
+
+void StreamConnection::inputTaken()
+{
+    if (!m_readingPaused || m_fd < 0 || m_input.size() >= m_inputLimit)
+        return;
+    m_readingPaused = false;
+    m_readNotifier->setEnabled(true); // what waits in the system is announced again
 }
 
 void StreamConnection::write(const QByteArray &bytes)

@@ -31,6 +31,10 @@ public:
 
     // Reads whatever is waiting now, the peer's end included.
     void readNow();
+    // Stops reading while this much input waits untaken (0: no bound);
+    // inputTaken() resumes once the handler has taken some.
+    void setInputLimit(qsizetype bytes) { m_inputLimit = bytes; }
+    void inputTaken();
 
     void write(const QByteArray &bytes);
     qsizetype pendingOutput() const { return m_output.size() - m_written; }
@@ -67,6 +71,8 @@ private:
     QSocketNotifier *m_readNotifier = nullptr;
     QSocketNotifier *m_writeNotifier = nullptr;
     QByteArray m_input;
+    qsizetype m_inputLimit = 0;
+    bool m_readingPaused = false;
     QByteArray m_output;
     qsizetype m_written = 0;
     bool m_inputEnded = false;

@@ -44,6 +44,7 @@ ServerConfig ServerFixture::quickConfig()
     config.listWaitMs = 3000;
     config.createPauseMs = 30;
     config.requestMs = 5000;
+    config.pageWaitMs = 5000; // a loaded machine is not a slow database
     return config;
 }
 

@@ -8,6 +8,7 @@
 // (fails with TAVERNLY_REQUIRE_ALL=1).
 
 #include "server/forumserver.h"
+#include "server/forumstore.h"
 
 #include <QNetworkAccessManager>
 #include <QNetworkReply>

@@ -15,6 +15,8 @@ private slots:
     void tagSoupStaysBounded();
     void formattingLeftOpenIsKeptAsText_data();
     void formattingLeftOpenIsKeptAsText();
+    void parseBudgetEdges_data();
+    void parseBudgetEdges();
 };
 
 void TestSanitizer::allowList_data()
@@ -92,6 +94,7 @@ void TestSanitizer::allowList_data()
     QTest::newRow("closing tags cannot escape") << QByteArray("</td></tr></table><script>x"
                                                               "</script>t")
                                                 << "t";
+    QTest::newRow("ends with a bare <") << QByteArray("a<") << "a&lt;";
 }
 
 void TestSanitizer::allowList()
@@ -162,6 +165,28 @@ void TestSanitizer::formattingLeftOpenIsKeptAsText()
     QVERIFY(output.startsWith("&lt;div&gt;&lt;b id=0&gt;&lt;b id=1&gt;"));
     QVERIFY(!output.contains(u'<'));
     QVERIFY(output.size() <= maxSanitizedSize);
+}
+
+void TestSanitizer::parseBudgetEdges_data()
+{
+    // Four formatting elements left open cost 1 + 2 + 3 + 4; every text and
+    // tag after them costs 1 + 4, as a parser reopens them in each paragraph.
+    const QByteArray exact = "<b><i><u><s>" + QByteArray("x<p>").repeated(19999);
+    QTest::addColumn<QByteArray>("input");
+    QTest::addColumn<bool>("escaped");
+    QTest::newRow("exactly the budget") << exact << false;
+    QTest::newRow("one over") << exact + "</s></u></i></b>z" << true;
+}
+
+// A fragment that costs the budget is still published as HTML; one more is kept as text.
+void TestSanitizer::parseBudgetEdges()
+{
+    QFETCH(QByteArray, input);
+    QFETCH(bool, escaped);
+    bool wasEscaped = !escaped;
+    const QString output = sanitizeHtml(input, &wasEscaped);
+    QCOMPARE(wasEscaped, escaped);
+    QCOMPARE(output.startsWith(u"&lt;b&gt;"), escaped); // the source, or what it shows
 }
 
 QTEST_APPLESS_MAIN(TestSanitizer)

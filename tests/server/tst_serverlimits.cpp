@@ -5,6 +5,7 @@
 #include "wireclient.h"
 
 #include <QTest>
+#include <QTimer>
 #include <sys/resource.h>
 
 class TestServerLimits : public QObject
@@ -15,6 +16,9 @@ private slots:
     void connectionsOverTheLimitWaitTheirTurn();
     void slowClientsDoNotDelayAList();
     void idleConnectionsAreClosedOnEveryPort();
+    void trickledPageRequestIsCutOffUnanswered();
+    void roomIsMadeOnlyWhenNeededAndFair_data();
+    void roomIsMadeOnlyWhenNeededAndFair();
 };
 
 void TestServerLimits::initTestCase()
@@ -132,6 +136,67 @@ void TestServerLimits::idleConnectionsAreClosedOnEveryPort()
     WAIT_COMPARE(server.openConnections(), 0);
     QCOMPARE(fixture.logLinesContaining("CREATED"), 0);
     QCOMPARE(fixture.logLinesContaining("stored"), 0);
+}
+
+// The deadline counts from the connection, not from the latest byte.
+void TestServerLimits::trickledPageRequestIsCutOffUnanswered()
+{
+    ServerConfig config = ServerFixture::quickConfig();
+    config.requestMs = 300;
+    ServerFixture fixture(config);
+    QVERIFY(fixture.start());
+    const QByteArray request = "GET /dn.htm HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+    WireClient client(fixture.server().httpPort());
+    client.send(request.left(1));
+    qsizetype sent = 1;
+    QTimer trickle; // a byte every 30 ms: the whole request would take over a second
+    connect(&trickle, &QTimer::timeout, this, [&] {
+        if (sent < request.size() && client.hasConnected())
+            client.sendMore(request.mid(sent++, 1));
+    });
+    trickle.start(30);
+    WAIT_VERIFY(client.closedByServer());
+    QCOMPARE(client.reply(), QByteArray());
+    QVERIFY(sent < request.size());
+}
+
+void TestServerLimits::roomIsMadeOnlyWhenNeededAndFair_data()
+{
+    QTest::addColumn<bool>("someoneWaits");
+    QTest::addColumn<int>("makeRoomAfterMs");
+    QTest::newRow("nobody waiting") << false << 100;
+    QTest::newRow("someone waiting, everyone younger than the minimum") << true << 60000;
+}
+
+// At the limit, a silent connection is cut only for someone waiting, and
+// only once it is old enough.
+void TestServerLimits::roomIsMadeOnlyWhenNeededAndFair()
+{
+    QFETCH(bool, someoneWaits);
+    QFETCH(int, makeRoomAfterMs);
+    ServerConfig config = ServerFixture::quickConfig();
+    config.maxConnections = 4;
+    config.listWaitMs = 60000;
+    config.requestMs = 60000;
+    config.makeRoomAfterMs = makeRoomAfterMs;
+    ServerFixture fixture(config);
+    QVERIFY(fixture.start());
+    const quint16 port = fixture.server().listPort();
+    std::vector<std::unique_ptr<WireClient>> silent;
+    for (int i = 0; i < 4; ++i) {
+        silent.push_back(std::make_unique<WireClient>(port));
+        silent.back()->send({});
+    }
+    WAIT_COMPARE(fixture.server().openConnections(), 4);
+    WireClient waiting(port);
+    if (someoneWaits)
+        waiting.send("GETLIST");
+    // Long past the minimum age when nobody waits; for the waiting one, long
+    // enough for the room check to have run many times.
+    QVERIFY(!waitUntil([&] { return fixture.logLinesContaining("to make room") > 0; }, 600));
+    for (const auto &client : silent)
+        QVERIFY(!client->closedByServer());
+    QCOMPARE(waiting.reply(), QByteArray());
 }
 
 QTEST_GUILESS_MAIN(TestServerLimits)

@@ -95,6 +95,7 @@ private slots:
     void forumOfExactlyOnePageHasNoOlderLink();
     void olderDatabaseGetsItsCounts();
     void pageRightAfterAPostHoldsIt();
+    void clientThatNeverReadsIsHeldToTheInputBound();
 
 private:
     QByteArray fetch(const QString &path, int *status = nullptr);
@@ -269,17 +270,27 @@ void TestServerPages::connectionEndsAsTheClientAsks_data()
 {
     QTest::addColumn<QByteArray>("request");
     QTest::addColumn<bool>("closes");
-    QTest::newRow("HTTP/1.0") << QByteArray("GET /dn.htm HTTP/1.0\r\n\r\n") << true;
-    QTest::newRow("HTTP/1.0 HEAD") << QByteArray("HEAD /dn.htm HTTP/1.0\r\n\r\n") << true;
+    QTest::addColumn<QByteArrayList>("statuses"); // of the answers to one send, in order
+    const QByteArrayList one{"HTTP/1.1 "};
+    QTest::newRow("HTTP/1.0") << QByteArray("GET /dn.htm HTTP/1.0\r\n\r\n") << true << one;
+    QTest::newRow("HTTP/1.0 HEAD") << QByteArray("HEAD /dn.htm HTTP/1.0\r\n\r\n") << true << one;
     QTest::newRow("HTTP/1.0 keep-alive")
-        << QByteArray("GET /dn.htm HTTP/1.0\r\nConnection: Keep-Alive\r\n\r\n") << false;
+        << QByteArray("GET /dn.htm HTTP/1.0\r\nConnection: Keep-Alive\r\n\r\n") << false << one;
     QTest::newRow("HTTP/1.1 close")
         << QByteArray("GET /tav/Welcome.htm HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n")
-        << true;
+        << true << one;
     QTest::newRow("HTTP/1.1") << QByteArray("GET /tav/Welcome.htm HTTP/1.1\r\nHost: x\r\n\r\n")
-                              << false;
+                              << false << one;
     QTest::newRow("HTTP/1.1 not found") << QByteArray("GET /nowhere HTTP/1.1\r\nHost: x\r\n\r\n")
-                                        << false;
+                                        << false << one;
+    QTest::newRow("two requests in one write")
+        << QByteArray("GET /nowhere HTTP/1.1\r\nHost: x\r\n\r\n"
+                      "GET /dn.htm HTTP/1.1\r\nHost: x\r\n\r\n")
+        << false << QByteArrayList{"HTTP/1.1 404", "HTTP/1.1 200"};
+    QTest::newRow("a body, then the next request") // the body looks like a request line
+        << QByteArray("GET /nowhere HTTP/1.1\r\nHost: x\r\nContent-Length: 5\r\n\r\nGET /"
+                      "GET /dn.htm HTTP/1.1\r\nHost: x\r\n\r\n")
+        << false << QByteArrayList{"HTTP/1.1 404", "HTTP/1.1 200"};
 }
 
 // Closing after the answer, or answering the next request on the same
@@ -288,6 +299,7 @@ void TestServerPages::connectionEndsAsTheClientAsks()
 {
     QFETCH(QByteArray, request);
     QFETCH(bool, closes);
+    QFETCH(QByteArrayList, statuses);
     ServerConfig config = ServerFixture::quickConfig();
     config.requestMs = 60000; // a close seen in the test comes from the answer, not a deadline
     m_fixture = std::make_unique<ServerFixture>(config);
@@ -298,19 +310,22 @@ void TestServerPages::connectionEndsAsTheClientAsks()
     QByteArray buffer;
     for (int round = 0; round < (closes ? 1 : 2); ++round) {
         QCOMPARE(::send(fd, request.constData(), size_t(request.size()), 0), ssize_t(request.size()));
-        const QByteArray answer = readAnswer(fd, &buffer, head);
-        QVERIFY2(answer.startsWith("HTTP/1.1 "), answer.constData());
-        QVERIFY(answer.contains("\r\nContent-Security-Policy: default-src 'none';"));
-        QVERIFY(!answer.contains("script-src"));
-        QVERIFY(answer.contains("\r\nX-Content-Type-Options: nosniff\r\n"));
-        QCOMPARE(answer.contains("\r\nConnection: close\r\n"), closes);
-        QCOMPARE(answer.contains("</html>"), !head);
+        for (const QByteArray &status : statuses) {
+            const QByteArray answer = readAnswer(fd, &buffer, head);
+            QVERIFY2(answer.startsWith(status), answer.constData());
+            QVERIFY(answer.contains("\r\nContent-Security-Policy: default-src 'none';"));
+            QVERIFY(!answer.contains("script-src"));
+            QVERIFY(answer.contains("\r\nX-Content-Type-Options: nosniff\r\n"));
+            QCOMPARE(answer.contains("\r\nConnection: close\r\n"), closes);
+            QCOMPARE(answer.contains("</html>"), !head);
+        }
     }
     if (closes) {
         QVERIFY(closedByServer(fd));
-    } else { // the second answer came on the same connection, and it stays open
+    } else { // the later answers came on the same connection, and it stays open
         char byte;
         QCOMPARE(::recv(fd, &byte, 1, MSG_DONTWAIT), ssize_t(-1));
+        QVERIFY(buffer.isEmpty()); // and nothing more came
     }
     ::close(fd);
 }
@@ -410,6 +425,34 @@ void TestServerPages::pageRightAfterAPostHoldsIt()
         ::close(page);
         QVERIFY2(answer.contains(body), qPrintable(QStringLiteral("round %1").arg(round)));
     }
+}
+
+// Requests sent ahead without ever reading an answer: the server answers
+// until a little output waits, then reads no more of that connection, so the
+// client soon cannot send either, while others are still served.
+void TestServerPages::clientThatNeverReadsIsHeldToTheInputBound()
+{
+    const int fd = connectTo(m_fixture->server().httpPort());
+    QVERIFY(fd >= 0);
+    const QByteArray get = "GET /dn.htm HTTP/1.1\r\nHost: x\r\n\r\n";
+    const QByteArray burst = get.repeated(1024);
+    const qint64 most = 64 * 1024 * 1024;
+    qint64 sent = 0;
+    // Sends while the system takes it; waits as long as a server still
+    // reading would take to drain what was sent.
+    waitUntil([&] {
+        const ssize_t n = ::send(fd, burst.constData(), size_t(burst.size()),
+                                 MSG_DONTWAIT | MSG_NOSIGNAL);
+        if (n > 0)
+            sent += n;
+        return sent >= most;
+    }, 3000);
+    // Kernel buffers on both sides hold a few MiB at most; the server, a little.
+    QVERIFY2(sent < 16 * 1024 * 1024, qPrintable(QString::number(sent)));
+    int status = 0;
+    fetch("/dn.htm", &status);
+    QCOMPARE(status, 200);
+    ::close(fd);
 }
 
 QTEST_GUILESS_MAIN(TestServerPages)

@@ -186,10 +186,15 @@ void TestServerProcess::terminateEndsCleanly()
     Ports ports;
     QVERIFY(start(process, dir.path(), &ports));
     QCOMPARE(exchange(ports.list, "GETLIST"), QByteArray("Welcome"));
+    // Posts taken in just before: each still gets its line once stored.
+    for (int i = 0; i < 50; ++i)
+        QCOMPARE(blockingExchange(ports.post, "Welcome*<b>Last</b>*" + QByteArray::number(i)),
+                 QByteArray());
     process.terminate();
     QVERIFY(process.waitForFinished(10000));
     QCOMPARE(process.exitStatus(), QProcess::NormalExit);
     QCOMPARE(process.exitCode(), 0);
+    QCOMPARE(process.readAllStandardError().count("\"Welcome\": stored"), 50);
 }
 
 void TestServerProcess::burstsAreStoredWhole_data()

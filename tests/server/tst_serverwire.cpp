@@ -46,6 +46,8 @@ private slots:
     void postSizeLimit();
     void silentPostIsDroppedNotStored();
     void persistsAcrossRestart();
+    void listAndPagesAnswerWhileTheDatabaseStalls();
+    void lostDatabaseRefusesUntilBack_data();
     void lostDatabaseRefusesUntilBack();
 
 private:
@@ -267,18 +269,80 @@ void TestServerWire::persistsAcrossRestart()
     QCOMPARE(again->reply(), QByteArray("EXISTS"));
 }
 
+// Another session holds the forums table: every statement of the server's
+// waits. The list comes from memory, a page that is not built yet is 503 at
+// once, and a create that cannot be decided in time gets no CREATED.
+void TestServerWire::listAndPagesAnswerWhileTheDatabaseStalls()
+{
+    ServerConfig config = ServerFixture::quickConfig();
+    config.createWaitMs = 300;
+    config.pageWaitMs = 300;
+    m_fixture = std::make_unique<ServerFixture>(config);
+    QVERIFY(m_fixture->start());
+    const DatabaseUrl database = m_fixture->database();
+    const bool sqlite = database.engine == DatabaseUrl::Engine::SQLite;
+    QString error;
+    QVERIFY2(database.open(QStringLiteral("stall"), &error), qPrintable(error));
+    auto closeStall = qScopeGuard([] { QSqlDatabase::removeDatabase(QStringLiteral("stall")); });
+    {
+        QSqlDatabase db = QSqlDatabase::database(QStringLiteral("stall"));
+        QSqlQuery query(db);
+        QVERIFY(db.transaction());
+        QVERIFY2(query.exec(sqlite ? QStringLiteral("PRAGMA locking_mode = EXCLUSIVE")
+                                   : QStringLiteral("LOCK TABLE forums IN ACCESS EXCLUSIVE MODE")),
+                 qPrintable(query.lastError().text()));
+        if (sqlite) // the file's only lock, held until the end
+            QVERIFY(query.exec(QStringLiteral("UPDATE forums SET created = created")));
+
+        QCOMPARE(list(), QByteArray("Welcome"));
+        QNetworkReply *page = m_fixture->get("/dn.htm");
+        WAIT_VERIFY(page->isFinished());
+        QCOMPARE(page->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), 503);
+        QCOMPARE(page->rawHeader("Retry-After"), QByteArray("1"));
+        auto *create = request(this, m_fixture->server().createPort(), "Stalled");
+        WAIT_VERIFY(create->closedByServer());
+        QCOMPARE(create->reply(), QByteArray());
+        QCOMPARE(m_fixture->logLinesContaining("did not answer within 300 ms"), 1);
+        QVERIFY(db.commit());
+        if (sqlite)
+            QVERIFY(query.exec(QStringLiteral("PRAGMA locking_mode = NORMAL")));
+        db.close();
+    }
+    // The store thread may still be finishing the statement it waited on.
+    QVERIFY(waitUntil([&] {
+        QNetworkReply *page = m_fixture->get("/dn.htm");
+        return waitUntil([page] { return page->isFinished(); })
+            && page->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() == 200;
+    }, 15000));
+}
+
+void TestServerWire::lostDatabaseRefusesUntilBack_data()
+{
+    QTest::addColumn<bool>("writerOpen"); // a post stored before: the writer has connected
+    QTest::addColumn<bool>("cut"); // the server's connections cut, or only new ones refused
+    QTest::newRow("every connection cut") << true << true;
+    QTest::newRow("the writer's first open refused") << false << false;
+}
+
 void TestServerWire::lostDatabaseRefusesUntilBack()
 {
+    QFETCH(bool, writerOpen);
+    QFETCH(bool, cut);
     const DatabaseUrl database = m_fixture->database();
     if (database.engine != DatabaseUrl::Engine::PostgreSQL)
         QSKIP("a database file cannot go away like a database server");
-    const quint16 listPort = m_fixture->server().listPort();
     const quint16 postPort = m_fixture->server().postPort();
     QCOMPARE(list(), QByteArray("Welcome"));
-    request(this, postPort, "Welcome*before*the outage", WireClient::After::CloseWhenSent);
-    WAIT_COMPARE(m_fixture->logLinesContaining(": stored"), 1);
+    // Once a page is built, the server's own connection is open.
+    QNetworkReply *start = m_fixture->get("/dn.htm");
+    WAIT_VERIFY(start->isFinished());
+    QCOMPARE(start->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), 200);
+    const int before = writerOpen ? 1 : 0;
+    if (writerOpen)
+        request(this, postPort, "Welcome*before*the outage", WireClient::After::CloseWhenSent);
+    WAIT_COMPARE(m_fixture->logLinesContaining(": stored"), before);
 
-    // The server's connections cut, and no new ones let in for now.
+    // No new connections let in for now.
     DatabaseUrl admin = database;
     admin.name = QStringLiteral("postgres");
     QString error;
@@ -293,17 +357,18 @@ void TestServerWire::lostDatabaseRefusesUntilBack()
         };
         QVERIFY2(allow(false), qPrintable(query.lastError().text()));
         auto allowAgain = qScopeGuard([&] { allow(true); });
-        QVERIFY(query.exec(QStringLiteral("SELECT pg_terminate_backend(pid) FROM pg_stat_activity "
-                                          "WHERE datname = '%1'").arg(database.name)));
+        if (cut)
+            QVERIFY(query.exec(QStringLiteral("SELECT pg_terminate_backend(pid) FROM "
+                                              "pg_stat_activity WHERE datname = '%1'")
+                                   .arg(database.name)));
 
         // A post taken in before the server finds the database gone is kept
-        // until it can be stored.
+        // until it can be stored; the writer finds it gone, and from then
+        // on the post and create ports refuse. The list is answered throughout.
         request(this, postPort, "Welcome*kept*through the outage",
                 WireClient::After::CloseWhenSent);
-        // The first request finds it gone; from then on the ports refuse.
-        QByteArray failed = list();
-        QVERIFY2(!failed.startsWith("Welcome"), failed.constData());
         WAIT_COMPARE(m_fixture->logLinesContaining("database lost"), 1);
+        QCOMPARE(list(), QByteArray("Welcome"));
         QTcpSocket post;
         post.connectToHost(QHostAddress::LocalHost, postPort);
         WAIT_VERIFY(post.state() == QAbstractSocket::UnconnectedState);
@@ -315,15 +380,15 @@ void TestServerWire::lostDatabaseRefusesUntilBack()
     QSqlDatabase::database(QStringLiteral("admin")).close();
 
     // Let in again, the server reconnects by itself and answers on the same ports.
-    QVERIFY(waitUntil([&] {
-        WireClient client(listPort);
-        client.send("GETLIST");
-        return waitUntil([&] { return client.closedByServer(); }, 2000) &&
-               client.reply() == "Welcome";
-    }, 15000));
-    QCOMPARE(m_fixture->logLinesContaining("database back"), 1);
-    WAIT_COMPARE(m_fixture->logLinesContaining(": stored"), 2);
+    QVERIFY(waitUntil([&] { return m_fixture->logLinesContaining("database back") == 1; },
+                      15000));
+    auto *create = request(this, m_fixture->server().createPort(), "After");
+    WAIT_VERIFY(create->closedByServer());
+    QCOMPARE(create->reply(), QByteArray("CREATED"));
+    QCOMPARE(list(), QByteArray("Welcome*After"));
+    WAIT_COMPARE(m_fixture->logLinesContaining(": stored"), before + 1);
     QCOMPARE(m_fixture->logLinesContaining("not stored"), 0);
+    QCOMPARE(m_fixture->logLinesContaining("database lost"), 1);
     QNetworkReply *page = m_fixture->get("/tav/Welcome.htm");
     WAIT_VERIFY(page->isFinished());
     QVERIFY(page->readAll().contains("through the outage"));

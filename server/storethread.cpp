@@ -1,0 +1,245 @@
+#include "server/storethread.h"
+
+#include "server/sqldialect.h"
+
+#include <QPointer>
+#include <QSqlDriver>
+#include <QTimer>
+#include <QUrl>
+#include <QUrlQuery>
+#include <QVariant>
+
+namespace {
+
+pages::Page pageAt(const ForumStore &store, const QByteArray &target)
+{
+    const pages::Page notFound{404, pages::notFoundPage()};
+    const pages::Page failed{500, pages::failurePage()};
+    const QUrl url = QUrl::fromEncoded(target);
+    if (!url.isValid())
+        return notFound;
+    bool ok = false;
+    const QByteArray path = url.path(QUrl::FullyEncoded).toUtf8();
+    if (path == "/dn.htm") {
+        const QList<ForumSummary> forums = store.forumSummaries(&ok);
+        return ok ? pages::Page{200, pages::startPage(forums)} : failed;
+    }
+    const std::optional<QString> forum = pages::forumFromPath(path);
+    if (!forum)
+        return notFound;
+    const std::optional<qint64> id = store.forumId(*forum);
+    if (!id)
+        return store.isAvailable() ? notFound : failed;
+    int page = 1;
+    const QUrlQuery query(url);
+    if (query.hasQueryItem(QStringLiteral("page"))) {
+        page = query.queryItemValue(QStringLiteral("page")).toInt(&ok);
+        if (!ok || page < 1)
+            return notFound;
+    }
+    const qint64 skip = qint64(page - 1) * pages::messagesPerPage;
+    const qint64 count = store.messageCount(*id);
+    if (page > 1 && skip >= count)
+        return store.isAvailable() ? notFound : failed;
+    const auto messages = store.messages(*id, int(skip), pages::messagesPerPage, &ok);
+    if (!ok)
+        return failed;
+    return {200, pages::forumPage(*forum, messages, page, skip + pages::messagesPerPage < count)};
+}
+
+} // namespace
+
+// Lives on the store thread.
+class StoreWorker : public QObject
+{
+public:
+    StoreWorker(const DatabaseUrl &database, StoreThread *facade)
+        : m_database(database), m_facade(facade), m_retry(new QTimer(this)),
+          m_poll(new QTimer(this))
+    {
+        m_retry->setInterval(1000);
+        connect(m_retry, &QTimer::timeout, this, &StoreWorker::reconnect);
+        m_poll->setInterval(1000);
+        connect(m_poll, &QTimer::timeout, this, &StoreWorker::poll);
+        m_store.setLostHandler([this](const QString &why) {
+            if (m_retry->isActive())
+                return;
+            m_retry->start();
+            tell([why](StoreThread *f) { emit f->lost(why); });
+        });
+    }
+
+    void open()
+    {
+        QString why;
+        if (!m_store.open(m_database, &why)) {
+            m_retry->start();
+            tell([why](StoreThread *f) { emit f->lost(why); });
+            return;
+        }
+        listen();
+    }
+
+    void create(const QString &name, const std::function<void(ForumStore::CreateResult,
+                                                              const QString &)> &done)
+    {
+        qint64 id = 0;
+        const ForumStore::CreateResult result = m_store.createForum(name, &id);
+        const QString why = m_store.lastError();
+        if (result == ForumStore::CreateResult::Created)
+            tell([id, name](StoreThread *f) { emit f->forumsAdded({{id, name}}); });
+        tell([done, result, why](StoreThread *) { done(result, why); });
+    }
+
+    void build(const QByteArray &target, quint64 version)
+    {
+        const pages::Page page = pageAt(m_store, target);
+        tell([target, version, page](StoreThread *f) { emit f->built(target, version, page); });
+    }
+
+    void check()
+    {
+        if (!m_retry->isActive())
+            m_store.check();
+    }
+
+private:
+    template <typename F>
+    void tell(F what)
+    {
+        QMetaObject::invokeMethod(m_facade, [f = m_facade, what] { what(f); },
+                                  Qt::QueuedConnection);
+    }
+
+    void reconnect()
+    {
+        QString why;
+        if (!m_store.reconnect(&why))
+            return;
+        m_retry->stop();
+        listen();
+        tell([](StoreThread *f) { emit f->back(); });
+    }
+
+    // PostgreSQL: hear other servers' commits. Whatever happened while not
+    // listening counts as changed.
+    void listen()
+    {
+        if (m_database.engine != DatabaseUrl::Engine::PostgreSQL)
+            return;
+        QSqlDriver *driver = m_store.database().driver();
+        driver->subscribeToNotification(SqlDialect::changeChannel());
+        connect(driver, &QSqlDriver::notification, this,
+                [this](const QString &, QSqlDriver::NotificationSource, const QVariant &payload) {
+                    heard(payload.toString());
+                });
+        m_lastCount = -1;
+        poll();
+        m_poll->start();
+    }
+
+    void heard(const QString &payload)
+    {
+        m_heard = true;
+        if (payload == u"forums") {
+            readForums();
+            return;
+        }
+        QList<qint64> ids;
+        const QStringList words = payload.split(u' ', Qt::SkipEmptyParts);
+        for (qsizetype i = 1; i < words.size(); ++i) {
+            bool ok = false;
+            const qint64 id = words[i].toLongLong(&ok);
+            if (!ok) { // "all", or a payload this server does not know
+                ids.clear();
+                break;
+            }
+            ids.append(id);
+        }
+        tell([ids](StoreThread *f) { emit f->postsAdded(ids); });
+    }
+
+    void readForums()
+    {
+        bool ok = false;
+        const QList<ForumEntry> forums = m_store.forums(&ok);
+        if (ok)
+            tell([forums](StoreThread *f) { emit f->forumsAdded(forums); });
+    }
+
+    // Commits nobody announced (or whose announcement was lost): everything
+    // counts as changed, and the forums are read again.
+    void poll()
+    {
+        if (m_retry->isActive())
+            return;
+        const qint64 count = m_store.changeCount();
+        if (count < 0)
+            return; // lost (and reconnecting), or slow: counted again next time
+        if (count != m_lastCount && !m_heard) {
+            readForums();
+            tell([](StoreThread *f) { emit f->postsAdded({}); });
+        }
+        m_lastCount = count;
+        m_heard = false;
+    }
+
+    DatabaseUrl m_database;
+    StoreThread *m_facade;
+    ForumStore m_store;
+    QTimer *m_retry;
+    QTimer *m_poll;
+    qint64 m_lastCount = -1;
+    bool m_heard = false;
+};
+
+StoreThread::StoreThread(const DatabaseUrl &database, QObject *parent)
+    : QObject(parent), m_worker(new StoreWorker(database, this))
+{
+    m_thread.setObjectName(QStringLiteral("store"));
+    m_worker->moveToThread(&m_thread);
+}
+
+StoreThread::~StoreThread()
+{
+    if (m_thread.isRunning()) {
+        QMetaObject::invokeMethod(m_worker, [worker = m_worker] {
+            delete worker; // its connection closes on its own thread
+            QThread::currentThread()->quit();
+        }, Qt::QueuedConnection);
+        m_thread.wait();
+    } else {
+        delete m_worker;
+    }
+}
+
+void StoreThread::start()
+{
+    m_thread.start();
+    QMetaObject::invokeMethod(m_worker, [worker = m_worker] { worker->open(); },
+                              Qt::QueuedConnection);
+}
+
+void StoreThread::create(const QString &name, QObject *requester, Created done)
+{
+    QMetaObject::invokeMethod(m_worker, [worker = m_worker, name, r = QPointer<QObject>(requester),
+                                         done = std::move(done)] {
+        worker->create(name, [r, done](ForumStore::CreateResult result, const QString &why) {
+            if (r) // checked back on this thread
+                done(result, why);
+        });
+    }, Qt::QueuedConnection);
+}
+
+void StoreThread::check()
+{
+    QMetaObject::invokeMethod(m_worker, [worker = m_worker] { worker->check(); },
+                              Qt::QueuedConnection);
+}
+
+void StoreThread::build(const QByteArray &target, quint64 version)
+{
+    QMetaObject::invokeMethod(m_worker, [worker = m_worker, target, version] {
+        worker->build(target, version);
+    }, Qt::QueuedConnection);
+}
