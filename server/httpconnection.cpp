@@ -167,7 +167,7 @@ bool HttpConnection::handleOne()
     m_waiting = Request{head.method, head.target, head.minorVersion, close,
                         pages::acceptsGzip(head.acceptEncoding), head.ifNoneMatch};
     // A client shows a forum's page right after its post has gone out.
-    m_waitingFor = m_pages.settlePosts();
+    m_waitingFor = m_pages.settlePosts(head.target);
     m_since = 0;
     if (tryAnswer())
         return !m_closing;

@@ -107,11 +107,20 @@ void PageServer::setPosts(std::function<void()> settle, PostPipeline *pipeline)
     m_pipeline = pipeline;
 }
 
-quint64 PageServer::settlePosts()
+quint64 PageServer::settlePosts(const QByteArray &target)
 {
     if (m_settlePosts)
         m_settlePosts();
-    return m_pipeline ? m_pipeline->taken() : 0;
+    if (!m_pipeline)
+        return 0;
+    const quint64 last = m_pipeline->taken();
+    if (m_pipeline->isStored(last))
+        return last;
+    // Posts to other forums do not hold up a forum's page during a flood.
+    const qsizetype query = target.indexOf('?');
+    const std::optional<QString> forum =
+        pages::forumFromPath(query < 0 ? target : target.first(query));
+    return forum ? m_pipeline->takenFor(*forum) : last;
 }
 
 void PageServer::postsStored(const QList<qint64> &forumIds)

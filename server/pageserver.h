@@ -52,8 +52,9 @@ public:
     // in the posts whose senders have finished, and the page waits until
     // the pipeline has stored them.
     void setPosts(std::function<void()> settle, PostPipeline *pipeline);
-    // The number of the last post the next page must show.
-    quint64 settlePosts();
+    // The number of the last post the page at `target` must show: for a
+    // forum's page the last one to that forum, for others the last of all.
+    quint64 settlePosts(const QByteArray &target);
     PostPipeline *pipeline() const { return m_pipeline; }
     // False while the database is lost: pages answer 503 at once.
     bool isStoreAvailable() const { return m_available; }
