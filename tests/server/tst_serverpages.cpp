@@ -66,15 +66,21 @@ QByteArray readAnswer(int fd, QByteArray *buffer, bool head = false)
     return answer;
 }
 
-// The answer to one request on a connection of its own.
-QByteArray answerTo(quint16 port, const QByteArray &request)
+// The answer to one request on a connection of its own; *next: the answer
+// to a request for a missing page sent right after it.
+QByteArray answerTo(quint16 port, QByteArray request, QByteArray *next = nullptr)
 {
     const int fd = connectTo(port);
     if (fd < 0)
         return {};
+    const bool head = request.startsWith("HEAD");
+    if (next)
+        request += "GET /nowhere HTTP/1.1\r\nHost: x\r\n\r\n";
     ::send(fd, request.constData(), size_t(request.size()), MSG_NOSIGNAL);
     QByteArray buffer;
-    const QByteArray answer = readAnswer(fd, &buffer, request.startsWith("HEAD"));
+    const QByteArray answer = readAnswer(fd, &buffer, head);
+    if (next)
+        *next = readAnswer(fd, &buffer);
     ::close(fd);
     return answer;
 }
@@ -558,8 +564,13 @@ void TestServerPages::validatorsAndGzipAsAsked()
     headers.replace("GZTAG", header(packed, "ETag")).replace("TAG", tag);
 
     const QByteArray ask = " " + path + " HTTP/1.1\r\nHost: x\r\n" + headers + "\r\n\r\n";
-    const QByteArray get = answerTo(port, "GET" + ask);
-    const QByteArray head = answerTo(port, "HEAD" + ask);
+    QByteArray afterGet;
+    QByteArray afterHead;
+    const QByteArray get = answerTo(port, "GET" + ask, &afterGet);
+    const QByteArray head = answerTo(port, "HEAD" + ask, &afterHead);
+    // Nothing beyond what the headers announce came before the next answer.
+    QVERIFY(afterGet.startsWith("HTTP/1.1 404 "));
+    QVERIFY(afterHead.startsWith("HTTP/1.1 404 "));
     QVERIFY2(get.startsWith("HTTP/1.1 " + QByteArray::number(status) + ' '), get.constData());
     QCOMPARE(headersOf(head), headersOf(get));
     QCOMPARE(header(get, "ETag"), header(gzipped ? packed : plain, "ETag"));
