@@ -2,10 +2,11 @@
 // what revalidation, gzip and a post flood cost a reader; exits non-zero
 // when a request fails or a target is missed.
 //
-//   bench_page_serving [--seconds 5] [--rounds 2] [--flood-seconds 5] [--server PATH]
+//   bench_page_serving [--seconds 5] [--rounds 2] [--flood-seconds 5] [--nginx-workers 1]
+//                      [--server PATH]
 //
-// The server and nginx (one worker each: one thread serving, as the page
-// port has) take turns on loopback ports, wrk (keep-alive) and ab (HTTP/1.0,
+// The server and nginx (one worker by default: one thread serving, as the
+// page port has; "auto" gives it one per core) take turns on loopback ports, wrk (keep-alive) and ab (HTTP/1.0,
 // a connection per request) alternating between them round by round, so
 // both meet the same load from the rest of the machine.
 
@@ -147,19 +148,19 @@ QByteArray header(const QByteArray &answer, const char *name)
 class Nginx
 {
 public:
-    Nginx(const QString &dir, const QString &root, quint16 port)
+    Nginx(const QString &dir, const QString &root, quint16 port, const QString &workers)
     {
         QFile config(dir + "/nginx.conf");
         config.open(QIODevice::WriteOnly);
         config.write(QStringLiteral(
-            "worker_processes 1;\ndaemon off;\npid %1/nginx.pid;\nerror_log %1/error.log;\n"
+            "worker_processes %4;\ndaemon off;\npid %1/nginx.pid;\nerror_log %1/error.log;\n"
             "events { worker_connections 1024; }\n"
             "http {\n  access_log off;\n  client_body_temp_path %1/body;\n"
             "  proxy_temp_path %1/proxy;\n  fastcgi_temp_path %1/fastcgi;\n"
             "  uwsgi_temp_path %1/uwsgi;\n  scgi_temp_path %1/scgi;\n"
             "  types { text/html htm; }\n"
             "  server { listen 127.0.0.1:%2; root %3; }\n}\n")
-                         .arg(dir).arg(port).arg(root).toUtf8());
+                         .arg(dir).arg(port).arg(root, workers).toUtf8());
         config.close();
         m_process.setProcessChannelMode(QProcess::ForwardedChannels);
         m_process.start(QStringLiteral("nginx"), {"-p", dir, "-c", dir + "/nginx.conf", "-e",
@@ -224,6 +225,7 @@ int main(int argc, char *argv[])
     parser.addOptions({{"seconds", "Length of each wrk run (default 5).", "S", "5"},
                        {"rounds", "Rounds of the side-by-side run (default 2).", "N", "2"},
                        {"flood-seconds", "Length of the post flood (default 5).", "S", "5"},
+                       {"nginx-workers", "nginx's worker processes (default 1).", "N", "1"},
                        {"server", "The server program.", "PATH", TAVERNLY_SERVER_BINARY}});
     parser.process(app);
     const int seconds = parser.value("seconds").toInt();
@@ -252,7 +254,9 @@ int main(int argc, char *argv[])
     const QByteArray page = answer.mid(answer.indexOf("\r\n\r\n") + 4);
     std::printf("The page of a forum of 100 messages: %lld bytes\n", (long long)page.size());
 
-    std::printf("Side by side with nginx serving the same bytes (one worker), %d rounds\n", rounds);
+    const QString workers = parser.value("nginx-workers");
+    std::printf("Side by side with nginx serving the same bytes (worker_processes %s), %d rounds\n",
+                qPrintable(workers), rounds);
     QTemporaryDir nginxDir;
     QFile::setPermissions(nginxDir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
                                               | QFile::ReadOther | QFile::ExeOther
@@ -263,7 +267,7 @@ int main(int argc, char *argv[])
     file.write(page);
     file.close();
     const quint16 nginxPort = freePort();
-    Nginx nginx(nginxDir.path(), nginxDir.path() + "/root", nginxPort);
+    Nginx nginx(nginxDir.path(), nginxDir.path() + "/root", nginxPort, workers);
     if (!waitAnswering(nginxPort)) {
         std::fprintf(stderr, "nginx did not start\n");
         return 1;
