@@ -8,7 +8,7 @@
 set -uo pipefail
 
 build=${1:?usage: scripts/bench.sh <build-dir>}
-# What the benchmarks use (ab and wrk, Chromium, Xvfb); only what is missing is installed.
+# What the benchmarks use (ab, wrk and nginx, Chromium, Xvfb); only what is missing is installed.
 "$(dirname "$0")/install-deps.sh" bench
 xvfb=(xvfb-run -a -s "-screen 0 1024x768x24 -noreset" env QT_QPA_PLATFORM=xcb)
 failed=()
@@ -57,6 +57,9 @@ run "Page view and Chromium side by side (targets: 100 messages under 80 ms; 1,0
 
 run "Server: bursts, a 10 s flood from 50 senders, hostile posts, ab and wrk, the start page over 2,000,000 messages (targets printed beside each figure; a lost post fails)" \
     "$build/bench/bench_server_load" --clients 50 --seconds 10
+
+run "Pages beside nginx serving the same bytes (wrk, ab, alternating), revalidation, gzip, another forum's page during a 50-sender flood (targets printed beside each figure; a failed request fails)" \
+    "$build/bench/bench_page_serving"
 
 if [ -x "$build/bench/bench_cluster_load" ]; then
     run "Several servers: SQLite alone, then PostgreSQL behind HAProxy with one and two servers" \

@@ -11,7 +11,7 @@
 set -euo pipefail
 
 run=(build-essential cmake ninja-build pkg-config
-     qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite libgumbo-dev prometheus-cpp-dev
+     qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite libgumbo-dev prometheus-cpp-dev zlib1g-dev
      fonts-liberation fonts-dejavu-core)
 servers=(postgresql libqt6sql6-psql haproxy iproute2)
 display=(xvfb xauth xdotool xclip x11-utils)
@@ -22,7 +22,7 @@ for purpose in "${@:-run}"; do
     run) ;;
     test) packages+=("${display[@]}" "${servers[@]}") ;;
     cluster) packages+=("${servers[@]}") ;;
-    bench) packages+=("${display[@]}" "${servers[@]}" libx11-dev apache2-utils wrk chromium) ;;
+    bench) packages+=("${display[@]}" "${servers[@]}" libx11-dev apache2-utils wrk nginx-light chromium) ;;
     fuzz) packages+=(clang libclang-rt-14-dev) ;;
     package) packages+=(lintian) ;;
     *) echo "usage: $0 [run|test|cluster|bench|fuzz|package ...]" >&2; exit 2 ;;
@@ -61,16 +61,21 @@ fi
 as_root mkdir -p "$(dirname "$no_cluster")"
 echo "create_main_cluster = false" | as_root tee "$no_cluster" >/dev/null
 
-haproxy_was_installed=0
-installed haproxy && haproxy_was_installed=1
+# HAProxy's and nginx's own services would start at the next boot; the
+# scripts start theirs, so those that appear with this install are left disabled.
+has_service() { [ -e "/etc/init.d/$1" ] || [ -e "/lib/systemd/system/$1.service" ]; }
+new_services=()
+for service in haproxy nginx; do
+    has_service "$service" || new_services+=("$service")
+done
 
 echo "Installing: ${missing[*]}"
 as_root apt-get update -qq
 as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
 
-# HAProxy's own service would start at the next boot; the scripts start theirs.
-if [ "$haproxy_was_installed" -eq 0 ] && installed haproxy; then
-    as_root deb-systemd-helper disable haproxy.service >/dev/null 2>&1 || true
-    as_root update-rc.d haproxy disable >/dev/null 2>&1 || true
-    echo "HAProxy's system service is left disabled (the scripts run their own)."
-fi
+for service in "${new_services[@]}"; do
+    has_service "$service" || continue
+    as_root deb-systemd-helper disable "$service.service" >/dev/null 2>&1 || true
+    as_root update-rc.d "$service" disable >/dev/null 2>&1 || true
+    echo "The $service system service is left disabled (the scripts run their own)."
+done

@@ -70,11 +70,15 @@ bool ForumServer::start(QString *error)
     m_pages->setPosts([this] { m_post->settlePosts(); }, m_pipeline.get());
 
     connect(m_store.get(), &StoreThread::forumsAdded, this, [this](const QList<ForumEntry> &f) {
-        if (m_directory.add(f))
-            m_pages->storeChanged();
+        if (!m_directory.add(f))
+            return;
+        QList<qint64> ids;
+        for (const ForumEntry &forum : f)
+            ids.append(forum.id);
+        m_pages->forumsCreated(ids);
     });
-    connect(m_store.get(), &StoreThread::postsAdded, m_pages.get(), &PageServer::storeChanged);
-    connect(m_pipeline.get(), &PostPipeline::committed, m_pages.get(), &PageServer::storeChanged);
+    connect(m_store.get(), &StoreThread::postsAdded, m_pages.get(), &PageServer::postsStored);
+    connect(m_pipeline.get(), &PostPipeline::committed, m_pages.get(), &PageServer::postsStored);
     connect(m_pipeline.get(), &PostPipeline::fullChanged, m_post.get(), &RequestPort::setPaused);
     connect(m_store.get(), &StoreThread::lost, this,
             [this](const QString &why) { databaseLost(Connection::Store, why); });

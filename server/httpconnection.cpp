@@ -25,6 +25,8 @@ struct Head
     QByteArray target;
     int minorVersion = 1;
     QList<QByteArray> connectionOptions; // lower case
+    QByteArray acceptEncoding;
+    QByteArray ifNoneMatch;
     std::optional<qint64> contentLength;
     bool chunked = false;
     bool valid = false;
@@ -64,6 +66,10 @@ Head parseHead(const QByteArray &head)
             request.contentLength = length;
         } else if (name == "transfer-encoding") {
             request.chunked = true;
+        } else if (name == "accept-encoding" || name == "if-none-match") {
+            // Repeated headers count as one list.
+            QByteArray &list = name == "if-none-match" ? request.ifNoneMatch : request.acceptEncoding;
+            list += list.isEmpty() ? value : ',' + value;
         }
     }
     request.valid = true;
@@ -159,12 +165,13 @@ bool HttpConnection::handleOne()
     const bool close = head.chunked || head.connectionOptions.contains("close")
         || (head.minorVersion == 0 && !head.connectionOptions.contains("keep-alive"));
     m_bodyToSkip = head.contentLength.value_or(0);
-    const Request request{head.method, head.target, head.minorVersion, close};
+    const Request request{head.method, head.target, head.minorVersion, close,
+                          pages::acceptsGzip(head.acceptEncoding), head.ifNoneMatch};
     if (head.target == PageServer::healthPath && (head.method == "GET" || head.method == "HEAD"))
         return respond(request, m_pages.health());
     m_waiting = request;
     // A client shows a forum's page right after its post has gone out.
-    m_waitingFor = m_pages.settlePosts();
+    m_waitingFor = m_pages.settlePosts(head.target);
     m_since = 0;
     if (tryAnswer())
         return !m_closing;
@@ -199,10 +206,15 @@ bool HttpConnection::tryAnswer()
 void HttpConnection::pageBuilt(const QByteArray &target, quint64 version,
                                const pages::Page &page)
 {
-    if (m_waiting && m_since != 0 && version >= m_since && target == m_waiting->target) {
+    if (!m_waiting || m_since == 0 || target != m_waiting->target)
+        return;
+    // One built before a change elsewhere is still current if the change
+    // touched nothing it shows: the cache knows.
+    if (version >= m_since)
         answerWaiting(page);
-        read();
-    }
+    else if (!tryAnswer())
+        return;
+    read();
 }
 
 void HttpConnection::answerWaiting(const pages::Page &page)
@@ -219,16 +231,15 @@ void HttpConnection::answerWaiting(const pages::Page &page)
 
 bool HttpConnection::respond(const Request &request, const pages::Page &page)
 {
-    const bool head = request.method == "HEAD";
-    metrics::requestDone("http", std::to_string(page.status));
+    QByteArray body;
+    const QByteArray headers = PageServer::headers(page, request, &body);
+    const QByteArray status = headers.mid(9, 3); // as sent: a 304 for a page that is 200
+    metrics::requestDone("http", status.toStdString());
     m_log(QStringLiteral("page %1 %2 %3: %4")
               .arg(m_connection->peer(), requestrules::printable(request.method, 20),
-                   requestrules::printable(request.target, 200))
-              .arg(page.status));
-    QByteArray answer = PageServer::headers(page, request.minorVersion, request.close);
-    if (!head)
-        answer += page.html;
-    m_connection->write(answer);
+                   requestrules::printable(request.target, 200),
+                   QLatin1StringView(status)));
+    m_connection->write(headers, body);
     if (request.close) {
         m_closing = true;
         m_connection->setFinished(true);
@@ -248,6 +259,8 @@ void HttpConnection::answerAndClose(int status, const QString &why)
     m_connection->setFinished(true);
     m_connection->input().clear();
     const PageServer::Page page{status, pages::badRequestPage()};
-    m_connection->write(PageServer::headers(page, 1, true) + page.html);
+    QByteArray body;
+    const QByteArray headers = PageServer::headers(page, {"GET", {}, 1, true, false, {}}, &body);
+    m_connection->write(headers, body);
     m_connection->closeWhenWritten();
 }

@@ -5,16 +5,15 @@
 // only while little of it waits unparsed, and a few requests are handled
 // per wake-up, so a client that sends ahead and never reads costs little.
 
-#include "server/serverconfig.h"
-
 #include "server/pages.h"
+#include "server/pageserver.h"
+#include "server/serverconfig.h"
 
 #include <QByteArray>
 #include <QObject>
 #include <QTimer>
 #include <optional>
 
-class PageServer;
 class StreamConnection;
 
 class HttpConnection : public QObject
@@ -25,13 +24,7 @@ public:
                    LogSink log);
 
 private:
-    struct Request
-    {
-        QByteArray method;
-        QByteArray target;
-        int minorVersion = 1;
-        bool close = false;
-    };
+    using Request = PageServer::Request;
 
     void read();
     // Handles the request at the front of the input; false when it is not

@@ -1,6 +1,9 @@
 #include "server/pages.h"
 
+#include <QCryptographicHash>
 #include <QUrl>
+
+#include <zlib.h>
 
 namespace pages {
 
@@ -21,7 +24,75 @@ QString link(const QString &href, const QString &text)
     return QStringLiteral("<a href=\"%1\">%2</a>").arg(href.toHtmlEscaped(), text.toHtmlEscaped());
 }
 
+// The gzip format (RFC 1952), as browsers and Qt's network stack accept it.
+QByteArray gzip(const QByteArray &data)
+{
+    z_stream stream{};
+    constexpr int gzipWindowBits = 15 + 16;
+    if (deflateInit2(&stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, gzipWindowBits, 8,
+                     Z_DEFAULT_STRATEGY)
+        != Z_OK)
+        return {};
+    QByteArray out(qsizetype(deflateBound(&stream, uLong(data.size()))), Qt::Uninitialized);
+    stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(data.constData()));
+    stream.avail_in = uInt(data.size());
+    stream.next_out = reinterpret_cast<Bytef *>(out.data());
+    stream.avail_out = uInt(out.size());
+    const bool done = deflate(&stream, Z_FINISH) == Z_STREAM_END;
+    out.truncate(qsizetype(stream.total_out));
+    deflateEnd(&stream);
+    return done ? out : QByteArray();
+}
+
 } // namespace
+
+void finish(Page &page)
+{
+    // The same bytes give the same tag on every server sharing a database.
+    const QByteArray digest = QCryptographicHash::hash(page.html, QCryptographicHash::Sha256);
+    page.etag = '"' + digest.first(15).toBase64(QByteArray::Base64UrlEncoding) + '"';
+    page.gzipped = gzip(page.html);
+}
+
+bool acceptsGzip(const QByteArray &acceptEncoding)
+{
+    std::optional<bool> gzip;
+    std::optional<bool> any;
+    for (const QByteArray &item : acceptEncoding.split(',')) {
+        const QList<QByteArray> parameters = item.split(';');
+        const QByteArray coding = parameters.first().trimmed().toLower();
+        bool wanted = true;
+        for (qsizetype i = 1; i < parameters.size(); ++i) {
+            const QByteArray parameter = parameters[i].trimmed();
+            if (parameter.size() < 2 || parameter.first(2).toLower() != "q=")
+                continue;
+            bool ok = false;
+            const double q = parameter.mid(2).toDouble(&ok);
+            wanted = ok && q > 0 && q <= 1; // a weight that cannot be read allows nothing
+        }
+        if (coding == "gzip" || coding == "x-gzip")
+            gzip = gzip.value_or(false) || wanted;
+        else if (coding == "*")
+            any = wanted;
+    }
+    return gzip.value_or(any.value_or(false));
+}
+
+bool matchesEntityTag(const QByteArray &ifNoneMatch, const QByteArray &etag)
+{
+    if (ifNoneMatch.isEmpty() || etag.isEmpty())
+        return false;
+    for (const QByteArray &item : ifNoneMatch.split(',')) {
+        QByteArray tag = item.trimmed();
+        if (tag == "*")
+            return true;
+        if (tag.startsWith("W/"))
+            tag.remove(0, 2);
+        if (tag == etag)
+            return true;
+    }
+    return false;
+}
 
 QString forumLink(const QString &forum, int page)
 {

@@ -15,9 +15,28 @@ inline constexpr int messagesPerPage = 100;
 // An answer of the page port: its status and its HTML.
 struct Page
 {
+    Page(int status = 200, QByteArray html = {}, qint64 forumId = 0)
+        : status(status), html(std::move(html)), forumId(forumId)
+    {
+    }
+
     int status = 200;
     QByteArray html;
+    // The forum whose messages it shows, so that only that forum's posts
+    // change it; 0: it shows the forums themselves (their names and counts).
+    qint64 forumId = 0;
+    // Set by finish(): a strong validator of the HTML, and the HTML gzipped.
+    QByteArray etag; // quoted, as sent
+    QByteArray gzipped;
 };
+
+// Adds the validator and the compressed copy, once, when a page is built.
+void finish(Page &page);
+
+// Whether an Accept-Encoding value allows gzip ("gzip;q=0" does not).
+bool acceptsGzip(const QByteArray &acceptEncoding);
+// Whether an If-None-Match value holds `etag` (or "*"); weak tags compare by their value.
+bool matchesEntityTag(const QByteArray &ifNoneMatch, const QByteArray &etag);
 
 // "/tav/<percent-encoded name>.htm", with "?page=N" after the first page.
 QString forumLink(const QString &forum, int page = 1);

@@ -19,6 +19,7 @@ QByteArray reason(int status)
 {
     switch (status) {
     case 200: return "OK";
+    case 304: return "Not Modified";
     case 400: return "Bad Request";
     case 404: return "Not Found";
     case 405: return "Method Not Allowed";
@@ -60,25 +61,45 @@ QString PageServer::errorString() const
     return m_port->errorString();
 }
 
-QByteArray PageServer::headers(const Page &page, int minorVersion, bool close)
+QByteArray PageServer::headers(const Page &page, const Request &request, QByteArray *body)
 {
-    QByteArray out = "HTTP/1.1 " + QByteArray::number(page.status) + ' ' + reason(page.status)
-        + "\r\nContent-Type: text/html; charset=utf-8\r\nContent-Length: "
-        + QByteArray::number(page.html.size())
-        + "\r\nCache-Control: no-cache"
-          // Pages never run script, whatever a message holds; pictures may come from anywhere.
-          "\r\nContent-Security-Policy: default-src 'none'; img-src http: https:; "
-          "base-uri 'none'; form-action 'none'; frame-ancestors 'none'"
-          "\r\nX-Content-Type-Options: nosniff\r\n";
-    if (page.status == 405)
-        out += "Allow: GET, HEAD\r\n";
-    if (page.status == 503)
-        out += "Retry-After: 1\r\n";
-    if (close)
-        out += "Connection: close\r\n";
-    else if (minorVersion == 0)
-        out += "Connection: keep-alive\r\n";
-    return out + "\r\n";
+    const bool validated = page.status == 200 && !page.etag.isEmpty();
+    const bool gzip = request.gzip && !page.gzipped.isEmpty();
+    // The gzipped bytes are another representation: a tag of their own.
+    const QByteArray etag = gzip ? page.etag.chopped(1) + "-gz\"" : page.etag;
+    const bool notModified = validated && pages::matchesEntityTag(request.ifNoneMatch, etag);
+    const int status = notModified ? 304 : page.status;
+    const QByteArray &content = gzip ? page.gzipped : page.html;
+    *body = notModified || request.method == "HEAD" ? QByteArray() : content;
+
+    QByteArray out;
+    out.reserve(512);
+    out.append("HTTP/1.1 ").append(QByteArray::number(status)).append(' ').append(reason(status));
+    if (!notModified) {
+        out.append("\r\nContent-Type: text/html; charset=utf-8\r\nContent-Length: ")
+            .append(QByteArray::number(content.size()));
+        if (gzip)
+            out.append("\r\nContent-Encoding: gzip");
+    }
+    if (validated)
+        out.append("\r\nETag: ").append(etag);
+    if (!page.gzipped.isEmpty())
+        out.append("\r\nVary: Accept-Encoding");
+    out.append("\r\nCache-Control: no-cache\r\n");
+    if (!notModified)
+        // Pages never run script, whatever a message holds; pictures may come from anywhere.
+        out.append("Content-Security-Policy: default-src 'none'; img-src http: https:; "
+                   "base-uri 'none'; form-action 'none'; frame-ancestors 'none'"
+                   "\r\nX-Content-Type-Options: nosniff\r\n");
+    if (status == 405)
+        out.append("Allow: GET, HEAD\r\n");
+    if (status == 503)
+        out.append("Retry-After: 1\r\n");
+    if (request.close)
+        out.append("Connection: close\r\n");
+    else if (request.minorVersion == 0)
+        out.append("Connection: keep-alive\r\n");
+    return out.append("\r\n");
 }
 
 void PageServer::setPosts(std::function<void()> settle, PostPipeline *pipeline)
@@ -87,16 +108,47 @@ void PageServer::setPosts(std::function<void()> settle, PostPipeline *pipeline)
     m_pipeline = pipeline;
 }
 
-quint64 PageServer::settlePosts()
+quint64 PageServer::settlePosts(const QByteArray &target)
 {
     if (m_settlePosts)
         m_settlePosts();
-    return m_pipeline ? m_pipeline->taken() : 0;
+    if (!m_pipeline)
+        return 0;
+    const quint64 last = m_pipeline->taken();
+    if (m_pipeline->isStored(last))
+        return last;
+    // Posts to other forums do not hold up a forum's page during a flood.
+    const qsizetype query = target.indexOf('?');
+    const std::optional<QString> forum =
+        pages::forumFromPath(query < 0 ? target : target.first(query));
+    return forum ? m_pipeline->takenFor(*forum) : last;
+}
+
+void PageServer::postsStored(const QList<qint64> &forumIds)
+{
+    if (forumIds.isEmpty())
+        return storeChanged();
+    m_forumsChangedAt = ++m_version; // the start page counts every forum's messages
+    for (qint64 id : forumIds)
+        m_forumChangedAt.insert(id, m_version);
+}
+
+void PageServer::forumsCreated(const QList<qint64> &forumIds)
+{
+    // A name that was not found may have a page now.
+    postsStored(forumIds);
 }
 
 void PageServer::storeChanged()
 {
-    ++m_version;
+    m_allChangedAt = m_forumsChangedAt = ++m_version;
+}
+
+quint64 PageServer::changedAt(qint64 forumId) const
+{
+    if (forumId == 0)
+        return m_forumsChangedAt;
+    return std::max(m_allChangedAt, m_forumChangedAt.value(forumId));
 }
 
 PageServer::Page PageServer::health() const
@@ -119,7 +171,7 @@ std::optional<PageServer::Page> PageServer::answer(const QByteArray &method,
     if (!m_available)
         return busyPage();
     if (const auto cached = m_cache.constFind(target);
-        cached != m_cache.cend() && cached->version >= since) {
+        cached != m_cache.cend() && cached->version >= changedAt(cached->page.forumId)) {
         metrics::pageCacheHit();
         return cached->page;
     }
@@ -140,15 +192,15 @@ void PageServer::keep(const QByteArray &target, quint64 version, const Page &pag
         m_building.remove(target);
     const auto cached = m_cache.constFind(target);
     const bool newer = cached == m_cache.cend() || cached->version < version;
-    if (newer && page.status != 500 && page.html.size() <= maxCachedPage) {
+    if (newer && page.status != 500 && bytesOf(page) <= maxCachedPage) {
         if (cached != m_cache.cend())
-            m_cacheBytes -= cached->page.html.size();
-        if (m_cacheBytes + page.html.size() > maxCachedBytes) {
+            m_cacheBytes -= bytesOf(cached->page);
+        if (m_cacheBytes + bytesOf(page) > maxCachedBytes) {
             m_cache.clear();
             m_cacheBytes = 0;
         }
         m_cache.insert(target, {version, page});
-        m_cacheBytes += page.html.size();
+        m_cacheBytes += bytesOf(page);
     }
     emit built(target, version, page); // a failed one too, to those waiting for it
 }

@@ -5,7 +5,12 @@
 // nothing they show has changed; a page that is missing is built on the
 // store thread while its request waits (at most config.pageWaitMs, then 503).
 // Changes are learned without asking the database: the server's own commits
-// directly, other servers' through the store thread.
+// directly, other servers' through the store thread. A post makes stale only
+// its forum's pages and the start page.
+//
+// A page is built once with its validator (ETag) and a gzipped copy; a
+// request whose If-None-Match holds the tag gets 304 without a body, one
+// that accepts gzip gets the gzipped copy.
 
 #include "server/connectionlimit.h"
 #include "server/pages.h"
@@ -25,6 +30,17 @@ class PageServer : public QObject
 public:
     using Page = pages::Page;
 
+    // What a request asks of a page beyond its target.
+    struct Request
+    {
+        QByteArray method;
+        QByteArray target;
+        int minorVersion = 1;
+        bool close = false;
+        bool gzip = false; // its Accept-Encoding allows gzip
+        QByteArray ifNoneMatch; // its If-None-Match headers, joined by ','
+    };
+
     PageServer(StoreThread &store, const ServerConfig &config, ConnectionLimit &limit,
                LogSink log, QObject *parent = nullptr);
 
@@ -36,8 +52,9 @@ public:
     // in the posts whose senders have finished, and the page waits until
     // the pipeline has stored them.
     void setPosts(std::function<void()> settle, PostPipeline *pipeline);
-    // The number of the last post the next page must show.
-    quint64 settlePosts();
+    // The number of the last post the page at `target` must show: for a
+    // forum's page the last one to that forum, for others the last of all.
+    quint64 settlePosts(const QByteArray &target);
     PostPipeline *pipeline() const { return m_pipeline; }
     // False while the database is lost: pages answer 503 at once.
     bool isStoreAvailable() const { return m_available; }
@@ -45,7 +62,10 @@ public:
 
     // Grows with every change to what pages show.
     quint64 version() const { return m_version; }
-    void storeChanged();
+    // Posts were committed to these forums; none listed: to any forum.
+    void postsStored(const QList<qint64> &forumIds);
+    void forumsCreated(const QList<qint64> &forumIds);
+    void storeChanged(); // anything may have changed
 
     // The answer to one request, from a page built at version `since` or
     // later; none yet when it is being built (built() follows). For HEAD the
@@ -57,8 +77,9 @@ public:
     static constexpr const char *healthPath = "/health";
     Page health() const;
 
-    // The status line and headers of an answer, closing the connection or not.
-    static QByteArray headers(const Page &page, int minorVersion, bool close);
+    // The status line and headers of the answer to `request`; *body: what
+    // follows them (shared with the page, not copied).
+    static QByteArray headers(const Page &page, const Request &request, QByteArray *body);
 
 signals:
     // A page came back from the store thread, built at `version`.
@@ -66,6 +87,9 @@ signals:
 
 private:
     void keep(const QByteArray &target, quint64 version, const Page &page);
+    // The version since which what a page of this forum shows (0: the forums) is unchanged.
+    quint64 changedAt(qint64 forumId) const;
+    static qsizetype bytesOf(const Page &page) { return page.html.size() + page.gzipped.size(); }
 
     struct Cached
     {
@@ -81,6 +105,9 @@ private:
     ListeningPort *m_port;
     bool m_available = true;
     quint64 m_version = 1;
+    quint64 m_allChangedAt = 1; // every page
+    quint64 m_forumsChangedAt = 1; // the start page and pages of forums not found
+    QHash<qint64, quint64> m_forumChangedAt; // one forum's pages
     QHash<QByteArray, Cached> m_cache;
     qsizetype m_cacheBytes = 0;
     QHash<QByteArray, quint64> m_building; // target: the version asked for

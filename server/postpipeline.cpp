@@ -31,6 +31,7 @@ PostPipeline::PostPipeline(const ForumDirectory &directory, const DatabaseUrl &d
                 if (!forumIds.isEmpty())
                     emit committed(forumIds);
                 m_storedUpTo = std::max(m_storedUpTo, upTo);
+                m_lastTakenFor.removeIf([this](const auto &last) { return last.value() <= m_storedUpTo; });
                 emit storedUpTo(m_storedUpTo);
             });
     connect(m_writer.get(), &PostWriter::lost, this, &PostPipeline::lost);
@@ -73,6 +74,7 @@ void PostPipeline::take(const QString &peer, const QByteArray &request)
         return;
     }
     const quint64 sequence = ++m_taken;
+    m_lastTakenFor.insert(forum, sequence);
     const qint64 size = request.size();
     m_pendingBytes += size;
     metrics::postBytesWaiting(m_pendingBytes);

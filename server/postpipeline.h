@@ -8,6 +8,7 @@
 
 #include "server/serverconfig.h"
 
+#include <QHash>
 #include <QObject>
 #include <QThreadPool>
 #include <atomic>
@@ -33,6 +34,8 @@ public:
     // for it without holding up the other ports.
     quint64 taken() const { return m_taken; }
     bool isStored(quint64 upTo) const { return m_storedUpTo >= upTo; }
+    // The number of the last post to a forum not yet stored; 0 if none waits.
+    quint64 takenFor(const QString &forum) const { return m_lastTakenFor.value(forum); }
     bool isFull() const { return m_full; }
 
     static constexpr qint64 maxPendingBytes = 64 * 1024 * 1024;
@@ -53,6 +56,7 @@ private:
     std::unique_ptr<PostWriter> m_writer;
     quint64 m_taken = 0;
     quint64 m_storedUpTo = 0;
+    QHash<QString, quint64> m_lastTakenFor; // forums with posts not yet stored
     qint64 m_pendingBytes = 0; // taken in and not yet committed
     bool m_full = false;
 };

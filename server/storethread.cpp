@@ -40,11 +40,12 @@ pages::Page pageAt(const ForumStore &store, const QByteArray &target)
     const qint64 skip = qint64(page - 1) * pages::messagesPerPage;
     const qint64 count = store.messageCount(*id);
     if (page > 1 && skip >= count)
-        return store.isAvailable() ? notFound : failed;
+        return store.isAvailable() ? pages::Page{404, notFound.html, *id} : failed;
     const auto messages = store.messages(*id, int(skip), pages::messagesPerPage, &ok);
     if (!ok)
         return failed;
-    return {200, pages::forumPage(*forum, messages, page, skip + pages::messagesPerPage < count)};
+    return {200, pages::forumPage(*forum, messages, page, skip + pages::messagesPerPage < count),
+            *id};
 }
 
 } // namespace
@@ -93,7 +94,8 @@ public:
 
     void build(const QByteArray &target, quint64 version)
     {
-        const pages::Page page = pageAt(m_store, target);
+        pages::Page page = pageAt(m_store, target);
+        pages::finish(page);
         tell([target, version, page](StoreThread *f) { emit f->built(target, version, page); });
     }
 

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstring>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 namespace {
@@ -14,6 +15,7 @@ namespace {
 // could destroy the reply in flight.
 constexpr int lingerMs = 2000;
 constexpr qsizetype readChunk = 64 * 1024;
+constexpr int maxPiecesPerSend = 64;
 
 } // namespace
 
@@ -108,25 +110,48 @@ void StreamConnection::inputTaken()
     m_readNotifier->setEnabled(true); // what waits in the system is announced again
 }
 
-void StreamConnection::write(const QByteArray &bytes)
+void StreamConnection::write(const QByteArray &bytes, const QByteArray &more)
 {
-    if (m_fd < 0 || bytes.isEmpty())
+    if (m_fd < 0)
         return;
-    if (m_written > 0 && m_written == m_output.size()) {
-        m_output.clear();
-        m_written = 0;
+    for (const QByteArray &piece : {bytes, more}) {
+        if (!piece.isEmpty()) {
+            m_output.append(piece);
+            m_pendingOutput += piece.size();
+        }
     }
-    m_output += bytes;
     flush();
 }
 
 void StreamConnection::flush()
 {
-    while (m_fd >= 0 && m_written < m_output.size()) {
-        const ssize_t sent = ::send(m_fd, m_output.constData() + m_written,
-                                    size_t(m_output.size() - m_written), MSG_NOSIGNAL);
+    while (m_fd >= 0 && !m_output.isEmpty()) {
+        // Every piece waiting in one call: an answer's headers and its page together.
+        iovec pieces[maxPiecesPerSend];
+        int count = 0;
+        for (const QByteArray &piece : std::as_const(m_output)) {
+            const qsizetype skip = count == 0 ? m_written : 0;
+            pieces[count].iov_base = const_cast<char *>(piece.constData() + skip);
+            pieces[count].iov_len = size_t(piece.size() - skip);
+            if (++count == maxPiecesPerSend)
+                break;
+        }
+        msghdr message{};
+        message.msg_iov = pieces;
+        message.msg_iovlen = size_t(count);
+        ssize_t sent = ::sendmsg(m_fd, &message, MSG_NOSIGNAL);
         if (sent > 0) {
-            m_written += sent;
+            m_pendingOutput -= sent;
+            while (sent > 0) {
+                const qsizetype left = m_output.first().size() - m_written;
+                if (sent < left) {
+                    m_written += sent;
+                    break;
+                }
+                sent -= left;
+                m_output.removeFirst();
+                m_written = 0;
+            }
             continue;
         }
         if (sent < 0 && errno == EINTR)
@@ -148,8 +173,6 @@ void StreamConnection::flush()
         return;
     if (m_writeNotifier)
         m_writeNotifier->setEnabled(false);
-    m_output.clear();
-    m_written = 0;
     if (m_closing) {
         ::shutdown(m_fd, SHUT_WR);
         if (m_inputEnded) {

@@ -6,6 +6,7 @@
 // whatever has arrived on demand, the peer's end included.
 
 #include <QElapsedTimer>
+#include <QList>
 #include <QObject>
 #include <QTimer>
 
@@ -36,8 +37,9 @@ public:
     void setInputLimit(qsizetype bytes) { m_inputLimit = bytes; }
     void inputTaken();
 
-    void write(const QByteArray &bytes);
-    qsizetype pendingOutput() const { return m_output.size() - m_written; }
+    // Queues bytes to send (shared, not copied) and sends what it can at once.
+    void write(const QByteArray &bytes, const QByteArray &more = {});
+    qsizetype pendingOutput() const { return m_pendingOutput; }
     // Once everything written has gone out: ends our sending half, then
     // closes when the peer ends its own (or soon after).
     void closeWhenWritten();
@@ -73,8 +75,9 @@ private:
     QByteArray m_input;
     qsizetype m_inputLimit = 0;
     bool m_readingPaused = false;
-    QByteArray m_output;
-    qsizetype m_written = 0;
+    QList<QByteArray> m_output; // waiting to go out, in order
+    qsizetype m_written = 0; // of the first
+    qsizetype m_pendingOutput = 0;
     bool m_inputEnded = false;
     bool m_closing = false; // closeWhenWritten was called
     bool m_finished = false;

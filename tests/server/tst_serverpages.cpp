@@ -10,6 +10,7 @@
 #include "server/pages.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTest>
@@ -18,6 +19,7 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <zlib.h>
 
 namespace {
 
@@ -69,6 +71,61 @@ QByteArray readAnswer(int fd, QByteArray *buffer, bool head = false)
     return answer;
 }
 
+// The answer to one request on a connection of its own; *next: the answer
+// to a request for a missing page sent right after it.
+QByteArray answerTo(quint16 port, QByteArray request, QByteArray *next = nullptr)
+{
+    const int fd = connectTo(port);
+    if (fd < 0)
+        return {};
+    const bool head = request.startsWith("HEAD");
+    if (next)
+        request += "GET /nowhere HTTP/1.1\r\nHost: x\r\n\r\n";
+    ::send(fd, request.constData(), size_t(request.size()), MSG_NOSIGNAL);
+    QByteArray buffer;
+    const QByteArray answer = readAnswer(fd, &buffer, head);
+    if (next)
+        *next = readAnswer(fd, &buffer);
+    ::close(fd);
+    return answer;
+}
+
+QByteArray headersOf(const QByteArray &answer)
+{
+    return answer.left(answer.indexOf("\r\n\r\n") + 4);
+}
+
+QByteArray bodyOf(const QByteArray &answer)
+{
+    return answer.mid(answer.indexOf("\r\n\r\n") + 4);
+}
+
+// A header's value; empty if the answer has none.
+QByteArray header(const QByteArray &answer, const QByteArray &name)
+{
+    for (const QByteArray &line : headersOf(answer).split('\n')) {
+        if (line.toLower().startsWith(name.toLower() + ':'))
+            return line.mid(name.size() + 1).trimmed();
+    }
+    return {};
+}
+
+QByteArray gunzip(const QByteArray &gzipped)
+{
+    z_stream stream{};
+    if (inflateInit2(&stream, 15 + 16) != Z_OK)
+        return {};
+    QByteArray out(1024 * 1024, Qt::Uninitialized);
+    stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(gzipped.constData()));
+    stream.avail_in = uInt(gzipped.size());
+    stream.next_out = reinterpret_cast<Bytef *>(out.data());
+    stream.avail_out = uInt(out.size());
+    const bool whole = inflate(&stream, Z_FINISH) == Z_STREAM_END;
+    out.truncate(qsizetype(stream.total_out));
+    inflateEnd(&stream);
+    return whole ? out : QByteArray("<not gzip>");
+}
+
 // Whether the server closes the socket (within a generous wait).
 bool closedByServer(int fd)
 {
@@ -102,6 +159,10 @@ private slots:
     void pageRightAfterAPostHoldsIt();
     void clientThatNeverReadsIsHeldToTheInputBound();
     void hiddenMessageLeavesPagesCountAndPaging();
+    void validatorsAndGzipAsAsked_data();
+    void validatorsAndGzipAsAsked();
+    void postChangesOnlyItsForumAndTheStartPage();
+    void otherServersPostChangesTheTagWithinASecond();
 
 private:
     QByteArray fetch(const QString &path, int *status = nullptr);
@@ -501,3 +562,128 @@ void TestServerPages::hiddenMessageLeavesPagesCountAndPaging()
 
 QTEST_GUILESS_MAIN(TestServerPages)
 #include "tst_serverpages.moc"
+
+void TestServerPages::validatorsAndGzipAsAsked_data()
+{
+    QTest::addColumn<QByteArray>("headers"); // TAG and GZTAG: the page's current tags
+    QTest::addColumn<int>("status");
+    QTest::addColumn<bool>("gzipped");
+    QTest::newRow("plain") << QByteArray() << 200 << false;
+    QTest::newRow("its tag") << QByteArray("If-None-Match: TAG") << 304 << false;
+    QTest::newRow("weak form of its tag") << QByteArray("If-None-Match: W/TAG") << 304 << false;
+    QTest::newRow("its tag in a list") << QByteArray("If-None-Match: \"x\", TAG") << 304 << false;
+    QTest::newRow("its tag, a header apart")
+        << QByteArray("If-None-Match: \"x\"\r\nIf-None-Match: TAG") << 304 << false;
+    QTest::newRow("any tag") << QByteArray("If-None-Match: *") << 304 << false;
+    QTest::newRow("another tag") << QByteArray("If-None-Match: \"x\"") << 200 << false;
+    QTest::newRow("gzip") << QByteArray("Accept-Encoding: gzip, deflate") << 200 << true;
+    QTest::newRow("gzip weighted") << QByteArray("Accept-Encoding: GZIP;q=0.5") << 200 << true;
+    QTest::newRow("gzip refused") << QByteArray("Accept-Encoding: gzip;q=0") << 200 << false;
+    QTest::newRow("gzip refused, long form")
+        << QByteArray("Accept-Encoding: deflate, gzip ; q=0.000") << 200 << false;
+    QTest::newRow("anything") << QByteArray("Accept-Encoding: *") << 200 << true;
+    QTest::newRow("anything but gzip") << QByteArray("Accept-Encoding: *, gzip;q=0") << 200 << false;
+    QTest::newRow("deflate only") << QByteArray("Accept-Encoding: deflate") << 200 << false;
+    QTest::newRow("gzip, its gzip tag")
+        << QByteArray("Accept-Encoding: gzip\r\nIf-None-Match: GZTAG") << 304 << true;
+    QTest::newRow("gzip, the plain tag") // not the bytes it would send
+        << QByteArray("Accept-Encoding: gzip\r\nIf-None-Match: TAG") << 200 << true;
+}
+
+// GET and HEAD with the same headers get the same headers back; a 304 has
+// the caching headers of a 200 and no body; gzip unpacks to the page.
+void TestServerPages::validatorsAndGzipAsAsked()
+{
+    QFETCH(QByteArray, headers);
+    QFETCH(int, status);
+    QFETCH(bool, gzipped);
+    const quint16 port = m_fixture->server().httpPort();
+    const QByteArray path = "/tav/Welcome.htm";
+    const QByteArray plain = answerTo(port, "GET " + path + " HTTP/1.1\r\nHost: x\r\n\r\n");
+    const QByteArray packed = answerTo(
+        port, "GET " + path + " HTTP/1.1\r\nHost: x\r\nAccept-Encoding: gzip\r\n\r\n");
+    const QByteArray tag = header(plain, "ETag");
+    QVERIFY(tag.startsWith('"') && tag.endsWith('"') && tag.size() > 8);
+    QVERIFY(header(packed, "ETag") != tag);
+    headers.replace("GZTAG", header(packed, "ETag")).replace("TAG", tag);
+
+    const QByteArray ask = " " + path + " HTTP/1.1\r\nHost: x\r\n" + headers + "\r\n\r\n";
+    QByteArray afterGet;
+    QByteArray afterHead;
+    const QByteArray get = answerTo(port, "GET" + ask, &afterGet);
+    const QByteArray head = answerTo(port, "HEAD" + ask, &afterHead);
+    // Nothing beyond what the headers announce came before the next answer.
+    QVERIFY(afterGet.startsWith("HTTP/1.1 404 "));
+    QVERIFY(afterHead.startsWith("HTTP/1.1 404 "));
+    QVERIFY2(get.startsWith("HTTP/1.1 " + QByteArray::number(status) + ' '), get.constData());
+    QCOMPARE(headersOf(head), headersOf(get));
+    QCOMPARE(header(get, "ETag"), header(gzipped ? packed : plain, "ETag"));
+    QCOMPARE(header(get, "Cache-Control"), QByteArray("no-cache"));
+    QCOMPARE(header(get, "Vary"), QByteArray("Accept-Encoding"));
+    if (status == 304) {
+        QVERIFY(bodyOf(get).isEmpty());
+        QVERIFY(header(get, "Content-Length").isEmpty());
+        return;
+    }
+    QCOMPARE(header(get, "Content-Encoding"), gzipped ? QByteArray("gzip") : QByteArray());
+    QCOMPARE(header(get, "Content-Length").toLongLong(), bodyOf(get).size());
+    QCOMPARE(gzipped ? gunzip(bodyOf(get)) : bodyOf(get), bodyOf(plain));
+}
+
+// The start page was cached before the post and still shows the new count;
+// the forum posted to has a new tag, another forum keeps its own.
+void TestServerPages::postChangesOnlyItsForumAndTheStartPage()
+{
+    create("Ale");
+    const quint16 port = m_fixture->server().httpPort();
+    const auto get = [port](const QByteArray &path, const QByteArray &tag = {}) {
+        return answerTo(port, "GET " + path + " HTTP/1.1\r\nHost: x\r\nIf-None-Match: "
+                                  + (tag.isEmpty() ? QByteArray("\"none\"") : tag) + "\r\n\r\n");
+    };
+    QVERIFY(get("/dn.htm").contains("Ale.htm\">Ale</a> (0 messages)"));
+    const QByteArray aleTag = header(get("/tav/Ale.htm"), "ETag");
+    const QByteArray welcomeTag = header(get("/tav/Welcome.htm"), "ETag");
+    QVERIFY(get("/tav/Ale.htm", aleTag).startsWith("HTTP/1.1 304 "));
+
+    WireClient post(m_fixture->server().postPort());
+    post.send("Ale*<b>T</b>*fresh", WireClient::After::CloseWhenSent);
+    WAIT_COMPARE(m_fixture->logLinesContaining("stored"), 1);
+
+    QVERIFY(get("/dn.htm").contains("Ale.htm\">Ale</a> (1 message)"));
+    const QByteArray ale = get("/tav/Ale.htm", aleTag);
+    QVERIFY2(ale.startsWith("HTTP/1.1 200 ") && ale.contains("fresh"), ale.constData());
+    QVERIFY(header(ale, "ETag") != aleTag);
+    QVERIFY(get("/tav/Welcome.htm", welcomeTag).startsWith("HTTP/1.1 304 "));
+}
+
+// Two servers sharing PostgreSQL: a post through one is on the other's page,
+// with a new tag, within a second of being stored.
+void TestServerPages::otherServersPostChangesTheTagWithinASecond()
+{
+    if (m_fixture->database().engine != DatabaseUrl::Engine::PostgreSQL)
+        QSKIP("only servers sharing PostgreSQL hear of each other's posts");
+    ServerConfig config = ServerFixture::quickConfig();
+    config.address = QHostAddress(QHostAddress::LocalHost);
+    config.dataDir = m_fixture->dataDir();
+    config.database = m_fixture->database();
+    ForumServer other(config);
+    QString error;
+    QVERIFY2(other.start(&error), qPrintable(error));
+    const auto tagOn = [](quint16 port) {
+        return header(answerTo(port, "GET /tav/Welcome.htm HTTP/1.1\r\nHost: x\r\n\r\n"), "ETag");
+    };
+    const QByteArray before = tagOn(other.httpPort());
+    QVERIFY(!before.isEmpty());
+    // A few rounds, so that a change heard only through the once-a-second count shows.
+    for (int round = 0; round < 3; ++round) {
+        WireClient post(m_fixture->server().postPort());
+        post.send("Welcome*<b>T</b>*round " + QByteArray::number(round),
+                  WireClient::After::CloseWhenSent);
+        WAIT_COMPARE(m_fixture->logLinesContaining("stored"), round + 1);
+        const QByteArray stored = tagOn(m_fixture->server().httpPort());
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(waitUntil([&] { return tagOn(other.httpPort()) == stored; }));
+        QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
+    }
+}

@@ -1,0 +1,360 @@
+// The page port beside nginx serving the same bytes as a static file, and
+// what revalidation, gzip and a post flood cost a reader; exits non-zero
+// when a request fails or a target is missed.
+//
+//   bench_page_serving [--seconds 5] [--rounds 2] [--flood-seconds 5] [--nginx-workers 1]
+//                      [--server PATH]
+//
+// The server and nginx (one worker by default: one thread serving, as the
+// page port has; "auto" gives it one per core) take turns on loopback ports, wrk (keep-alive) and ab (HTTP/1.0,
+// a connection per request) alternating between them round by round, so
+// both meet the same load from the rest of the machine.
+
+#include "serverprobe.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <cstdio>
+#include <thread>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+using namespace serverprobe;
+
+namespace {
+
+int g_failed = 0; // requests failed: the server is wrong
+int g_missed = 0; // targets missed
+
+void verdict(const char *what, double value, const char *unit, const char *relation,
+             double target, bool met)
+{
+    std::printf("  %-58s %10.2f %-5s target %s %g: %s\n", what, value, unit, relation, target,
+                met ? "met" : "MISSED");
+    if (!met)
+        ++g_missed;
+}
+
+QByteArray runTool(const QStringList &command)
+{
+    std::printf("  $ %s\n", qPrintable(command.join(u' ')));
+    std::fflush(stdout);
+    QProcess tool;
+    tool.start(command.first(), command.mid(1));
+    if (!tool.waitForFinished(120000)) {
+        tool.kill();
+        tool.waitForFinished();
+    }
+    return tool.readAllStandardOutput() + tool.readAllStandardError();
+}
+
+double figure(const QByteArray &output, const char *pattern)
+{
+    const auto match = QRegularExpression(QString::fromLatin1(pattern)).match(QString::fromUtf8(output));
+    return match.hasMatch() ? match.captured(1).toDouble() : -1;
+}
+
+quint16 freePort()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    return probe.serverPort();
+}
+
+// Messages of ordinary words, the same on every run.
+QByteArray message(int n)
+{
+    static const QList<QByteArray> words{"the", "tavern", "opens", "at", "seven", "and",
+                                         "we", "meet", "by", "fire", "bring", "a", "friend",
+                                         "map", "dragon", "quest", "tonight", "ale", "bard",
+                                         "sings", "old", "songs", "of", "the", "north"};
+    quint32 seed = quint32(n) * 2654435761u + 1;
+    QByteArray body;
+    for (int w = 0; w < 30; ++w) {
+        seed = seed * 1103515245u + 12345u;
+        body += words[int((seed >> 16) % quint32(words.size()))] + ' ';
+    }
+    return "<b>Message " + QByteArray::number(n) + "</b>*" + body.trimmed() + "<br>\r\n"
+        + QByteArray::number(seed % 100000);
+}
+
+// A keep-alive connection making one GET at a time.
+class KeepAlive
+{
+public:
+    explicit KeepAlive(quint16 port)
+    {
+        m_fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(port);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (::connect(m_fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
+            ::close(m_fd);
+            m_fd = -1;
+        }
+    }
+    ~KeepAlive()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+
+    // The whole answer (headers and body), empty if the connection failed.
+    QByteArray get(const QByteArray &path, const QByteArray &headers = {})
+    {
+        const QByteArray request = "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + headers + "\r\n";
+        if (m_fd < 0 || ::send(m_fd, request.constData(), size_t(request.size()), MSG_NOSIGNAL) < 0)
+            return {};
+        QByteArray in;
+        qsizetype whole = -1;
+        char chunk[65536];
+        while (whole < 0 || in.size() < whole) {
+            const ssize_t got = ::recv(m_fd, chunk, sizeof chunk, 0);
+            if (got <= 0)
+                return {};
+            in.append(chunk, got);
+            const qsizetype end = in.indexOf("\r\n\r\n");
+            if (whole < 0 && end >= 0) {
+                static const QRegularExpression length(QStringLiteral("(?i)\r\ncontent-length: *(\\d+)"));
+                const auto match = length.match(QString::fromLatin1(in.left(end + 2)));
+                whole = end + 4 + (match.hasMatch() ? match.captured(1).toLongLong() : 0);
+            }
+        }
+        return in;
+    }
+
+private:
+    int m_fd = -1;
+};
+
+QByteArray header(const QByteArray &answer, const char *name)
+{
+    const auto match = QRegularExpression(QStringLiteral("(?i)\r\n%1: *([^\r]*)").arg(QLatin1StringView(name)))
+                           .match(QString::fromLatin1(answer.left(answer.indexOf("\r\n\r\n") + 2)));
+    return match.hasMatch() ? match.captured(1).toLatin1() : QByteArray();
+}
+
+// nginx on a loopback port with a configuration of its own, serving `root`.
+class Nginx
+{
+public:
+    Nginx(const QString &dir, const QString &root, quint16 port, const QString &workers)
+    {
+        QFile config(dir + "/nginx.conf");
+        config.open(QIODevice::WriteOnly);
+        config.write(QStringLiteral(
+            "worker_processes %4;\ndaemon off;\npid %1/nginx.pid;\nerror_log %1/error.log;\n"
+            "events { worker_connections 1024; }\n"
+            "http {\n  access_log off;\n  client_body_temp_path %1/body;\n"
+            "  proxy_temp_path %1/proxy;\n  fastcgi_temp_path %1/fastcgi;\n"
+            "  uwsgi_temp_path %1/uwsgi;\n  scgi_temp_path %1/scgi;\n"
+            "  types { text/html htm; }\n"
+            "  server { listen 127.0.0.1:%2; root %3; }\n}\n")
+                         .arg(dir).arg(port).arg(root, workers).toUtf8());
+        config.close();
+        m_process.setProcessChannelMode(QProcess::ForwardedChannels);
+        m_process.start(QStringLiteral("nginx"), {"-p", dir, "-c", dir + "/nginx.conf", "-e",
+                                                  dir + "/error.log"});
+    }
+    ~Nginx()
+    {
+        m_process.terminate();
+        if (!m_process.waitForFinished(10000))
+            m_process.kill();
+        m_process.waitForFinished();
+    }
+
+private:
+    QProcess m_process;
+};
+
+bool waitAnswering(quint16 port)
+{
+    for (int i = 0; i < 100; ++i) {
+        if (!KeepAlive(port).get("/").isEmpty())
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
+}
+
+struct Figures
+{
+    double wrk = 0, ab = 0; // requests per second, summed over rounds
+};
+
+void measure(const char *who, quint16 port, const QString &path, int seconds, Figures *out)
+{
+    const QString url = QStringLiteral("http://127.0.0.1:%1%2").arg(port).arg(path);
+    const QByteArray wrk = runTool({"wrk", "-t", "1", "-c", "50", "-d", QString::number(seconds) + "s", url});
+    const double wrkRate = figure(wrk, "Requests/sec:\\s+([\\d.]+)");
+    if (wrk.contains("Non-2xx") || wrk.contains("Socket errors") || wrkRate <= 0) {
+        std::printf("  wrk on %s: REQUESTS FAILED\n%s\n", who, wrk.constData());
+        ++g_failed;
+    }
+    const QByteArray ab = runTool({"ab", "-q", "-n", "20000", "-c", "50", url});
+    const double failed = figure(ab, "Failed requests:\\s+(\\d+)");
+    const double complete = figure(ab, "Complete requests:\\s+(\\d+)");
+    if (failed != 0 || complete != 20000 || ab.contains("Non-2xx")) {
+        std::printf("  ab on %s: REQUESTS FAILED\n%s\n", who, ab.constData());
+        ++g_failed;
+    }
+    const double abRate = figure(ab, "Requests per second:\\s+([\\d.]+)");
+    std::printf("  %-6s wrk %9.0f /s   ab %9.0f /s\n", who, wrkRate, abRate);
+    out->wrk += wrkRate;
+    out->ab += abRate;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCommandLineParser parser;
+    parser.addHelpOption();
+    parser.addOptions({{"seconds", "Length of each wrk run (default 5).", "S", "5"},
+                       {"rounds", "Rounds of the side-by-side run (default 2).", "N", "2"},
+                       {"flood-seconds", "Length of the post flood (default 5).", "S", "5"},
+                       {"nginx-workers", "nginx's worker processes (default 1).", "N", "1"},
+                       {"server", "The server program.", "PATH", TAVERNLY_SERVER_BINARY}});
+    parser.process(app);
+    const int seconds = parser.value("seconds").toInt();
+    const int rounds = parser.value("rounds").toInt();
+    const int floodSeconds = parser.value("flood-seconds").toInt();
+
+    QTemporaryDir dataDir;
+    Server server(parser.value("server"), dataDir.path());
+    if (!server.isRunning()) {
+        std::fprintf(stderr, "server did not start\n");
+        return 1;
+    }
+    const Ports ports = server.ports();
+    exchange(ports.create, "Pages");
+    exchange(ports.create, "Other");
+    for (int i = 0; i < 100; ++i)
+        exchange(ports.post, "Pages*" + message(i));
+    for (int i = 0; i < 10; ++i)
+        exchange(ports.post, "Other*" + message(i));
+    if (storedIn(ports.http, QStringLiteral("Pages")) != 100) {
+        std::fprintf(stderr, "the forum page does not hold its 100 messages\n");
+        return 1;
+    }
+    const QByteArray path = "/tav/Pages.htm";
+    const QByteArray answer = KeepAlive(ports.http).get(path);
+    const QByteArray page = answer.mid(answer.indexOf("\r\n\r\n") + 4);
+    std::printf("The page of a forum of 100 messages: %lld bytes\n", (long long)page.size());
+
+    const QString workers = parser.value("nginx-workers");
+    std::printf("Side by side with nginx serving the same bytes (worker_processes %s), %d rounds\n",
+                qPrintable(workers), rounds);
+    QTemporaryDir nginxDir;
+    QFile::setPermissions(nginxDir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
+                                              | QFile::ReadOther | QFile::ExeOther
+                                              | QFile::ReadGroup | QFile::ExeGroup);
+    QDir(nginxDir.path()).mkpath("root/tav");
+    QFile file(nginxDir.path() + "/root/tav/Pages.htm");
+    file.open(QIODevice::WriteOnly);
+    file.write(page);
+    file.close();
+    const quint16 nginxPort = freePort();
+    Nginx nginx(nginxDir.path(), nginxDir.path() + "/root", nginxPort, workers);
+    if (!waitAnswering(nginxPort)) {
+        std::fprintf(stderr, "nginx did not start\n");
+        return 1;
+    }
+    if (KeepAlive(nginxPort).get(path).endsWith(page) == false) {
+        std::fprintf(stderr, "nginx does not serve the page's bytes\n");
+        return 1;
+    }
+    Figures ours, theirs;
+    for (int round = 0; round < rounds; ++round) {
+        std::printf(" round %d (load %s)\n", round + 1,
+                    qPrintable(QString::fromLatin1(runTool({"cut", "-d ", "-f1-3", "/proc/loadavg"})).trimmed()));
+        if (round % 2 == 0) {
+            measure("server", ports.http, QString::fromLatin1(path), seconds, &ours);
+            measure("nginx", nginxPort, QString::fromLatin1(path), seconds, &theirs);
+        } else {
+            measure("nginx", nginxPort, QString::fromLatin1(path), seconds, &theirs);
+            measure("server", ports.http, QString::fromLatin1(path), seconds, &ours);
+        }
+    }
+    verdict("wrk keep-alive: server / nginx", ours.wrk / theirs.wrk, "x", ">=", 0.8,
+            ours.wrk >= 0.8 * theirs.wrk);
+    verdict("ab HTTP/1.0: server / nginx", ours.ab / theirs.ab, "x", ">=", 0.8,
+            ours.ab >= 0.8 * theirs.ab);
+
+    std::printf("Revalidation and compression\n");
+    KeepAlive reader(ports.http);
+    const QByteArray tag = header(reader.get(path), "ETag");
+    const QByteArray revalidate = "If-None-Match: " + (tag.isEmpty() ? QByteArray("\"none\"") : tag) + "\r\n";
+    const QByteArray again = reader.get(path, revalidate);
+    const qsizetype wire = again.size() + 40 + path.size() + revalidate.size(); // both ways
+    std::printf("  answer: %s\n", again.left(again.indexOf("\r\n")).constData());
+    verdict("unchanged page revalidated, bytes both ways", double(wire), "B", "<", 1024, wire < 1024);
+    const QByteArray packed = reader.get(path, "Accept-Encoding: gzip\r\n");
+    verdict("gzipped answer / page size", double(packed.size()) / double(page.size()), "x", "<=",
+            0.25, packed.size() * 4 <= page.size());
+
+    std::printf("Another forum's page during a %d s flood from 50 senders\n", floodSeconds);
+    exchange(ports.create, "Load");
+    std::atomic<bool> stop{false};
+    std::vector<std::thread> senders;
+    std::atomic<qint64> sent{0};
+    for (int s = 0; s < 50; ++s) {
+        senders.emplace_back([&, s] {
+            for (int i = 0; !stop; ++i) {
+                bool ok = false;
+                exchange(ports.post, "Load*" + message(s * 100000 + i), &ok);
+                sent += ok;
+            }
+        });
+    }
+    Latencies other;
+    QByteArray firstTag;
+    bool tagChanged = false;
+    {
+        KeepAlive prober(ports.http);
+        const double until = nowMs() + floodSeconds * 1000.0;
+        while (nowMs() < until) {
+            const double begin = nowMs();
+            const QByteArray got = prober.get("/tav/Other.htm");
+            other.ms.push_back(nowMs() - begin);
+            if (!got.startsWith("HTTP/1.1 200")) {
+                std::printf("  page request FAILED: %s\n", got.left(40).constData());
+                ++g_failed;
+                break;
+            }
+            const QByteArray tagNow = header(got, "ETag");
+            if (firstTag.isEmpty())
+                firstTag = tagNow;
+            tagChanged = tagChanged || tagNow != firstTag;
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+    }
+    stop = true;
+    for (std::thread &t : senders)
+        t.join();
+    std::printf("  %lld posts sent; %zu page requests, median %.2f ms; its tag %s\n",
+                (long long)sent.load(), other.ms.size(), other.at(0.5),
+                firstTag.isEmpty() ? "absent" : tagChanged ? "CHANGED" : "unchanged");
+    verdict("another forum's page p99 during the flood", other.at(0.99), "ms", "<", 10,
+            other.at(0.99) < 10);
+    if (tagChanged) {
+        std::printf("  the other forum's tag changed: a post touched a page it does not show\n");
+        ++g_failed;
+    }
+    std::printf("%s\n", g_failed ? "FAILED: requests failed"
+                                 : g_missed ? "No request failed; some targets were missed"
+                                            : "No request failed; every target met");
+    return g_failed ? 1 : g_missed ? 2 : 0;
+}
