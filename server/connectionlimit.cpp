@@ -12,6 +12,7 @@
 #include <cstring>
 #include <utility>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -183,8 +184,20 @@ void ListeningPort::close()
     m_fd = -1;
 }
 
+int ListeningPort::queued() const
+{
+    // For a listening socket Linux reports its accept queue's length here.
+    tcp_info info{};
+    socklen_t length = sizeof info;
+    if (m_fd < 0 || ::getsockopt(m_fd, IPPROTO_TCP, TCP_INFO, &info, &length) != 0)
+        return backlog;
+    return int(info.tcpi_unacked);
+}
+
 void ListeningPort::acceptWaiting(int most)
 {
+    if (most < 0)
+        most = queued();
     for (int taken = 0; taken < most && m_fd >= 0 && !m_paused && m_limit.hasRoom(); ++taken) {
         sockaddr_storage peer{};
         socklen_t length = sizeof peer;

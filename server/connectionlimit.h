@@ -69,7 +69,7 @@ public:
     // as the limit allows, unless paused. By default everyone who was
     // waiting already, and no more: senders that connect again at once
     // would otherwise keep the loop here.
-    void acceptWaiting(int most = backlog);
+    void acceptWaiting(int most = -1);
     bool hasWaiting() const;
     // A paused port accepts nobody: newcomers wait in the system's queue.
     void setPaused(bool paused);
@@ -80,6 +80,7 @@ signals:
 private:
     friend class ConnectionLimit;
     void setAccepting(bool accepting);
+    int queued() const; // in the system's queue now
 
     QString m_name;
     ConnectionLimit &m_limit;
