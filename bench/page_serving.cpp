@@ -44,25 +44,6 @@ void verdict(const char *what, double value, const char *unit, const char *relat
         ++g_missed;
 }
 
-QByteArray runTool(const QStringList &command)
-{
-    std::printf("  $ %s\n", qPrintable(command.join(u' ')));
-    std::fflush(stdout);
-    QProcess tool;
-    tool.start(command.first(), command.mid(1));
-    if (!tool.waitForFinished(120000)) {
-        tool.kill();
-        tool.waitForFinished();
-    }
-    return tool.readAllStandardOutput() + tool.readAllStandardError();
-}
-
-double figure(const QByteArray &output, const char *pattern)
-{
-    const auto match = QRegularExpression(QString::fromLatin1(pattern)).match(QString::fromUtf8(output));
-    return match.hasMatch() ? match.captured(1).toDouble() : -1;
-}
-
 quint16 freePort()
 {
     QTcpServer probe;

@@ -130,25 +130,6 @@ bool fillDatabase(const QString &program, const QString &dir, qint64 messages)
     return ok;
 }
 
-// A tool's figure from its output, or -1.
-double figure(const QByteArray &output, const char *pattern)
-{
-    const auto match = QRegularExpression(QString::fromLatin1(pattern)).match(QString::fromUtf8(output));
-    return match.hasMatch() ? match.captured(1).toDouble() : -1;
-}
-
-QByteArray runTool(const QStringList &command)
-{
-    std::printf("  $ %s\n", qPrintable(command.join(u' ')));
-    QProcess tool;
-    tool.start(command.first(), command.mid(1));
-    if (!tool.waitForFinished(120000)) {
-        tool.kill();
-        tool.waitForFinished();
-    }
-    return tool.readAllStandardOutput() + tool.readAllStandardError();
-}
-
 } // namespace
 
 int main(int argc, char *argv[])

@@ -1,6 +1,7 @@
 #include "serverprobe.h"
 
 #include <QFile>
+#include <QProcess>
 #include <QRegularExpression>
 
 #include <algorithm>
@@ -130,6 +131,25 @@ void listLoop(quint16 port, const std::atomic<bool> &stop, Latencies *out)
         exchange(port, "GETLIST");
         out->ms.push_back(nowMs() - start);
     }
+}
+
+QByteArray runTool(const QStringList &command)
+{
+    std::printf("  $ %s\n", qPrintable(command.join(u' ')));
+    std::fflush(stdout);
+    QProcess tool;
+    tool.start(command.first(), command.mid(1));
+    if (!tool.waitForFinished(120000)) {
+        tool.kill();
+        tool.waitForFinished();
+    }
+    return tool.readAllStandardOutput() + tool.readAllStandardError();
+}
+
+double figure(const QByteArray &output, const char *pattern)
+{
+    const auto match = QRegularExpression(QString::fromLatin1(pattern)).match(QString::fromUtf8(output));
+    return match.hasMatch() ? match.captured(1).toDouble() : -1;
 }
 
 } // namespace serverprobe

@@ -55,4 +55,10 @@ void listLoop(quint16 port, const std::atomic<bool> &stop, Latencies *out);
 
 double nowMs();
 
+// Runs a load tool (wrk, ab) for at most two minutes, printing its command
+// line first; what it printed, both streams.
+QByteArray runTool(const QStringList &command);
+// A tool's figure from its output (the first capture of pattern), or -1.
+double figure(const QByteArray &output, const char *pattern);
+
 } // namespace serverprobe
