@@ -216,7 +216,8 @@ void ListeningPort::acceptWaiting(int most)
         StreamConnection *connection = m_limit.serve(this, descriptor, peerName(peer));
         emit accepted(connection);
         // A short request has usually arrived whole by now: answered at once,
-        // without another round of the event loop.
+        // without another round of the event loop. This first read also
+        // starts the watch for whatever is still to come.
         connection->readNow();
     }
 }

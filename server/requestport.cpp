@@ -3,6 +3,7 @@
 #include "server/createconnection.h"
 #include "server/listconnection.h"
 #include "server/postconnection.h"
+#include "server/streamconnection.h"
 
 namespace {
 QString portName(RequestPort::Kind kind)
@@ -72,6 +73,7 @@ void RequestPort::accepted(StreamConnection *connection)
 
 void RequestPort::settlePosts()
 {
+    const StreamConnection::HoldCloses closesAfterTheAnswer;
     // Connections still waiting in the system's queue are taken in too.
     m_port->acceptWaiting();
     for (PostConnection *post : m_port->findChildren<PostConnection *>())

@@ -17,15 +17,25 @@ constexpr int lingerMs = 2000;
 constexpr qsizetype readChunk = 64 * 1024;
 constexpr int maxPiecesPerSend = 64;
 
+thread_local int t_closesHeld = 0;
+
 } // namespace
+
+StreamConnection::HoldCloses::HoldCloses()
+{
+    ++t_closesHeld;
+}
+
+StreamConnection::HoldCloses::~HoldCloses()
+{
+    --t_closesHeld;
+}
 
 StreamConnection::StreamConnection(int descriptor, const QString &peer, int requestMs,
                                    QObject *parent)
     : QObject(parent), m_fd(descriptor), m_peer(peer)
 {
     m_clock.start();
-    m_readNotifier = new QSocketNotifier(m_fd, QSocketNotifier::Read, this);
-    connect(m_readNotifier, &QSocketNotifier::activated, this, &StreamConnection::onReadable);
     m_deadline.setSingleShot(true);
     connect(&m_deadline, &QTimer::timeout, this, [this] {
         if (m_closing) {
@@ -69,7 +79,7 @@ void StreamConnection::onReadable()
     for (int round = 0; round < 4; ++round) {
         if (m_inputLimit > 0 && m_input.size() >= m_inputLimit) {
             m_readingPaused = true;
-            m_readNotifier->setEnabled(false);
+            watchInput(false);
             break;
         }
         const ssize_t got = ::recv(m_fd, buffer, sizeof buffer, 0);
@@ -81,7 +91,7 @@ void StreamConnection::onReadable()
         }
         if (got == 0) {
             m_inputEnded = true;
-            m_readNotifier->setEnabled(false);
+            watchInput(false);
             if (m_closing && pendingOutput() == 0) {
                 closeNow();
                 return;
@@ -98,8 +108,21 @@ void StreamConnection::onReadable()
         fail(QString::fromLocal8Bit(std::strerror(errno)));
         return;
     }
+    if (!m_inputEnded && !m_readingPaused)
+        watchInput(true);
     if (grew && !m_closing)
         emit readyRead();
+}
+
+void StreamConnection::watchInput(bool watch)
+{
+    // A request that came whole with the connection never needs a notifier.
+    if (watch && !m_readNotifier) {
+        m_readNotifier = new QSocketNotifier(m_fd, QSocketNotifier::Read, this);
+        connect(m_readNotifier, &QSocketNotifier::activated, this, &StreamConnection::onReadable);
+    }
+    if (m_readNotifier)
+        m_readNotifier->setEnabled(watch);
 }
 
 void StreamConnection::inputTaken()
@@ -107,7 +130,7 @@ void StreamConnection::inputTaken()
     if (!m_readingPaused || m_fd < 0 || m_input.size() >= m_inputLimit)
         return;
     m_readingPaused = false;
-    m_readNotifier->setEnabled(true); // what waits in the system is announced again
+    watchInput(true); // what waits in the system is announced again
 }
 
 void StreamConnection::write(const QByteArray &bytes, const QByteArray &more)
@@ -174,11 +197,16 @@ void StreamConnection::flush()
     if (m_writeNotifier)
         m_writeNotifier->setEnabled(false);
     if (m_closing) {
-        ::shutdown(m_fd, SHUT_WR);
+        // The peer has ended its side and nothing of it is unread: the close
+        // itself sends our end, without a shutdown before it.
         if (m_inputEnded) {
-            closeNow();
+            if (t_closesHeld > 0)
+                m_linger.start(0); // on the loop's next turn
+            else
+                closeNow();
             return;
         }
+        ::shutdown(m_fd, SHUT_WR);
         m_input.clear();
         m_linger.start(lingerMs);
         return;

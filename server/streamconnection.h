@@ -17,7 +17,8 @@ class StreamConnection : public QObject
     Q_OBJECT
 public:
     // Takes over a connected, accepted, non-blocking descriptor. requestMs:
-    // the deadline for the whole request, counted from now.
+    // the deadline for the whole request, counted from now. Nothing is read
+    // until the first readNow(), which then watches for the rest.
     StreamConnection(int descriptor, const QString &peer, int requestMs,
                      QObject *parent = nullptr);
     ~StreamConnection() override;
@@ -45,6 +46,17 @@ public:
     void closeWhenWritten();
     void abort(); // closes at once; unsent output is lost
 
+    // While one lives, connections whose exchange has ended close on the
+    // loop's next turn instead of at once: a page request that takes in the
+    // posts queued before it answers first, and their closes follow.
+    struct HoldCloses
+    {
+        HoldCloses();
+        ~HoldCloses();
+        HoldCloses(const HoldCloses &) = delete;
+        HoldCloses &operator=(const HoldCloses &) = delete;
+    };
+
     // A finished connection has its whole request and is only answering or
     // closing; only unfinished ones are cut off to make room.
     bool isFinished() const { return m_finished; }
@@ -64,6 +76,7 @@ signals:
 
 private:
     void onReadable();
+    void watchInput(bool watch);
     void flush();
     void closeNow();
     void fail(const QString &why);
