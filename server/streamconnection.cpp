@@ -143,6 +143,9 @@ void StreamConnection::write(const QByteArray &bytes, const QByteArray &more)
             m_pendingOutput += piece.size();
         }
     }
+    // While the peer's window is shut, the next writable notice sends it all.
+    if (m_writeNotifier && m_writeNotifier->isEnabled())
+        return;
     flush();
 }
 
