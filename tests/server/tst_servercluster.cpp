@@ -352,7 +352,16 @@ void TestServerCluster::floodWithOneServerKilled()
         committedByKilled += servers[0].log().count("to \"" + forumName(f).toUtf8() + "\": stored");
     qsizetype lostOnKilled = 0;
     qsizetype lostUnlogged = 0; // the connection had not ended in HAProxy's log
+    // The system reuses a closed connection's port on loopback at once: a port
+    // that carried several posts cannot tell which of them a log line is.
+    QHash<quint16, int> postsByPort;
+    for (quint16 port : std::as_const(flood.localPort))
+        ++postsByPort[port];
     for (int post : lost) {
+        if (postsByPort.value(flood.localPort[post]) > 1) {
+            ++lostUnlogged;
+            continue;
+        }
         // A sender's port may have served a list request through the front before.
         const QByteArray start = "\n127.0.0.1:" + QByteArray::number(flood.localPort[post]) + " [";
         QByteArray entry;
@@ -372,7 +381,7 @@ void TestServerCluster::floodWithOneServerKilled()
     }
     qInfo("%d of %d posts stored; %lld lost, all sent before the kill to the killed server, "
           "which had received %lld and not yet committed them (its log shows %lld committed; "
-          "%lld of the lost not yet in HAProxy's log). %d list requests through the front, "
+          "%lld of the lost not yet in HAProxy's log, or on a port used twice). %d list requests through the front, "
           "%d failed",
           int(stored.size()), postCount, qlonglong(lost.size()), qlonglong(receivedByKilled),
           qlonglong(committedByKilled), qlonglong(lostUnlogged), int(probe.results().size()),
