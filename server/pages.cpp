@@ -52,6 +52,7 @@ void finish(Page &page)
     const QByteArray digest = QCryptographicHash::hash(page.html, QCryptographicHash::Sha256);
     page.etag = '"' + digest.first(15).toBase64(QByteArray::Base64UrlEncoding) + '"';
     page.gzipped = gzip(page.html);
+    page.gzippedEtag = page.etag.chopped(1) + "-gz\"";
 }
 
 bool acceptsGzip(const QByteArray &acceptEncoding)

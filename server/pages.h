@@ -25,9 +25,11 @@ struct Page
     // The forum whose messages it shows, so that only that forum's posts
     // change it; 0: it shows the forums themselves (their names and counts).
     qint64 forumId = 0;
-    // Set by finish(): a strong validator of the HTML, and the HTML gzipped.
+    // Set by finish(): a strong validator of the HTML, and the HTML gzipped
+    // with a tag of its own (another representation).
     QByteArray etag; // quoted, as sent
     QByteArray gzipped;
+    QByteArray gzippedEtag;
 };
 
 // Adds the validator and the compressed copy, once, when a page is built.

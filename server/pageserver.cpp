@@ -65,8 +65,7 @@ QByteArray PageServer::headers(const Page &page, const Request &request, QByteAr
 {
     const bool validated = page.status == 200 && !page.etag.isEmpty();
     const bool gzip = request.gzip && !page.gzipped.isEmpty();
-    // The gzipped bytes are another representation: a tag of their own.
-    const QByteArray etag = gzip ? page.etag.chopped(1) + "-gz\"" : page.etag;
+    const QByteArray &etag = gzip ? page.gzippedEtag : page.etag;
     const bool notModified = validated && pages::matchesEntityTag(request.ifNoneMatch, etag);
     const int status = notModified ? 304 : page.status;
     const QByteArray &content = gzip ? page.gzipped : page.html;

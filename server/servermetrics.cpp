@@ -6,32 +6,68 @@
 #include <prometheus/registry.h>
 #include <prometheus/text_serializer.h>
 
+#include <map>
+#include <mutex>
+#include <utility>
+
 namespace metrics {
 
 namespace {
 
 using namespace prometheus;
 
+// The children of a family with one or two labels. Family::Add builds and
+// hashes a label map on every call; each label set is looked up that way
+// once and kept, since ports, outcomes and reasons are few.
+template <typename T>
+class Labelled
+{
+public:
+    Labelled(Family<T> &family, std::string first, std::string second = {})
+        : m_family(family), m_first(std::move(first)), m_second(std::move(second))
+    {
+    }
+
+    T &operator()(const std::string &a, const std::string &b = {})
+    {
+        const std::scoped_lock lock(m_mutex);
+        auto child = m_children.find({a, b});
+        if (child == m_children.end()) {
+            std::map<std::string, std::string> labels{{m_first, a}};
+            if (!m_second.empty())
+                labels.emplace(m_second, b);
+            child = m_children.emplace(std::pair{a, b}, &m_family.Add(labels)).first;
+        }
+        return *child->second;
+    }
+
+private:
+    Family<T> &m_family;
+    const std::string m_first, m_second;
+    std::mutex m_mutex;
+    std::map<std::pair<std::string, std::string>, T *> m_children;
+};
+
 struct All
 {
     Registry registry;
-    Family<Gauge> &connectionsOpen = BuildGauge()
+    Labelled<Gauge> connectionsOpen{BuildGauge()
         .Name("tavernly_connections_open")
         .Help("Connections open now, by port")
-        .Register(registry);
-    Family<Counter> &connectionsAccepted = BuildCounter()
+        .Register(registry), "port"};
+    Labelled<Counter> connectionsAccepted{BuildCounter()
         .Name("tavernly_connections_accepted_total")
         .Help("Connections accepted, by port")
-        .Register(registry);
-    Family<Counter> &connectionsCut = BuildCounter()
+        .Register(registry), "port"};
+    Labelled<Counter> connectionsCut{BuildCounter()
         .Name("tavernly_connections_cut_total")
         .Help("Unfinished connections cut off, by port and reason (limit: to make room "
               "for a waiting one; deadline: request not complete in time)")
-        .Register(registry);
-    Family<Counter> &requests = BuildCounter()
+        .Register(registry), "port", "reason"};
+    Labelled<Counter> requests{BuildCounter()
         .Name("tavernly_requests_total")
         .Help("Requests by port and outcome (the page port: the status sent)")
-        .Register(registry);
+        .Register(registry), "port", "outcome"};
     Counter &postsReceived = BuildCounter()
         .Name("tavernly_posts_received_total")
         .Help("Posts whose sender finished sending")
@@ -44,10 +80,10 @@ struct All
         .Name("tavernly_posts_escaped_total")
         .Help("Posts whose markup was over the parse budget, kept as escaped text")
         .Register(registry).Add({});
-    Family<Counter> &postsRefused = BuildCounter()
+    Labelled<Counter> postsRefused{BuildCounter()
         .Name("tavernly_posts_refused_total")
         .Help("Posts not stored, by reason")
-        .Register(registry);
+        .Register(registry), "reason"};
     Gauge &bytesWaiting = BuildGauge()
         .Name("tavernly_post_bytes_waiting")
         .Help("Bytes of posts taken in and not yet committed")
@@ -91,23 +127,23 @@ All &all()
 
 void connectionAccepted(const std::string &port)
 {
-    all().connectionsAccepted.Add({{"port", port}}).Increment();
-    all().connectionsOpen.Add({{"port", port}}).Increment();
+    all().connectionsAccepted(port).Increment();
+    all().connectionsOpen(port).Increment();
 }
 
 void connectionClosed(const std::string &port)
 {
-    all().connectionsOpen.Add({{"port", port}}).Decrement();
+    all().connectionsOpen(port).Decrement();
 }
 
 void connectionCut(const std::string &port, const char *reason)
 {
-    all().connectionsCut.Add({{"port", port}, {"reason", reason}}).Increment();
+    all().connectionsCut(port, reason).Increment();
 }
 
 void requestDone(const std::string &port, const std::string &outcome)
 {
-    all().requests.Add({{"port", port}, {"outcome", outcome}}).Increment();
+    all().requests(port, outcome).Increment();
 }
 
 void postReceived()
@@ -122,7 +158,7 @@ void postEscaped()
 
 void postRefused(const char *reason)
 {
-    all().postsRefused.Add({{"reason", reason}}).Increment();
+    all().postsRefused(reason).Increment();
 }
 
 void postBytesWaiting(qint64 bytes)
