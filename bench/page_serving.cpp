@@ -23,8 +23,6 @@
 #include <cstdio>
 #include <thread>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -72,18 +70,7 @@ QByteArray message(int n)
 class KeepAlive
 {
 public:
-    explicit KeepAlive(quint16 port)
-    {
-        m_fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(port);
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (::connect(m_fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
-            ::close(m_fd);
-            m_fd = -1;
-        }
-    }
+    explicit KeepAlive(quint16 port) : m_fd(connectLoopback(port)) {}
     ~KeepAlive()
     {
         if (m_fd >= 0)

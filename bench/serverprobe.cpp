@@ -69,21 +69,33 @@ long Server::peakMemoryKb() const
     return peak.match(QString::fromLatin1(status.readAll())).captured(1).toLong();
 }
 
-QByteArray exchange(quint16 port, const QByteArray &request, bool *ok)
+int connectLoopback(quint16 port)
 {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(port);
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    timeval wait{30, 0};
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
-    const int one = 1;
-    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    if (fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+QByteArray exchange(quint16 port, const QByteArray &request, bool *ok)
+{
+    const int fd = connectLoopback(port);
     QByteArray reply;
-    const bool sent = ::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0
-        && ::send(fd, request.constData(), size_t(request.size()), MSG_NOSIGNAL)
+    bool sent = false;
+    if (fd >= 0) {
+        timeval wait{30, 0};
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+        const int one = 1;
+        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        sent = ::send(fd, request.constData(), size_t(request.size()), MSG_NOSIGNAL)
             == ssize_t(request.size());
+    }
     if (sent) {
         ::shutdown(fd, SHUT_WR);
         char buffer[65536];
@@ -91,7 +103,8 @@ QByteArray exchange(quint16 port, const QByteArray &request, bool *ok)
         while ((got = ::recv(fd, buffer, sizeof buffer, 0)) > 0)
             reply.append(buffer, got);
     }
-    ::close(fd);
+    if (fd >= 0)
+        ::close(fd);
     if (ok)
         *ok = sent;
     return reply;

@@ -32,6 +32,9 @@ private:
     Ports m_ports;
 };
 
+// A blocking TCP connection to a loopback port; -1 if it was refused.
+int connectLoopback(quint16 port);
+
 // Connect, send, end the sending half, read until the server closes.
 // Empty with *ok false when the connection or the send failed.
 QByteArray exchange(quint16 port, const QByteArray &request, bool *ok = nullptr);

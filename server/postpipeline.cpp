@@ -64,14 +64,18 @@ void PostPipeline::take(const QString &peer, const QByteArray &request)
         return;
     }
     const QString forum = QString::fromUtf8(fields->forum);
-    const QString unknown = QStringLiteral("post dropped %1: unknown forum \"%2\"")
-                                .arg(peer, requestrules::printable(fields->forum));
-    const auto id = forum.toUtf8() == fields->forum ? m_directory.id(forum) : std::nullopt;
-    // Another server may have created it a moment ago: the writer looks.
-    if (!id && (m_directoryIsWhole || forum.toUtf8() != fields->forum)) {
-        metrics::postRefused("unknown_forum");
-        m_log(unknown);
-        return;
+    const bool exact = forum.toUtf8() == fields->forum;
+    const auto id = exact ? m_directory.id(forum) : std::nullopt;
+    QString unknown; // its line, if the forum turns out not to exist
+    if (!id) {
+        unknown = QStringLiteral("post dropped %1: unknown forum \"%2\"")
+                      .arg(peer, requestrules::printable(fields->forum));
+        // Another server may have created it a moment ago: the writer looks.
+        if (m_directoryIsWhole || !exact) {
+            metrics::postRefused("unknown_forum");
+            m_log(unknown);
+            return;
+        }
     }
     const quint64 sequence = ++m_taken;
     m_lastTakenFor.insert(forum, sequence);
