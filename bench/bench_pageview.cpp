@@ -14,7 +14,7 @@
 #include "chromiumrun.h"
 #include "localhttp.h"
 #include "pageviewprobe.h"
-#include "server/pages.h"
+#include "server/pages/pages.h"
 
 #include <QString>
 #include <cstdio>

@@ -9,7 +9,7 @@
 // server's close, through HAProxy where there is one.
 
 #include "clusterkit.h"
-#include "server/databaseurl.h"
+#include "server/store/databaseurl.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

@@ -13,7 +13,7 @@
 // in again within 3 s after it.
 
 #include "clusterkit.h"
-#include "server/databaseurl.h"
+#include "server/store/databaseurl.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

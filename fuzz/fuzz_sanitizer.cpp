@@ -1,5 +1,5 @@
 // Whatever a post holds, its published HTML carries no script.
-#include "server/sanitizer.h"
+#include "server/posts/sanitizer.h"
 
 #include <QRegularExpression>
 #include <cstdlib>

@@ -1,5 +1,6 @@
 // The server's request rules: consistent verdicts, and posts that split back whole.
-#include "server/requestrules.h"
+#include "server/base/logsink.h"
+#include "server/wire/requestrules.h"
 
 #include <cstdlib>
 
@@ -31,6 +32,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     } else if (bytes.count('*') >= 2) {
         std::abort();
     }
-    (void)printable(bytes);
+    (void)logtext::printable(bytes);
     return 0;
 }

@@ -1,17 +1,16 @@
 // tavernly-server: the reference forum server.
 
-#include "server/forumserver.h"
-#include "server/forumstore.h"
-#include "server/moderation.h"
-#include "server/quitsignals.h"
+#include "server/app/forumserver.h"
+#include "server/app/logwriter.h"
+#include "server/store/forumstore.h"
+#include "server/store/moderation.h"
+#include "server/app/quitsignals.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QStandardPaths>
-#include <QTimer>
 #include <cstdio>
 
 namespace {
@@ -171,31 +170,10 @@ int main(int argc, char *argv[])
         !readMetricsAddress(parser, &config))
         return 2;
 
-    // The log is written in blocks, at most 50 ms after its lines: a line per
-    // request written on its own would cost the server a system call each.
-    // The timer outlives the server, whose last lines come as it is destroyed.
-    static char logBuffer[64 * 1024];
-    std::setvbuf(stderr, logBuffer, _IOFBF, sizeof logBuffer);
-    QTimer logFlush;
-    logFlush.setSingleShot(true);
-    logFlush.setInterval(50);
-    QObject::connect(&logFlush, &QTimer::timeout, [] { std::fflush(stderr); });
-    ForumServer server(config); // made after the timer, so gone before it
-    QObject::connect(&server, &ForumServer::logLine, [&logFlush](const QString &line) {
-        // The stamp is formatted once a second, not once a line.
-        static qint64 second = -1;
-        static QByteArray stamp;
-        const qint64 now = QDateTime::currentMSecsSinceEpoch() / 1000;
-        if (now != second) {
-            second = now;
-            stamp = QDateTime::fromSecsSinceEpoch(now, Qt::UTC).toString(Qt::ISODate).toUtf8() + ' ';
-        }
-        std::fputs(stamp.constData(), stderr);
-        std::fputs(line.toUtf8().constData(), stderr);
-        std::fputc('\n', stderr);
-        if (!logFlush.isActive())
-            logFlush.start();
-    });
+    // Made before the server, so gone after it: its last lines come as it is destroyed.
+    LogWriter log;
+    ForumServer server(config);
+    QObject::connect(&server, &ForumServer::logLine, &log, &LogWriter::write);
     QString error;
     if (!server.start(&error)) {
         std::fprintf(stderr, "tavernly-server: %s\n", qPrintable(error));
@@ -204,7 +182,5 @@ int main(int argc, char *argv[])
     quitOnTerminationSignals();
     std::printf("%s\n", qPrintable(server.listeningLine()));
     std::fflush(stdout);
-    const int code = app.exec();
-    std::fflush(stderr);
-    return code;
+    return app.exec();
 }

@@ -7,14 +7,23 @@
 // fixture; set to "none", PostgreSQL is not installed and such a run skips
 // (fails with TAVERNLY_REQUIRE_ALL=1).
 
-#include "server/forumserver.h"
-#include "server/forumstore.h"
+#include "server/app/forumserver.h"
+#include "server/posts/sanitizer.h"
+#include "server/store/forumstore.h"
 
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <memory>
+
+// A message stored straight into the database, published as the server would.
+inline bool addMessage(ForumStore &store, qint64 forumId, const QByteArray &title,
+                       const QByteArray &body)
+{
+    return store.addMessages(
+        {{forumId, title, body, sanitizeHtml(title), sanitizeHtml(body), 0}});
+}
 
 class ServerFixture
 {

@@ -1,6 +1,7 @@
 // The allow-list that message HTML passes before a page publishes it.
 
-#include "server/sanitizer.h"
+#include "server/posts/sanitizer.h"
+#include "server/store/forumstore.h"
 
 #include <QTest>
 
@@ -8,6 +9,7 @@ class TestSanitizer : public QObject
 {
     Q_OBJECT
 private slots:
+    void welcomeMessageIsPublished();
     void allowList_data();
     void allowList();
     void deepNestingIsFlattened();
@@ -18,6 +20,15 @@ private slots:
     void parseBudgetEdges_data();
     void parseBudgetEdges();
 };
+
+// A new database's first message is stored already published: the same
+// HTML the sanitizer would have made of its source.
+void TestSanitizer::welcomeMessageIsPublished()
+{
+    const NewMessage welcome = ForumStore::welcomeMessage(1);
+    QCOMPARE(sanitizeHtml(welcome.title), welcome.titleHtml);
+    QCOMPARE(sanitizeHtml(welcome.body), welcome.bodyHtml);
+}
 
 void TestSanitizer::allowList_data()
 {

@@ -4,7 +4,7 @@
 
 #include "clusterkit.h"
 #include "tests/missingtool.h"
-#include "server/pages.h"
+#include "server/pages/pages.h"
 #include "waits.h"
 #include "wireclient.h"
 

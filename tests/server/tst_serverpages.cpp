@@ -5,9 +5,9 @@
 #include "waits.h"
 #include "wireclient.h"
 
-#include "server/forumstore.h"
-#include "server/moderation.h"
-#include "server/pages.h"
+#include "server/store/forumstore.h"
+#include "server/store/moderation.h"
+#include "server/pages/pages.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -279,7 +279,7 @@ void TestServerPages::largeForumIsPaged()
         QCOMPARE(store.createForum("Busy"), ForumStore::CreateResult::Created);
         const qint64 id = *store.forumId("Busy");
         for (int i = 1; i <= 150; ++i)
-            QVERIFY(store.addMessage(id, "<b>T" + QByteArray::number(i) + "</b>", "m"));
+            QVERIFY(addMessage(store, id, "<b>T" + QByteArray::number(i) + "</b>", "m"));
     }
     const QByteArray first = fetch("/tav/Busy.htm");
     QCOMPARE(first.count("<table"), 100);
@@ -404,7 +404,7 @@ void TestServerPages::forumOfExactlyOnePageHasNoOlderLink()
         ForumStore store; // a second connection to the live database
         QVERIFY(store.open(m_fixture->database(), nullptr));
         for (int i = 0; i < 99; ++i) // and the welcome message
-            QVERIFY(store.addMessage(*store.forumId("Welcome"), "<b>T</b>", "m"));
+            QVERIFY(addMessage(store, *store.forumId("Welcome"), "<b>T</b>", "m"));
     }
     const QByteArray page = fetch("/tav/Welcome.htm");
     QCOMPARE(page.count("<table"), 100);
@@ -557,7 +557,7 @@ void TestServerPages::hiddenMessageLeavesPagesCountAndPaging()
     QCOMPARE(store.createForum("Mod"), ForumStore::CreateResult::Created);
     const qint64 id = *store.forumId("Mod");
     for (int i = 1; i <= 101; ++i)
-        QVERIFY(store.addMessage(id, "<b>T" + QByteArray::number(i) + "</b>", "m"));
+        QVERIFY(addMessage(store, id, "<b>T" + QByteArray::number(i) + "</b>", "m"));
     QByteArray page = fetch("/tav/Mod.htm");
     QVERIFY(page.contains("<a id=\"m101\"></a><table") && page.contains("id=\"m2\""));
     QVERIFY(!page.contains("id=\"m1\"") && page.contains("?page=2"));

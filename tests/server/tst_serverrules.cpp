@@ -1,8 +1,9 @@
 // The request rules and page addresses of the forum server, without sockets.
 
-#include "server/databaseurl.h"
-#include "server/pages.h"
-#include "server/requestrules.h"
+#include "server/store/databaseurl.h"
+#include "server/pages/pages.h"
+#include "server/base/logsink.h"
+#include "server/wire/requestrules.h"
 #include "tests/namecharacterrows.h"
 
 #include <QTemporaryDir>
@@ -174,8 +175,8 @@ void TestServerRules::messageTableShape()
 
 void TestServerRules::printableLogText()
 {
-    QCOMPARE(printable("evil\r\nname"), QStringLiteral("evil??name"));
-    QCOMPARE(printable(QByteArray(100, 'x'), 10), QString(10, u'x') + "...");
+    QCOMPARE(logtext::printable("evil\r\nname"), QStringLiteral("evil??name"));
+    QCOMPARE(logtext::printable(QByteArray(100, 'x'), 10), QString(10, u'x') + "...");
 }
 
 void TestServerRules::databasePasswordFile_data()

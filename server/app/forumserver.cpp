@@ -1,0 +1,241 @@
+#include "server/app/forumserver.h"
+
+#include "server/app/metricsport.h"
+#include "server/base/mainthread.h"
+#include "server/base/servermetrics.h"
+#include "server/http/httpport.h"
+#include "server/net/connectionlimit.h"
+#include "server/pages/pageserver.h"
+#include "server/posts/postpipeline.h"
+#include "server/store/forumstore.h"
+#include "server/store/storethread.h"
+#include "server/wire/requestport.h"
+
+#include <QDir>
+#include <QTimer>
+
+ForumServer::ForumServer(const ServerConfig &config, QObject *parent)
+    : QObject(parent), m_config(config)
+{
+}
+
+// Ports go first (their connections refer to the rest), then the pipeline
+// once it has stored what it holds, then the store.
+ForumServer::~ForumServer()
+{
+    // Posts whose senders have already finished are taken in, not lost.
+    if (m_post)
+        m_post->settlePosts();
+    m_metrics.reset();
+    m_http.reset();
+    m_pages.reset();
+    m_post.reset();
+    m_create.reset();
+    m_list.reset();
+    m_limit.reset();
+    m_pipeline.reset();
+    m_store.reset();
+}
+
+bool ForumServer::start(QString *error)
+{
+    TAVERNLY_ASSERT_MAIN_THREAD();
+    const DatabaseUrl database = m_config.database
+        ? *m_config.database
+        : DatabaseUrl::sqliteFile(QDir(m_config.dataDir).filePath(ForumStore::fileName()));
+    {
+        // Brought up to date and read once here; from now on the database is
+        // used only on threads of its own.
+        ForumStore store;
+        bool read = false;
+        if (!store.open(database, error))
+            return false;
+        m_directory.add(store.forums(&read));
+        if (!read) {
+            if (error)
+                *error = store.lastError();
+            return false;
+        }
+    }
+    const LogSink log = [this](const QString &line) { emit logLine(line); };
+    m_store = std::make_unique<StoreThread>(database);
+    // On SQLite the server is the only writer: its directory is complete.
+    const bool onlyWriter = database.engine == DatabaseUrl::Engine::SQLite;
+    m_pipeline = std::make_unique<PostPipeline>(m_directory, database, onlyWriter, log);
+    m_limit = std::make_unique<ConnectionLimit>(
+        ConnectionLimit::Settings{m_config.maxConnections, m_config.makeRoomAfterMs,
+                                  m_config.requestMs},
+        log);
+    using Kind = RequestPort::Kind;
+    const RequestPort::Waits waits{m_config.listWaitMs, m_config.createPauseMs,
+                                   m_config.createWaitMs};
+    const auto port = [&](Kind kind) {
+        return std::make_unique<RequestPort>(
+            kind, RequestPort::Parts{m_directory, *m_store, *m_pipeline}, waits, *m_limit, log);
+    };
+    m_list = port(Kind::List);
+    m_create = port(Kind::Create);
+    m_post = port(Kind::Post);
+    m_pages = std::make_unique<PageServer>(*m_store, *m_post, *m_pipeline);
+    m_http = std::make_unique<HttpPort>(*m_pages, *m_limit,
+                                        HttpPort::Waits{m_config.pageWaitMs, m_config.requestMs},
+                                        log);
+
+    connect(m_store.get(), &StoreThread::forumsAdded, this, [this](const QList<ForumEntry> &f) {
+        if (!m_directory.add(f))
+            return;
+        QList<qint64> ids;
+        for (const ForumEntry &forum : f)
+            ids.append(forum.id);
+        m_pages->forumsCreated(ids);
+    });
+    connect(m_store.get(), &StoreThread::postsAdded, m_pages.get(), &PageServer::postsStored);
+    connect(m_pipeline.get(), &PostPipeline::committed, m_pages.get(), &PageServer::postsStored);
+    connect(m_pipeline.get(), &PostPipeline::fullChanged, m_post.get(), &RequestPort::setPaused);
+    connect(m_store.get(), &StoreThread::lost, this,
+            [this](const QString &why) { databaseLost(Connection::Store, why); });
+    connect(m_store.get(), &StoreThread::back, this, [this] { databaseBack(Connection::Store); });
+    connect(m_pipeline.get(), &PostPipeline::lost, this, [this](const QString &why) {
+        databaseLost(Connection::Writer, why);
+        m_store->check(); // most likely gone for every connection
+    });
+    connect(m_pipeline.get(), &PostPipeline::back, this,
+            [this] { databaseBack(Connection::Writer); });
+    metrics::databaseUp(true);
+    m_store->start();
+    m_pipeline->start();
+
+    if (!listenRequestPorts(error))
+        return false;
+    // Bound now: a port given as 0 is listened on again by its number.
+    m_config.listPort = m_list->port();
+    m_config.createPort = m_create->port();
+    m_config.postPort = m_post->port();
+    if (!m_http->listen(m_config.address, m_config.httpPort)) {
+        if (error)
+            *error = QStringLiteral("cannot listen on the http port %1: %2")
+                         .arg(m_config.httpPort)
+                         .arg(m_http->errorString());
+        return false;
+    }
+    if (!m_config.metricsAddress.isNull()) {
+        m_metrics = std::make_unique<MetricsPort>(
+            ConnectionLimit::Settings{8, m_config.makeRoomAfterMs, m_config.requestMs}, log);
+        if (!m_metrics->listen(m_config.metricsAddress, m_config.metricsPort)) {
+            if (error)
+                *error = QStringLiteral("cannot listen on the metrics port %1: %2")
+                             .arg(m_config.metricsPort)
+                             .arg(m_metrics->errorString());
+            return false;
+        }
+    }
+    return true;
+}
+
+bool ForumServer::listenRequestPorts(QString *error)
+{
+    const struct
+    {
+        RequestPort *port;
+        quint16 number;
+        const char *name;
+    } requestPorts[] = {{m_list.get(), m_config.listPort, "list"},
+                        {m_create.get(), m_config.createPort, "create"},
+                        {m_post.get(), m_config.postPort, "post"}};
+    for (const auto &p : requestPorts) {
+        if (!p.port->isListening() && !p.port->listen(m_config.address, p.number)) {
+            if (error)
+                *error = QStringLiteral("cannot listen on the %1 port %2: %3")
+                             .arg(QLatin1StringView(p.name))
+                             .arg(p.number)
+                             .arg(p.port->errorString());
+            return false;
+        }
+    }
+    return true;
+}
+
+void ForumServer::databaseLost(Connection connection, const QString &why)
+{
+    const bool first = m_lostBy.isEmpty();
+    m_lostBy.insert(connection);
+    if (!first)
+        return;
+    // A closed port makes a client's connection fail at once, so nobody
+    // sends a post or a name that could not be stored.
+    m_create->close();
+    m_post->close();
+    m_pages->setStoreAvailable(false);
+    metrics::databaseUp(false);
+    emit logLine(QStringLiteral("database lost (%1); refusing requests until it answers again")
+                     .arg(why.trimmed()));
+}
+
+void ForumServer::databaseBack(Connection connection)
+{
+    if (!m_lostBy.remove(connection))
+        return;
+    metrics::databaseReconnected();
+    if (!m_lostBy.isEmpty())
+        return;
+    metrics::databaseUp(true);
+    // Whatever other servers did meanwhile is not known here.
+    m_pages->storeChanged();
+    m_pages->setStoreAvailable(true);
+    reopenRequestPorts();
+}
+
+void ForumServer::reopenRequestPorts()
+{
+    if (!m_lostBy.isEmpty())
+        return;
+    QString why;
+    if (!listenRequestPorts(&why)) {
+        emit logLine(QStringLiteral("database back, but %1").arg(why));
+        QTimer::singleShot(1000, this, &ForumServer::reopenRequestPorts);
+        return;
+    }
+    emit logLine(QStringLiteral("database back; answering requests again"));
+}
+
+quint16 ForumServer::listPort() const
+{
+    return m_list ? m_list->port() : 0;
+}
+
+quint16 ForumServer::createPort() const
+{
+    return m_create ? m_create->port() : 0;
+}
+
+quint16 ForumServer::postPort() const
+{
+    return m_post ? m_post->port() : 0;
+}
+
+quint16 ForumServer::httpPort() const
+{
+    return m_http ? m_http->port() : 0;
+}
+
+quint16 ForumServer::metricsPort() const
+{
+    return m_metrics ? m_metrics->port() : 0;
+}
+
+int ForumServer::openConnections() const
+{
+    return m_limit ? m_limit->openCount() : 0;
+}
+
+QString ForumServer::listeningLine() const
+{
+    QString line = QStringLiteral("listening list=%1 create=%2 post=%3 http=%4")
+                       .arg(listPort())
+                       .arg(createPort())
+                       .arg(postPort())
+                       .arg(httpPort());
+    if (m_metrics)
+        line += QStringLiteral(" metrics=%1").arg(metricsPort());
+    return line;
+}

@@ -1,0 +1,39 @@
+#pragma once
+// Where the server listens and how long it waits: the options, as main()
+// read them. Only the app layer sees it whole; each part is handed its own values.
+
+#include "server/store/databaseurl.h"
+
+#include <QHostAddress>
+#include <QString>
+#include <optional>
+
+struct ServerConfig
+{
+    QHostAddress address = QHostAddress(QHostAddress::LocalHost);
+    quint16 listPort = 8478;
+    quint16 createPort = 8476;
+    quint16 postPort = 8477;
+    quint16 httpPort = 6340;
+    // The metrics port (GET /metrics), off unless an address is given.
+    QHostAddress metricsAddress;
+    quint16 metricsPort = 0;
+    QString dataDir;
+    std::optional<DatabaseUrl> database; // none: the SQLite file in dataDir
+
+    // The waits are fixed for clients; tests shorten them.
+    int listWaitMs = 5000;   // for the whole list request
+    int createPauseMs = 100; // a pause this long ends a create request
+    // A create the database has not decided this long after the request gets no reply.
+    int createWaitMs = 3000;
+    // A page not ready this long after its request (its posts not stored, or
+    // not built) is answered 503 with Retry-After.
+    int pageWaitMs = 250;
+    // A request not complete this long after its connection was accepted
+    // (for pages: after the previous answer) is cut off, however it trickles.
+    int requestMs = 10000;
+    int maxConnections = 512; // shared by the four ports
+    // At the limit, an unfinished connection at least this old may be cut
+    // off for a waiting one.
+    int makeRoomAfterMs = 1000;
+};

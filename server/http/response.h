@@ -1,0 +1,19 @@
+#pragma once
+// Answers as they go on the wire: the status line and headers for an entity
+// and a request, and the negotiation they depend on (gzip, validators).
+
+#include "server/http/entity.h"
+
+namespace http {
+
+// The status line and headers of the answer to `request`; *body: what
+// follows them (shared with the entity, not copied). For HEAD the same
+// headers as for GET, without the body.
+QByteArray headers(const Entity &entity, const Request &request, QByteArray *body);
+
+// Whether an Accept-Encoding value allows gzip ("gzip;q=0" does not).
+bool acceptsGzip(const QByteArray &acceptEncoding);
+// Whether an If-None-Match value holds `etag` (or "*"); weak tags compare by their value.
+bool matchesEntityTag(const QByteArray &ifNoneMatch, const QByteArray &etag);
+
+} // namespace http

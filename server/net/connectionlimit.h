@@ -1,0 +1,105 @@
+#pragma once
+// The listening ports and the connection limit they share.
+//
+// At the limit the ports stop accepting and the system's listen queue holds
+// newcomers; nothing accepted is turned away. While someone waits, the
+// oldest connection that has not finished its request (and has had a fair
+// chance to) is cut off to make room.
+
+#include "server/base/logsink.h"
+
+#include <QHostAddress>
+#include <QList>
+#include <QObject>
+#include <QTimer>
+
+class ListeningPort;
+class QSocketNotifier;
+class StreamConnection;
+
+// Lives on the main thread.
+class ConnectionLimit : public QObject
+{
+    Q_OBJECT
+public:
+    struct Settings
+    {
+        int maxConnections = 512; // shared by the ports that use this limit
+        // At the limit, an unfinished connection at least this old may be
+        // cut off for a waiting one.
+        int makeRoomAfterMs = 1000;
+        // A request not complete this long after its connection was
+        // accepted is cut off, however it trickles.
+        int requestMs = 10000;
+    };
+
+    ConnectionLimit(Settings settings, LogSink log, QObject *parent = nullptr);
+
+    int openCount() const { return int(m_open.size()); }
+
+    // Takes in whatever waits on every port, as far as the limit allows.
+    void acceptWaiting();
+
+private:
+    friend class ListeningPort;
+    void addPort(ListeningPort *port);
+    void removePort(ListeningPort *port);
+    bool hasRoom() const { return m_open.size() < m_settings.maxConnections; }
+    StreamConnection *serve(ListeningPort *port, int descriptor, const QString &peer);
+    void released(StreamConnection *connection);
+    void setAccepting(bool accepting);
+    void makeRoom();
+
+    Settings m_settings;
+    LogSink m_log;
+    QList<ListeningPort *> m_ports;
+    QList<StreamConnection *> m_open; // in the order they were accepted
+    QTimer m_roomCheck;
+    bool m_accepting = true;
+    bool m_makingRoom = false; // a connection cut off now is cut for a newcomer
+};
+
+// One listening socket whose connections count against the shared limit.
+// Lives on the main thread.
+class ListeningPort : public QObject
+{
+    Q_OBJECT
+public:
+    ListeningPort(const QString &name, ConnectionLimit &limit, QObject *parent = nullptr);
+    ~ListeningPort() override;
+
+    bool listen(const QHostAddress &address, quint16 port);
+    // Stops listening: new connections are refused, open ones go on.
+    void close();
+    bool isListening() const { return m_fd >= 0; }
+    quint16 port() const { return m_port; } // kept after close()
+    QString errorString() const { return m_error; }
+    QString name() const { return m_name; }
+
+    // The system's queue holds at most this many.
+    static constexpr int backlog = 1024;
+    // Accepts up to `most` of those waiting in the system's queue, as far
+    // as the limit allows, unless paused. By default everyone who was
+    // waiting already, and no more: senders that connect again at once
+    // would otherwise keep the loop here.
+    void acceptWaiting(int most = -1);
+    bool hasWaiting() const;
+    // A paused port accepts nobody: newcomers wait in the system's queue.
+    void setPaused(bool paused);
+
+signals:
+    void accepted(StreamConnection *connection);
+
+private:
+    friend class ConnectionLimit;
+    void setAccepting(bool accepting);
+    int queued() const; // in the system's queue now
+
+    QString m_name;
+    ConnectionLimit &m_limit;
+    int m_fd = -1;
+    quint16 m_port = 0;
+    QString m_error;
+    QSocketNotifier *m_notifier = nullptr;
+    bool m_paused = false;
+};

@@ -1,0 +1,274 @@
+#include "server/net/streamconnection.h"
+
+#include "server/base/mainthread.h"
+
+#include <QSocketNotifier>
+
+#include <cerrno>
+#include <cstring>
+#include <sys/socket.h>
+#include <sys/uio.h>
+#include <unistd.h>
+
+namespace {
+
+// How long a closing connection waits for the peer to end its side, so that
+// data the peer still sends does not turn our close into a reset that
+// could destroy the reply in flight.
+constexpr int lingerMs = 2000;
+constexpr qsizetype readChunk = 64 * 1024;
+constexpr int maxPiecesPerSend = 64;
+
+thread_local int t_closesHeld = 0;
+
+} // namespace
+
+StreamConnection::HoldCloses::HoldCloses()
+{
+    ++t_closesHeld;
+}
+
+StreamConnection::HoldCloses::~HoldCloses()
+{
+    --t_closesHeld;
+}
+
+StreamConnection::StreamConnection(int descriptor, const QString &peer, int requestMs,
+                                   QObject *parent)
+    : QObject(parent), m_fd(descriptor), m_peer(peer)
+{
+    TAVERNLY_ASSERT_MAIN_THREAD();
+    m_clock.start();
+    m_deadline.setSingleShot(true);
+    connect(&m_deadline, &QTimer::timeout, this, [this] {
+        if (m_closing) {
+            closeNow();
+            return;
+        }
+        emit cutOff(QStringLiteral("request not complete within %1 ms")
+                        .arg(m_deadline.interval()));
+        abort();
+    });
+    m_deadline.start(requestMs);
+    m_linger.setSingleShot(true);
+    connect(&m_linger, &QTimer::timeout, this, &StreamConnection::closeNow);
+}
+
+StreamConnection::~StreamConnection()
+{
+    if (m_fd >= 0) {
+        ::close(m_fd);
+        m_fd = -1;
+        emit closed(); // the slot it held is free
+    }
+}
+
+void StreamConnection::restartDeadline(int ms)
+{
+    m_deadline.start(ms);
+}
+
+void StreamConnection::readNow()
+{
+    TAVERNLY_ASSERT_MAIN_THREAD();
+    if (m_fd >= 0 && !m_inputEnded)
+        onReadable();
+}
+
+void StreamConnection::onReadable()
+{
+    bool grew = false;
+    char buffer[readChunk];
+    // A few chunks at most, so that one fast sender does not hold up the others.
+    for (int round = 0; round < 4; ++round) {
+        if (m_inputLimit > 0 && m_input.size() >= m_inputLimit) {
+            m_readingPaused = true;
+            watchInput(false);
+            break;
+        }
+        const ssize_t got = ::recv(m_fd, buffer, sizeof buffer, 0);
+        if (got > 0) {
+            if (!m_closing)
+                m_input.append(buffer, got);
+            grew = true;
+            continue; // the sender's end often came with its last data
+        }
+        if (got == 0) {
+            m_inputEnded = true;
+            watchInput(false);
+            if (m_closing && pendingOutput() == 0) {
+                closeNow();
+                return;
+            }
+            grew = true;
+            break;
+        }
+        if (errno == EINTR) {
+            --round;
+            continue;
+        }
+        if (errno == EAGAIN || errno == EWOULDBLOCK)
+            break;
+        fail(QString::fromLocal8Bit(std::strerror(errno)));
+        return;
+    }
+    if (!m_inputEnded && !m_readingPaused)
+        watchInput(true);
+    if (grew && !m_closing)
+        emit readyRead();
+}
+
+void StreamConnection::watchInput(bool watch)
+{
+    // A request that came whole with the connection never needs a notifier.
+    if (watch && !m_readNotifier) {
+        m_readNotifier = new QSocketNotifier(m_fd, QSocketNotifier::Read, this);
+        connect(m_readNotifier, &QSocketNotifier::activated, this, &StreamConnection::onReadable);
+    }
+    if (m_readNotifier)
+        m_readNotifier->setEnabled(watch);
+}
+
+void StreamConnection::inputTaken()
+{
+    if (!m_readingPaused || m_fd < 0 || m_input.size() >= m_inputLimit)
+        return;
+    m_readingPaused = false;
+    watchInput(true); // what waits in the system is announced again
+}
+
+void StreamConnection::write(const QByteArray &bytes, const QByteArray &more)
+{
+    TAVERNLY_ASSERT_MAIN_THREAD();
+    if (m_fd < 0)
+        return;
+    for (const QByteArray &piece : {bytes, more}) {
+        if (!piece.isEmpty()) {
+            m_output.append(piece);
+            m_pendingOutput += piece.size();
+        }
+    }
+    // While the peer's window is shut, the next writable notice sends it all.
+    if (m_writeNotifier && m_writeNotifier->isEnabled())
+        return;
+    flush();
+}
+
+void StreamConnection::flush()
+{
+    while (m_fd >= 0 && !m_output.isEmpty()) {
+        // Every piece waiting in one call: an answer's headers and its page together.
+        iovec pieces[maxPiecesPerSend];
+        int count = 0;
+        for (const QByteArray &piece : std::as_const(m_output)) {
+            const qsizetype skip = count == 0 ? m_written : 0;
+            pieces[count].iov_base = const_cast<char *>(piece.constData() + skip);
+            pieces[count].iov_len = size_t(piece.size() - skip);
+            if (++count == maxPiecesPerSend)
+                break;
+        }
+        msghdr message{};
+        message.msg_iov = pieces;
+        message.msg_iovlen = size_t(count);
+        ssize_t sent = ::sendmsg(m_fd, &message, MSG_NOSIGNAL);
+        if (sent > 0) {
+            m_pendingOutput -= sent;
+            while (sent > 0) {
+                const qsizetype left = m_output.first().size() - m_written;
+                if (sent < left) {
+                    m_written += sent;
+                    break;
+                }
+                sent -= left;
+                m_output.removeFirst();
+                m_written = 0;
+            }
+            continue;
+        }
+        if (sent < 0 && errno == EINTR)
+            continue;
+        if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            if (!m_writeNotifier) {
+                m_writeNotifier = new QSocketNotifier(m_fd, QSocketNotifier::Write, this);
+                connect(m_writeNotifier, &QSocketNotifier::activated, this,
+                        &StreamConnection::flush);
+            }
+            m_writeNotifier->setEnabled(true);
+            m_waitedToWrite = true;
+            return;
+        }
+        fail(QString::fromLocal8Bit(std::strerror(errno)));
+        return;
+    }
+    if (m_fd < 0)
+        return;
+    if (m_writeNotifier)
+        m_writeNotifier->setEnabled(false);
+    if (m_closing) {
+        // The peer has ended its side and nothing of it is unread: the close
+        // itself sends our end, without a shutdown before it.
+        if (m_inputEnded) {
+            if (t_closesHeld > 0)
+                m_linger.start(0); // on the loop's next turn
+            else
+                closeNow();
+            return;
+        }
+        ::shutdown(m_fd, SHUT_WR);
+        m_input.clear();
+        m_linger.start(lingerMs);
+        return;
+    }
+    // Not when a write went out at once: its writer is still at work.
+    if (m_waitedToWrite) {
+        m_waitedToWrite = false;
+        emit drained();
+    }
+}
+
+void StreamConnection::closeWhenWritten()
+{
+    if (m_fd < 0 || m_closing)
+        return;
+    m_closing = true;
+    m_finished = true;
+    flush();
+}
+
+void StreamConnection::abort()
+{
+    closeNow();
+}
+
+bool StreamConnection::makeRoom()
+{
+    readNow();
+    if (m_fd < 0 || m_finished)
+        return false;
+    emit cutOff(QStringLiteral("cut off after %1 ms to make room for a new connection")
+                    .arg(age()));
+    abort();
+    return true;
+}
+
+void StreamConnection::fail(const QString &why)
+{
+    closeNow();
+    emit lost(why);
+}
+
+void StreamConnection::closeNow()
+{
+    if (m_fd < 0)
+        return;
+    delete m_readNotifier;
+    m_readNotifier = nullptr;
+    delete m_writeNotifier;
+    m_writeNotifier = nullptr;
+    ::close(m_fd);
+    m_fd = -1;
+    m_deadline.stop();
+    m_linger.stop();
+    emit closed();
+    deleteLater();
+}

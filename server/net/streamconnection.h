@@ -1,0 +1,102 @@
+#pragma once
+// One accepted TCP connection on a plain socket descriptor.
+//
+// Unlike QTcpSocket it keeps writing after the peer has ended its sending
+// half (a sender that half-closes still gets its reply), and it reads
+// whatever has arrived on demand, the peer's end included.
+
+#include <QElapsedTimer>
+#include <QList>
+#include <QObject>
+#include <QTimer>
+
+class QSocketNotifier;
+
+// Lives on the main thread.
+class StreamConnection : public QObject
+{
+    Q_OBJECT
+public:
+    // Takes over a connected, accepted, non-blocking descriptor. requestMs:
+    // the deadline for the whole request, counted from now. Nothing is read
+    // until the first readNow(), which then watches for the rest.
+    StreamConnection(int descriptor, const QString &peer, int requestMs,
+                     QObject *parent = nullptr);
+    ~StreamConnection() override;
+
+    QString peer() const { return m_peer; }
+    bool isOpen() const { return m_fd >= 0; }
+    qint64 age() const { return m_clock.elapsed(); }
+
+    // What has arrived and not been taken yet; handlers take from it.
+    QByteArray &input() { return m_input; }
+    bool inputEnded() const { return m_inputEnded; }
+
+    // Reads whatever is waiting now, the peer's end included.
+    void readNow();
+    // Stops reading while this much input waits untaken (0: no bound);
+    // inputTaken() resumes once the handler has taken some.
+    void setInputLimit(qsizetype bytes) { m_inputLimit = bytes; }
+    void inputTaken();
+
+    // Queues bytes to send (shared, not copied) and sends what it can at once.
+    void write(const QByteArray &bytes, const QByteArray &more = {});
+    qsizetype pendingOutput() const { return m_pendingOutput; }
+    // Once everything written has gone out: ends our sending half, then
+    // closes when the peer ends its own (or soon after).
+    void closeWhenWritten();
+    void abort(); // closes at once; unsent output is lost
+
+    // While one lives, connections whose exchange has ended close on the
+    // loop's next turn instead of at once: a page request that takes in the
+    // posts queued before it answers first, and their closes follow.
+    struct HoldCloses
+    {
+        HoldCloses();
+        ~HoldCloses();
+        HoldCloses(const HoldCloses &) = delete;
+        HoldCloses &operator=(const HoldCloses &) = delete;
+    };
+
+    // A finished connection has its whole request and is only answering or
+    // closing; only unfinished ones are cut off to make room.
+    bool isFinished() const { return m_finished; }
+    void setFinished(bool finished) { m_finished = finished; }
+    void restartDeadline(int ms);
+
+    // Cuts off an unfinished connection to make room for a new one, after
+    // taking in what has already arrived; false if it finished or closed meanwhile.
+    bool makeRoom();
+
+signals:
+    void readyRead();              // input grew, or the peer ended its sending
+    void drained(); // output that had to wait for the peer has all gone out
+    void lost(const QString &why); // reset or other failure; the connection is closed
+    void cutOff(const QString &why); // deadline or making room; closed right after
+    void closed();
+
+private:
+    void onReadable();
+    void watchInput(bool watch);
+    void flush();
+    void closeNow();
+    void fail(const QString &why);
+
+    int m_fd = -1;
+    QString m_peer;
+    QSocketNotifier *m_readNotifier = nullptr;
+    QSocketNotifier *m_writeNotifier = nullptr;
+    QByteArray m_input;
+    qsizetype m_inputLimit = 0;
+    bool m_readingPaused = false;
+    QList<QByteArray> m_output; // waiting to go out, in order
+    qsizetype m_written = 0; // of the first
+    qsizetype m_pendingOutput = 0;
+    bool m_inputEnded = false;
+    bool m_closing = false; // closeWhenWritten was called
+    bool m_finished = false;
+    bool m_waitedToWrite = false; // drained() is due once the output is out
+    QTimer m_deadline;
+    QTimer m_linger;
+    QElapsedTimer m_clock;
+};

@@ -1,0 +1,165 @@
+#include "server/pages/pages.h"
+
+#include <QCryptographicHash>
+#include <QUrl>
+
+#include <zlib.h>
+
+namespace pages {
+
+namespace {
+
+const QString serviceName = QStringLiteral("Tavernly");
+
+QString document(const QString &title, const QString &content)
+{
+    return QStringLiteral("<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\">"
+                          "<title>%1</title></head>\n"
+                          "<body bgcolor=\"#FFFFFF\" text=\"#000000\">\n%2</body></html>\n")
+        .arg(title.toHtmlEscaped(), content);
+}
+
+QString link(const QString &href, const QString &text)
+{
+    return QStringLiteral("<a href=\"%1\">%2</a>").arg(href.toHtmlEscaped(), text.toHtmlEscaped());
+}
+
+// The gzip format (RFC 1952), as browsers and Qt's network stack accept it.
+QByteArray gzip(const QByteArray &data)
+{
+    z_stream stream{};
+    constexpr int gzipWindowBits = 15 + 16;
+    if (deflateInit2(&stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, gzipWindowBits, 8,
+                     Z_DEFAULT_STRATEGY)
+        != Z_OK)
+        return {};
+    QByteArray out(qsizetype(deflateBound(&stream, uLong(data.size()))), Qt::Uninitialized);
+    stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(data.constData()));
+    stream.avail_in = uInt(data.size());
+    stream.next_out = reinterpret_cast<Bytef *>(out.data());
+    stream.avail_out = uInt(out.size());
+    const bool done = deflate(&stream, Z_FINISH) == Z_STREAM_END;
+    out.truncate(qsizetype(stream.total_out));
+    deflateEnd(&stream);
+    return done ? out : QByteArray();
+}
+
+} // namespace
+
+void finish(Page &page)
+{
+    // The same bytes give the same tag on every server sharing a database.
+    const QByteArray digest = QCryptographicHash::hash(page.body, QCryptographicHash::Sha256);
+    page.etag = '"' + digest.first(15).toBase64(QByteArray::Base64UrlEncoding) + '"';
+    page.gzipped = gzip(page.body);
+    page.gzippedEtag = page.etag.chopped(1) + "-gz\"";
+}
+
+QString forumLink(const QString &forum, int page)
+{
+    QString href = QStringLiteral("/tav/") + QString::fromLatin1(QUrl::toPercentEncoding(forum))
+        + QStringLiteral(".htm");
+    if (page > 1)
+        href += QStringLiteral("?page=") + QString::number(page);
+    return href;
+}
+
+std::optional<QString> forumFromPath(const QByteArray &encodedPath)
+{
+    static const QByteArray prefix = QByteArrayLiteral("/tav/");
+    static const QByteArray suffix = QByteArrayLiteral(".htm");
+    if (!encodedPath.startsWith(prefix))
+        return std::nullopt;
+    const QByteArray encodedName = encodedPath.mid(prefix.size());
+    if (encodedName.contains('/'))
+        return std::nullopt;
+    QByteArray raw = QByteArray::fromPercentEncoding(encodedName);
+    if (!raw.endsWith(suffix) || raw.size() == suffix.size())
+        return std::nullopt;
+    raw.chop(suffix.size());
+    const QString name = QString::fromUtf8(raw);
+    if (name.toUtf8() != raw)
+        return std::nullopt;
+    return name;
+}
+
+QString messageTable(const PublishedMessage &message)
+{
+    return QStringLiteral("<table width=\"100%\" border=\"0\"><tr><td bgcolor=\"#666666\"><b>"
+                          "<font color=\"#FFFFFF\">")
+        + message.titleHtml
+        + QStringLiteral("</b></td></tr><tr><td bgcolor=\"#EAEAEA\"><font color=\"#000000\">")
+        + message.bodyHtml + QStringLiteral("</font></td></tr></table><br>\n");
+}
+
+QByteArray startPage(const QList<ForumSummary> &forums)
+{
+    QString content = QStringLiteral("<h1>%1</h1>\n<p>Welcome to %1, a small forum service. "
+                                     "Anyone can open a forum by name and post messages to it. "
+                                     "Choose a forum to read it.</p>\n")
+                          .arg(serviceName);
+    if (forums.isEmpty()) {
+        content += QStringLiteral("<p>There are no forums yet.</p>\n");
+    } else {
+        content += QStringLiteral("<ul>\n");
+        for (const ForumSummary &forum : forums) {
+            const QString count = forum.messageCount == 1
+                ? QStringLiteral("1 message")
+                : QStringLiteral("%1 messages").arg(forum.messageCount);
+            content += QStringLiteral("<li>") + link(forumLink(forum.name), forum.name)
+                + QStringLiteral(" (") + count + QStringLiteral(")</li>\n");
+        }
+        content += QStringLiteral("</ul>\n");
+    }
+    return document(serviceName, content).toUtf8();
+}
+
+QByteArray forumPage(const QString &forum, const QList<PublishedMessage> &messages, int page,
+                     bool hasOlder)
+{
+    QString content = QStringLiteral("<h2>") + forum.toHtmlEscaped() + QStringLiteral("</h2>\n");
+    if (messages.isEmpty())
+        content += page == 1 ? QStringLiteral("<p>No messages yet.</p>\n")
+                             : QStringLiteral("<p>No older messages.</p>\n");
+    // Each message's number is its anchor, so a link (or a moderator) can name it.
+    for (const PublishedMessage &message : messages)
+        content += QStringLiteral("<a id=\"m%1\"></a>").arg(message.number) + messageTable(message);
+    QStringList navigation;
+    if (page > 1)
+        navigation << link(forumLink(forum, page - 1), QStringLiteral("Newer messages"));
+    if (hasOlder)
+        navigation << link(forumLink(forum, page + 1), QStringLiteral("Older messages"));
+    navigation << link(QStringLiteral("/dn.htm"), QStringLiteral("All forums"));
+    content += QStringLiteral("<p>") + navigation.join(QStringLiteral(" | "))
+        + QStringLiteral("</p>\n");
+    return document(forum + QStringLiteral(" - ") + serviceName, content).toUtf8();
+}
+
+QByteArray notFoundPage()
+{
+    return document(QStringLiteral("Not found - ") + serviceName,
+                    QStringLiteral("<h2>Not found</h2>\n<p>There is no such page here. ")
+                        + link(QStringLiteral("/dn.htm"), QStringLiteral("All forums"))
+                        + QStringLiteral("</p>\n"))
+        .toUtf8();
+}
+
+QByteArray badRequestPage()
+{
+    return document(QStringLiteral("Bad request - ") + serviceName,
+                    QStringLiteral("<h2>Bad request</h2>\n<p>The server could not read this "
+                                   "request. ")
+                        + link(QStringLiteral("/dn.htm"), QStringLiteral("All forums"))
+                        + QStringLiteral("</p>\n"))
+        .toUtf8();
+}
+
+QByteArray failurePage()
+{
+    return document(serviceName,
+                    QStringLiteral("<h2>Sorry</h2>\n<p>The forums cannot be read just now. "
+                                   "Please try again later.</p>\n"))
+        .toUtf8();
+}
+
+} // namespace pages

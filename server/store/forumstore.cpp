@@ -1,0 +1,356 @@
+#include "server/store/forumstore.h"
+
+#include "server/store/forumschema.h"
+#include "server/store/sqldialect.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QHashFunctions>
+#include <QMap>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QVariant>
+#include <algorithm>
+
+namespace {
+
+const QString welcomeTitle = QStringLiteral("<b>Welcome to Tavernly</b>");
+const QString welcomeBody = QStringLiteral(
+    "Tavernly is a small forum service: anyone can open a forum by name, and anyone can post "
+    "messages to it.<br>\r\n"
+    "Pick a forum in the directory to read its page. To post, choose the forum, write a title "
+    "and a message and press Post; the toolbar adds <b>bold</b>, <i>italic</i>, "
+    "<u>underlined</u> text, links and pictures.<br>\r\n"
+    "To open a forum of your own, type its name and press Create.");
+
+} // namespace
+
+NewMessage ForumStore::welcomeMessage(qint64 forumId)
+{
+    // The parser reads a line break as a plain one.
+    QString bodyHtml = welcomeBody;
+    bodyHtml.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    return {forumId, welcomeTitle.toUtf8(), welcomeBody.toUtf8(), welcomeTitle, bodyHtml,
+            QDateTime::currentMSecsSinceEpoch()};
+}
+
+ForumStore::ForumStore()
+    : m_connection(QStringLiteral("forumstore-%1").arg(quintptr(this), 0, 16))
+{
+}
+
+ForumStore::~ForumStore()
+{
+    if (QSqlDatabase::contains(m_connection)) {
+        QSqlDatabase::database(m_connection, false).close();
+        QSqlDatabase::removeDatabase(m_connection);
+    }
+}
+
+QString ForumStore::fileName()
+{
+    return QStringLiteral("tavernly.sqlite");
+}
+
+bool ForumStore::open(const QString &dir, QString *error)
+{
+    return open(DatabaseUrl::sqliteFile(QDir(dir).filePath(fileName())), error);
+}
+
+bool ForumStore::open(const DatabaseUrl &url, QString *error)
+{
+    m_url = url;
+    QString why;
+    if (url.open(m_connection, &why)) {
+        QSqlDatabase db = database();
+        const auto seed = [this, &db](QString *error) {
+            QSqlQuery query(db);
+            query.prepare(QStringLiteral(
+                "INSERT INTO forums (name, created) VALUES (?, ?) RETURNING id"));
+            query.addBindValue(QStringLiteral("Welcome"));
+            query.addBindValue(QDateTime::currentMSecsSinceEpoch());
+            if (!query.exec() || !query.next()) {
+                *error = query.lastError().text();
+                return false;
+            }
+            if (!insert({welcomeMessage(query.value(0).toLongLong())})) {
+                *error = m_lastError;
+                return false;
+            }
+            return true;
+        };
+        if (forumschema::migrate(db, SqlDialect(url.engine), seed, &why)) {
+            m_available = true;
+            return true;
+        }
+        why = QStringLiteral("cannot bring the database %1 up to date: %2").arg(url.display(), why);
+    }
+    m_lastError = why;
+    if (error)
+        *error = why;
+    return false;
+}
+
+bool ForumStore::connect(const DatabaseUrl &url, QString *error)
+{
+    m_url = url;
+    return reconnect(error);
+}
+
+bool ForumStore::reconnect(QString *why)
+{
+    if (QSqlDatabase::contains(m_connection)) {
+        database().close();
+        QSqlDatabase::removeDatabase(m_connection);
+    }
+    m_available = m_url.open(m_connection, why);
+    return m_available;
+}
+
+void ForumStore::check()
+{
+    if (!m_available)
+        return;
+    QSqlQuery probe(database());
+    if (!probe.exec(QStringLiteral("SELECT 1")))
+        failed(probe.lastError());
+}
+
+void ForumStore::setLostHandler(std::function<void(const QString &)> handler)
+{
+    m_lostHandler = std::move(handler);
+}
+
+QSqlDatabase ForumStore::database() const
+{
+    return QSqlDatabase::database(m_connection, false);
+}
+
+bool ForumStore::unavailable() const
+{
+    if (m_available)
+        return false;
+    m_lastError = QStringLiteral("the database %1 is not answering").arg(m_url.display());
+    return true;
+}
+
+void ForumStore::failed(const QSqlError &error) const
+{
+    m_lastError = error.text();
+    if (!m_available)
+        return;
+    // A statement may fail on its own (a constraint); the database is lost
+    // only when it no longer answers the simplest question either.
+    QSqlQuery probe(database());
+    if (probe.exec(QStringLiteral("SELECT 1")) && probe.next())
+        return;
+    m_available = false;
+    if (m_lostHandler)
+        m_lostHandler(m_lastError);
+}
+
+namespace {
+void notDone(bool *ok)
+{
+    if (ok)
+        *ok = false;
+}
+} // namespace
+
+QList<ForumEntry> ForumStore::forums(bool *ok) const
+{
+    if (unavailable())
+        return notDone(ok), QList<ForumEntry>();
+    QList<ForumEntry> forums;
+    QSqlQuery query(database());
+    const bool done = query.exec(QStringLiteral("SELECT id, name FROM forums ORDER BY id"));
+    if (ok)
+        *ok = done;
+    if (!done)
+        failed(query.lastError());
+    while (query.next())
+        forums.append({query.value(0).toLongLong(), query.value(1).toString()});
+    return forums;
+}
+
+QList<ForumSummary> ForumStore::forumSummaries(bool *ok) const
+{
+    if (unavailable())
+        return notDone(ok), QList<ForumSummary>();
+    QList<ForumSummary> forums;
+    QSqlQuery query(database());
+    const bool done = query.exec(
+        QStringLiteral("SELECT name, message_count FROM forums ORDER BY id"));
+    if (ok)
+        *ok = done;
+    if (!done)
+        failed(query.lastError());
+    while (query.next())
+        forums.append({query.value(0).toString(), query.value(1).toLongLong()});
+    return forums;
+}
+
+std::optional<qint64> ForumStore::forumId(const QString &name) const
+{
+    if (unavailable())
+        return std::nullopt;
+    QSqlQuery query(database());
+    query.prepare(QStringLiteral("SELECT id FROM forums WHERE name = ?"));
+    query.addBindValue(name);
+    if (!query.exec()) {
+        failed(query.lastError());
+        return std::nullopt;
+    }
+    if (!query.next())
+        return std::nullopt;
+    return query.value(0).toLongLong();
+}
+
+qint64 ForumStore::messageCount(qint64 forumId) const
+{
+    if (unavailable())
+        return 0;
+    QSqlQuery query(database());
+    query.prepare(QStringLiteral("SELECT message_count FROM forums WHERE id = ?"));
+    query.addBindValue(forumId);
+    if (!query.exec() || !query.next()) {
+        failed(query.lastError());
+        return 0;
+    }
+    return query.value(0).toLongLong();
+}
+
+ForumStore::CreateResult ForumStore::createForum(const QString &name, qint64 *id)
+{
+    if (unavailable())
+        return CreateResult::Failed;
+    // One statement decides, so two servers creating one name at the same
+    // moment get one row: the other finds the name taken and no row back.
+    QSqlQuery query(database());
+    query.prepare(SqlDialect(m_url.engine).createForum());
+    query.addBindValue(name);
+    query.addBindValue(QDateTime::currentMSecsSinceEpoch());
+    if (!query.exec()) {
+        failed(query.lastError());
+        return CreateResult::Failed;
+    }
+    if (!query.next())
+        return CreateResult::Exists;
+    if (id)
+        *id = query.value(0).toLongLong();
+    return CreateResult::Created;
+}
+
+bool ForumStore::addMessages(const QList<NewMessage> &messages)
+{
+    if (unavailable())
+        return false;
+    QSqlDatabase db = database();
+    if (!db.transaction()) {
+        failed(db.lastError());
+        return false;
+    }
+    if (!insert(messages)) {
+        const QString why = m_lastError;
+        db.rollback();
+        failed(QSqlError(why, {}, QSqlError::StatementError));
+        return false;
+    }
+    if (!db.commit()) {
+        const QSqlError error = db.lastError();
+        db.rollback();
+        failed(error);
+        return false;
+    }
+    return true;
+}
+
+// Inside a transaction: each forum's counts, then the messages, numbered in
+// their forum from what its count gave.
+bool ForumStore::insert(const QList<NewMessage> &messages)
+{
+    QSqlDatabase db = database();
+    QMap<qint64, qint64> added; // by forum: servers sharing a database lock forums in one order
+    for (const NewMessage &message : messages)
+        ++added[message.forumId];
+    QMap<qint64, qint64> next; // by forum: the number its next message gets
+    QSqlQuery count(db);
+    count.prepare(QStringLiteral("UPDATE forums SET message_count = message_count + ?, "
+                                 "posted = posted + ? WHERE id = ? RETURNING posted"));
+    for (auto it = added.cbegin(); it != added.cend(); ++it) {
+        count.bindValue(0, it.value());
+        count.bindValue(1, it.value());
+        count.bindValue(2, it.key());
+        if (!count.exec() || !count.next()) {
+            m_lastError = count.lastError().isValid()
+                ? count.lastError().text()
+                : QStringLiteral("there is no forum %1").arg(it.key());
+            return false;
+        }
+        next[it.key()] = count.value(0).toLongLong() - it.value() + 1;
+        count.finish();
+    }
+    QSqlQuery query(db);
+    query.prepare(QStringLiteral("INSERT INTO messages (forum, number, title, body, title_html, "
+                                 "body_html, arrived) VALUES (?, ?, ?, ?, ?, ?, ?)"));
+    for (const NewMessage &message : messages) {
+        query.bindValue(0, message.forumId);
+        query.bindValue(1, next[message.forumId]++);
+        query.bindValue(2, message.title);
+        query.bindValue(3, message.body);
+        query.bindValue(4, message.titleHtml);
+        query.bindValue(5, message.bodyHtml);
+        query.bindValue(6, message.arrived);
+        if (!query.exec()) {
+            m_lastError = query.lastError().text();
+            return false;
+        }
+    }
+    const QString notify = SqlDialect(m_url.engine).notifyChanges(added.keys());
+    if (!notify.isEmpty() && !query.exec(notify)) {
+        m_lastError = query.lastError().text();
+        return false;
+    }
+    return true;
+}
+
+QList<PublishedMessage> ForumStore::messages(qint64 forumId, int skip, int count,
+                                             bool *ok) const
+{
+    if (unavailable())
+        return notDone(ok), QList<PublishedMessage>();
+    QList<PublishedMessage> result;
+    QSqlQuery query(database());
+    query.setForwardOnly(true);
+    query.prepare(QStringLiteral("SELECT title_html, body_html, number FROM messages "
+                                 "WHERE forum = ? AND hidden = 0 ORDER BY id DESC LIMIT ? OFFSET ?"));
+    query.addBindValue(forumId);
+    query.addBindValue(count);
+    query.addBindValue(skip);
+    const bool done = query.exec();
+    if (ok)
+        *ok = done;
+    if (!done)
+        failed(query.lastError());
+    while (query.next())
+        result.append({query.value(0).toString(), query.value(1).toString(),
+                       query.value(2).toLongLong()});
+    return result;
+}
+
+qint64 ForumStore::changeCount() const
+{
+    if (unavailable())
+        return -1;
+    QSqlQuery query(database());
+    if (!query.exec(SqlDialect(m_url.engine).changeCount()) || !query.next()) {
+        failed(query.lastError());
+        return -1;
+    }
+    return query.value(0).toLongLong();
+}
+
+QString ForumStore::lastError() const
+{
+    return m_lastError;
+}

@@ -1,0 +1,51 @@
+#pragma once
+// Everything that differs between SQLite and PostgreSQL for the store: the
+// rest of its SQL is written once for both.
+
+#include "server/store/databaseurl.h"
+
+#include <QString>
+#include <QStringList>
+
+class QSqlDatabase;
+
+class SqlDialect
+{
+public:
+    explicit SqlDialect(DatabaseUrl::Engine engine) : m_engine(engine) {}
+
+    DatabaseUrl::Engine engine() const { return m_engine; }
+    QString driver() const;
+
+    // Statements run on every new connection.
+    QStringList sessionSetup() const;
+
+    // A schema statement with {id} (an auto-numbered 64-bit key) and {bytes}
+    // (raw bytes) in place of the engine's own types.
+    QString schema(QString statement) const;
+
+    // Inserts a forum (name, created), returning its id only if the name was free.
+    QString createForum() const;
+
+    // PostgreSQL: every server hears of commits on this channel. The payload
+    // says what changed: "forums" (new forums), or "posts" and the ids of
+    // the forums that gained messages ("posts 3 7").
+    static QString changeChannel();
+    // The statement that announces new posts in these forums with the
+    // transaction's commit; empty for SQLite, where the server is the only writer.
+    QString notifyChanges(const QList<qint64> &forumIds) const;
+
+    // A number that changes with the commits this server was not told of:
+    // on PostgreSQL every server's (forums, messages ever posted and
+    // moderation steps counted together), on SQLite a moderator's.
+    QString changeCount() const;
+
+    // Inside the migration's transaction, before the version is read: servers
+    // starting together on one database migrate one after the other.
+    QString migrationLock() const;
+    bool readSchemaVersion(const QSqlDatabase &db, int *version, QString *error) const;
+    QStringList writeSchemaVersion(int version) const;
+
+private:
+    DatabaseUrl::Engine m_engine;
+};

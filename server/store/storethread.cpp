@@ -1,0 +1,205 @@
+#include "server/store/storethread.h"
+
+#include "server/store/sqldialect.h"
+
+#include <QPointer>
+#include <QSqlDriver>
+#include <QTimer>
+#include <QVariant>
+
+// Lives on the store thread: made on the main thread and moved there at once.
+class StoreWorker : public QObject
+{
+public:
+    StoreWorker(const DatabaseUrl &database, StoreThread *facade)
+        : m_database(database), m_facade(facade), m_retry(new QTimer(this)),
+          m_poll(new QTimer(this))
+    {
+        m_retry->setInterval(1000);
+        connect(m_retry, &QTimer::timeout, this, &StoreWorker::reconnect);
+        m_poll->setInterval(1000);
+        connect(m_poll, &QTimer::timeout, this, &StoreWorker::poll);
+        m_store.setLostHandler([this](const QString &why) {
+            if (m_retry->isActive())
+                return;
+            m_retry->start();
+            tell([why](StoreThread *f) { emit f->lost(why); });
+        });
+    }
+
+    void open()
+    {
+        QString why;
+        if (!m_store.connect(m_database, &why)) {
+            m_retry->start();
+            tell([why](StoreThread *f) { emit f->lost(why); });
+            return;
+        }
+        listen();
+    }
+
+    void create(const QString &name, const std::function<void(ForumStore::CreateResult,
+                                                              const QString &)> &done)
+    {
+        qint64 id = 0;
+        const ForumStore::CreateResult result = m_store.createForum(name, &id);
+        const QString why = m_store.lastError();
+        if (result == ForumStore::CreateResult::Created)
+            tell([id, name](StoreThread *f) { emit f->forumsAdded({{id, name}}); });
+        tell([done, result, why](StoreThread *) { done(result, why); });
+    }
+
+    void run(const StoreThread::Job &job, const QPointer<QObject> &requester)
+    {
+        tell([reply = job(m_store), requester](StoreThread *) {
+            if (requester) // checked back on the main thread
+                reply();
+        });
+    }
+
+    void check()
+    {
+        if (!m_retry->isActive())
+            m_store.check();
+    }
+
+private:
+    template <typename F>
+    void tell(F what)
+    {
+        QMetaObject::invokeMethod(m_facade, [f = m_facade, what] { what(f); },
+                                  Qt::QueuedConnection);
+    }
+
+    void reconnect()
+    {
+        QString why;
+        if (!m_store.reconnect(&why))
+            return;
+        m_retry->stop();
+        listen();
+        tell([](StoreThread *f) { emit f->back(); });
+    }
+
+    // PostgreSQL: hear other servers' commits. SQLite: notice another
+    // process's (a moderator's), once a second. Whatever happened while not
+    // listening counts as changed.
+    void listen()
+    {
+        if (m_database.engine == DatabaseUrl::Engine::PostgreSQL) {
+            QSqlDriver *driver = m_store.database().driver();
+            driver->subscribeToNotification(SqlDialect::changeChannel());
+            connect(driver, &QSqlDriver::notification, this,
+                    [this](const QString &, QSqlDriver::NotificationSource,
+                           const QVariant &payload) { heard(payload.toString()); });
+        }
+        m_lastCount = -1;
+        poll();
+        m_poll->start();
+    }
+
+    void heard(const QString &payload)
+    {
+        m_heard = true;
+        if (payload == u"forums") {
+            readForums();
+            return;
+        }
+        QList<qint64> ids;
+        const QStringList words = payload.split(u' ', Qt::SkipEmptyParts);
+        for (qsizetype i = 1; i < words.size(); ++i) {
+            bool ok = false;
+            const qint64 id = words[i].toLongLong(&ok);
+            if (!ok) { // "all", or a payload this server does not know
+                ids.clear();
+                break;
+            }
+            ids.append(id);
+        }
+        tell([ids](StoreThread *f) { emit f->postsAdded(ids); });
+    }
+
+    void readForums()
+    {
+        bool ok = false;
+        const QList<ForumEntry> forums = m_store.forums(&ok);
+        if (ok)
+            tell([forums](StoreThread *f) { emit f->forumsAdded(forums); });
+    }
+
+    // Commits nobody announced (or whose announcement was lost): everything
+    // counts as changed, and the forums are read again.
+    void poll()
+    {
+        if (m_retry->isActive())
+            return;
+        const qint64 count = m_store.changeCount();
+        if (count < 0)
+            return; // lost (and reconnecting), or slow: counted again next time
+        if (count != m_lastCount && !m_heard) {
+            readForums();
+            tell([](StoreThread *f) { emit f->postsAdded({}); });
+        }
+        m_lastCount = count;
+        m_heard = false;
+    }
+
+    DatabaseUrl m_database;
+    StoreThread *m_facade;
+    ForumStore m_store;
+    QTimer *m_retry;
+    QTimer *m_poll;
+    qint64 m_lastCount = -1;
+    bool m_heard = false;
+};
+
+StoreThread::StoreThread(const DatabaseUrl &database, QObject *parent)
+    : QObject(parent), m_worker(new StoreWorker(database, this))
+{
+    m_thread.setObjectName(QStringLiteral("store"));
+    m_worker->moveToThread(&m_thread);
+}
+
+StoreThread::~StoreThread()
+{
+    if (m_thread.isRunning()) {
+        QMetaObject::invokeMethod(m_worker, [worker = m_worker] {
+            delete worker; // its connection closes on its own thread
+            QThread::currentThread()->quit();
+        }, Qt::QueuedConnection);
+        m_thread.wait();
+    } else {
+        delete m_worker;
+    }
+}
+
+void StoreThread::start()
+{
+    m_thread.start();
+    QMetaObject::invokeMethod(m_worker, [worker = m_worker] { worker->open(); },
+                              Qt::QueuedConnection);
+}
+
+void StoreThread::create(const QString &name, QObject *requester, Created done)
+{
+    QMetaObject::invokeMethod(m_worker, [worker = m_worker, name, r = QPointer<QObject>(requester),
+                                         done = std::move(done)] {
+        worker->create(name, [r, done](ForumStore::CreateResult result, const QString &why) {
+            if (r) // checked back on this thread
+                done(result, why);
+        });
+    }, Qt::QueuedConnection);
+}
+
+void StoreThread::check()
+{
+    QMetaObject::invokeMethod(m_worker, [worker = m_worker] { worker->check(); },
+                              Qt::QueuedConnection);
+}
+
+void StoreThread::run(QObject *requester, Job job)
+{
+    QMetaObject::invokeMethod(m_worker, [worker = m_worker, r = QPointer<QObject>(requester),
+                                         job = std::move(job)] { worker->run(job, r); },
+                              Qt::QueuedConnection);
+}

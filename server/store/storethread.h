@@ -1,0 +1,56 @@
+#pragma once
+// The database work of the ports, on a thread of its own with its own
+// connection: creating forums, the jobs other layers hand it (building
+// pages), and learning what other servers changed. The thread that serves the ports only hands work over
+// and hears back; it never waits for the database.
+//
+// On PostgreSQL the thread listens for the announcements every server makes
+// with its commits, and counts the forums and messages once a second in case
+// an announcement was missed. On SQLite it asks once a second whether another
+// process (a moderator's command) has committed. A lost database is
+// reconnected every second.
+
+#include "server/store/databaseurl.h"
+#include "server/store/forumrecords.h"
+#include "server/store/forumstore.h"
+
+#include <QObject>
+#include <QThread>
+#include <functional>
+
+class StoreWorker;
+
+// Lives on the main thread; owns the store thread and its worker.
+class StoreThread : public QObject
+{
+    Q_OBJECT
+public:
+    explicit StoreThread(const DatabaseUrl &database, QObject *parent = nullptr);
+    ~StoreThread() override; // after the statement under way, if any, has ended
+
+    void start();
+
+    using Created = std::function<void(ForumStore::CreateResult result, const QString &why)>;
+    // `done` runs on this thread unless `requester` is gone by then.
+    void create(const QString &name, QObject *requester, Created done);
+    // Runs `job` on the store thread with its connection; the function it
+    // returns runs back on this thread unless `requester` is gone by then.
+    using Reply = std::function<void()>;
+    using Job = std::function<Reply(ForumStore &store)>;
+    void run(QObject *requester, Job job);
+    // Asks the database the simplest question: lost() if it does not answer.
+    void check();
+
+signals:
+    // Forums created here or by other servers.
+    void forumsAdded(const QList<ForumEntry> &forums);
+    // Messages committed by other servers; an empty list: any forum may have changed.
+    void postsAdded(const QList<qint64> &forumIds);
+    void lost(const QString &why);
+    void back();
+
+private:
+    friend class StoreWorker;
+    QThread m_thread;
+    StoreWorker *m_worker;
+};

@@ -1,0 +1,111 @@
+#include "server/wire/createconnection.h"
+
+#include "server/store/storethread.h"
+#include "server/wire/requestrules.h"
+#include "server/base/servermetrics.h"
+#include "server/net/streamconnection.h"
+
+CreateConnection::CreateConnection(StreamConnection *connection, StoreThread &store,
+                                   int pauseMs, int waitMs, LogSink log)
+    : QObject(connection), m_connection(connection), m_store(store), m_log(std::move(log))
+{
+    m_answerWait.setSingleShot(true);
+    m_answerWait.setInterval(waitMs);
+    // The pause only counts once the name has begun: a client that is slow
+    // to send its first byte is left to the request deadline.
+    m_pause.setSingleShot(true);
+    m_pause.setInterval(pauseMs);
+    connect(&m_pause, &QTimer::timeout, this, &CreateConnection::decide);
+    connect(connection, &StreamConnection::readyRead, this, &CreateConnection::read);
+    connect(connection, &StreamConnection::cutOff, this, [this](const QString &why) {
+        if (!m_done) {
+            m_done = true;
+            metrics::requestDone("create", "refused");
+            m_log(QStringLiteral("create refused %1: %2").arg(m_connection->peer(), why));
+        }
+    });
+    // A name cut off by a reset does not count.
+    connect(connection, &StreamConnection::lost, this, [this] { m_done = true; });
+    read();
+}
+
+void CreateConnection::refuse(const QString &why)
+{
+    m_done = true;
+    m_pause.stop();
+    metrics::requestDone("create", "refused");
+    m_log(QStringLiteral("create refused %1: %2").arg(m_connection->peer(), why));
+    m_connection->abort();
+}
+
+void CreateConnection::read()
+{
+    if (m_done)
+        return;
+    const QByteArray &gathered = m_connection->input();
+    if (gathered.size() > requestrules::maxNameBytes) {
+        refuse(QStringLiteral("more than %1 bytes").arg(requestrules::maxNameBytes));
+        return;
+    }
+    if (m_connection->inputEnded()) {
+        if (gathered.isEmpty())
+            refuse(QStringLiteral("no name before the end of the request"));
+        else
+            decide();
+        return;
+    }
+    if (!gathered.isEmpty())
+        m_pause.start();
+}
+
+void CreateConnection::decide()
+{
+    if (m_done)
+        return;
+    // What arrived with the pause, the sender's end included, belongs to the name.
+    m_connection->readNow();
+    if (m_done)
+        return;
+    m_done = true;
+    m_pause.stop();
+    m_connection->setFinished(true);
+    const QString peer = m_connection->peer();
+    QString name;
+    const requestrules::NameCheck check =
+        requestrules::checkNewForumName(m_connection->input(), &name);
+    m_connection->input().clear();
+    if (check != requestrules::NameCheck::Ok) {
+        metrics::requestDone("create", "refused");
+        m_log(QStringLiteral("create refused %1: %2").arg(peer, requestrules::describe(check)));
+        m_connection->abort();
+        return;
+    }
+    connect(&m_answerWait, &QTimer::timeout, this, [this, peer, name] {
+        metrics::requestDone("create", "failed");
+        m_log(QStringLiteral("create failed %1 \"%2\": the database did not answer within %3 ms")
+                  .arg(peer, name)
+                  .arg(m_answerWait.interval()));
+        m_connection->abort();
+    });
+    m_answerWait.start();
+    m_store.create(name, this, [this, peer, name](ForumStore::CreateResult result,
+                                                  const QString &why) {
+        if (!m_answerWait.isActive())
+            return; // given up on: the client was told nothing
+        m_answerWait.stop();
+        QByteArray reply;
+        switch (result) {
+        case ForumStore::CreateResult::Created: reply = QByteArrayLiteral("CREATED"); break;
+        case ForumStore::CreateResult::Exists: reply = QByteArrayLiteral("EXISTS"); break;
+        case ForumStore::CreateResult::Failed:
+            metrics::requestDone("create", "failed");
+            m_log(QStringLiteral("create failed %1 \"%2\": %3").arg(peer, name, why));
+            m_connection->abort();
+            return;
+        }
+        metrics::requestDone("create", reply.toLower().toStdString());
+        m_log(QStringLiteral("create %1 \"%2\": %3").arg(peer, name, QString::fromLatin1(reply)));
+        m_connection->write(reply);
+        m_connection->closeWhenWritten();
+    });
+}

@@ -1,0 +1,36 @@
+#pragma once
+// One create exchange: a forum name in, "CREATED" or "EXISTS" out.
+//
+// The name has no terminator: it ends when the client pauses or ends its
+// sending (the reply still goes to a client that only half-closed).
+
+#include "server/base/logsink.h"
+
+#include <QObject>
+#include <QTimer>
+
+class StoreThread;
+class StreamConnection;
+
+// Lives on the main thread, a child of its connection.
+class CreateConnection : public QObject
+{
+    Q_OBJECT
+public:
+    // A pause of pauseMs ends the name. A database that has not answered
+    // within waitMs gets the client no reply: it has not been told CREATED.
+    CreateConnection(StreamConnection *connection, StoreThread &store, int pauseMs, int waitMs,
+                     LogSink log);
+
+private:
+    void read();
+    void decide();
+    void refuse(const QString &why);
+
+    StreamConnection *m_connection;
+    StoreThread &m_store;
+    LogSink m_log;
+    QTimer m_pause;
+    QTimer m_answerWait;
+    bool m_done = false;
+};

@@ -1,0 +1,95 @@
+#include "server/wire/requestport.h"
+
+#include "server/base/mainthread.h"
+#include "server/net/connectionlimit.h"
+#include "server/net/streamconnection.h"
+#include "server/wire/createconnection.h"
+#include "server/wire/listconnection.h"
+#include "server/wire/postconnection.h"
+
+namespace {
+QString portName(RequestPort::Kind kind)
+{
+    switch (kind) {
+    case RequestPort::Kind::List: return QStringLiteral("list");
+    case RequestPort::Kind::Create: return QStringLiteral("create");
+    case RequestPort::Kind::Post: return QStringLiteral("post");
+    }
+    return {};
+}
+} // namespace
+
+RequestPort::RequestPort(Kind kind, Parts parts, Waits waits, ConnectionLimit &limit, LogSink log,
+                         QObject *parent)
+    : QObject(parent),
+      m_kind(kind),
+      m_parts(parts),
+      m_waits(waits),
+      m_log(std::move(log)),
+      m_port(new ListeningPort(portName(kind), limit, this))
+{
+    TAVERNLY_ASSERT_MAIN_THREAD();
+    connect(m_port, &ListeningPort::accepted, this, &RequestPort::accepted);
+}
+
+bool RequestPort::listen(const QHostAddress &address, quint16 port)
+{
+    return m_port->listen(address, port);
+}
+
+quint16 RequestPort::port() const
+{
+    return m_port->port();
+}
+
+QString RequestPort::errorString() const
+{
+    return m_port->errorString();
+}
+
+bool RequestPort::isListening() const
+{
+    return m_port->isListening();
+}
+
+void RequestPort::close()
+{
+    m_port->close();
+}
+
+void RequestPort::setPaused(bool paused)
+{
+    m_port->setPaused(paused);
+}
+
+void RequestPort::accepted(StreamConnection *connection)
+{
+    switch (m_kind) {
+    case Kind::List:
+        new ListConnection(connection, m_parts.directory, m_waits.listMs, m_log);
+        break;
+    case Kind::Create:
+        new CreateConnection(connection, m_parts.store, m_waits.createPauseMs,
+                             m_waits.createAnswerMs, m_log);
+        break;
+    case Kind::Post: {
+        auto *post = new PostConnection(connection, m_parts.intake, m_log);
+        m_posts.append(post);
+        connect(post, &QObject::destroyed, this, [this, post] { m_posts.removeOne(post); });
+        break;
+    }
+    }
+}
+
+void RequestPort::settlePosts()
+{
+    TAVERNLY_ASSERT_MAIN_THREAD();
+    const StreamConnection::HoldCloses closesAfterTheAnswer;
+    // Connections still waiting in the system's queue are taken in too.
+    m_port->acceptWaiting();
+    // A copy: an exchange that ends leaves the list, though its connection
+    // is deleted only on the loop's next turn.
+    const QList<PostConnection *> open = m_posts;
+    for (PostConnection *post : open)
+        post->settle();
+}

@@ -1,0 +1,65 @@
+#pragma once
+// A plain TCP request port: one request per connection, handled by a
+// per-connection object that lives as a child of its connection.
+
+#include "server/base/logsink.h"
+
+#include <QHostAddress>
+#include <QList>
+#include <QObject>
+
+class ConnectionLimit;
+class ForumDirectory;
+class ListeningPort;
+class PostConnection;
+class PostIntake;
+class StoreThread;
+class StreamConnection;
+
+// Lives on the main thread.
+class RequestPort : public QObject
+{
+    Q_OBJECT
+public:
+    enum class Kind { List, Create, Post };
+
+    // The waits are fixed for clients; tests shorten them.
+    struct Waits
+    {
+        int listMs = 5000;        // for the whole list request
+        int createPauseMs = 100;  // a pause this long ends a create request
+        int createAnswerMs = 3000; // a create the database has not decided by then: no reply
+    };
+
+    // What the port's exchanges need: the list port the directory, the
+    // create port the store, the post port the intake.
+    struct Parts
+    {
+        const ForumDirectory &directory;
+        StoreThread &store;
+        PostIntake &intake;
+    };
+
+    RequestPort(Kind kind, Parts parts, Waits waits, ConnectionLimit &limit, LogSink log,
+                QObject *parent = nullptr);
+
+    bool listen(const QHostAddress &address, quint16 port);
+    quint16 port() const;
+    QString errorString() const;
+    void close(); // refuses new connections; open ones go on
+    bool isListening() const;
+    void setPaused(bool paused); // newcomers wait in the system's queue
+
+    // Post port: takes in every post whose client has already finished sending.
+    void settlePosts();
+
+private:
+    void accepted(StreamConnection *connection);
+
+    Kind m_kind;
+    Parts m_parts;
+    Waits m_waits;
+    LogSink m_log;
+    ListeningPort *m_port;
+    QList<PostConnection *> m_posts; // open post exchanges, in the order accepted
+};
