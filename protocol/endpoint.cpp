@@ -1,5 +1,7 @@
 #include "protocol/endpoint.h"
 
+#include "protocol/pageaddress.h"
+
 ServerEndpoint ServerEndpoint::standard()
 {
     ServerEndpoint endpoint;
@@ -24,13 +26,9 @@ QUrl ServerEndpoint::startPage() const
     return pageUrl(*this, QStringLiteral("/dn.htm"));
 }
 
-// The name is one path segment: "#", "?", "%" and "/" in a name would otherwise
-// cut the address short or point elsewhere, so everything but the unreserved
-// characters is escaped (UTF-8 for letters outside ASCII).
 QUrl ServerEndpoint::forumPage(const QString &forum) const
 {
-    const QString segment = QString::fromLatin1(QUrl::toPercentEncoding(forum));
-    return pageUrl(*this, QStringLiteral("/tav/") + segment + QStringLiteral(".htm"));
+    return pageUrl(*this, pageaddress::forumPath(forum));
 }
 
 QString connectionErrorText(const QString &serviceUrl)

@@ -1,5 +1,8 @@
 #include "server/pages/pages.h"
 
+#include "protocol/messagemarkup.h"
+#include "protocol/pageaddress.h"
+
 #include <QCryptographicHash>
 #include <QUrl>
 
@@ -57,39 +60,17 @@ void finish(Page &page)
 
 QString forumLink(const QString &forum, int page)
 {
-    QString href = QStringLiteral("/tav/") + QString::fromLatin1(QUrl::toPercentEncoding(forum))
-        + QStringLiteral(".htm");
-    if (page > 1)
-        href += QStringLiteral("?page=") + QString::number(page);
-    return href;
+    return pageaddress::forumPath(forum, page);
 }
 
 std::optional<QString> forumFromPath(const QByteArray &encodedPath)
 {
-    static const QByteArray prefix = QByteArrayLiteral("/tav/");
-    static const QByteArray suffix = QByteArrayLiteral(".htm");
-    if (!encodedPath.startsWith(prefix))
-        return std::nullopt;
-    const QByteArray encodedName = encodedPath.mid(prefix.size());
-    if (encodedName.contains('/'))
-        return std::nullopt;
-    QByteArray raw = QByteArray::fromPercentEncoding(encodedName);
-    if (!raw.endsWith(suffix) || raw.size() == suffix.size())
-        return std::nullopt;
-    raw.chop(suffix.size());
-    const QString name = QString::fromUtf8(raw);
-    if (name.toUtf8() != raw)
-        return std::nullopt;
-    return name;
+    return pageaddress::forumFromPath(encodedPath);
 }
 
 QString messageTable(const PublishedMessage &message)
 {
-    return QStringLiteral("<table width=\"100%\" border=\"0\"><tr><td bgcolor=\"#666666\"><b>"
-                          "<font color=\"#FFFFFF\">")
-        + message.titleHtml
-        + QStringLiteral("</b></td></tr><tr><td bgcolor=\"#EAEAEA\"><font color=\"#000000\">")
-        + message.bodyHtml + QStringLiteral("</font></td></tr></table><br>\n");
+    return messagemarkup::table(message.titleHtml, message.bodyHtml) + u'\n';
 }
 
 QByteArray startPage(const QList<ForumSummary> &forums)

@@ -4,9 +4,18 @@
 #include "waits.h"
 #include "wireclient.h"
 
+#include "server/app/logwriter.h"
+
+#include <QRegularExpression>
 #include <QTest>
 #include <QTimer>
+#include <fcntl.h>
+#include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
 
 class TestServerLimits : public QObject
 {
@@ -19,7 +28,38 @@ private slots:
     void trickledPageRequestIsCutOffUnanswered();
     void roomIsMadeOnlyWhenNeededAndFair_data();
     void roomIsMadeOnlyWhenNeededAndFair();
+    void logLinesGoOutAtOnceAndWhole_data();
+    void logLinesGoOutAtOnceAndWhole();
+    void blockedLogDropsCountedLinesWithoutStalling();
+    void mainThreadClassStopsACallFromAnotherThread();
 };
+
+namespace {
+
+struct Pipe
+{
+    Pipe()
+    {
+        if (::pipe2(fds, O_CLOEXEC) == 0)
+            ::fcntl(fds[0], F_SETFL, O_NONBLOCK);
+    }
+    ~Pipe()
+    {
+        ::close(fds[0]);
+        ::close(fds[1]);
+    }
+    QByteArray readAll() const
+    {
+        QByteArray out;
+        char buffer[65536];
+        for (ssize_t n; (n = ::read(fds[0], buffer, sizeof buffer)) > 0;)
+            out.append(buffer, n);
+        return out;
+    }
+    int fds[2] = {-1, -1};
+};
+
+} // namespace
 
 void TestServerLimits::initTestCase()
 {
@@ -197,6 +237,90 @@ void TestServerLimits::roomIsMadeOnlyWhenNeededAndFair()
     for (const auto &client : silent)
         QVERIFY(!client->closedByServer());
     QCOMPARE(waiting.reply(), QByteArray());
+}
+
+void TestServerLimits::logLinesGoOutAtOnceAndWhole_data()
+{
+    QTest::addColumn<bool>("underJournal");
+    QTest::newRow("own stamp") << false;
+    QTest::newRow("journald stamps") << true;
+}
+
+// What is logged is in the system's hands when write() returns, so a kill
+// right after loses nothing; under journald the line carries no second stamp.
+void TestServerLimits::logLinesGoOutAtOnceAndWhole()
+{
+    QFETCH(bool, underJournal);
+    Pipe pipe;
+    struct stat st{};
+    QCOMPARE(::fstat(pipe.fds[1], &st), 0);
+    const QByteArray stream =
+        QByteArray::number(quint64(st.st_dev)) + ':' + QByteArray::number(quint64(st.st_ino));
+    qputenv("JOURNAL_STREAM", underJournal ? stream : QByteArray("0:0"));
+    LogWriter log(pipe.fds[1]);
+    qunsetenv("JOURNAL_STREAM");
+    log.write(QStringLiteral("post 127.0.0.1:5 to \"a\": stored"));
+    const QByteArray out = pipe.readAll(); // no event loop turn in between
+    const QByteArray line = "post 127.0.0.1:5 to \"a\": stored\n";
+    if (underJournal)
+        QCOMPARE(out, line);
+    else
+        QVERIFY2(QRegularExpression(QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\dZ "))
+                         .match(QString::fromUtf8(out)).hasMatch()
+                     && out.endsWith(line),
+                 out.constData());
+}
+
+// A reader that stops reading never holds up the server: lines wait up to a
+// bound, the rest are dropped and counted, and once the reader reads again
+// everything kept comes out whole and in order, then how many were dropped.
+void TestServerLimits::blockedLogDropsCountedLinesWithoutStalling()
+{
+    Pipe pipe;
+    LogWriter log(pipe.fds[1]);
+    const int lines = 3000; // ~3 MB against a 64 KiB pipe and a 1 MiB bound
+    for (int i = 0; i < lines; ++i)
+        log.write(QStringLiteral("line %1 ").arg(i, 5, 10, QChar(u'0')) + QString(1000, u'x'));
+    QVERIFY(log.dropped() > 0);
+    QVERIFY(log.dropped() < lines - (LogWriter::maxWaiting / 1100));
+    QByteArray out;
+    QTRY_VERIFY_WITH_TIMEOUT((out += pipe.readAll()).contains("lines dropped"), 10000);
+    QList<QByteArray> got = out.split('\n');
+    QCOMPARE(got.takeLast(), QByteArray()); // ends with a whole line
+    QVERIFY(got.last().endsWith(QByteArray::number(log.dropped())
+                                + " lines dropped while the output was blocked"));
+    got.removeLast();
+    QCOMPARE(got.size() + log.dropped(), lines);
+    for (qsizetype i = 0; i < got.size(); ++i) {
+        const qsizetype at = got[i].indexOf("line ");
+        QVERIFY2(at > 0 && got[i].mid(at + 5, 5).toInt() == i && got[i].size() == at + 1011,
+                 got[i].left(80).constData());
+    }
+}
+
+// Classes of the main thread check where they are called from: in a debug
+// build a call from another thread stops the program there and then.
+void TestServerLimits::mainThreadClassStopsACallFromAnotherThread()
+{
+#ifdef QT_NO_DEBUG
+    QSKIP("the check is part of debug builds (the sanitizer suite)");
+#else
+    Pipe pipe;
+    const pid_t child = ::fork();
+    QVERIFY(child >= 0);
+    if (child == 0) {
+        const int null = ::open("/dev/null", O_WRONLY);
+        ::dup2(null, 1);
+        ::dup2(null, 2);
+        LogWriter log(pipe.fds[1]);
+        std::thread([&log] { log.write(QStringLiteral("from the store thread")); }).join();
+        ::_exit(0);
+    }
+    int status = 0;
+    QCOMPARE(::waitpid(child, &status, 0), child);
+    QVERIFY2(WIFSIGNALED(status) && WTERMSIG(status) == SIGABRT, "the call went through");
+    QCOMPARE(pipe.readAll(), QByteArray());
+#endif
 }
 
 QTEST_GUILESS_MAIN(TestServerLimits)

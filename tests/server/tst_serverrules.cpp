@@ -5,6 +5,7 @@
 #include "server/base/logsink.h"
 #include "server/wire/requestrules.h"
 #include "tests/namecharacterrows.h"
+#include "ui/previewpage.h"
 
 #include <QTemporaryDir>
 #include <QTest>
@@ -26,7 +27,7 @@ private slots:
     void postSplit();
     void forumPath_data();
     void forumPath();
-    void messageTableShape();
+    void previewShowsAMessageAsItsPageDoes();
     void printableLogText();
     void databasePasswordFile_data();
     void databasePasswordFile();
@@ -158,14 +159,15 @@ void TestServerRules::forumPath()
     QCOMPARE(pages::forumFromPath(link.toUtf8()), std::optional<QString>(name));
 }
 
-void TestServerRules::messageTableShape()
+// What the client's preview shows of a message is what the forum page
+// shows of it once posted: the same two bands, byte for byte.
+void TestServerRules::previewShowsAMessageAsItsPageDoes()
 {
-    // The same two bands as the client's preview.
-    QCOMPARE(pages::messageTable({"<b>Hello</b>", "one<br>two"}),
-             QStringLiteral("<table width=\"100%\" border=\"0\"><tr><td bgcolor=\"#666666\"><b>"
-                            "<font color=\"#FFFFFF\"><b>Hello</b></b></td></tr><tr>"
-                            "<td bgcolor=\"#EAEAEA\"><font color=\"#000000\">one<br>two</font>"
-                            "</td></tr></table><br>\n"));
+    const PublishedMessage message{"<b>Hello</b> &amp; you", "one<br>two", 7};
+    const QByteArray page = pages::forumPage(QStringLiteral("Cellar"), {message}, 1, false);
+    const QByteArray preview = previewPage(message.titleHtml, message.bodyHtml).toUtf8();
+    QVERIFY(preview.startsWith("<table"));
+    QVERIFY2(page.contains("<a id=\"m7\"></a>" + preview + '\n'), page.constData());
     QCOMPARE(pages::forumFromPath("/tav/.htm"), std::nullopt);
     QCOMPARE(pages::forumFromPath("/tav/a/b.htm"), std::nullopt);
     QCOMPARE(pages::forumFromPath("/tav/a.html"), std::nullopt);
