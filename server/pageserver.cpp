@@ -1,11 +1,12 @@
 #include "server/pageserver.h"
 
+#include "server/http/httpdate.h"
+#include "server/http/requestreader.h"
 #include "server/httpconnection.h"
 #include "server/pages.h"
 #include "server/postpipeline.h"
 #include "server/servermetrics.h"
 #include "server/storethread.h"
-
 
 namespace {
 
@@ -14,21 +15,6 @@ constexpr qsizetype maxCachedBytes = 32 * 1024 * 1024;
 constexpr qsizetype maxCachedPage = 1024 * 1024;
 // Pages being built at once; more requests for missing pages get 503 at once.
 constexpr qsizetype maxBuilding = 64;
-
-QByteArray reason(int status)
-{
-    switch (status) {
-    case 200: return "OK";
-    case 304: return "Not Modified";
-    case 400: return "Bad Request";
-    case 404: return "Not Found";
-    case 405: return "Method Not Allowed";
-    case 431: return "Request Header Fields Too Large";
-    case 500: return "Internal Server Error";
-    case 503: return "Service Unavailable";
-    }
-    return "Unknown";
-}
 
 } // namespace
 
@@ -73,7 +59,8 @@ QByteArray PageServer::headers(const Page &page, const Request &request, QByteAr
 
     QByteArray out;
     out.reserve(512);
-    out.append("HTTP/1.1 ").append(QByteArray::number(status)).append(' ').append(reason(status));
+    out.append("HTTP/1.1 ").append(QByteArray::number(status)).append(' ')
+        .append(http::reasonPhrase(status));
     if (!notModified) {
         out.append("\r\nContent-Type: text/html; charset=utf-8\r\nContent-Length: ")
             .append(QByteArray::number(content.size()));
@@ -84,7 +71,7 @@ QByteArray PageServer::headers(const Page &page, const Request &request, QByteAr
         out.append("\r\nETag: ").append(etag);
     if (!page.gzipped.isEmpty())
         out.append("\r\nVary: Accept-Encoding");
-    out.append("\r\nCache-Control: no-cache\r\n");
+    out.append("\r\nCache-Control: no-cache\r\n").append(http::dateLine());
     if (!notModified)
         // Pages never run script, whatever a message holds; pictures may come from anywhere.
         out.append("Content-Security-Policy: default-src 'none'; img-src http: https:; "
