@@ -121,7 +121,7 @@ qint64 storedIn(quint16 httpPort, const QString &forum)
 
 double metric(quint16 metricsPort, const QByteArray &series)
 {
-    const QByteArray answer = exchange(metricsPort, "GET /metrics HTTP/1.1\r\n\r\n");
+    const QByteArray answer = exchange(metricsPort, "GET /metrics HTTP/1.1\r\nHost: x\r\n\r\n");
     for (const QByteArray &line : answer.split('\n')) {
         if (line.startsWith(series + ' '))
             return line.mid(series.size() + 1).toDouble();

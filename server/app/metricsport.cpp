@@ -1,20 +1,22 @@
 #include "server/app/metricsport.h"
 
-#include "server/net/connectionlimit.h"
 #include "server/base/servermetrics.h"
+#include "server/http/httpdate.h"
+#include "server/http/requestreader.h"
+#include "server/net/connectionlimit.h"
 #include "server/net/streamconnection.h"
 
 namespace {
 
 constexpr qsizetype maxRequestBytes = 8 * 1024;
 
-
-QByteArray answer(int status, const char *reason, const QByteArray &type, const QByteArray &body,
-                  bool withBody)
+QByteArray answer(int status, const QByteArray &type, const QByteArray &body, bool withBody)
 {
-    return "HTTP/1.1 " + QByteArray::number(status) + ' ' + reason + "\r\nContent-Type: " + type
-        + "\r\nContent-Length: " + QByteArray::number(body.size())
-        + "\r\nCache-Control: no-store\r\nConnection: close\r\n\r\n" + (withBody ? body : "");
+    return "HTTP/1.1 " + QByteArray::number(status) + ' ' + http::reasonPhrase(status)
+        + "\r\nContent-Type: " + type + "\r\nContent-Length: " + QByteArray::number(body.size())
+        + "\r\nCache-Control: no-store\r\n" + http::dateLine()
+        + (status == 405 ? "Allow: GET, HEAD\r\n" : "") + "Connection: close\r\n\r\n"
+        + (withBody ? body : "");
 }
 
 } // namespace
@@ -58,23 +60,22 @@ void MetricsPort::read(StreamConnection *connection)
     if (connection->isFinished())
         return;
     QByteArray &input = connection->input();
-    const qsizetype end = input.indexOf("\n\r\n") >= 0 ? input.indexOf("\n\r\n")
-                                                        : input.indexOf("\n\n");
-    QByteArray reply;
-    if (end < 0 && input.size() <= maxRequestBytes && !connection->inputEnded())
+    const http::ReadResult parsed = http::readRequest(input, {maxRequestBytes, maxRequestBytes});
+    const http::RequestHead &request = parsed.head;
+    const bool head = request.method == "HEAD";
+    if (parsed.kind == http::ReadResult::Kind::NeedMore && !connection->inputEnded())
         return;
-    const QList<QByteArray> line = input.left(input.indexOf('\n')).trimmed().split(' ');
-    const bool head = line.value(0) == "HEAD";
-    const QByteArray target = line.value(1);
-    if (end < 0 || line.size() != 3 || !line[2].startsWith("HTTP/1.")) {
-        reply = answer(400, "Bad Request", "text/plain", "bad request\n", true);
-    } else if (line[0] != "GET" && !head) {
-        reply = answer(405, "Method Not Allowed", "text/plain", "GET or HEAD\n", true);
-    } else if (target == "/metrics") {
-        reply = answer(200, "OK", "text/plain; version=0.0.4; charset=utf-8",
+    QByteArray reply;
+    if (parsed.kind != http::ReadResult::Kind::Request) {
+        // Refused, or ended before it was whole.
+        reply = answer(parsed.status ? parsed.status : 400, "text/plain", "bad request\n", true);
+    } else if (request.method != "GET" && !head) {
+        reply = answer(405, "text/plain", "GET or HEAD\n", true);
+    } else if (request.target == "/metrics") {
+        reply = answer(200, "text/plain; version=0.0.4; charset=utf-8",
                        QByteArray::fromStdString(metrics::text()), !head);
     } else {
-        reply = answer(404, "Not Found", "text/plain", "not found: try /metrics\n", !head);
+        reply = answer(404, "text/plain", "not found: try /metrics\n", !head);
     }
     metrics::requestDone("metrics", reply.mid(9, 3).toStdString());
     input.clear();

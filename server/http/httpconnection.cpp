@@ -3,76 +3,29 @@
 #include "server/base/mainthread.h"
 #include "server/base/servermetrics.h"
 #include "server/http/pagesource.h"
+#include "server/http/requestreader.h"
 #include "server/http/response.h"
 #include "server/net/streamconnection.h"
-
-#include <QList>
 
 namespace {
 
 // A request's line and headers; pages are fetched with small GET requests.
 constexpr qsizetype maxHeaderBytes = 16 * 1024;
+constexpr qsizetype maxTargetBytes = 8 * 1024; // the longest forum name's page is far shorter
 // Requests sent ahead are read only while this little of the answers waits,
 // at most this many per wake-up, and only while this little input waits.
 constexpr qsizetype maxPendingOutput = 256 * 1024;
 constexpr int maxRequestsPerWake = 16;
 constexpr qsizetype maxUnparsedInput = 2 * maxHeaderBytes;
 
-struct Head
+// Not copied for the methods every page request uses.
+QByteArray methodBytes(QByteArrayView method)
 {
-    QByteArray method;
-    QByteArray target;
-    int minorVersion = 1;
-    QList<QByteArray> connectionOptions; // lower case
-    QByteArray acceptEncoding;
-    QByteArray ifNoneMatch;
-    std::optional<qint64> contentLength;
-    bool chunked = false;
-    bool valid = false;
-};
-
-Head parseHead(const QByteArray &head)
-{
-    Head request;
-    QList<QByteArray> lines = head.split('\n');
-    for (QByteArray &line : lines) {
-        if (line.endsWith('\r'))
-            line.chop(1);
-    }
-    const QList<QByteArray> parts = lines.value(0).split(' ');
-    if (parts.size() != 3 || parts[0].isEmpty() || parts[1].isEmpty())
-        return request;
-    const QByteArray &version = parts[2];
-    if (version != "HTTP/1.1" && version != "HTTP/1.0")
-        return request;
-    request.method = parts[0];
-    request.target = parts[1];
-    request.minorVersion = version.back() - '0';
-    for (qsizetype i = 1; i < lines.size(); ++i) {
-        const qsizetype colon = lines[i].indexOf(':');
-        if (colon <= 0)
-            continue;
-        const QByteArray name = lines[i].left(colon).trimmed().toLower();
-        const QByteArray value = lines[i].mid(colon + 1).trimmed();
-        if (name == "connection") {
-            for (const QByteArray &option : value.split(','))
-                request.connectionOptions.append(option.trimmed().toLower());
-        } else if (name == "content-length") {
-            bool ok = false;
-            const qint64 length = value.toLongLong(&ok);
-            if (!ok || length < 0 || (request.contentLength && *request.contentLength != length))
-                return request;
-            request.contentLength = length;
-        } else if (name == "transfer-encoding") {
-            request.chunked = true;
-        } else if (name == "accept-encoding" || name == "if-none-match") {
-            // Repeated headers count as one list.
-            QByteArray &list = name == "if-none-match" ? request.ifNoneMatch : request.acceptEncoding;
-            list += list.isEmpty() ? value : ',' + value;
-        }
-    }
-    request.valid = true;
-    return request;
+    if (method == "GET")
+        return QByteArrayLiteral("GET");
+    if (method == "HEAD")
+        return QByteArrayLiteral("HEAD");
+    return method.toByteArray();
 }
 
 } // namespace
@@ -134,44 +87,30 @@ bool HttpConnection::handleOne()
         if (m_bodyToSkip > 0)
             return false;
     }
-    // Blank lines before a request are ignored.
-    qsizetype start = 0;
-    while (start < input.size() && (input.at(start) == '\r' || input.at(start) == '\n'))
-        ++start;
-    input.remove(0, start);
-    qsizetype end = input.indexOf("\r\n\r\n");
-    qsizetype after = end + 4;
-    const qsizetype bare = input.indexOf("\n\n");
-    if (bare >= 0 && (end < 0 || bare < end)) {
-        end = bare;
-        after = bare + 2;
-    }
-    if (end < 0) {
-        if (input.size() > maxHeaderBytes)
-            answerAndClose(431, QStringLiteral("headers over %1 bytes").arg(maxHeaderBytes));
+    const http::ReadResult parsed = http::readRequest(input, {maxHeaderBytes, maxTargetBytes});
+    if (parsed.kind == http::ReadResult::Kind::NeedMore) {
+        input.remove(0, parsed.consumed); // blank lines before a request
         return false;
     }
-    if (end > maxHeaderBytes) {
-        answerAndClose(431, QStringLiteral("headers over %1 bytes").arg(maxHeaderBytes));
+    if (parsed.kind == http::ReadResult::Kind::Refuse) {
+        answerAndClose(parsed.status, QString::fromLatin1(parsed.why));
         return false;
     }
-    const Head head = parseHead(input.left(end));
-    input.remove(0, after);
-    if (!head.valid) {
-        answerAndClose(400, QStringLiteral("not an HTTP/1.0 or 1.1 request"));
-        return false;
-    }
+    const http::RequestHead &head = parsed.head;
     // Without a length the end of a body cannot be found: answer, then close.
-    const bool close = head.chunked || head.connectionOptions.contains("close")
-        || (head.minorVersion == 0 && !head.connectionOptions.contains("keep-alive"));
-    m_bodyToSkip = head.contentLength.value_or(0);
-    const Request request{head.method, head.target, head.minorVersion, close,
-                          http::acceptsGzip(head.acceptEncoding), head.ifNoneMatch};
-    if (head.target == PageSource::healthPath && (head.method == "GET" || head.method == "HEAD"))
+    const bool close = head.transferEncoding || head.connectionClose
+        || (head.minorVersion == 0 && !head.connectionKeepAlive);
+    m_bodyToSkip = head.contentLength;
+    const Request request{methodBytes(head.method), head.target.toByteArray(), head.minorVersion,
+                          close, http::acceptsGzip(head.acceptEncoding.borrow()),
+                          head.ifNoneMatch.copy()};
+    input.remove(0, parsed.consumed); // the views into it are used up
+    if (request.target == PageSource::healthPath
+        && (request.method == "GET" || request.method == "HEAD"))
         return respond(request, m_source.health());
     m_waiting = request;
     // A client shows a forum's page right after its post has gone out.
-    m_waitingFor = m_source.settle(head.target);
+    m_waitingFor = m_source.settle(request.target);
     m_since = 0;
     if (tryAnswer())
         return !m_closing;

@@ -1,28 +1,12 @@
 #include "server/http/response.h"
 
+#include "server/http/httpdate.h"
+#include "server/http/requestreader.h"
+
 #include <QList>
 #include <optional>
 
 namespace http {
-
-namespace {
-
-QByteArray reason(int status)
-{
-    switch (status) {
-    case 200: return "OK";
-    case 304: return "Not Modified";
-    case 400: return "Bad Request";
-    case 404: return "Not Found";
-    case 405: return "Method Not Allowed";
-    case 431: return "Request Header Fields Too Large";
-    case 500: return "Internal Server Error";
-    case 503: return "Service Unavailable";
-    }
-    return "Unknown";
-}
-
-} // namespace
 
 QByteArray headers(const Entity &page, const Request &request, QByteArray *body)
 {
@@ -36,7 +20,8 @@ QByteArray headers(const Entity &page, const Request &request, QByteArray *body)
 
     QByteArray out;
     out.reserve(512);
-    out.append("HTTP/1.1 ").append(QByteArray::number(status)).append(' ').append(reason(status));
+    out.append("HTTP/1.1 ").append(QByteArray::number(status)).append(' ')
+        .append(reasonPhrase(status));
     if (!notModified) {
         out.append("\r\nContent-Type: text/html; charset=utf-8\r\nContent-Length: ")
             .append(QByteArray::number(content.size()));
@@ -47,7 +32,7 @@ QByteArray headers(const Entity &page, const Request &request, QByteArray *body)
         out.append("\r\nETag: ").append(etag);
     if (!page.gzipped.isEmpty())
         out.append("\r\nVary: Accept-Encoding");
-    out.append("\r\nCache-Control: no-cache\r\n");
+    out.append("\r\nCache-Control: no-cache\r\n").append(dateLine());
     if (!notModified)
         // Pages never run script, whatever a message holds; pictures may come from anywhere.
         out.append("Content-Security-Policy: default-src 'none'; img-src http: https:; "

@@ -9,12 +9,14 @@
 #include "server/store/moderation.h"
 #include "server/pages/pages.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QSqlDatabase>
 #include <QSocketNotifier>
 #include <QSqlQuery>
 #include <QTest>
+#include <QTimeZone>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -127,12 +129,26 @@ QByteArray gunzip(const QByteArray &gzipped)
     return whole ? out : QByteArray("<not gzip>");
 }
 
-// Whether the server closes the socket (within a generous wait).
-bool closedByServer(int fd)
+// An IMF-fixdate ("Sun, 06 Nov 1994 08:49:37 GMT") within a minute of now.
+bool isCurrentDate(const QByteArray &value)
 {
-    return waitUntil([fd] {
-        char byte;
-        return ::recv(fd, &byte, 1, MSG_DONTWAIT) == 0;
+    if (value.size() != 29 || !value.endsWith(" GMT"))
+        return false;
+    QDateTime date = QDateTime::fromString(QString::fromLatin1(value.chopped(4)),
+                                           QStringLiteral("ddd, dd MMM yyyy HH:mm:ss"));
+    date.setTimeZone(QTimeZone::utc());
+    return date.isValid() && qAbs(date.secsTo(QDateTime::currentDateTimeUtc())) < 60;
+}
+
+// Reads into *buffer until the server closes the socket (within a generous wait).
+bool readUntilClosed(int fd, QByteArray *buffer)
+{
+    return waitUntil([fd, buffer] {
+        char chunk[4096];
+        const ssize_t got = ::recv(fd, chunk, sizeof chunk, MSG_DONTWAIT);
+        if (got > 0)
+            buffer->append(chunk, got);
+        return got == 0;
     });
 }
 
@@ -153,6 +169,8 @@ private slots:
     void unknownPathsAndMethods_data();
     void unknownPathsAndMethods();
     void headAnswersWithoutBody();
+    void metricsPortReadsAsStrictly_data();
+    void metricsPortReadsAsStrictly();
     void connectionEndsAsTheClientAsks_data();
     void connectionEndsAsTheClientAsks();
     void forumOfExactlyOnePageHasNoOlderLink();
@@ -321,6 +339,8 @@ void TestServerPages::unknownPathsAndMethods()
     WAIT_VERIFY(client.reply().contains("</html>"));
     QVERIFY2(client.reply().startsWith("HTTP/1.1 " + statusLine), client.reply().constData());
     QVERIFY(client.reply().contains("Content-Type: text/html; charset=utf-8"));
+    QCOMPARE(header(client.reply(), "Allow"),
+             statusLine == "405" ? QByteArray("GET, HEAD") : QByteArray());
 }
 
 void TestServerPages::headAnswersWithoutBody()
@@ -332,6 +352,52 @@ void TestServerPages::headAnswersWithoutBody()
     QVERIFY(client.reply().startsWith("HTTP/1.1 200"));
     QVERIFY(client.reply().contains("Content-Length: " + QByteArray::number(body.size())));
     QVERIFY(!client.reply().contains("<html"));
+}
+
+void TestServerPages::metricsPortReadsAsStrictly_data()
+{
+    QTest::addColumn<QByteArray>("request");
+    QTest::addColumn<QByteArray>("statusLine");
+    QTest::addColumn<QByteArray>("allow");
+    QTest::newRow("scrape") << QByteArray("GET /metrics HTTP/1.1\r\nHost: x\r\n\r\n")
+                            << QByteArray("HTTP/1.1 200 OK") << QByteArray();
+    QTest::newRow("HTTP/1.2") << QByteArray("GET /metrics HTTP/1.2\r\nHost: x\r\n\r\n")
+                              << QByteArray("HTTP/1.1 200 OK") << QByteArray();
+    QTest::newRow("LF CR LF") << QByteArray("GET /metrics HTTP/1.1\nHost: x\n\r\n")
+                              << QByteArray("HTTP/1.1 200 OK") << QByteArray();
+    QTest::newRow("post") << QByteArray("POST /metrics HTTP/1.1\r\nHost: x\r\n\r\n")
+                          << QByteArray("HTTP/1.1 405 Method Not Allowed")
+                          << QByteArray("GET, HEAD");
+    QTest::newRow("without Host") << QByteArray("GET /metrics HTTP/1.1\r\n\r\n")
+                                  << QByteArray("HTTP/1.1 400 Bad Request") << QByteArray();
+    QTest::newRow("signed length")
+        << QByteArray("GET /metrics HTTP/1.1\r\nHost: x\r\nContent-Length: +0\r\n\r\n")
+        << QByteArray("HTTP/1.1 400 Bad Request") << QByteArray();
+    QTest::newRow("folded line")
+        << QByteArray("GET /metrics HTTP/1.1\r\nHost: x\r\nX: a\r\n b\r\n\r\n")
+        << QByteArray("HTTP/1.1 400 Bad Request") << QByteArray();
+}
+
+// The metrics port reads with the page port's reader: one answer, dated, then it closes.
+void TestServerPages::metricsPortReadsAsStrictly()
+{
+    QFETCH(QByteArray, request);
+    QFETCH(QByteArray, statusLine);
+    QFETCH(QByteArray, allow);
+    ServerConfig config = ServerFixture::quickConfig();
+    config.metricsAddress = QHostAddress(QHostAddress::LocalHost);
+    m_fixture = std::make_unique<ServerFixture>(config);
+    QVERIFY(m_fixture->start());
+    const int fd = connectTo(m_fixture->server().metricsPort());
+    QVERIFY(fd >= 0);
+    QCOMPARE(::send(fd, request.constData(), size_t(request.size()), 0), ssize_t(request.size()));
+    QByteArray answer;
+    QVERIFY(readUntilClosed(fd, &answer));
+    ::close(fd);
+    QVERIFY2(answer.startsWith(statusLine + "\r\n"), answer.constData());
+    QCOMPARE(header(answer, "Allow"), allow);
+    QVERIFY2(isCurrentDate(header(answer, "Date")), answer.constData());
+    QCOMPARE(header(answer, "Content-Length").toLongLong(), bodyOf(answer).size());
 }
 
 void TestServerPages::connectionEndsAsTheClientAsks_data()
@@ -359,6 +425,29 @@ void TestServerPages::connectionEndsAsTheClientAsks_data()
         << QByteArray("GET /nowhere HTTP/1.1\r\nHost: x\r\nContent-Length: 5\r\n\r\nGET /"
                       "GET /dn.htm HTTP/1.1\r\nHost: x\r\n\r\n")
         << false << QByteArrayList{"HTTP/1.1 404", "HTTP/1.1 200"};
+    QTest::newRow("HTTP/1.2, served as 1.1")
+        << QByteArray("GET /tav/Welcome.htm HTTP/1.2\r\nHost: x\r\n\r\n") << false << one;
+    QTest::newRow("LF CR LF ends the headers")
+        << QByteArray("GET /tav/Welcome.htm HTTP/1.1\nHost: x\n\r\n") << false << one;
+    // A reader that took these lengths otherwise would answer the request behind them.
+    const QByteArray hidden = "GET /dn.htm HTTP/1.1\r\nHost: x\r\n\r\n";
+    const QByteArrayList refused{"HTTP/1.1 400"};
+    QTest::newRow("a request behind a signed length")
+        << "GET /nowhere HTTP/1.1\r\nHost: x\r\nContent-Length: +5\r\n\r\nGET /" + hidden
+        << true << refused;
+    QTest::newRow("a request behind a space before the colon")
+        << "GET /nowhere HTTP/1.1\r\nHost: x\r\nContent-Length : 5\r\n\r\nGET /" + hidden
+        << true << refused;
+    QTest::newRow("a request behind two lengths")
+        << "GET /nowhere HTTP/1.1\r\nHost: x\r\nContent-Length: 5\r\nContent-Length: 0\r\n"
+           "\r\nGET /" + hidden
+        << true << refused;
+    QTest::newRow("a request behind a folded line")
+        << "GET /nowhere HTTP/1.1\r\nHost: x\r\nX: a\r\n Content-Length: 5\r\n\r\nGET /"
+               + hidden
+        << true << refused;
+    QTest::newRow("HTTP/1.1 without Host") << "GET /dn.htm HTTP/1.1\r\n\r\n" + hidden << true
+                                           << refused;
 }
 
 // Closing after the answer, or answering the next request on the same
@@ -386,10 +475,12 @@ void TestServerPages::connectionEndsAsTheClientAsks()
             QVERIFY(answer.contains("\r\nX-Content-Type-Options: nosniff\r\n"));
             QCOMPARE(answer.contains("\r\nConnection: close\r\n"), closes);
             QCOMPARE(answer.contains("</html>"), !head);
+            QVERIFY2(isCurrentDate(header(answer, "Date")), answer.constData());
         }
     }
     if (closes) {
-        QVERIFY(closedByServer(fd));
+        QVERIFY(readUntilClosed(fd, &buffer));
+        QVERIFY2(buffer.isEmpty(), buffer.constData()); // nothing answered after the last
     } else { // the later answers came on the same connection, and it stays open
         char byte;
         QCOMPARE(::recv(fd, &byte, 1, MSG_DONTWAIT), ssize_t(-1));

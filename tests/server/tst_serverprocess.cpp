@@ -340,7 +340,8 @@ void TestServerProcess::metricsCountWhatHappened()
     QVERIFY(start(process, dir.path(), &ports, {"--metrics", "127.0.0.1:0"}));
     QVERIFY(ports.metrics != 0);
     const auto scrape = [&] {
-        const QByteArray answer = blockingExchange(ports.metrics, "GET /metrics HTTP/1.1\r\n\r\n");
+        const QByteArray answer =
+            blockingExchange(ports.metrics, "GET /metrics HTTP/1.1\r\nHost: x\r\n\r\n");
         if (!answer.startsWith("HTTP/1.1 200 OK\r\n")
             || !answer.contains("\r\nContent-Type: text/plain; version=0.0.4"))
             return QByteArray("<not a metrics answer>");
@@ -385,7 +386,7 @@ void TestServerProcess::metricsCountWhatHappened()
     const QByteArray health = blockingExchange(ports.http, "GET /health HTTP/1.0\r\n\r\n");
     QVERIFY2(health.startsWith("HTTP/1.1 200 OK\r\n"), health.constData());
     QCOMPARE(sample(scrape(), "tavernly_page_cache_misses_total"), 0.0);
-    QVERIFY(blockingExchange(ports.metrics, "GET /other HTTP/1.1\r\n\r\n")
+    QVERIFY(blockingExchange(ports.metrics, "GET /other HTTP/1.1\r\nHost: x\r\n\r\n")
                 .startsWith("HTTP/1.1 404"));
     process.terminate();
     QVERIFY(process.waitForFinished(10000));
