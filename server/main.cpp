@@ -172,6 +172,7 @@ int main(int argc, char *argv[])
 
     // Made before the server, so gone after it: its last lines come as it is destroyed.
     LogWriter log;
+    log.writeOutOnCrash();
     ForumServer server(config);
     QObject::connect(&server, &ForumServer::logLine, &log, &LogWriter::write);
     QString error;

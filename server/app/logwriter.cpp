@@ -2,17 +2,20 @@
 
 #include "server/base/mainthread.h"
 
+#include <QAbstractEventDispatcher>
 #include <QDateTime>
 #include <QSocketNotifier>
 
-#include <utility>
-
+#include <atomic>
 #include <cerrno>
+#include <csignal>
+#include <cstring>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -21,13 +24,32 @@ bool isJournal(const struct stat &st)
 {
     const QByteArray stream = qgetenv("JOURNAL_STREAM");
     return !stream.isEmpty()
-        && stream == QByteArray::number(quint64(st.st_dev)) + ':' + QByteArray::number(quint64(st.st_ino));
+        && stream
+        == QByteArray::number(quint64(st.st_dev)) + ':' + QByteArray::number(quint64(st.st_ino));
+}
+
+// What the crash handler writes out: the stage of the one writer that asked.
+std::atomic<const char *> crashStage{nullptr};
+std::atomic<const qsizetype *> crashStaged{nullptr};
+std::atomic<int> crashFd{-1};
+
+void onCrash(int signal)
+{
+    const char *stage = crashStage.load();
+    const qsizetype *staged = crashStaged.load();
+    if (stage && staged && *staged > 0)
+        [[maybe_unused]] const auto written = ::write(crashFd.load(), stage, size_t(*staged));
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
 }
 
 } // namespace
 
-LogWriter::LogWriter(int descriptor, QObject *parent) : QObject(parent), m_fd(descriptor)
+LogWriter::LogWriter(int descriptor, QObject *parent)
+    : QObject(parent), m_fd(descriptor), m_out(descriptor)
 {
+    if (auto *dispatcher = QAbstractEventDispatcher::instance(thread()))
+        connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this, &LogWriter::flush);
     struct stat st{};
     if (::fstat(m_fd, &st) != 0)
         return;
@@ -38,12 +60,14 @@ LogWriter::LogWriter(int descriptor, QObject *parent) : QObject(parent), m_fd(de
         // A pipe or terminal opened anew is a description of our own: made
         // non-blocking, it changes nothing for the others sharing the original.
         const QByteArray path = "/proc/self/fd/" + QByteArray::number(m_fd);
-        m_own = ::open(path.constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-        if (m_own >= 0)
+        const int own = ::open(path.constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+        if (own >= 0) {
+            m_out = own;
             m_output = Output::NonBlocking;
+        }
     } // a file: writes do not block on a full reader
     if (m_output != Output::Blocking) {
-        m_writable = new QSocketNotifier(m_own >= 0 ? m_own : m_fd, QSocketNotifier::Write, this);
+        m_writable = new QSocketNotifier(m_out, QSocketNotifier::Write, this);
         m_writable->setEnabled(false);
         connect(m_writable, &QSocketNotifier::activated, this, &LogWriter::resume);
     }
@@ -51,19 +75,37 @@ LogWriter::LogWriter(int descriptor, QObject *parent) : QObject(parent), m_fd(de
 
 LogWriter::~LogWriter()
 {
+    if (crashStage.load() == m_stage) {
+        crashStage = nullptr;
+        crashStaged = nullptr;
+    }
+    flush();
     for (int waited = 0; !m_waiting.isEmpty() && waited < 10; ++waited) {
-        pollfd ready{m_own >= 0 ? m_own : m_fd, POLLOUT, 0};
+        pollfd ready{m_out, POLLOUT, 0};
         ::poll(&ready, 1, 100);
         resume();
+        flush();
     }
-    if (m_own >= 0)
-        ::close(m_own);
+    if (m_out != m_fd)
+        ::close(m_out);
+}
+
+void LogWriter::writeOutOnCrash()
+{
+    crashFd = m_out;
+    crashStaged = &m_staged;
+    crashStage = m_stage;
+    struct sigaction action = {};
+    action.sa_handler = onCrash;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESETHAND;
+    for (int signal : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT})
+        ::sigaction(signal, &action, nullptr);
 }
 
 void LogWriter::write(const QString &line)
 {
     TAVERNLY_ASSERT_MAIN_THREAD();
-    QByteArray bytes;
     if (m_stamp) {
         // Formatted once a second, not once a line.
         const qint64 now = QDateTime::currentMSecsSinceEpoch() / 1000;
@@ -72,28 +114,59 @@ void LogWriter::write(const QString &line)
             m_stampText =
                 QDateTime::fromSecsSinceEpoch(now, Qt::UTC).toString(Qt::ISODate).toUtf8() + ' ';
         }
-        bytes = m_stampText;
     }
-    bytes += line.toUtf8();
-    bytes += '\n';
-    send(bytes);
+    QByteArray text = line.toUtf8();
+    text += '\n';
+    const QByteArray &stamp = m_stamp ? m_stampText : QByteArray();
+    if (m_staged + stamp.size() + text.size() > stageBytes)
+        flush();
+    if (stamp.size() + text.size() > stageBytes) { // a line longer than the stage: on its own
+        keep(stamp.constData(), stamp.size());
+        keep(text.constData(), text.size());
+        return;
+    }
+    std::memcpy(m_stage + m_staged, stamp.constData(), size_t(stamp.size()));
+    std::memcpy(m_stage + m_staged + stamp.size(), text.constData(), size_t(text.size()));
+    m_staged += stamp.size() + text.size(); // only now: the crash handler sees whole lines
+    if (!QAbstractEventDispatcher::instance(thread()))
+        flush(); // no loop whose turn would end
 }
 
-void LogWriter::send(const QByteArray &bytes)
+void LogWriter::flush()
 {
-    if (!m_waiting.isEmpty()) {
-        if (m_waiting.size() + bytes.size() > maxWaiting) {
+    if (m_staged == 0)
+        return;
+    const qsizetype staged = std::exchange(m_staged, 0);
+    keep(m_stage, staged);
+}
+
+// Writes what it can now; the rest waits, whole lines, as far as the bound allows.
+void LogWriter::keep(const char *data, qsizetype size)
+{
+    if (m_waiting.isEmpty()) {
+        const qsizetype sent = writeSome(data, size);
+        data += sent;
+        size -= sent;
+        if (size == 0)
+            return;
+        m_writable->setEnabled(true);
+        const char *end = static_cast<const char *>(std::memchr(data, '\n', size_t(size)));
+        const qsizetype begun = end ? end - data + 1 : size; // the rest of a line begun goes out first
+        m_waiting = QByteArray(data, begun);
+        data += begun;
+        size -= begun;
+    }
+    while (size > 0) {
+        const char *end = static_cast<const char *>(std::memchr(data, '\n', size_t(size)));
+        const qsizetype length = end ? end - data + 1 : size;
+        if (m_waiting.size() + length > maxWaiting) {
             ++m_dropped;
             ++m_droppedTotal;
         } else {
-            m_waiting += bytes;
+            m_waiting.append(data, length);
         }
-        return;
-    }
-    const qsizetype sent = writeSome(bytes.constData(), bytes.size());
-    if (sent < bytes.size()) {
-        m_waiting = bytes.mid(sent); // the rest of the line goes out first
-        m_writable->setEnabled(true);
+        data += length;
+        size -= length;
     }
 }
 
@@ -103,9 +176,9 @@ qsizetype LogWriter::writeSome(const char *data, qsizetype size)
     while (done < size) {
         ssize_t n;
         if (m_output == Output::Socket)
-            n = ::send(m_fd, data + done, size_t(size - done), MSG_DONTWAIT | MSG_NOSIGNAL);
+            n = ::send(m_out, data + done, size_t(size - done), MSG_DONTWAIT | MSG_NOSIGNAL);
         else
-            n = ::write(m_own >= 0 ? m_own : m_fd, data + done, size_t(size - done));
+            n = ::write(m_out, data + done, size_t(size - done));
         if (n > 0) {
             done += n;
         } else if (n < 0 && errno == EINTR) {
