@@ -27,3 +27,9 @@ bool writeTextFile(const QString &path, const QString &text, QString *error)
         *error = file.errorString();
     return false;
 }
+
+bool writeBytesFile(const QString &path, const QByteArray &bytes)
+{
+    QSaveFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit();
+}

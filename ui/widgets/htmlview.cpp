@@ -179,8 +179,11 @@ void HtmlView::onPageFinished()
     if (reply->error() == QNetworkReply::NoError)
         noteSaved(reply->url());
     const QUrl base = reply->url();
+    const QUrl address = m_address;
     showPage(decodeHtml(body, reply->header(QNetworkRequest::ContentTypeHeader).toByteArray()), base,
              reply->error() == QNetworkReply::NoError);
+    if (reply->error() == QNetworkReply::NoError)
+        Q_EMIT pageFetched(address, reply->rawHeader("ETag"), body);
 }
 
 void HtmlView::showPage(const QString &html, const QUrl &base, bool ok)

@@ -42,6 +42,9 @@ public:
 Q_SIGNALS:
     // The page's text is shown (or the error page, ok false). Images may follow.
     void pageShown(const QUrl &address, bool ok);
+    // The server has given the page at address (not a saved copy): its
+    // validator, if any, and its bytes.
+    void pageFetched(const QUrl &address, const QByteArray &etag, const QByteArray &body);
 
 protected:
     QVariant loadResource(int type, const QUrl &name) override;
