@@ -15,6 +15,11 @@ QString userCacheFolder()
     return QStandardPaths::writableLocation(QStandardPaths::CacheLocation);
 }
 
+QString userDataFolder()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+}
+
 bool writeTextFile(const QString &path, const QString &text, QString *error)
 {
     QSaveFile file(path);

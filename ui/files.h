@@ -8,6 +8,9 @@ QString applicationFolder();
 // The user's cache folder for this program (it may not exist yet), or empty.
 QString userCacheFolder();
 
+// The user's data folder for this program (it may not exist yet), or empty.
+QString userDataFolder();
+
 // Creates or truncates path and writes text as UTF-8, all or nothing.
 // On failure returns false and leaves the reason in *error when given.
 bool writeTextFile(const QString &path, const QString &text, QString *error = nullptr);
