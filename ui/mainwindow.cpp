@@ -9,7 +9,22 @@
 #include "ui/widgets/listwidget.h"
 #include "ui/widgets/picturebutton.h"
 
+#include "ui/files.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTimer>
+
+namespace {
+
+QString viewSettingsFile(const QString &dataFolder)
+{
+    return QDir(dataFolder).filePath(QStringLiteral("view.json"));
+}
+
+} // namespace
 
 MainWindow::MainWindow(const ServerEndpoint &server, Dialogs &dialogs, const Clock &clock, QWidget *parent)
     : QWidget(parent)
@@ -51,6 +66,20 @@ void MainWindow::setDataFolder(const QString &folder)
     m_dataFolder = folder;
     m_directory->setDataFolder(folder);
     m_composer->setDataFolder(folder);
+    QFile settings(viewSettingsFile(folder));
+    if (settings.open(QIODevice::ReadOnly)) {
+        const QJsonObject view = QJsonDocument::fromJson(settings.read(4096)).object();
+        m_pageView->setZoom(view.value(QStringLiteral("zoom")).toInt());
+    }
+}
+
+// The page view's size is the reader's, for every page and every run.
+void MainWindow::saveViewSettings()
+{
+    if (m_dataFolder.isEmpty() || !QDir().mkpath(m_dataFolder))
+        return;
+    const QJsonObject view{{QStringLiteral("zoom"), m_pageView->zoom()}};
+    writeBytesFile(viewSettingsFile(m_dataFolder), QJsonDocument(view).toJson());
 }
 
 void MainWindow::connectEvents()
@@ -58,6 +87,7 @@ void MainWindow::connectEvents()
     connect(m_directory, &Directory::pageRequested, this, &MainWindow::openPage);
     connect(m_directory, &Directory::failed, this, &MainWindow::onDirectoryFailed);
     connect(m_pageView, &HtmlView::pageFetched, m_directory, &Directory::notePageShown);
+    connect(m_pageView, &HtmlView::zoomChanged, this, &MainWindow::saveViewSettings);
     connect(m_composer, &Composer::connectionFailed, this, &MainWindow::showConnectionError);
 
     // An exchange's ending is handled once its signal has returned: the boxes

@@ -73,6 +73,7 @@ private:
 
     void openPage(const QUrl &address);
     void onDirectoryFailed();
+    void saveViewSettings();
 
     // Forum creation (forumcreation.cpp).
     void createForum();
