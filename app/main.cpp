@@ -19,6 +19,8 @@ int main(int argc, char *argv[])
     window.setPreviewFolders({applicationFolder(), userCacheFolder()});
     if (const QString cache = userCacheFolder(); !cache.isEmpty())
         window.setPageCacheFolder(cache + QStringLiteral("/pages"));
+    if (const QString data = userDataFolder(); !data.isEmpty())
+        window.setDataFolder(data);
     window.start();
     return app.exec();
 }

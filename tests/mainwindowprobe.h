@@ -5,6 +5,8 @@
 #include "protocol/createexchange.h"
 #include "protocol/listexchange.h"
 #include "protocol/postexchange.h"
+#include "ui/busystate.h"
+#include "ui/directory.h"
 #include "ui/mainwindow.h"
 
 class QLabel;
@@ -34,25 +36,27 @@ struct MainWindowProbe
     static PictureButton *clearMessageButton(const MainWindow &w) { return w.m_clearMessageButton; }
     static PictureButton *postButton(const MainWindow &w) { return w.m_postButton; }
     static HtmlView *pageView(const MainWindow &w) { return w.m_pageView; }
-    static QTimer *refreshTimer(const MainWindow &w) { return w.m_refreshTimer; }
+    static QTimer *refreshTimer(const MainWindow &w) { return w.m_directory->refreshTimer(); }
 
-    static ListExchange *listExchange(const MainWindow &w) { return w.m_listExchange; }
+    static Directory *directory(const MainWindow &w) { return w.m_directory; }
+    static Composer *composer(const MainWindow &w) { return w.m_composer; }
+    static ListExchange *listExchange(const MainWindow &w) { return w.m_directory->exchange(); }
     static CreateExchange *createExchange(const MainWindow &w) { return w.m_createExchange; }
-    static PostExchange *postExchange(const MainWindow &w) { return w.m_postExchange; }
+    static PostExchange *postExchange(const MainWindow &w) { return w.m_composer->exchange(); }
 
     static const ButtonFaces &faces(const MainWindow &w) { return w.m_faces; }
-    static ToolbarState &toolbar(MainWindow &w) { return w.m_toolbar; }
+    static ToolbarState &toolbar(MainWindow &w) { return w.m_composer->m_toolbar; }
     // Bold, italic, underline, link: true where the tag's closing is due.
     static QList<bool> tagsAwaitingClose(const MainWindow &w)
     {
-        return {w.m_toolbar.awaitingClose(PairedTag::Bold), w.m_toolbar.awaitingClose(PairedTag::Italic),
-                w.m_toolbar.awaitingClose(PairedTag::Underline), w.m_toolbar.awaitingClose(PairedTag::Link)};
+        return {w.m_composer->m_toolbar.awaitingClose(PairedTag::Bold), w.m_composer->m_toolbar.awaitingClose(PairedTag::Italic),
+                w.m_composer->m_toolbar.awaitingClose(PairedTag::Underline), w.m_composer->m_toolbar.awaitingClose(PairedTag::Link)};
     }
-    static bool stampWanted(const MainWindow &w) { return w.m_stampWanted; }
-    static PostDraft &draft(MainWindow &w) { return w.m_draft; }
+    static bool stampWanted(const MainWindow &w) { return w.m_composer->m_stampWanted; }
+    static PostDraft &draft(MainWindow &w) { return w.m_composer->m_draft; }
 
     // What the refresh timer does when it fires.
-    static void refreshDirectory(MainWindow &w) { w.refreshDirectory(); }
-    static void enterBusy(MainWindow &w) { w.enterBusy(); }
-    static void leaveBusy(MainWindow &w) { w.leaveBusy(); }
+    static void refreshDirectory(MainWindow &w) { w.m_directory->refresh(); }
+    static void enterBusy(MainWindow &w) { w.m_busy->enter(); }
+    static void leaveBusy(MainWindow &w) { w.m_busy->leave(); }
 };

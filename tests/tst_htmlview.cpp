@@ -1,11 +1,16 @@
 // The HTML view: what it shows for each kind of address, and what it fetches.
 #include "fakeserver.h"
+#include "ui/widgets/findbar.h"
 #include "ui/widgets/htmlview.h"
+#include "windowfixture.h"
 
 #include <QBuffer>
 #include <QFile>
 #include <QDesktopServices>
 #include <QImage>
+#include <QScrollBar>
+#include <QLineEdit>
+#include <QVBoxLayout>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -100,6 +105,10 @@ private Q_SLOTS:
     void serverLinksStayOtherLinksGoToTheBrowser();
     void onlyWebAndMailLinksLeaveTheProgram_data();
     void onlyWebAndMailLinksLeaveTheProgram();
+    void findSelectsTheFirstAndTheNextMatch();
+    void zoomIsKeptAcrossPages_data();
+    void zoomIsKeptAcrossPages();
+    void zoomIsKeptAcrossRestarts();
 
 private:
     QString address(const FakeServer &server, const char *path) const
@@ -393,6 +402,140 @@ void HtmlViewTest::onlyWebAndMailLinksLeaveTheProgram()
     QDesktopServices::unsetUrlHandler(link.scheme());
     QCOMPARE(desktop.opened, leaves ? QList<QUrl>{link} : QList<QUrl>{});
     QCOMPARE(view.toPlainText(), QStringLiteral("a page"));
+}
+
+// A long page with "ale" three times, the last far below the first screen.
+void HtmlViewTest::findSelectsTheFirstAndTheNextMatch()
+{
+    QWidget window;
+    auto *layout = new QVBoxLayout(&window);
+    auto *before = new QLineEdit(&window);
+    auto *view = new HtmlView(&window);
+    layout->addWidget(before);
+    layout->addWidget(view);
+    window.resize(400, 300);
+    QString page = QStringLiteral("<p>Good ale here.</p><p>More ale.</p>");
+    for (int i = 0; i < 200; ++i)
+        page += QStringLiteral("<p>line %1</p>").arg(i);
+    page += QStringLiteral("<p>Last ale.</p>");
+    view->setHtml(page);
+    const QString text = view->toPlainText();
+    const qsizetype first = text.indexOf(QStringLiteral("ale"));
+    const qsizetype second = text.indexOf(QStringLiteral("ale"), first + 3);
+    const qsizetype third = text.lastIndexOf(QStringLiteral("ale"));
+    window.show();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    before->setFocus();
+    // fault: the bar is in the tab order while closed
+    view->setFocus();
+    QTest::keyClick(view, Qt::Key_Tab);
+    QVERIFY(QApplication::focusWidget() != view->findBar()->field());
+
+    before->setFocus();
+    QTest::keyClick(before, Qt::Key_F, Qt::ControlModifier);
+    QVERIFY(view->findBar()->isVisible());
+    QLineEdit *field = view->findBar()->field();
+    QCOMPARE(QApplication::focusWidget(), field);
+    const auto selected = [view] { return view->textCursor().selectionStart(); };
+    // fault: the search starts where the cursor was, not at the top
+    view->moveCursor(QTextCursor::End);
+    QTest::keyClicks(field, QStringLiteral("ale"));
+    QCOMPARE(selected(), first);
+    QCOMPARE(view->textCursor().selectedText(), QStringLiteral("ale"));
+    // fault: Enter or F3 does not go on, or does not wrap around
+    QTest::keyClick(field, Qt::Key_Return);
+    QCOMPARE(selected(), second);
+    QTest::keyClick(field, Qt::Key_F3);
+    QCOMPARE(selected(), third);
+    // The match is scrolled into view.
+    QVERIFY(view->verticalScrollBar()->value() > 0);
+    QVERIFY(view->viewport()->rect().contains(view->cursorRect()));
+    QTest::keyClick(field, Qt::Key_Enter);
+    QCOMPARE(selected(), first);
+    QTest::keyClick(field, Qt::Key_Return, Qt::ShiftModifier);
+    QCOMPARE(selected(), third);
+    QTest::keyClick(field, Qt::Key_F3, Qt::ShiftModifier);
+    QCOMPARE(selected(), second);
+    QCOMPARE(view->findBar()->status(), QString());
+
+    // fault: no match is not said
+    QTest::keyClicks(field, QStringLiteral("zzz"));
+    QCOMPARE(view->findBar()->status(), QStringLiteral("No match"));
+    QVERIFY(!view->textCursor().hasSelection());
+
+    // fault: Escape leaves the focus in the hidden bar
+    QTest::keyClick(field, Qt::Key_Escape);
+    QVERIFY(!view->findBar()->isVisible());
+    QCOMPARE(QApplication::focusWidget(), before);
+}
+
+void HtmlViewTest::zoomIsKeptAcrossPages_data()
+{
+    // Keys pressed in the view; Ctrl+Key_unknown stands for a turn of the wheel up.
+    QTest::addColumn<QList<QKeyCombination>>("keys");
+    QTest::addColumn<int>("zoom");
+    // fault: only one of the spellings of plus zooms in
+    const QKeyCombination wheel(Qt::ControlModifier, Qt::Key_unknown);
+    QTest::newRow("Ctrl+plus") << QList<QKeyCombination>{Qt::Key_Plus | Qt::ControlModifier} << 1;
+    QTest::newRow("Ctrl+=") << QList<QKeyCombination>{Qt::Key_Equal | Qt::ControlModifier} << 1;
+    QTest::newRow("keypad plus") << QList<QKeyCombination>{QKeyCombination(Qt::ControlModifier | Qt::KeypadModifier, Qt::Key_Plus)} << 1;
+    QTest::newRow("Ctrl+wheel") << QList<QKeyCombination>{wheel, wheel} << 2;
+    QTest::newRow("Ctrl+minus") << QList<QKeyCombination>{Qt::Key_Minus | Qt::ControlModifier} << -1;
+    // fault: Ctrl+0 does not go back to the font's own size
+    QTest::newRow("Ctrl+0") << QList<QKeyCombination>{Qt::Key_Plus | Qt::ControlModifier, Qt::Key_0 | Qt::ControlModifier}
+                            << 0;
+}
+
+// fault: showing another page goes back to the font's own size
+void HtmlViewTest::zoomIsKeptAcrossPages()
+{
+    QFETCH(QList<QKeyCombination>, keys);
+    QFETCH(int, zoom);
+    FakeServer server;
+    server.setPage("/tav/Ale.htm", "<p>Ale page</p>");
+    server.setPage("/tav/Mead.htm", "<p>Mead page</p>");
+    HtmlView view;
+    view.resize(400, 300);
+    QSignalSpy shown(&view, &HtmlView::pageShown);
+    view.navigate(address(server, "/tav/Ale.htm"));
+    QVERIFY(shown.wait(5000));
+    const qreal own = view.document()->defaultFont().pointSizeF();
+    for (const QKeyCombination key : keys) {
+        if (key.key() == Qt::Key_unknown) {
+            QWheelEvent turn(QPointF(10, 10), view.mapToGlobal(QPointF(10, 10)), QPoint(), QPoint(0, 120),
+                             Qt::NoButton, Qt::ControlModifier, Qt::NoScrollPhase, false);
+            QApplication::sendEvent(view.viewport(), &turn);
+        } else {
+            QTest::keyClick(&view, key.key(), key.keyboardModifiers());
+        }
+    }
+    QCOMPARE(view.zoom(), zoom);
+    const qreal size = view.document()->defaultFont().pointSizeF();
+    QCOMPARE(size > own, zoom > 0);
+    QCOMPARE(size < own, zoom < 0);
+
+    view.navigate(address(server, "/tav/Mead.htm"));
+    QVERIFY(shown.wait(5000));
+    QVERIFY(view.toPlainText().contains(QStringLiteral("Mead page")));
+    QCOMPARE(view.document()->defaultFont().pointSizeF(), size);
+}
+
+// fault: the size is kept for the run only
+void HtmlViewTest::zoomIsKeptAcrossRestarts()
+{
+    QTemporaryDir data;
+    {
+        WindowFixture before;
+        before.window->setDataFolder(data.path());
+        QTest::keyClick(MainWindowProbe::pageView(*before.window), Qt::Key_Plus, Qt::ControlModifier);
+        QTest::keyClick(MainWindowProbe::pageView(*before.window), Qt::Key_Plus, Qt::ControlModifier);
+        QCOMPARE(MainWindowProbe::pageView(*before.window)->zoom(), 2);
+    }
+    WindowFixture after;
+    const qreal own = MainWindowProbe::pageView(*after.window)->font().pointSizeF();
+    after.window->setDataFolder(data.path());
+    QCOMPARE(MainWindowProbe::pageView(*after.window)->zoom(), 2);
+    QVERIFY(MainWindowProbe::pageView(*after.window)->font().pointSizeF() > own);
 }
 
 QTEST_MAIN(HtmlViewTest)

@@ -15,6 +15,11 @@ QString userCacheFolder()
     return QStandardPaths::writableLocation(QStandardPaths::CacheLocation);
 }
 
+QString userDataFolder()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+}
+
 bool writeTextFile(const QString &path, const QString &text, QString *error)
 {
     QSaveFile file(path);
@@ -26,4 +31,10 @@ bool writeTextFile(const QString &path, const QString &text, QString *error)
     if (error)
         *error = file.errorString();
     return false;
+}
+
+bool writeBytesFile(const QString &path, const QByteArray &bytes)
+{
+    QSaveFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit();
 }

@@ -3,9 +3,11 @@
 
 #include "protocol/createexchange.h"
 #include "protocol/forumname.h"
-#include "protocol/listexchange.h"
+#include "ui/busystate.h"
+#include "ui/directory.h"
 #include "ui/widgets/dialogs.h"
 #include "ui/widgets/lineedit.h"
+#include "ui/widgets/picturebutton.h"
 
 void MainWindow::createForum()
 {
@@ -29,13 +31,13 @@ void MainWindow::createForum()
     case ForumNameCheck::Ok:
         break;
     }
-    enterBusy();
+    m_busy->enter();
     m_createExchange->start(m_server.host, m_server.createPort, name);
 }
 
 void MainWindow::onForumExists()
 {
-    leaveBusy();
+    m_busy->leave();
     showMessage(tr("This forum already exists in Tavernly.  Create a new and different forum."),
                 Dialogs::Warning);
     m_forumNameEdit->setFocus();
@@ -44,17 +46,17 @@ void MainWindow::onForumExists()
 
 void MainWindow::onForumCreated()
 {
-    hideBusyCursor(); // the work is done; the controls stay locked under the box
+    m_busy->hideCursor(); // the work is done; the controls stay locked under the box
     m_forumNameEdit->setText(QString());
-    refreshDirectory(); // at once: the next list holds the new forum
+    m_directory->refresh(); // at once: the next list holds the new forum
     showMessage(tr("You have created a new forum in Tavernly!  Begin now by posting a message."),
                 Dialogs::Information);
-    leaveBusy();
+    m_busy->leave();
     m_titleEdit->setFocus();
 }
 
 void MainWindow::onCreateFailed()
 {
-    leaveBusy();
+    m_busy->leave();
     showConnectionError();
 }

@@ -1,16 +1,30 @@
 #include "ui/mainwindow.h"
 
 #include "protocol/createexchange.h"
-#include "protocol/listexchange.h"
-#include "protocol/postexchange.h"
-#include "ui/widgets/clicklabel.h"
+#include "ui/busystate.h"
+#include "ui/directory.h"
 #include "ui/widgets/dialogs.h"
+#include "ui/widgets/htmlview.h"
 #include "ui/widgets/lineedit.h"
 #include "ui/widgets/listwidget.h"
 #include "ui/widgets/picturebutton.h"
-#include "ui/widgets/plaintextedit.h"
 
+#include "ui/files.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTimer>
+
+namespace {
+
+QString viewSettingsFile(const QString &dataFolder)
+{
+    return QDir(dataFolder).filePath(QStringLiteral("view.json"));
+}
+
+} // namespace
 
 MainWindow::MainWindow(const ServerEndpoint &server, Dialogs &dialogs, const Clock &clock, QWidget *parent)
     : QWidget(parent)
@@ -24,62 +38,69 @@ MainWindow::MainWindow(const ServerEndpoint &server, Dialogs &dialogs, const Clo
     connectEvents();
     wirePressedFaces();
     setTiming(m_timing);
-    m_refreshTimer->start(); // the refresh counts from the window's creation
+    m_directory->refreshTimer()->start(); // the refresh counts from the window's creation
 }
 
-// A window closed while busy leaves no busy pointer behind.
-MainWindow::~MainWindow()
-{
-    hideBusyCursor();
-}
+MainWindow::~MainWindow() = default;
 
 void MainWindow::setTiming(const Timing &timing)
 {
     m_timing = timing;
-    m_listExchange->setQuietMs(timing.listQuietMs);
-    m_listExchange->setLimitMs(timing.listLimitMs);
+    m_directory->setTiming(timing.listQuietMs, timing.listLimitMs, timing.refreshMs);
     m_createExchange->setLimitMs(timing.requestLimitMs);
-    m_postExchange->setLimitMs(timing.requestLimitMs);
-    m_refreshTimer->setInterval(timing.refreshMs);
+    m_composer->setPostLimitMs(timing.requestLimitMs);
+}
+
+void MainWindow::setPreviewFolders(const PreviewFolders &folders)
+{
+    m_composer->setPreviewFolders(folders);
+}
+
+void MainWindow::setPageCacheFolder(const QString &folder)
+{
+    m_pageView->setCacheFolder(folder);
+}
+
+void MainWindow::setDataFolder(const QString &folder)
+{
+    m_dataFolder = folder;
+    m_directory->setDataFolder(folder);
+    m_composer->setDataFolder(folder);
+    QFile settings(viewSettingsFile(folder));
+    if (settings.open(QIODevice::ReadOnly)) {
+        const QJsonObject view = QJsonDocument::fromJson(settings.read(4096)).object();
+        m_pageView->setZoom(view.value(QStringLiteral("zoom")).toInt());
+    }
+}
+
+// The page view's size is the reader's, for every page and every run.
+void MainWindow::saveViewSettings()
+{
+    if (m_dataFolder.isEmpty() || !QDir().mkpath(m_dataFolder))
+        return;
+    const QJsonObject view{{QStringLiteral("zoom"), m_pageView->zoom()}};
+    writeBytesFile(viewSettingsFile(m_dataFolder), QJsonDocument(view).toJson());
 }
 
 void MainWindow::connectEvents()
 {
-    connect(m_refreshTimer, &QTimer::timeout, this, &MainWindow::refreshDirectory);
+    connect(m_directory, &Directory::pageRequested, this, &MainWindow::openPage);
+    connect(m_directory, &Directory::failed, this, &MainWindow::onDirectoryFailed);
+    connect(m_pageView, &HtmlView::pageFetched, m_directory, &Directory::notePageShown);
+    connect(m_pageView, &HtmlView::zoomChanged, this, &MainWindow::saveViewSettings);
+    connect(m_composer, &Composer::connectionFailed, this, &MainWindow::showConnectionError);
 
     // An exchange's ending is handled once its signal has returned: the boxes
     // it opens run event loops of their own, and no socket event may be under one.
     const auto queued = Qt::QueuedConnection;
-    connect(m_listExchange, &ListExchange::finished, this, &MainWindow::showDirectory, queued);
-    connect(m_listExchange, &ListExchange::failed, this, &MainWindow::onDirectoryFailed, queued);
     connect(m_createExchange, &CreateExchange::exists, this, &MainWindow::onForumExists, queued);
     connect(m_createExchange, &CreateExchange::created, this, &MainWindow::onForumCreated, queued);
     connect(m_createExchange, &CreateExchange::failed, this, &MainWindow::onCreateFailed, queued);
-    connect(m_postExchange, &PostExchange::connected, this, &MainWindow::sendPost);
-    connect(m_postExchange, &PostExchange::sent, this, &MainWindow::onPostSent, queued);
-    connect(m_postExchange, &PostExchange::failed, this, &MainWindow::onPostFailed, queued);
-
-    connect(m_directoryList, &ListWidget::entryOpened, this, &MainWindow::openSelectedForum);
-    connect(m_directoryList, &ListWidget::mouseMoved, this, &MainWindow::showForumTip);
 
     connect(m_forumNameEdit, &LineEdit::gotFocus, m_forumNameEdit, &LineEdit::selectAll);
     connect(m_forumNameEdit, &LineEdit::returnPressed, this, &MainWindow::createForum);
-    connect(m_titleEdit, &LineEdit::gotFocus, m_titleEdit, &LineEdit::selectAll);
-    connect(m_titleEdit, &LineEdit::returnPressed, m_bodyEdit, [this] { m_bodyEdit->setFocus(); });
-    connect(m_bodyEdit, &PlainTextEdit::returnPressed, this, &MainWindow::breakLine);
-
     connect(m_createButton, &PictureButton::clicked, this, &MainWindow::createForum);
     connect(m_clearNameButton, &PictureButton::clicked, this, &MainWindow::clearForumName);
-    connect(m_stampOption, &PictureButton::clicked, this, &MainWindow::toggleStamp);
-    connect(m_stampLabel, &ClickLabel::clicked, this, &MainWindow::toggleStamp);
-    connect(m_boldButton, &PictureButton::clicked, this, [this] { togglePairedTag(PairedTag::Bold); });
-    connect(m_underlineButton, &PictureButton::clicked, this, [this] { togglePairedTag(PairedTag::Underline); });
-    connect(m_italicButton, &PictureButton::clicked, this, [this] { togglePairedTag(PairedTag::Italic); });
-    connect(m_linkButton, &PictureButton::clicked, this, &MainWindow::insertLink);
-    connect(m_imageButton, &PictureButton::clicked, this, &MainWindow::insertImage);
-    connect(m_previewButton, &PictureButton::clicked, this, &MainWindow::showPreview);
-    connect(m_clearMessageButton, &PictureButton::clicked, this, &MainWindow::clearMessage);
-    connect(m_postButton, &PictureButton::clicked, this, &MainWindow::postMessage);
 }
 
 // Each picture button shows its pressed face from press to release.
@@ -111,9 +132,30 @@ void MainWindow::wirePressedFaces()
     }
 }
 
-void MainWindow::showMessage(const QString &text, int icon)
+void MainWindow::openPage(const QUrl &address)
 {
-    m_dialogs.message(text, Dialogs::Icon(icon), tr("Tavernly"));
+    m_pageView->navigate(QStringLiteral("about:blank"));
+    m_pageView->navigate(address.toString(QUrl::FullyEncoded));
+}
+
+// The directory keeps what it had.
+void MainWindow::onDirectoryFailed()
+{
+    // The box already open says the same; another one for every failing tick
+    // would pile up without end while the user is away.
+    if (m_connectionErrorsOpen == 0)
+        showConnectionError();
+}
+
+void MainWindow::clearForumName()
+{
+    m_forumNameEdit->setText(QString());
+    m_forumNameEdit->setFocus();
+}
+
+void MainWindow::showMessage(const QString &text, Dialogs::Icon icon)
+{
+    m_dialogs.message(text, icon, tr("Tavernly"));
 }
 
 void MainWindow::showConnectionError()

@@ -1,32 +1,27 @@
 #pragma once
-// The main window: builds the controls, passes what the user does to the
-// composer and the exchanges, and their results back to controls and boxes.
+// The main window: builds the controls and wires them to the directory and
+// the composer; creates forums; shows the boxes of connection errors.
+// Lives on the user-interface thread.
 
 #include "protocol/endpoint.h"
 #include "protocol/exchangefailure.h"
-#include "ui/composerstate.h"
+#include "ui/composer.h"
 
 #include <QPixmap>
-#include <QPointer>
 #include <QWidget>
 
-#include <array>
-
+class BusyState;
 class ClickLabel;
 class Clock;
 class CreateExchange;
-class Dialogs;
+class Directory;
 class HtmlView;
 class ListWidget;
-class ListExchange;
 class PlainTextEdit;
 class PictureButton;
-class PostExchange;
-class PreviewWindow;
 class LineEdit;
 class QFrame;
 class QLabel;
-class QTimer;
 
 // How long the program waits for a server before it gives up. Tests shorten them.
 struct Timing
@@ -35,13 +30,6 @@ struct Timing
     int listLimitMs = 30000;    // a list exchange that has not ended: well inside the refresh
     int requestLimitMs = 20000; // a create or post that neither ends nor fails
     int refreshMs = 60000;      // the directory refresh
-};
-
-// Where the preview page is written: the program's folder, else the cache folder.
-struct PreviewFolders
-{
-    QString primary;
-    QString fallback;
 };
 
 // The two faces of each picture button: at rest and pressed.
@@ -61,9 +49,12 @@ public:
     ~MainWindow() override;
 
     void setTiming(const Timing &timing);
-    void setPreviewFolders(const PreviewFolders &folders) { m_previewFolders = folders; }
+    void setPreviewFolders(const PreviewFolders &folders);
     // The page view keeps the pages it has shown there (in no cache when never set).
     void setPageCacheFolder(const QString &folder);
+    // What the reader keeps between runs (the watched forums, the draft, the
+    // page view's size) goes there; nothing is kept when never set.
+    void setDataFolder(const QString &folder);
 
     // Shows the window, asks for the directory and opens the start page.
     void start();
@@ -80,18 +71,9 @@ private:
     void connectEvents();
     void wirePressedFaces();
 
-    // The busy state (lifecycle.cpp).
-    std::array<QWidget *, 9> busyControls() const;
-    void enterBusy();
-    void leaveBusy();
-    void hideBusyCursor();
-
-    // The directory (directoryview.cpp).
-    void refreshDirectory();
-    void showDirectory(const QStringList &names);
+    void openPage(const QUrl &address);
     void onDirectoryFailed();
-    void openSelectedForum();
-    void showForumTip();
+    void saveViewSettings();
 
     // Forum creation (forumcreation.cpp).
     void createForum();
@@ -99,32 +81,16 @@ private:
     void onForumCreated();
     void onCreateFailed();
 
-    // The message fields, the stamp option and the clear buttons (composer.cpp).
-    void breakLine();
-    void toggleStamp();
     void clearForumName();
-    void clearMessage();
 
-    // The formatting toolbar (toolbar.cpp).
-    void togglePairedTag(PairedTag tag);
-    void insertLink();
-    void insertImage();
-
-    // Posting (posting.cpp) and the preview (preview.cpp).
-    void postMessage();
-    void sendPost();
-    void onPostSent();
-    void onPostFailed();
-    void showPreview();
-
-    void showMessage(const QString &text, int icon);
+    void showMessage(const QString &text, Dialogs::Icon icon);
     void showConnectionError();
 
     ServerEndpoint m_server;
     Dialogs &m_dialogs;
     const Clock &m_clock;
     Timing m_timing;
-    PreviewFolders m_previewFolders;
+    QString m_dataFolder;
     ButtonFaces m_faces;
 
     ListWidget *m_directoryList = nullptr;
@@ -150,18 +116,11 @@ private:
     PictureButton *m_clearMessageButton = nullptr;
     PictureButton *m_postButton = nullptr;
     HtmlView *m_pageView = nullptr;
-    QTimer *m_refreshTimer = nullptr;
-    PreviewWindow *m_previewWindow = nullptr; // made on first preview
 
-    ListExchange *m_listExchange = nullptr;
+    BusyState *m_busy = nullptr;
+    Directory *m_directory = nullptr;
+    Composer *m_composer = nullptr;
     CreateExchange *m_createExchange = nullptr;
-    PostExchange *m_postExchange = nullptr;
-
-    ToolbarState m_toolbar;
-    bool m_stampWanted = false;
-    PostDraft m_draft;
-    QPointer<QWidget> m_focusBeforeBusy;
-    bool m_busyCursor = false;
     // Connection-error boxes open now. Each runs its own event loop, so the
     // refresh keeps failing underneath it.
     int m_connectionErrorsOpen = 0;

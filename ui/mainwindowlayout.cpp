@@ -1,8 +1,8 @@
 // The main window's controls: kind, place, size, text, font, colours, tips.
 #include "ui/mainwindow.h"
 #include "protocol/createexchange.h"
-#include "protocol/listexchange.h"
-#include "protocol/postexchange.h"
+#include "ui/busystate.h"
+#include "ui/directory.h"
 #include "ui/twips.h"
 #include "ui/widgets/clicklabel.h"
 #include "ui/widgets/htmlview.h"
@@ -14,7 +14,6 @@
 #include <QApplication>
 #include <QFrame>
 #include <QLabel>
-#include <QTimer>
 
 namespace {
 
@@ -219,13 +218,28 @@ void MainWindow::createControls()
     setTabOrder(m_bodyEdit, m_directoryList);
     setTabOrder(m_directoryList, m_pageView);
 
-    m_refreshTimer = new QTimer(this);
-    m_refreshTimer->setObjectName(QStringLiteral("refreshTimer"));
-    m_refreshTimer->setInterval(m_timing.refreshMs);
-    m_listExchange = new ListExchange(this);
-    m_listExchange->setObjectName(QStringLiteral("listExchange"));
     m_createExchange = new CreateExchange(this);
     m_createExchange->setObjectName(QStringLiteral("createExchange"));
-    m_postExchange = new PostExchange(this);
-    m_postExchange->setObjectName(QStringLiteral("postExchange"));
+
+    // The busy state is the Enabled property of these nine, in this order.
+    m_busy = new BusyState(this);
+    m_busy->setControls({m_directoryList, m_forumNameEdit, m_titleEdit, m_bodyEdit, m_stampOption,
+                         m_createButton, m_clearNameButton, m_clearMessageButton, m_postButton});
+    m_directory = new Directory(*m_directoryList, m_server, this);
+    ComposerControls composer;
+    composer.title = m_titleEdit;
+    composer.body = m_bodyEdit;
+    composer.stampOption = m_stampOption;
+    composer.stampLabel = m_stampLabel;
+    composer.bold = m_boldButton;
+    composer.underline = m_underlineButton;
+    composer.italic = m_italicButton;
+    composer.link = m_linkButton;
+    composer.image = m_imageButton;
+    composer.preview = m_previewButton;
+    composer.clear = m_clearMessageButton;
+    composer.post = m_postButton;
+    composer.checkUp = m_faces.checkUp;
+    composer.checkDown = m_faces.checkDown;
+    m_composer = new Composer(composer, *m_directory, *m_busy, m_dialogs, m_clock, m_server, this);
 }

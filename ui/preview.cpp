@@ -1,5 +1,5 @@
 // The preview: the message as one forum entry, from a file beside the program.
-#include "ui/mainwindow.h"
+#include "ui/composer.h"
 
 #include "ui/files.h"
 #include "ui/previewpage.h"
@@ -10,13 +10,13 @@
 
 #include <QDir>
 
-void MainWindow::showPreview()
+void Composer::showPreview()
 {
-    if (m_bodyEdit->text().isEmpty() || m_titleEdit->text().isEmpty()) {
+    if (m_controls.body->text().isEmpty() || m_controls.title->text().isEmpty()) {
         showMessage(tr("Enter message title and body."), Dialogs::Warning);
         return;
     }
-    const QString page = previewPage(m_titleEdit->text(), m_bodyEdit->text());
+    const QString page = previewPage(m_controls.title->text(), m_controls.body->text());
 
     // The program's folder is often not writable once installed: the cache folder then.
     QString path;
@@ -35,6 +35,6 @@ void MainWindow::showPreview()
     }
 
     if (!m_previewWindow)
-        m_previewWindow = new PreviewWindow(this);
+        m_previewWindow = new PreviewWindow(m_controls.title->window());
     m_previewWindow->showPage(path, m_dialogs);
 }

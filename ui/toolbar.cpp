@@ -1,6 +1,6 @@
 // The formatting toolbar: tags go into the body at its selection. Bold, italic,
 // underline and link alternate between their opening and closing tags.
-#include "ui/mainwindow.h"
+#include "ui/composer.h"
 
 #include "ui/widgets/dialogs.h"
 #include "ui/widgets/plaintextedit.h"
@@ -33,14 +33,14 @@ QString tagText(PairedTag tag, bool closing)
 
 } // namespace
 
-void MainWindow::togglePairedTag(PairedTag tag)
+void Composer::togglePairedTag(PairedTag tag)
 {
     const bool closes = m_toolbar.awaitingClose(tag);
-    if (insertIntoBody(*m_bodyEdit, tagText(tag, closes)))
+    if (insertIntoBody(*m_controls.body, tagText(tag, closes)))
         m_toolbar.setAwaitingClose(tag, !closes);
 }
 
-void MainWindow::insertLink()
+void Composer::insertLink()
 {
     if (m_toolbar.awaitingClose(PairedTag::Link)) {
         togglePairedTag(PairedTag::Link);
@@ -50,15 +50,15 @@ void MainWindow::insertLink()
         m_dialogs.prompt(tr("Type the link address to insert:"), tr("Tavernly"), QStringLiteral("http://"));
     if (address.isEmpty() || address == QLatin1String("http://"))
         return;
-    if (insertIntoBody(*m_bodyEdit, QStringLiteral("<a href=\"%1\">").arg(address)))
+    if (insertIntoBody(*m_controls.body, QStringLiteral("<a href=\"%1\">").arg(address)))
         m_toolbar.setAwaitingClose(PairedTag::Link, true);
 }
 
-void MainWindow::insertImage()
+void Composer::insertImage()
 {
     const QString address =
         m_dialogs.prompt(tr("Type the image link address to insert:"), tr("Tavernly"), QString());
     if (address.isEmpty())
         return;
-    insertIntoBody(*m_bodyEdit, QStringLiteral("<img src=\"%1\">").arg(address));
+    insertIntoBody(*m_controls.body, QStringLiteral("<img src=\"%1\">").arg(address));
 }
