@@ -32,7 +32,7 @@ FakeServer::Behaviour postServer(const QString &server)
     if (server == u"refuses")
         return serve(Action::Refuse);
     if (server == u"closes after the end")
-        return serveAfterPeerEnd(Action::Close, quietMs);
+        return serveAfterPeerEnd(Action::Close, limitMs / 2); // well inside the limit
     if (server == u"answers, closes after the end")
         return serveAfterPeerEnd(Action::Reply, 0, {"OK"});
     if (server == u"resets after the end")
