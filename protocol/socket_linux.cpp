@@ -1,8 +1,8 @@
 // Linux can tell a reset from an orderly close: a second descriptor of the
 // connection outlives Qt's, so the connection's final TCP state can still be
 // read. Closed means reset; close-wait means the peer's close. Once our own
-// side has ended, the peer's close ends in closed too: then the count of what
-// arrived tells them apart.
+// side has ended, the peer's close ends in closed too: then an error still
+// pending, or the count of what arrived, tells them apart.
 #include "protocol/socket.h"
 
 #include <cstddef>
@@ -43,6 +43,12 @@ bool Socket::connectionWasReset() const
     if (info.tcpi_state != closedState)
         return false;
     if (!m_sendingEnded)
+        return true;
+    // A peer gone before our request reached it closed first, then reset what
+    // came after; Qt's read stopped at the close, so that reset is still pending.
+    int pending = 0;
+    socklen_t length = sizeof pending;
+    if (::getsockopt(int(m_witness), SOL_SOCKET, SO_ERROR, &pending, &length) == 0 && pending != 0)
         return true;
     // The peer's close takes one sequence number past its data, counted in
     // bytes_received; a reset takes none. Qt has read all there was by now.

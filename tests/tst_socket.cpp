@@ -26,6 +26,7 @@ private Q_SLOTS:
     void closedSocketReportsNothingMore();
     void endSendingIsSeenByThePeer_data();
     void endSendingIsSeenByThePeer();
+    void closeBeforeTheRequestArrived();
 
 private:
     QTcpSocket *acceptOne();
@@ -240,6 +241,29 @@ void SocketTest::endSendingIsSeenByThePeer()
     QTRY_COMPARE(errors.size() + closed.size(), 1);
     QCOMPARE(errors.size(), reset && Socket::tellsResetFromClose() ? 1 : 0);
     QCOMPARE(complete.size(), 1);
+}
+
+// The peer closes before the request reaches it, which then meets a reset:
+// a close that came before our end, never one after it (the client writes
+// before it reads the close).
+void SocketTest::closeBeforeTheRequestArrived()
+{
+    RawPort raw(1);
+    Socket socket;
+    QSignalSpy errors(&socket, &Socket::error);
+    QSignalSpy closed(&socket, &Socket::peerClosed);
+    bool closedAfterOurEnd = false;
+    connect(&socket, &Socket::connected, this, [&] {
+        QVERIFY(raw.acceptAndClose());
+        socket.send(QStringLiteral("Ale*<b>T</b>*B"));
+        socket.endSending();
+    });
+    connect(&socket, &Socket::peerClosed, this, [&] { closedAfterOurEnd = socket.sendingEnded(); });
+    socket.connectToHost(QStringLiteral("127.0.0.1"), raw.port());
+    QTRY_COMPARE(errors.size() + closed.size(), 1);
+    // Where a reset passes for a close, the client cannot know better.
+    if (Socket::tellsResetFromClose())
+        QVERIFY(!closedAfterOurEnd);
 }
 
 QTEST_GUILESS_MAIN(SocketTest)
