@@ -6,7 +6,14 @@ PostExchange::PostExchange(QObject *parent)
     m_limit.setSingleShot(true);
     m_limit.setInterval(20000);
     connect(&m_socket, &Socket::connected, this, &PostExchange::connected);
-    connect(&m_socket, &Socket::sendCompleted, this, [this] {
+    // Nothing is expected; what comes anyway is dropped, so a talkative server
+    // cannot fill memory while the post waits for its close.
+    connect(&m_socket, &Socket::dataReceived, this, [this] { m_socket.readAll(); });
+    connect(&m_socket, &Socket::peerClosed, this, [this] {
+        if (!m_socket.sendingEnded()) {
+            fail(ExchangeFailure::ClosedEarly); // the server cannot have read it all
+            return;
+        }
         m_limit.stop();
         m_socket.close();
         Q_EMIT sent();
@@ -27,6 +34,8 @@ void PostExchange::start(const QString &host, quint16 port)
 void PostExchange::send(const QString &request)
 {
     m_socket.send(request);
+    // The end of the request is the end of what the client sends.
+    m_socket.endSending();
 }
 
 void PostExchange::cancel()

@@ -1,7 +1,9 @@
 #pragma once
-// The post exchange: once connected the request goes out; a completed send is
-// success, as the server answers nothing. The server's close is no ending:
-// only a send, an error or the limit ends a post.
+// The post exchange: once connected the request goes out and the client ends
+// its side. The server answers nothing: its close in order after that end is
+// its word that it has the post (sent()). Bytes merely written are not: a
+// server that dies before storing the post resets the connection instead.
+// A close before our end, an error or the limit ends the post as failed.
 
 #include "protocol/exchangefailure.h"
 #include "protocol/socket.h"
@@ -19,7 +21,7 @@ public:
 
     // Connects; connected() then asks for send() or cancel().
     void start(const QString &host, quint16 port);
-    // The assembled request (forum "*" stored title "*" body).
+    // The assembled request (forum "*" stored title "*" body), then our end.
     void send(const QString &request);
     // Ends the exchange without a word: the caller has its own reason.
     void cancel();
@@ -28,6 +30,7 @@ public:
 
 Q_SIGNALS:
     void connected();
+    // The server closed in order after reading the whole request.
     void sent();
     void failed(ExchangeFailure kind);
 

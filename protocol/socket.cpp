@@ -26,7 +26,10 @@ void Socket::connectToHost(const QString &host, quint16 port)
 {
     releaseWatch();
     m_unsent = 0;
+    m_taken = 0;
     m_ended = false;
+    m_endWanted = false;
+    m_sendingEnded = false;
     m_socket.connectToHost(host, port);
 }
 
@@ -45,14 +48,34 @@ void Socket::send(const QString &text)
     m_socket.write(bytes);
 }
 
+void Socket::endSending()
+{
+    if (m_sendingEnded || m_socket.state() != QAbstractSocket::ConnectedState)
+        return;
+    if (m_unsent > 0)
+        m_endWanted = true; // an end before the last bytes would cut them off
+    else
+        shutdownNow();
+}
+
+void Socket::shutdownNow()
+{
+    m_endWanted = false;
+    m_sendingEnded = true;
+    shutdownSending();
+}
+
 QByteArray Socket::readAll()
 {
-    return m_socket.readAll();
+    const QByteArray bytes = m_socket.readAll();
+    m_taken += bytes.size();
+    return bytes;
 }
 
 void Socket::close()
 {
     m_unsent = 0;
+    m_endWanted = false;
     m_ended = true; // our own close is no news to anybody
     releaseWatch();
     m_socket.abort();
@@ -65,6 +88,8 @@ void Socket::onBytesWritten(qint64 bytes)
     m_unsent -= bytes;
     if (m_unsent <= 0) {
         m_unsent = 0;
+        if (m_endWanted)
+            shutdownNow();
         Q_EMIT sendCompleted();
     }
 }

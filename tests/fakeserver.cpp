@@ -4,16 +4,24 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <fcntl.h>
 #include <memory>
 #include <sys/socket.h>
+#include <unistd.h>
+#include <utility>
 
 namespace {
 
 // Closing with a zero linger time sends a reset instead of an orderly close.
-void resetConnection(QTcpSocket &socket)
+void lingerHard(qintptr descriptor)
 {
     const linger hard{1, 0};
-    ::setsockopt(int(socket.socketDescriptor()), SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+    ::setsockopt(int(descriptor), SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+}
+
+void resetConnection(QTcpSocket &socket)
+{
+    lingerHard(socket.socketDescriptor());
     socket.abort();
 }
 
@@ -34,6 +42,8 @@ FakeServer::~FakeServer()
 {
     for (Lane &lane : m_lanes) {
         for (Connection *connection : std::as_const(lane.connections)) {
+            if (connection->held >= 0)
+                ::close(connection->held);
             if (connection->socket) {
                 connection->socket->disconnect();
                 delete connection->socket;
@@ -92,6 +102,10 @@ int FakeServer::closedCount(Kind kind) const
 void FakeServer::resetOpenConnections(Kind kind)
 {
     for (Connection *connection : std::as_const(m_lanes[kind].connections)) {
+        if (connection->held >= 0) {
+            lingerHard(connection->held);
+            ::close(std::exchange(connection->held, -1));
+        }
         if (connection->socket && !connection->ended) {
             resetConnection(*connection->socket);
             connection->ended = true;
@@ -102,12 +116,22 @@ void FakeServer::resetOpenConnections(Kind kind)
 void FakeServer::accept(Lane &lane)
 {
     while (QTcpSocket *socket = lane.listener.nextPendingConnection()) {
-        auto *connection = new Connection{socket, {}, false, false};
+        auto *connection = new Connection{socket, {}, false, false, -1};
         lane.connections.append(connection);
+        // Qt closes its socket at the peer's end (a half-close too): a second
+        // descriptor holds the connection open for a server that stays silent
+        // or does something after that end.
+        if (lane.behaviour.afterPeerEndMs >= 0 || lane.behaviour.action == Behaviour::Silent)
+            connection->held = ::fcntl(int(socket->socketDescriptor()), F_DUPFD_CLOEXEC, 0);
         connect(socket, &QTcpSocket::readyRead, this, [this, &lane, connection] { onData(lane, connection); });
-        connect(socket, &QTcpSocket::disconnected, this, [connection] {
+        connect(socket, &QTcpSocket::disconnected, this, [this, &lane, connection] {
+            connection->received += connection->socket->readAll();
             connection->ended = true;
             connection->socket->deleteLater();
+            if (connection->held >= 0 && lane.behaviour.afterPeerEndMs >= 0)
+                QTimer::singleShot(lane.behaviour.afterPeerEndMs, this, [connection, behaviour = lane.behaviour] {
+                    answerHeld(connection, behaviour);
+                });
         });
     }
 }
@@ -116,7 +140,8 @@ void FakeServer::onData(Lane &lane, Connection *connection)
 {
     connection->received += connection->socket->readAll();
     const Behaviour &behaviour = lane.behaviour;
-    if (connection->answered || connection->received.size() < behaviour.requestBytes)
+    if (connection->answered || connection->received.size() < behaviour.requestBytes
+        || connection->held >= 0)
         return;
     connection->answered = true;
     answer(connection, behaviour);
@@ -163,6 +188,17 @@ void FakeServer::answer(Connection *connection, const Behaviour &behaviour)
     }
     if (behaviour.pieces.isEmpty() && !behaviour.keepOpen)
         socket->disconnectFromHost();
+}
+
+void FakeServer::answerHeld(Connection *connection, const Behaviour &behaviour)
+{
+    if (behaviour.action == Behaviour::Silent || behaviour.action == Behaviour::Refuse)
+        return; // held until the fake server goes
+    for (const QByteArray &piece : behaviour.pieces)
+        ::send(connection->held, piece.constData(), size_t(piece.size()), MSG_NOSIGNAL);
+    if (behaviour.action == Behaviour::Reset)
+        lingerHard(connection->held);
+    ::close(std::exchange(connection->held, -1));
 }
 
 void FakeServer::acceptHttp()

@@ -24,7 +24,7 @@ public:
     {
         enum Action {
             Reply,  // send the pieces (after the request arrived), then close unless keepOpen
-            Silent, // accept and read, never answer, never close
+            Silent, // accept and read, never answer, never close (not even at the peer's end)
             Reset,  // reset the connection as soon as the request arrives, or,
                     // with pieces, pieceDelayMs after the last of them (a reply cut off)
             Close,  // close without a reply as soon as the request arrives
@@ -36,6 +36,10 @@ public:
         bool keepOpen = false;
         // Reply only once this many bytes arrived (0: at the first data).
         int requestBytes = 0;
+        // At or above 0: act only once the peer has ended its side (read to the
+        // end of the request), this many ms later, however long that holds the
+        // connection open. Reply and Reset send their pieces at once, then end.
+        int afterPeerEndMs = -1;
     };
 
     explicit FakeServer(QObject *parent = nullptr);
@@ -62,7 +66,8 @@ public:
     // The bytes received on each connection of a kind, in order of connection.
     QList<QByteArray> requests(Kind kind) const;
     int connectionCount(Kind kind) const { return m_lanes[kind].connections.size(); }
-    // Connections of a kind that the client has closed (or that ended).
+    // Connections of a kind that the client has closed or ended its side of
+    // (or that ended); a silent server still holds those the client only ended.
     int closedCount(Kind kind) const;
 
     // Resets every connection of a kind that is still open (a reply cut off midway).
@@ -94,6 +99,7 @@ private:
         QByteArray received;
         bool answered = false;
         bool ended = false;
+        int held = -1; // a descriptor of the connection kept past Qt's close at the peer's end
     };
     struct Lane
     {
@@ -107,6 +113,7 @@ private:
     void accept(Lane &lane);
     void onData(Lane &lane, Connection *connection);
     void answer(Connection *connection, const Behaviour &behaviour);
+    static void answerHeld(Connection *connection, const Behaviour &behaviour);
     void acceptHttp();
 
     Lane m_lanes[3];
@@ -132,5 +139,14 @@ inline FakeServer::Behaviour serve(FakeServer::Behaviour::Action action,
     behaviour.pieces = pieces;
     behaviour.pieceDelayMs = pieceDelayMs;
     behaviour.keepOpen = keepOpen;
+    return behaviour;
+}
+
+// A behaviour that waits for the peer's end, then delayMs more.
+inline FakeServer::Behaviour serveAfterPeerEnd(FakeServer::Behaviour::Action action, int delayMs = 0,
+                                               const QList<QByteArray> &pieces = {})
+{
+    FakeServer::Behaviour behaviour = serve(action, pieces);
+    behaviour.afterPeerEndMs = delayMs;
     return behaviour;
 }

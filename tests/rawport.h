@@ -1,7 +1,7 @@
 #pragma once
 // Loopback ports that misbehave in ways the fake server cannot: a connection
-// that never opens, and one that the server resets before the client's
-// request has left.
+// that never opens, one that the server resets before the client's request
+// has left, and a bare peer to read and answer by hand.
 
 #include <QTest>
 
@@ -58,13 +58,26 @@ public:
         return QTest::qWaitFor([&] { return waiting() == fillers; }, 5000);
     }
 
-    // Accepts the next connection and resets it at once.
-    bool acceptAndReset()
+    // The next connection, blocking, or -1 if none came within 5 s. The caller closes it.
+    int accept()
     {
         pollfd ready{m_listener, POLLIN, 0};
         if (::poll(&ready, 1, 5000) != 1)
-            return false;
-        const int connection = ::accept(m_listener, nullptr, nullptr);
+            return -1;
+        return ::accept(m_listener, nullptr, nullptr);
+    }
+
+    // Accepts the next connection and closes it in order at once.
+    bool acceptAndClose()
+    {
+        const int connection = accept();
+        return connection >= 0 && ::close(connection) == 0;
+    }
+
+    // Accepts the next connection and resets it at once.
+    bool acceptAndReset()
+    {
+        const int connection = accept();
         if (connection < 0)
             return false;
         const linger hard{1, 0};

@@ -26,6 +26,20 @@ constexpr int listLimitMs = 1200; // room for a reply in pieces
 constexpr int settleMs = limitMs + quietMs + 400;
 constexpr int listSettleMs = listLimitMs + quietMs + 400;
 
+// How the post port behaves, by the name a post row gives it.
+FakeServer::Behaviour postServer(const QString &server)
+{
+    if (server == u"refuses")
+        return serve(Action::Refuse);
+    if (server == u"closes after the end")
+        return serveAfterPeerEnd(Action::Close, limitMs / 2); // well inside the limit
+    if (server == u"answers, closes after the end")
+        return serveAfterPeerEnd(Action::Reply, 0, {"OK"});
+    if (server == u"resets after the end")
+        return serveAfterPeerEnd(Action::Reset);
+    return serve(Action::Silent); // reads, even the end, and never closes
+}
+
 // The kind of the one failure a spy saw, or -1.
 int failureKind(const QSignalSpy &failed)
 {
@@ -182,12 +196,20 @@ void ExchangesTest::postEndings_data()
     QTest::addColumn<QString>("ending"); // sent, failed or none
     QTest::addColumn<int>("failure");
 
-    QTest::newRow("sent") << "reads" << true << "sent" << -1;
+    const int connection = int(ExchangeFailure::ConnectionError);
+    const bool resets = Socket::tellsResetFromClose();
+    // Only the server's close after reading the end is its word that it has the post.
+    QTest::newRow("sent: read to the end, closed a while later") << "closes after the end" << true << "sent" << -1;
+    QTest::newRow("sent: an answer is no harm") << "answers, closes after the end" << true << "sent" << -1;
+    QTest::newRow("read to the end, never closed") << "reads" << true << "failed" << int(ExchangeFailure::TimedOut);
+    // Where a reset cannot be told from a close, it passes for one.
+    QTest::newRow("reset after reading the end")
+        << "resets after the end" << true << (resets ? "failed" : "sent") << (resets ? connection : -1);
     QTest::newRow("cancelled once connected") << "reads" << false << "none" << -1;
-    QTest::newRow("refused") << "refuses" << true << "failed" << int(ExchangeFailure::ConnectionError);
+    QTest::newRow("refused") << "refuses" << true << "failed" << connection;
     QTest::newRow("reset before the request")
-        << "resets" << true << "failed"
-        << int(Socket::tellsResetFromClose() ? ExchangeFailure::ConnectionError : ExchangeFailure::TimedOut);
+        << "resets" << true << "failed" << int(resets ? ExchangeFailure::ConnectionError : ExchangeFailure::ClosedEarly);
+    QTest::newRow("closed before the request") << "closes" << true << "failed" << int(ExchangeFailure::ClosedEarly);
     QTest::newRow("never connects") << "stalls" << true << "failed" << int(ExchangeFailure::TimedOut);
 }
 
@@ -199,10 +221,11 @@ void ExchangesTest::postEndings()
     QFETCH(int, failure);
 
     FakeServer fake;
-    fake.script(FakeServer::Post, server == u"refuses" ? serve(Action::Refuse) : serve(Action::Silent));
+    fake.script(FakeServer::Post, postServer(server));
     RawPort raw(1);
     quint16 port = fake.endpoint().postPort;
-    if (server == u"resets" || server == u"stalls")
+    const bool rawPeer = server == u"resets" || server == u"closes" || server == u"stalls";
+    if (rawPeer)
         port = raw.port();
     if (server == u"stalls")
         QVERIFY(raw.stall(2));
@@ -212,10 +235,12 @@ void ExchangesTest::postEndings()
     exchange.setLimitMs(limitMs);
     QSignalSpy sent(&exchange, &PostExchange::sent);
     QSignalSpy failed(&exchange, &PostExchange::failed);
-    bool resetDone = false;
+    bool peerDone = false;
     connect(&exchange, &PostExchange::connected, this, [&] {
         if (server == u"resets")
-            resetDone = raw.acceptAndReset(); // the request has not left yet
+            peerDone = raw.acceptAndReset(); // the request has not left yet
+        else if (server == u"closes")
+            peerDone = raw.acceptAndClose(); // and never will: the close comes first
         else if (sends)
             exchange.send(request);
         else
@@ -231,10 +256,12 @@ void ExchangesTest::postEndings()
     QCOMPARE(sent.size(), ending == u"sent" ? 1 : 0);
     QCOMPARE(failed.size(), ending == u"failed" ? 1 : 0);
     QCOMPARE(failureKind(failed), failure);
-    if (server == u"resets")
-        QVERIFY(resetDone);
-    if (server == u"reads")
+    if (server == u"resets" || server == u"closes")
+        QVERIFY(peerDone);
+    if (!rawPeer && server != u"refuses") {
         QTRY_COMPARE(fake.requests(FakeServer::Post), QList<QByteArray>{sends ? request.toUtf8() : QByteArray()});
+        QCOMPARE(fake.closedCount(FakeServer::Post), 1); // the end, or the close of a cancel, reached it
+    }
     QCOMPARE(exchange.socket().state(), QAbstractSocket::UnconnectedState);
 }
 

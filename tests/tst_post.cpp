@@ -1,10 +1,12 @@
 // Posting against the fake server: the request on the wire, the checks before
 // it, the content warning, and the window after "Message posted.".
+#include "protocol/postexchange.h"
 #include "ui/widgets/clicklabel.h"
 #include "ui/widgets/dialogs.h"
 #include "ui/widgets/htmlview.h"
 #include "postdriver.h"
 
+#include <QElapsedTimer>
 #include <QTest>
 
 using namespace postdriver;
@@ -26,6 +28,7 @@ private Q_SLOTS:
     void checksRefuseInOrder_data();
     void checksRefuseInOrder();
     void postedMessageLeavesAnEmptyComposer();
+    void postedOnlyOnceTheServerCloses();
     void twoPostsInARow();
 };
 
@@ -211,6 +214,43 @@ void PostTest::postedMessageLeavesAnEmptyComposer()
     QCOMPARE(MainWindowProbe::draft(w).storedTitle, QStringLiteral("<b>T</b>  <i>(12/7/2026 3:04:05 PM)</i>"));
     QCOMPARE(MainWindowProbe::stampWanted(w), true);
     QCOMPARE(MainWindowProbe::stampOption(w)->picture().toImage(), MainWindowProbe::faces(w).checkDown.toImage());
+}
+
+// The server has read the whole post, end included, and takes its time to
+// store it: the window stays busy until the server closes.
+void PostTest::postedOnlyOnceTheServerCloses()
+{
+    Timing timing = WindowFixture::fastTiming();
+    timing.requestLimitMs = 20000;
+    WindowFixture f(timing);
+    constexpr int storingMs = 4000;
+    f.server.script(FakeServer::Post, serveAfterPeerEnd(FakeServer::Behaviour::Close, storingMs));
+    f.load();
+    MainWindow &w = *f.window;
+    QVERIFY(f.fillDirectory({"Ale", "Mead"}));
+    selectForum(w, 1);
+    compose(w, QStringLiteral("T"), QStringLiteral("B"));
+
+    QElapsedTimer sincePost;
+    qint64 postedAfterMs = -1;
+    f.dialogs.whileOpen = [&](const ScriptedDialogs::Box &box) {
+        if (box.text == u"Message posted.")
+            postedAfterMs = sincePost.elapsed();
+    };
+    sincePost.start();
+    click(MainWindowProbe::postButton(w));
+    QTRY_COMPARE(f.server.closedCount(FakeServer::Post), 1); // it read the end
+    QCOMPARE(f.server.requests(FakeServer::Post), QList<QByteArray>{"Mead*<b>T</b>*B"});
+    QCOMPARE(f.dialogs.messageTexts(), QStringList{warningText});
+    QVERIFY(!unlocked(w));
+    QCOMPARE(MainWindowProbe::titleEdit(w)->text(), QStringLiteral("T"));
+
+    QTRY_COMPARE_WITH_TIMEOUT(f.dialogs.messageTexts(), (QStringList{warningText, "Message posted."}), 15000);
+    QVERIFY2(postedAfterMs >= storingMs * 9 / 10, QByteArray::number(postedAfterMs)); // a coarse timer may fire a little early
+    QVERIFY(unlocked(w));
+    QVERIFY(MainWindowProbe::titleEdit(w)->text().isEmpty());
+    QVERIFY(MainWindowProbe::bodyEdit(w)->text().isEmpty());
+    QCOMPARE(MainWindowProbe::postExchange(w)->socket().state(), QAbstractSocket::UnconnectedState);
 }
 
 void PostTest::twoPostsInARow()

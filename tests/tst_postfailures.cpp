@@ -38,6 +38,8 @@ void PostFailuresTest::failedPostKeepsTheMessage_data()
     QTest::addColumn<QString>("server");
     QTest::newRow("refused") << "refuse";
     QTest::newRow("reset before the send completes") << "reset";
+    // The bytes were all written and read: only the server's close would have said it has them.
+    QTest::newRow("reset after the server read the post") << "reset after the end";
     QTest::newRow("connection never opens") << "stall";
 }
 
@@ -49,6 +51,8 @@ void PostFailuresTest::failedPostKeepsTheMessage()
     RawPort raw(1);
     if (server == u"refuse") {
         f.server.script(FakeServer::Post, FakeServer::Behaviour::Refuse);
+    } else if (server == u"reset after the end") {
+        f.server.script(FakeServer::Post, serveAfterPeerEnd(FakeServer::Behaviour::Reset));
     } else {
         pointPostsAt(f, raw.port());
         if (server == u"stall")
@@ -89,6 +93,8 @@ void PostFailuresTest::failedPostKeepsTheMessage()
     QCOMPARE(MainWindowProbe::directoryList(w)->selectedIndex(), 1);
     QCOMPARE(MainWindowProbe::pageView(w)->address().toString(), page); // no forum page shown
     QCOMPARE(MainWindowProbe::postExchange(w)->socket().state(), QAbstractSocket::UnconnectedState);
+    if (server == u"reset after the end")
+        QCOMPARE(f.server.requests(FakeServer::Post), QList<QByteArray>{"Mead*<b>T</b>*first<br>\r\nsecond"});
 }
 
 void PostFailuresTest::refusedPostCanBeSentAgainAtOnce()

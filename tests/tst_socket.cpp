@@ -1,5 +1,6 @@
 // The socket layer as the client relies on it.
 #include "protocol/socket.h"
+#include "rawport.h"
 
 #include <QSignalSpy>
 #include <QTcpServer>
@@ -23,6 +24,9 @@ private Q_SLOTS:
     void failuresAreErrors_data();
     void failuresAreErrors();
     void closedSocketReportsNothingMore();
+    void endSendingIsSeenByThePeer_data();
+    void endSendingIsSeenByThePeer();
+    void closeBeforeTheRequestArrived();
 
 private:
     QTcpSocket *acceptOne();
@@ -167,6 +171,99 @@ void SocketTest::closedSocketReportsNothingMore()
     QCOMPARE(all.size(), 0);
     QCOMPARE(errors.size(), 0);
     QCOMPARE(closed.size(), 0);
+}
+
+void SocketTest::endSendingIsSeenByThePeer_data()
+{
+    QTest::addColumn<int>("size");          // bytes sent before the end
+    QTest::addColumn<QByteArray>("answer"); // what the peer says after reading the end
+    QTest::addColumn<bool>("reset");        // then the peer resets instead of closing
+
+    QTest::newRow("closed") << 16 << QByteArray() << false;
+    // Written in many pieces: the end waits for the last of them.
+    QTest::newRow("large, closed") << 4 * 1024 * 1024 << QByteArray() << false;
+    QTest::newRow("answered, then closed") << 16 << QByteArray("OK") << false;
+    QTest::newRow("reset") << 16 << QByteArray() << true;
+    QTest::newRow("answered, then reset") << 16 << QByteArray("OK") << true;
+}
+
+// A half-close: the peer reads everything and then the end, the client can
+// still hear from it, and how the peer then ends the connection is told apart
+// where the platform can (a close after our end leaves the same TCP state as a
+// reset does).
+void SocketTest::endSendingIsSeenByThePeer()
+{
+    QFETCH(int, size);
+    QFETCH(QByteArray, answer);
+    QFETCH(bool, reset);
+
+    RawPort raw(1);
+    Socket socket;
+    QSignalSpy complete(&socket, &Socket::sendCompleted);
+    QSignalSpy errors(&socket, &Socket::error);
+    QSignalSpy closed(&socket, &Socket::peerClosed);
+    const QString text(size, QLatin1Char('x'));
+    connect(&socket, &Socket::connected, this, [&] {
+        socket.send(text);
+        socket.endSending(); // at once, with all of it still unwritten
+    });
+    socket.connectToHost(QStringLiteral("127.0.0.1"), raw.port());
+    const int peer = raw.accept();
+    QVERIFY(peer >= 0);
+
+    QByteArray received;
+    const auto readToEnd = [&] {
+        char buffer[65536];
+        ssize_t got = 0;
+        while ((got = ::recv(peer, buffer, sizeof buffer, MSG_DONTWAIT)) > 0)
+            received.append(buffer, got);
+        return got == 0;
+    };
+    const bool ended = QTest::qWaitFor(readToEnd, 10000);
+    QCOMPARE(received.size(), qsizetype(size));
+    QVERIFY(received == text.toUtf8());
+    QVERIFY(ended);
+    QCOMPARE(complete.size(), 1);
+    QVERIFY(socket.sendingEnded());
+    QCOMPARE(socket.state(), QAbstractSocket::ConnectedState);
+    QCOMPARE(errors.size() + closed.size(), 0);
+
+    if (!answer.isEmpty()) {
+        QCOMPARE(::send(peer, answer.constData(), size_t(answer.size()), MSG_NOSIGNAL), ssize_t(answer.size()));
+        QByteArray heard;
+        QTRY_COMPARE(heard += socket.readAll(), answer);
+    }
+    if (reset) {
+        const struct linger hard{1, 0};
+        ::setsockopt(peer, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+    }
+    ::close(peer);
+    QTRY_COMPARE(errors.size() + closed.size(), 1);
+    QCOMPARE(errors.size(), reset && Socket::tellsResetFromClose() ? 1 : 0);
+    QCOMPARE(complete.size(), 1);
+}
+
+// The peer closes before the request reaches it, which then meets a reset:
+// a close that came before our end, never one after it (the client writes
+// before it reads the close).
+void SocketTest::closeBeforeTheRequestArrived()
+{
+    RawPort raw(1);
+    Socket socket;
+    QSignalSpy errors(&socket, &Socket::error);
+    QSignalSpy closed(&socket, &Socket::peerClosed);
+    bool closedAfterOurEnd = false;
+    connect(&socket, &Socket::connected, this, [&] {
+        QVERIFY(raw.acceptAndClose());
+        socket.send(QStringLiteral("Ale*<b>T</b>*B"));
+        socket.endSending();
+    });
+    connect(&socket, &Socket::peerClosed, this, [&] { closedAfterOurEnd = socket.sendingEnded(); });
+    socket.connectToHost(QStringLiteral("127.0.0.1"), raw.port());
+    QTRY_COMPARE(errors.size() + closed.size(), 1);
+    // Where a reset passes for a close, the client cannot know better.
+    if (Socket::tellsResetFromClose())
+        QVERIFY(!closedAfterOurEnd);
 }
 
 QTEST_GUILESS_MAIN(SocketTest)

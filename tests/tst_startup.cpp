@@ -192,7 +192,7 @@ void StartupTest::boxesOpenOnceTheSocketEventIsOver_data()
     QTest::newRow("forum created") << "create" << serve(Action::Reply, {"CREATED"}) << 1;
     QTest::newRow("forum exists") << "create" << serve(Action::Reply, {"EXISTS"}) << 1;
     QTest::newRow("create refused") << "create" << serve(Action::Refuse) << 1;
-    QTest::newRow("message posted") << "post" << serve(Action::Silent) << 2; // the content warning first
+    QTest::newRow("message posted") << "post" << serve(Action::Close) << 2; // the content warning first
     QTest::newRow("post refused") << "post" << serve(Action::Refuse) << 2;
 }
 
