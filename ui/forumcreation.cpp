@@ -53,6 +53,16 @@ void MainWindow::onForumCreated()
     m_titleEdit->setFocus();
 }
 
+// As after "EXISTS": the name stays for a later try.
+void MainWindow::onCreateLimited()
+{
+    leaveBusy();
+    showMessage(tr("The server takes no more new forums from this computer for now.  Try again later."),
+                Dialogs::Warning);
+    m_forumNameEdit->setFocus();
+    m_forumNameEdit->selectAll();
+}
+
 void MainWindow::onCreateFailed()
 {
     leaveBusy();

@@ -55,6 +55,7 @@ void MainWindow::connectEvents()
     connect(m_createExchange, &CreateExchange::exists, this, &MainWindow::onForumExists, queued);
     connect(m_createExchange, &CreateExchange::created, this, &MainWindow::onForumCreated, queued);
     connect(m_createExchange, &CreateExchange::failed, this, &MainWindow::onCreateFailed, queued);
+    connect(m_createExchange, &CreateExchange::limited, this, &MainWindow::onCreateLimited, queued);
     connect(m_postExchange, &PostExchange::connected, this, &MainWindow::sendPost);
     connect(m_postExchange, &PostExchange::sent, this, &MainWindow::onPostSent, queued);
     connect(m_postExchange, &PostExchange::failed, this, &MainWindow::onPostFailed, queued);

@@ -98,6 +98,7 @@ private:
     void onForumExists();
     void onForumCreated();
     void onCreateFailed();
+    void onCreateLimited();
 
     // The message fields, the stamp option and the clear buttons (composer.cpp).
     void breakLine();

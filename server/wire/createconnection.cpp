@@ -91,7 +91,7 @@ void CreateConnection::decide()
     if (!m_limit.take(address)) {
         metrics::requestDone("create", "limited");
         metrics::limited("create");
-        m_log(QStringLiteral("create limited %1 \"%2\": over %3 new forums in %4 s")
+        m_log(QStringLiteral("create limited %1 \"%2\": %3 new forums per %4 s reached")
                   .arg(peer, name)
                   .arg(m_limit.limit())
                   .arg(m_limit.windowMs() / 1000.0));

@@ -91,7 +91,7 @@ void RequestPort::refuseLimitedPost(StreamConnection *connection)
 {
     metrics::requestDone("post", "limited");
     metrics::limited("post");
-    m_log(QStringLiteral("post limited %1: over %2 posts in %3 s")
+    m_log(QStringLiteral("post limited %1: %2 posts per %3 s reached")
               .arg(connection->peer())
               .arg(m_parts.postLimit.limit())
               .arg(m_parts.postLimit.windowMs() / 1000.0));
