@@ -19,11 +19,10 @@ QHostAddress AddressLimit::key(const QHostAddress &address)
     return QHostAddress(bytes);
 }
 
-bool AddressLimit::take(const QHostAddress &address)
+bool AddressLimit::take(const QHostAddress &address, qint64 now)
 {
     if (m_limit == 0)
         return true;
-    const qint64 now = m_clock.elapsed();
     const QHostAddress k = key(address);
     auto it = m_events.find(k);
     if (it == m_events.end()) {

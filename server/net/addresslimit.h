@@ -22,7 +22,9 @@ public:
 
     // Counts one event for the address; false (and nothing counted) if it
     // already has `limit` within the window.
-    bool take(const QHostAddress &address);
+    bool take(const QHostAddress &address) { return take(address, m_clock.elapsed()); }
+    // The same at a given time (milliseconds on one steady clock, never going back).
+    bool take(const QHostAddress &address, qint64 nowMs);
     // Takes back the address's latest event (one that came to nothing).
     void giveBack(const QHostAddress &address);
 
