@@ -79,7 +79,7 @@ void StreamConnection::setPeer(const QHostAddress &address, quint16 port)
 
 void StreamConnection::restartDeadline(int ms)
 {
-    m_idle = true;
+    m_idle = m_input.isEmpty(); // requests sent ahead are not idleness
     m_deadline.start(ms);
 }
 
