@@ -23,8 +23,8 @@ public:
     ServerProcess();
     ~ServerProcess(); // asks it to stop, and waits
 
-    // Starts the binary with these arguments (and --data, free ports);
-    // returns once it listens.
+    // Starts the binary with these arguments (and --data, free ports, and
+    // --trust-proxy for HaproxyFront's address); returns once it listens.
     bool start(const QString &binary, const QStringList &arguments, QString *error);
     const ServicePorts &ports() const { return m_ports; }
     void kill(); // SIGKILL: nothing of it runs on
