@@ -189,9 +189,11 @@ QByteArray exchange(quint16 port, const QByteArray &request, bool *ok, int timeo
     return reply;
 }
 
-bool post(quint16 port, const QByteArray &request, int timeoutMs)
+bool post(quint16 port, const QByteArray &request, int timeoutMs, const QHostAddress &from)
 {
     QTcpSocket socket;
+    if (!from.isNull() && !socket.bind(from))
+        return false;
     socket.connectToHost(QHostAddress::LocalHost, port);
     if (!socket.waitForConnected(timeoutMs))
         return false;
