@@ -10,6 +10,7 @@
 #include <QSocketNotifier>
 
 #include <arpa/inet.h>
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <memory>
@@ -225,7 +226,11 @@ void ListeningPort::acceptWaiting(int most)
         }
         const QHostAddress address(reinterpret_cast<const sockaddr *>(&peer));
         StreamConnection *connection = m_limit.serve(this, descriptor, address, peerPort(peer));
-        if (m_limit.m_settings.trustedProxies.contains(address))
+        const QList<QHostAddress> &trusted = m_limit.m_settings.trustedProxies;
+        // An IPv6 socket sees an IPv4 balancer as ::ffff:a.b.c.d: the same address.
+        if (std::any_of(trusted.cbegin(), trusted.cend(), [&](const QHostAddress &proxy) {
+                return proxy.isEqual(address, QHostAddress::TolerantConversion);
+            }))
             awaitProxyHeader(connection);
         else
             emit accepted(connection);
