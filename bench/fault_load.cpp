@@ -337,7 +337,9 @@ int main(int argc, char *argv[])
     bool failed = false;
     for (const Fault &fault : faults) {
         ServerProcess server;
-        if (!server.start(parser.value("server"), {"--database", address}, &error)) {
+        if (!server.start(parser.value("server"),
+                          {"--database", address, "--create-limit", "0", "--post-limit", "0"},
+                          &error)) {
             std::fprintf(stderr, "%s\n", qPrintable(error));
             return 1;
         }

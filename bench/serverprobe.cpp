@@ -27,7 +27,9 @@ Server::Server(const QString &program, const QString &dataDir)
     m_process.setStandardErrorFile(QProcess::nullDevice()); // one log line per request
     m_process.start(program, {"--data", dataDir, "--list-port", "0", "--create-port", "0",
                               "--post-port", "0", "--http-port", "0", "--metrics",
-                              "127.0.0.1:0"});
+                              "127.0.0.1:0",
+                              // one address sends every request of a load run
+                              "--create-limit", "0", "--post-limit", "0"});
     static const QRegularExpression ready(QStringLiteral(
         "listening list=(\\d+) create=(\\d+) post=(\\d+) http=(\\d+) metrics=(\\d+)"));
     QByteArray out;

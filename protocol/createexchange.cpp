@@ -51,6 +51,11 @@ void CreateExchange::onData()
         m_socket.close();
         Q_EMIT created();
         return;
+    case CreateReply::Limited:
+        m_limit.stop();
+        m_socket.close();
+        Q_EMIT limited();
+        return;
     }
 }
 

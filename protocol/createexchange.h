@@ -1,6 +1,6 @@
 #pragma once
-// The create exchange: the forum name out, "CREATED" or "EXISTS" back. An
-// error, a close or silence before a known reply all end it as a failure.
+// The create exchange: the forum name out, "CREATED", "EXISTS" or "LIMITED"
+// back. An error, a close or silence before a known reply all end it as a failure.
 
 #include "protocol/exchangefailure.h"
 #include "protocol/socket.h"
@@ -25,6 +25,7 @@ public:
 Q_SIGNALS:
     void created();
     void exists();
+    void limited(); // the server takes no more new forums from this address for now
     void failed(ExchangeFailure kind);
 
 private:

@@ -6,8 +6,9 @@
 enum class CreateReply {
     Exists,       // exactly "EXISTS"
     Created,      // exactly "CREATED"
-    Incomplete,   // a proper beginning of one of the two: wait for more
-    Unrecognised, // can no longer become either
+    Limited,      // exactly "LIMITED": the server takes no more new forums from us for now
+    Incomplete,   // a proper beginning of one of the three: wait for more
+    Unrecognised, // can no longer become any
 };
 
 CreateReply classifyCreateReply(const QByteArray &gathered);

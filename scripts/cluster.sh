@@ -59,7 +59,7 @@ wait_for_line() { # file pid what
 quads=()
 for i in $(seq "$count"); do
     "$server_bin" --database "$url" --data "$work/data$i" --list-port 0 --create-port 0 \
-        --post-port 0 --http-port 0 >"$work/server$i.out" 2>"$work/server$i.log" &
+        --post-port 0 --http-port 0 --trust-proxy 127.0.0.2 >"$work/server$i.out" 2>"$work/server$i.log" &
     pids+=($!)
     wait_for_line "$work/server$i.out" "$!" "server $i"
     # "listening list=P create=P post=P http=P"

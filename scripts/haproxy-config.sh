@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Prints deploy/haproxy.cfg for servers on this machine, logging to stderr:
+# Prints deploy/haproxy.cfg for servers on this machine (each started with
+# --trust-proxy 127.0.0.2, the address HAProxy reaches them from), logging to stderr:
 #   scripts/haproxy-config.sh [--spread] LIST CREATE POST HTTP -- L,C,P,H [L,C,P,H ...]
 # The first four are the front's ports; each L,C,P,H names one server's list,
 # create, post and page ports on 127.0.0.1. Every client here has the same

@@ -30,6 +30,34 @@ bool readPort(const QCommandLineParser &parser, const QString &option, quint16 *
     return true;
 }
 
+bool readLimit(const QCommandLineParser &parser, const QString &option, int *limit)
+{
+    if (!parser.isSet(option))
+        return true;
+    bool ok = false;
+    const int value = parser.value(option).toInt(&ok);
+    if (!ok || value < 0) {
+        std::fprintf(stderr, "tavernly-server: --%s needs a count (0: no limit)\n",
+                     qPrintable(option));
+        return false;
+    }
+    *limit = value;
+    return true;
+}
+
+bool readTrustedProxies(const QCommandLineParser &parser, ServerConfig *config)
+{
+    for (const QString &value : parser.values(QStringLiteral("trust-proxy"))) {
+        const QHostAddress address(value);
+        if (address.isNull()) {
+            std::fprintf(stderr, "tavernly-server: --trust-proxy needs an IP address\n");
+            return false;
+        }
+        config->trustedProxies.append(address);
+    }
+    return true;
+}
+
 // ADDRESS:PORT, the address as --listen takes it ("[::1]:9100" for IPv6).
 bool readMetricsAddress(const QCommandLineParser &parser, ServerConfig *config)
 {
@@ -129,6 +157,17 @@ int main(int argc, char *argv[])
          QStringLiteral("Serve GET /metrics (Prometheus text format) on ADDRESS:PORT "
                         "(default: off)."),
          QStringLiteral("ADDRESS:PORT")},
+        {QStringLiteral("create-limit"),
+         QStringLiteral("New forums one address may create per hour (default 10, 0: no limit)."),
+         QStringLiteral("N")},
+        {QStringLiteral("post-limit"),
+         QStringLiteral("Posts one address may send per minute (default 60, 0: no limit)."),
+         QStringLiteral("N")},
+        {QStringLiteral("trust-proxy"),
+         QStringLiteral("Connections from ADDRESS (a load balancer, e.g. HAProxy with "
+                        "send-proxy-v2) begin with a PROXY header, version 1 or 2; the client "
+                        "it names is the one limits, the log and metrics see. Repeatable."),
+         QStringLiteral("ADDRESS")},
     });
     parser.addPositionalArgument(
         QStringLiteral("command"),
@@ -167,7 +206,10 @@ int main(int argc, char *argv[])
         !readPort(parser, QStringLiteral("create-port"), &config.createPort) ||
         !readPort(parser, QStringLiteral("post-port"), &config.postPort) ||
         !readPort(parser, QStringLiteral("http-port"), &config.httpPort) ||
-        !readMetricsAddress(parser, &config))
+        !readMetricsAddress(parser, &config) ||
+        !readLimit(parser, QStringLiteral("create-limit"), &config.createLimit) ||
+        !readLimit(parser, QStringLiteral("post-limit"), &config.postLimit) ||
+        !readTrustedProxies(parser, &config))
         return 2;
 
     // Made before the server, so gone after it: its last lines come as it is destroyed.

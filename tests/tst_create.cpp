@@ -15,6 +15,8 @@ namespace {
 const QString forbiddenText = QStringLiteral("/ \\ : * ? \" < > | characters are not allowed.");
 const QString existsText =
     QStringLiteral("This forum already exists in Tavernly.  Create a new and different forum.");
+const QString limitedText =
+    QStringLiteral("The server takes no more new forums from this computer for now.  Try again later.");
 const QString createdText =
     QStringLiteral("You have created a new forum in Tavernly!  Begin now by posting a message.");
 const QString connectionText = QStringLiteral(
@@ -60,7 +62,8 @@ private Q_SLOTS:
     void refusedNamesSendNothing();
     void nameGoesOutAsTyped_data();
     void nameGoesOutAsTyped();
-    void existsUnlocksBeforeItsBox();
+    void refusalUnlocksBeforeItsBox_data();
+    void refusalUnlocksBeforeItsBox();
     void createdRefreshesTheDirectoryBeforeItsBox();
     void otherRepliesEndTheRequest_data();
     void otherRepliesEndTheRequest();
@@ -146,10 +149,22 @@ void CreateTest::nameGoesOutAsTyped()
     QCOMPARE(MainWindowProbe::forumNameEdit(w)->text(), name); // Enter left nothing behind
 }
 
-void CreateTest::existsUnlocksBeforeItsBox()
+void CreateTest::refusalUnlocksBeforeItsBox_data()
 {
+    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("exists") << QByteArray("EXISTS") << existsText;
+    // Not the connection error: nothing is wrong with the network.
+    QTest::newRow("over the server's limit") << QByteArray("LIMITED") << limitedText;
+}
+
+// The name stays, selected, for a change or a later try.
+void CreateTest::refusalUnlocksBeforeItsBox()
+{
+    QFETCH(QByteArray, reply);
+    QFETCH(QString, text);
     WindowFixture f;
-    f.server.reply(FakeServer::Create, "EXISTS", true);
+    f.server.reply(FakeServer::Create, reply, true);
     f.load();
     MainWindow &w = *f.window;
     QTRY_COMPARE(f.server.connectionCount(FakeServer::List), 1);
@@ -160,7 +175,7 @@ void CreateTest::existsUnlocksBeforeItsBox()
     QTRY_COMPARE(f.dialogs.boxes.size(), 1);
     QVERIFY(unlockedWhileOpen);
     const ScriptedDialogs::Box box = f.dialogs.boxes.first();
-    QCOMPARE(box.text, existsText);
+    QCOMPARE(box.text, text);
     QCOMPARE(box.icon, Dialogs::Warning);
     QCOMPARE(box.title, QStringLiteral("Tavernly"));
 

@@ -136,7 +136,7 @@ void ExchangesTest::listEndings()
 void ExchangesTest::createEndings_data()
 {
     QTest::addColumn<FakeServer::Behaviour>("behaviour");
-    QTest::addColumn<QString>("ending"); // created, exists or failed
+    QTest::addColumn<QString>("ending"); // created, exists, limited or failed
     QTest::addColumn<int>("failure");
 
     const int none = -1;
@@ -149,6 +149,8 @@ void ExchangesTest::createEndings_data()
                                                                  : ExchangeFailure::ClosedEarly);
     QTest::newRow("closed without a reply") << serve(Action::Close) << "failed"
                                             << int(ExchangeFailure::ClosedEarly);
+    QTest::newRow("LIMITED in pieces, left open")
+        << serve(Action::Reply, {"LIM", "ITED"}, 20, true) << "limited" << none;
     QTest::newRow("CRE + ATED") << serve(Action::Reply, {"CRE", "ATED"}, 20, true) << "created" << none;
     // The server keeps the connection open: only seeing that the reply can no
     // longer be a known one ends the request before the limit.
@@ -175,13 +177,15 @@ void ExchangesTest::createEndings()
     exchange.setLimitMs(limitMs);
     QSignalSpy created(&exchange, &CreateExchange::created);
     QSignalSpy exists(&exchange, &CreateExchange::exists);
+    QSignalSpy limited(&exchange, &CreateExchange::limited);
     QSignalSpy failed(&exchange, &CreateExchange::failed);
     exchange.start(server.endpoint().host, server.endpoint().createPort, QStringLiteral("Brewers \u00c6"));
 
-    QTRY_COMPARE_WITH_TIMEOUT(created.size() + exists.size() + failed.size(), 1, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(created.size() + exists.size() + limited.size() + failed.size(), 1, 5000);
     QTest::qWait(settleMs);
     QCOMPARE(created.size(), ending == u"created" ? 1 : 0);
     QCOMPARE(exists.size(), ending == u"exists" ? 1 : 0);
+    QCOMPARE(limited.size(), ending == u"limited" ? 1 : 0);
     QCOMPARE(failed.size(), ending == u"failed" ? 1 : 0);
     QCOMPARE(failureKind(failed), failure);
     if (behaviour.action != Action::Refuse)

@@ -113,6 +113,8 @@ void TestLogic::createReply_data()
 
     QTest::newRow("exists") << QByteArray("EXISTS") << CreateReply::Exists;
     QTest::newRow("created") << QByteArray("CREATED") << CreateReply::Created;
+    QTest::newRow("limited") << QByteArray("LIMITED") << CreateReply::Limited;
+    QTest::newRow("start of limited") << QByteArray("LIMIT") << CreateReply::Incomplete;
     QTest::newRow("nothing yet") << QByteArray() << CreateReply::Incomplete;
     QTest::newRow("start of exists") << QByteArray("EXI") << CreateReply::Incomplete;
     QTest::newRow("start of created") << QByteArray("CREATE") << CreateReply::Incomplete;

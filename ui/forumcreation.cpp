@@ -55,6 +55,16 @@ void MainWindow::onForumCreated()
     m_titleEdit->setFocus();
 }
 
+// As after "EXISTS": the name stays for a later try.
+void MainWindow::onCreateLimited()
+{
+    m_busy->leave();
+    showMessage(tr("The server takes no more new forums from this computer for now.  Try again later."),
+                Dialogs::Warning);
+    m_forumNameEdit->setFocus();
+    m_forumNameEdit->selectAll();
+}
+
 void MainWindow::onCreateFailed()
 {
     m_busy->leave();

@@ -96,6 +96,7 @@ void MainWindow::connectEvents()
     connect(m_createExchange, &CreateExchange::exists, this, &MainWindow::onForumExists, queued);
     connect(m_createExchange, &CreateExchange::created, this, &MainWindow::onForumCreated, queued);
     connect(m_createExchange, &CreateExchange::failed, this, &MainWindow::onCreateFailed, queued);
+    connect(m_createExchange, &CreateExchange::limited, this, &MainWindow::onCreateLimited, queued);
 
     connect(m_forumNameEdit, &LineEdit::gotFocus, m_forumNameEdit, &LineEdit::selectAll);
     connect(m_forumNameEdit, &LineEdit::returnPressed, this, &MainWindow::createForum);

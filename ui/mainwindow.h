@@ -80,6 +80,7 @@ private:
     void onForumExists();
     void onForumCreated();
     void onCreateFailed();
+    void onCreateLimited();
 
     void clearForumName();
 

@@ -4,6 +4,7 @@
 #include "server/base/mainthread.h"
 #include "server/base/servermetrics.h"
 #include "server/http/httpport.h"
+#include "server/net/addresslimit.h"
 #include "server/net/connectionlimit.h"
 #include "server/pages/pageserver.h"
 #include "server/posts/postpipeline.h"
@@ -32,6 +33,8 @@ ForumServer::~ForumServer()
     m_post.reset();
     m_create.reset();
     m_list.reset();
+    m_postLimit.reset();
+    m_createLimit.reset();
     m_limit.reset();
     m_pipeline.reset();
     m_store.reset();
@@ -64,14 +67,18 @@ bool ForumServer::start(QString *error)
     m_pipeline = std::make_unique<PostPipeline>(m_directory, database, onlyWriter, log);
     m_limit = std::make_unique<ConnectionLimit>(
         ConnectionLimit::Settings{m_config.maxConnections, m_config.makeRoomAfterMs,
-                                  m_config.requestMs},
+                                  m_config.requestMs, m_config.trustedProxies},
         log);
+    m_createLimit = std::make_unique<AddressLimit>(m_config.createLimit, m_config.createWindowMs);
+    m_postLimit = std::make_unique<AddressLimit>(m_config.postLimit, m_config.postWindowMs);
     using Kind = RequestPort::Kind;
     const RequestPort::Waits waits{m_config.listWaitMs, m_config.createPauseMs,
                                    m_config.createWaitMs};
     const auto port = [&](Kind kind) {
         return std::make_unique<RequestPort>(
-            kind, RequestPort::Parts{m_directory, *m_store, *m_pipeline}, waits, *m_limit, log);
+            kind,
+            RequestPort::Parts{m_directory, *m_store, *m_pipeline, *m_createLimit, *m_postLimit},
+            waits, *m_limit, log);
     };
     m_list = port(Kind::List);
     m_create = port(Kind::Create);
@@ -120,7 +127,7 @@ bool ForumServer::start(QString *error)
     }
     if (!m_config.metricsAddress.isNull()) {
         m_metrics = std::make_unique<MetricsPort>(
-            ConnectionLimit::Settings{8, m_config.makeRoomAfterMs, m_config.requestMs}, log);
+            ConnectionLimit::Settings{8, m_config.makeRoomAfterMs, m_config.requestMs, {}}, log);
         if (!m_metrics->listen(m_config.metricsAddress, m_config.metricsPort)) {
             if (error)
                 *error = QStringLiteral("cannot listen on the metrics port %1: %2")

@@ -9,6 +9,7 @@
 #include <QSet>
 #include <memory>
 
+class AddressLimit;
 class ConnectionLimit;
 class HttpPort;
 class MetricsPort;
@@ -61,6 +62,8 @@ private:
     std::unique_ptr<StoreThread> m_store;
     std::unique_ptr<PostPipeline> m_pipeline;
     std::unique_ptr<ConnectionLimit> m_limit;
+    std::unique_ptr<AddressLimit> m_createLimit;
+    std::unique_ptr<AddressLimit> m_postLimit;
     std::unique_ptr<RequestPort> m_list;
     std::unique_ptr<RequestPort> m_create;
     std::unique_ptr<RequestPort> m_post;

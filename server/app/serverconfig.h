@@ -5,6 +5,7 @@
 #include "server/store/databaseurl.h"
 
 #include <QHostAddress>
+#include <QList>
 #include <QString>
 #include <optional>
 
@@ -36,4 +37,14 @@ struct ServerConfig
     // At the limit, an unfinished connection at least this old may be cut
     // off for a waiting one.
     int makeRoomAfterMs = 1000;
+
+    // Per client address (0: no limit): new forums within createWindowMs,
+    // posts within postWindowMs. Tests shorten the windows.
+    int createLimit = 10;
+    qint64 createWindowMs = 3600 * 1000;
+    int postLimit = 60;
+    qint64 postWindowMs = 60 * 1000;
+    // Load balancers whose connections begin with a PROXY header naming the
+    // client: that address is the one limits, the log and metrics see.
+    QList<QHostAddress> trustedProxies;
 };

@@ -62,12 +62,18 @@ struct All
     Labelled<Counter> connectionsCut{BuildCounter()
         .Name("tavernly_connections_cut_total")
         .Help("Unfinished connections cut off, by port and reason (limit: to make room "
-              "for a waiting one; deadline: request not complete in time)")
+              "for a waiting one; deadline: request not complete in time; idle: nothing "
+              "after an answer on a kept-alive connection; proxy_header: a trusted proxy's "
+              "connection without a valid PROXY header)")
         .Register(registry), "port", "reason"};
     Labelled<Counter> requests{BuildCounter()
         .Name("tavernly_requests_total")
         .Help("Requests by port and outcome (the page port: the status sent)")
         .Register(registry), "port", "outcome"};
+    Labelled<Counter> limitedRequests{BuildCounter()
+        .Name("tavernly_limited_total")
+        .Help("Requests refused because their address is over its limit, by what (create, post)")
+        .Register(registry), "what"};
     Counter &postsReceived = BuildCounter()
         .Name("tavernly_posts_received_total")
         .Help("Posts whose sender finished sending")
@@ -144,6 +150,11 @@ void connectionCut(const std::string &port, const char *reason)
 void requestDone(const std::string &port, const std::string &outcome)
 {
     all().requests(port, outcome).Increment();
+}
+
+void limited(const char *what)
+{
+    all().limitedRequests(what).Increment();
 }
 
 void postReceived()

@@ -11,11 +11,15 @@ namespace metrics {
 // Ports are named "list", "create", "post", "http" and "metrics".
 void connectionAccepted(const std::string &port);
 void connectionClosed(const std::string &port);
-// reason: "limit" (made room for a newcomer) or "deadline" (request too slow).
+// reason: "limit" (made room for a newcomer), "deadline" (request too slow),
+// "idle" (nothing more after an answer), "proxy_header" (a trusted proxy's
+// connection without a valid PROXY header).
 void connectionCut(const std::string &port, const char *reason);
 // outcome: the page port's status code, or what the request came to
-// ("answered", "refused", "created", "exists", "failed", "taken", "dropped").
+// ("answered", "refused", "created", "exists", "failed", "taken", "dropped", "limited").
 void requestDone(const std::string &port, const std::string &outcome);
+// what: "create" or "post", refused because its address is over its limit.
+void limited(const char *what);
 
 void postReceived();
 void postEscaped(); // markup over the parse budget, kept as escaped text

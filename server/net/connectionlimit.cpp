@@ -3,15 +3,17 @@
 #include "server/base/mainthread.h"
 
 #include "server/base/servermetrics.h"
+#include "server/net/proxyheader.h"
 #include "server/net/streamconnection.h"
 
 #include <QHostAddress>
-#include <QScopedValueRollback>
 #include <QSocketNotifier>
 
 #include <arpa/inet.h>
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <utility>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -45,9 +47,10 @@ void ConnectionLimit::acceptWaiting()
 }
 
 StreamConnection *ConnectionLimit::serve(ListeningPort *port, int descriptor,
-                                         const QString &peer)
+                                         const QHostAddress &peer, quint16 peerPort)
 {
-    auto *connection = new StreamConnection(descriptor, peer, m_settings.requestMs, port);
+    auto *connection =
+        new StreamConnection(descriptor, peer, peerPort, m_settings.requestMs, port);
     m_open.append(connection);
     const std::string name = port->name().toStdString();
     metrics::connectionAccepted(name);
@@ -55,8 +58,13 @@ StreamConnection *ConnectionLimit::serve(ListeningPort *port, int descriptor,
         metrics::connectionClosed(name);
         released(connection);
     });
-    connect(connection, &StreamConnection::cutOff, this, [this, name] {
-        metrics::connectionCut(name, m_makingRoom ? "limit" : "deadline");
+    connect(connection, &StreamConnection::cutOff, this,
+            [name](const QString &, StreamConnection::Cut cut) {
+        switch (cut) {
+        case StreamConnection::Cut::Room: metrics::connectionCut(name, "limit"); break;
+        case StreamConnection::Cut::Idle: metrics::connectionCut(name, "idle"); break;
+        case StreamConnection::Cut::Deadline: metrics::connectionCut(name, "deadline"); break;
+        }
     });
     if (!hasRoom())
         setAccepting(false);
@@ -100,7 +108,6 @@ void ConnectionLimit::makeRoom()
     for (StreamConnection *connection : open) {
         if (connection->age() < m_settings.makeRoomAfterMs)
             return; // the rest are younger still
-        const QScopedValueRollback makingRoom(m_makingRoom, true);
         if (!connection->isFinished() && connection->makeRoom())
             return;
     }
@@ -108,13 +115,11 @@ void ConnectionLimit::makeRoom()
 
 namespace {
 
-QString peerName(const sockaddr_storage &address)
+quint16 peerPort(const sockaddr_storage &address)
 {
-    const QHostAddress host(reinterpret_cast<const sockaddr *>(&address));
-    const quint16 port = address.ss_family == AF_INET6
+    return address.ss_family == AF_INET6
         ? ntohs(reinterpret_cast<const sockaddr_in6 *>(&address)->sin6_port)
         : ntohs(reinterpret_cast<const sockaddr_in *>(&address)->sin_port);
-    return host.toString() + u':' + QString::number(port);
 }
 
 } // namespace
@@ -219,8 +224,16 @@ void ListeningPort::acceptWaiting(int most)
             }
             return;
         }
-        StreamConnection *connection = m_limit.serve(this, descriptor, peerName(peer));
-        emit accepted(connection);
+        const QHostAddress address(reinterpret_cast<const sockaddr *>(&peer));
+        StreamConnection *connection = m_limit.serve(this, descriptor, address, peerPort(peer));
+        const QList<QHostAddress> &trusted = m_limit.m_settings.trustedProxies;
+        // An IPv6 socket sees an IPv4 balancer as ::ffff:a.b.c.d: the same address.
+        if (std::any_of(trusted.cbegin(), trusted.cend(), [&](const QHostAddress &proxy) {
+                return proxy.isEqual(address, QHostAddress::TolerantConversion);
+            }))
+            awaitProxyHeader(connection);
+        else
+            emit accepted(connection);
         // A short request has usually arrived whole by now: answered at once,
         // without another round of the event loop. This first read also
         // starts the watch for whatever is still to come.
@@ -246,4 +259,29 @@ void ListeningPort::setPaused(bool paused)
     setAccepting(m_limit.m_accepting);
     if (!paused)
         QTimer::singleShot(0, this, [this] { acceptWaiting(16); });
+}
+
+void ListeningPort::awaitProxyHeader(StreamConnection *connection)
+{
+    // Until then the connection is unfinished: the request deadline and
+    // making room cut it off like any other.
+    auto waiting = std::make_shared<QMetaObject::Connection>();
+    *waiting = connect(connection, &StreamConnection::readyRead, this, [this, connection, waiting] {
+        const proxyheader::Result header = proxyheader::parse(connection->input());
+        using Kind = proxyheader::Result::Kind;
+        if (header.kind == Kind::NeedMore && !connection->inputEnded())
+            return;
+        disconnect(*waiting); // the handler reads from here on
+        if (header.kind == Kind::NeedMore || header.kind == Kind::Invalid) {
+            metrics::connectionCut(m_name.toStdString(), "proxy_header");
+            m_limit.m_log(QStringLiteral("%1 %2 cut off: no valid PROXY header from a trusted proxy")
+                              .arg(m_name, connection->peer()));
+            connection->abort();
+            return;
+        }
+        connection->input().remove(0, header.length);
+        if (header.kind == Kind::Proxied)
+            connection->setPeer(header.address, header.port);
+        emit accepted(connection);
+    });
 }

@@ -31,6 +31,9 @@ public:
         // A request not complete this long after its connection was
         // accepted is cut off, however it trickles.
         int requestMs = 10000;
+        // Connections from these addresses (a load balancer) begin with a
+        // PROXY header naming the client, who then stands for the connection.
+        QList<QHostAddress> trustedProxies;
     };
 
     ConnectionLimit(Settings settings, LogSink log, QObject *parent = nullptr);
@@ -45,7 +48,8 @@ private:
     void addPort(ListeningPort *port);
     void removePort(ListeningPort *port);
     bool hasRoom() const { return m_open.size() < m_settings.maxConnections; }
-    StreamConnection *serve(ListeningPort *port, int descriptor, const QString &peer);
+    StreamConnection *serve(ListeningPort *port, int descriptor, const QHostAddress &peer,
+                            quint16 peerPort);
     void released(StreamConnection *connection);
     void setAccepting(bool accepting);
     void makeRoom();
@@ -56,7 +60,6 @@ private:
     QList<StreamConnection *> m_open; // in the order they were accepted
     QTimer m_roomCheck;
     bool m_accepting = true;
-    bool m_makingRoom = false; // a connection cut off now is cut for a newcomer
 };
 
 // One listening socket whose connections count against the shared limit.
@@ -94,6 +97,8 @@ private:
     friend class ConnectionLimit;
     void setAccepting(bool accepting);
     int queued() const; // in the system's queue now
+    // Hands the connection on once its PROXY header has come and named the client.
+    void awaitProxyHeader(StreamConnection *connection);
 
     QString m_name;
     ConnectionLimit &m_limit;

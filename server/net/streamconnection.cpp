@@ -33,11 +33,12 @@ StreamConnection::HoldCloses::~HoldCloses()
     --t_closesHeld;
 }
 
-StreamConnection::StreamConnection(int descriptor, const QString &peer, int requestMs,
-                                   QObject *parent)
-    : QObject(parent), m_fd(descriptor), m_peer(peer)
+StreamConnection::StreamConnection(int descriptor, const QHostAddress &peer, quint16 peerPort,
+                                   int requestMs, QObject *parent)
+    : QObject(parent), m_fd(descriptor)
 {
     TAVERNLY_ASSERT_MAIN_THREAD();
+    setPeer(peer, peerPort);
     m_clock.start();
     m_deadline.setSingleShot(true);
     connect(&m_deadline, &QTimer::timeout, this, [this] {
@@ -45,8 +46,12 @@ StreamConnection::StreamConnection(int descriptor, const QString &peer, int requ
             closeNow();
             return;
         }
-        emit cutOff(QStringLiteral("request not complete within %1 ms")
-                        .arg(m_deadline.interval()));
+        if (m_idle)
+            emit cutOff(QStringLiteral("idle for %1 ms after its last answer")
+                            .arg(m_deadline.interval()), Cut::Idle);
+        else
+            emit cutOff(QStringLiteral("request not complete within %1 ms")
+                            .arg(m_deadline.interval()), Cut::Deadline);
         abort();
     });
     m_deadline.start(requestMs);
@@ -63,8 +68,18 @@ StreamConnection::~StreamConnection()
     }
 }
 
+void StreamConnection::setPeer(const QHostAddress &address, quint16 port)
+{
+    m_peerAddress = address;
+    m_peer = (address.protocol() == QAbstractSocket::IPv6Protocol
+                  ? u'[' + address.toString() + u']'
+                  : address.toString())
+        + u':' + QString::number(port);
+}
+
 void StreamConnection::restartDeadline(int ms)
 {
+    m_idle = m_input.isEmpty(); // requests sent ahead are not idleness
     m_deadline.start(ms);
 }
 
@@ -88,6 +103,7 @@ void StreamConnection::onReadable()
         }
         const ssize_t got = ::recv(m_fd, buffer, sizeof buffer, 0);
         if (got > 0) {
+            m_idle = false;
             if (!m_closing)
                 m_input.append(buffer, got);
             grew = true;
@@ -240,13 +256,23 @@ void StreamConnection::abort()
     closeNow();
 }
 
+void StreamConnection::reset()
+{
+    if (m_fd >= 0) {
+        // A close with nothing unread would end the connection in order.
+        const linger now{1, 0};
+        ::setsockopt(m_fd, SOL_SOCKET, SO_LINGER, &now, sizeof now);
+    }
+    closeNow();
+}
+
 bool StreamConnection::makeRoom()
 {
     readNow();
     if (m_fd < 0 || m_finished)
         return false;
     emit cutOff(QStringLiteral("cut off after %1 ms to make room for a new connection")
-                    .arg(age()));
+                    .arg(age()), Cut::Room);
     abort();
     return true;
 }

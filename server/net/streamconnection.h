@@ -6,6 +6,7 @@
 // whatever has arrived on demand, the peer's end included.
 
 #include <QElapsedTimer>
+#include <QHostAddress>
 #include <QList>
 #include <QObject>
 #include <QTimer>
@@ -17,14 +18,26 @@ class StreamConnection : public QObject
 {
     Q_OBJECT
 public:
+    // Why an unfinished connection was cut off.
+    enum class Cut {
+        Deadline, // its request was not complete in time
+        Idle,     // nothing of a next request came after an answer (keep-alive expiry)
+        Room,     // to make room for a newcomer
+    };
+    Q_ENUM(Cut)
+
     // Takes over a connected, accepted, non-blocking descriptor. requestMs:
     // the deadline for the whole request, counted from now. Nothing is read
     // until the first readNow(), which then watches for the rest.
-    StreamConnection(int descriptor, const QString &peer, int requestMs,
+    StreamConnection(int descriptor, const QHostAddress &peer, quint16 peerPort, int requestMs,
                      QObject *parent = nullptr);
     ~StreamConnection() override;
 
+    // "address:port" of the client, for the log; the address limits count by.
     QString peer() const { return m_peer; }
+    QHostAddress peerAddress() const { return m_peerAddress; }
+    // The client a trusted proxy named, in place of the proxy itself.
+    void setPeer(const QHostAddress &address, quint16 port);
     bool isOpen() const { return m_fd >= 0; }
     qint64 age() const { return m_clock.elapsed(); }
 
@@ -46,6 +59,7 @@ public:
     // closes when the peer ends its own (or soon after).
     void closeWhenWritten();
     void abort(); // closes at once; unsent output is lost
+    void reset(); // closes at once with a reset, never an orderly end, whatever was read
 
     // While one lives, connections whose exchange has ended close on the
     // loop's next turn instead of at once: a page request that takes in the
@@ -62,6 +76,8 @@ public:
     // closing; only unfinished ones are cut off to make room.
     bool isFinished() const { return m_finished; }
     void setFinished(bool finished) { m_finished = finished; }
+    // The next request's deadline, after an answer: if nothing of it has
+    // come when it runs out, the cut is Idle rather than Deadline.
     void restartDeadline(int ms);
 
     // Cuts off an unfinished connection to make room for a new one, after
@@ -72,7 +88,7 @@ signals:
     void readyRead();              // input grew, or the peer ended its sending
     void drained(); // output that had to wait for the peer has all gone out
     void lost(const QString &why); // reset or other failure; the connection is closed
-    void cutOff(const QString &why); // deadline or making room; closed right after
+    void cutOff(const QString &why, StreamConnection::Cut cut); // closed right after
     void closed();
 
 private:
@@ -84,6 +100,7 @@ private:
 
     int m_fd = -1;
     QString m_peer;
+    QHostAddress m_peerAddress;
     QSocketNotifier *m_readNotifier = nullptr;
     QSocketNotifier *m_writeNotifier = nullptr;
     QByteArray m_input;
@@ -96,6 +113,7 @@ private:
     bool m_closing = false; // closeWhenWritten was called
     bool m_finished = false;
     bool m_waitedToWrite = false; // drained() is due once the output is out
+    bool m_idle = false; // restartDeadline was called and no byte has come since
     QTimer m_deadline;
     QTimer m_linger;
     QElapsedTimer m_clock;

@@ -3,11 +3,16 @@
 #include "server/store/storethread.h"
 #include "server/wire/requestrules.h"
 #include "server/base/servermetrics.h"
+#include "server/net/addresslimit.h"
 #include "server/net/streamconnection.h"
 
 CreateConnection::CreateConnection(StreamConnection *connection, StoreThread &store,
-                                   int pauseMs, int waitMs, LogSink log)
-    : QObject(connection), m_connection(connection), m_store(store), m_log(std::move(log))
+                                   AddressLimit &limit, int pauseMs, int waitMs, LogSink log)
+    : QObject(connection),
+      m_connection(connection),
+      m_store(store),
+      m_limit(limit),
+      m_log(std::move(log))
 {
     m_answerWait.setSingleShot(true);
     m_answerWait.setInterval(waitMs);
@@ -80,6 +85,20 @@ void CreateConnection::decide()
         m_connection->abort();
         return;
     }
+    // Taken now, so that creates at once from one address cannot pass the
+    // limit together; given back if no forum comes of it.
+    const QHostAddress address = m_connection->peerAddress();
+    if (!m_limit.take(address)) {
+        metrics::requestDone("create", "limited");
+        metrics::limited("create");
+        m_log(QStringLiteral("create limited %1 \"%2\": %3 new forums per %4 s reached")
+                  .arg(peer, name)
+                  .arg(m_limit.limit())
+                  .arg(m_limit.windowMs() / 1000.0));
+        m_connection->write(QByteArrayLiteral("LIMITED"));
+        m_connection->closeWhenWritten();
+        return;
+    }
     connect(&m_answerWait, &QTimer::timeout, this, [this, peer, name] {
         metrics::requestDone("create", "failed");
         m_log(QStringLiteral("create failed %1 \"%2\": the database did not answer within %3 ms")
@@ -88,11 +107,13 @@ void CreateConnection::decide()
         m_connection->abort();
     });
     m_answerWait.start();
-    m_store.create(name, this, [this, peer, name](ForumStore::CreateResult result,
-                                                  const QString &why) {
+    m_store.create(name, this, [this, peer, name, address](ForumStore::CreateResult result,
+                                                           const QString &why) {
         if (!m_answerWait.isActive())
             return; // given up on: the client was told nothing
         m_answerWait.stop();
+        if (result != ForumStore::CreateResult::Created)
+            m_limit.giveBack(address);
         QByteArray reply;
         switch (result) {
         case ForumStore::CreateResult::Created: reply = QByteArrayLiteral("CREATED"); break;

@@ -1,5 +1,6 @@
 #pragma once
-// One create exchange: a forum name in, "CREATED" or "EXISTS" out.
+// One create exchange: a forum name in, "CREATED" or "EXISTS" out, or
+// "LIMITED" when its address has created its share of forums for now.
 //
 // The name has no terminator: it ends when the client pauses or ends its
 // sending (the reply still goes to a client that only half-closed).
@@ -9,6 +10,7 @@
 #include <QObject>
 #include <QTimer>
 
+class AddressLimit;
 class StoreThread;
 class StreamConnection;
 
@@ -19,8 +21,9 @@ class CreateConnection : public QObject
 public:
     // A pause of pauseMs ends the name. A database that has not answered
     // within waitMs gets the client no reply: it has not been told CREATED.
-    CreateConnection(StreamConnection *connection, StoreThread &store, int pauseMs, int waitMs,
-                     LogSink log);
+    // limit counts the forums each address creates.
+    CreateConnection(StreamConnection *connection, StoreThread &store, AddressLimit &limit,
+                     int pauseMs, int waitMs, LogSink log);
 
 private:
     void read();
@@ -29,6 +32,7 @@ private:
 
     StreamConnection *m_connection;
     StoreThread &m_store;
+    AddressLimit &m_limit;
     LogSink m_log;
     QTimer m_pause;
     QTimer m_answerWait;

@@ -1,6 +1,8 @@
 #include "server/wire/requestport.h"
 
 #include "server/base/mainthread.h"
+#include "server/base/servermetrics.h"
+#include "server/net/addresslimit.h"
 #include "server/net/connectionlimit.h"
 #include "server/net/streamconnection.h"
 #include "server/wire/createconnection.h"
@@ -69,16 +71,31 @@ void RequestPort::accepted(StreamConnection *connection)
         new ListConnection(connection, m_parts.directory, m_waits.listMs, m_log);
         break;
     case Kind::Create:
-        new CreateConnection(connection, m_parts.store, m_waits.createPauseMs,
-                             m_waits.createAnswerMs, m_log);
+        new CreateConnection(connection, m_parts.store, m_parts.createLimit,
+                             m_waits.createPauseMs, m_waits.createAnswerMs, m_log);
         break;
     case Kind::Post: {
+        if (!m_parts.postLimit.take(connection->peerAddress())) {
+            refuseLimitedPost(connection);
+            break;
+        }
         auto *post = new PostConnection(connection, m_parts.intake, m_log);
         m_posts.append(post);
         connect(post, &QObject::destroyed, this, [this, post] { m_posts.removeOne(post); });
         break;
     }
     }
+}
+
+void RequestPort::refuseLimitedPost(StreamConnection *connection)
+{
+    metrics::requestDone("post", "limited");
+    metrics::limited("post");
+    m_log(QStringLiteral("post limited %1: %2 posts per %3 s reached")
+              .arg(connection->peer())
+              .arg(m_parts.postLimit.limit())
+              .arg(m_parts.postLimit.windowMs() / 1000.0));
+    connection->reset();
 }
 
 void RequestPort::settlePosts()

@@ -8,6 +8,7 @@
 #include <QList>
 #include <QObject>
 
+class AddressLimit;
 class ConnectionLimit;
 class ForumDirectory;
 class ListeningPort;
@@ -32,12 +33,15 @@ public:
     };
 
     // What the port's exchanges need: the list port the directory, the
-    // create port the store, the post port the intake.
+    // create port the store and its limit per address, the post port the
+    // intake and its limit.
     struct Parts
     {
         const ForumDirectory &directory;
         StoreThread &store;
         PostIntake &intake;
+        AddressLimit &createLimit;
+        AddressLimit &postLimit;
     };
 
     RequestPort(Kind kind, Parts parts, Waits waits, ConnectionLimit &limit, LogSink log,
@@ -55,6 +59,8 @@ public:
 
 private:
     void accepted(StreamConnection *connection);
+    // A post over its address's limit: reset before it is read.
+    void refuseLimitedPost(StreamConnection *connection);
 
     Kind m_kind;
     Parts m_parts;

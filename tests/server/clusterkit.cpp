@@ -51,7 +51,9 @@ bool ServerProcess::start(const QString &binary, const QStringList &arguments, Q
                                 << QStringLiteral("--list-port") << QStringLiteral("0")
                                 << QStringLiteral("--create-port") << QStringLiteral("0")
                                 << QStringLiteral("--post-port") << QStringLiteral("0")
-                                << QStringLiteral("--http-port") << QStringLiteral("0"));
+                                << QStringLiteral("--http-port") << QStringLiteral("0")
+                                // The shipped configuration reaches servers from there.
+                                << QStringLiteral("--trust-proxy") << QStringLiteral("127.0.0.2"));
     static const QRegularExpression listening(
         QStringLiteral("^listening list=(\\d+) create=(\\d+) post=(\\d+) http=(\\d+)"));
     const QDeadlineTimer deadline(20000);
@@ -187,9 +189,11 @@ QByteArray exchange(quint16 port, const QByteArray &request, bool *ok, int timeo
     return reply;
 }
 
-bool post(quint16 port, const QByteArray &request, int timeoutMs)
+bool post(quint16 port, const QByteArray &request, int timeoutMs, const QHostAddress &from)
 {
     QTcpSocket socket;
+    if (!from.isNull() && !socket.bind(from))
+        return false;
     socket.connectToHost(QHostAddress::LocalHost, port);
     if (!socket.waitForConnected(timeoutMs))
         return false;

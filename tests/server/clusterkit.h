@@ -5,6 +5,7 @@
 // comes from scripts/pg-throwaway.sh run (TAVERNLY_TEST_DATABASE).
 
 #include <QByteArray>
+#include <QHostAddress>
 #include <QList>
 #include <QProcess>
 #include <QString>
@@ -23,8 +24,8 @@ public:
     ServerProcess();
     ~ServerProcess(); // asks it to stop, and waits
 
-    // Starts the binary with these arguments (and --data, free ports);
-    // returns once it listens.
+    // Starts the binary with these arguments (and --data, free ports, and
+    // --trust-proxy for HaproxyFront's address); returns once it listens.
     bool start(const QString &binary, const QStringList &arguments, QString *error);
     const ServicePorts &ports() const { return m_ports; }
     void kill(); // SIGKILL: nothing of it runs on
@@ -62,7 +63,9 @@ namespace wire {
 QByteArray exchange(quint16 port, const QByteArray &request, bool *ok = nullptr,
                     int timeoutMs = 10000);
 // Sends a post and closes, as the client does; false if it could not be sent.
-bool post(quint16 port, const QByteArray &request, int timeoutMs = 10000);
+// from: the loopback address to send from (none: the system's choice).
+bool post(quint16 port, const QByteArray &request, int timeoutMs = 10000,
+          const QHostAddress &from = {});
 // GET over HTTP/1.1 with Connection: close; the body, *status the code (0: no answer).
 QByteArray httpGet(quint16 port, const QString &pathAndQuery, int *status, int timeoutMs = 10000);
 } // namespace wire

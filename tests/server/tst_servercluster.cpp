@@ -1,6 +1,7 @@
 // Two servers on one PostgreSQL database behind HAProxy, as the service runs
 // on several machines: a post flood through the front with one server
-// killed half way, and two servers creating the same names at once.
+// killed half way, two servers creating the same names at once, and limits
+// per client that see the client, not HAProxy.
 
 #include "clusterkit.h"
 #include "tests/missingtool.h"
@@ -171,6 +172,7 @@ class TestServerCluster : public QObject
 private slots:
     void initTestCase();
     void floodWithOneServerKilled();
+    void limitsSeeTheClientThroughTheFront();
 
 private:
     QString m_database;
@@ -193,7 +195,8 @@ void TestServerCluster::floodWithOneServerKilled()
     ServerProcess servers[2];
     QString error;
     for (ServerProcess &server : servers)
-        QVERIFY2(server.start(TAVERNLY_SERVER_BINARY, {QStringLiteral("--database"), m_database},
+        QVERIFY2(server.start(TAVERNLY_SERVER_BINARY,
+                              {"--database", m_database, "--create-limit", "0", "--post-limit", "0"},
                               &error),
                  qPrintable(error));
 
@@ -387,6 +390,50 @@ void TestServerCluster::floodWithOneServerKilled()
           qlonglong(committedByKilled), qlonglong(lostUnlogged), int(probe.results().size()),
           failedLists);
     QVERIFY(lostOnKilled <= receivedByKilled - committedByKilled);
+}
+
+// HAProxy names each client in a PROXY header: two clients on one machine's
+// two addresses, behind one front, are counted apart.
+void TestServerCluster::limitsSeeTheClientThroughTheFront()
+{
+    ServerProcess server;
+    QString error;
+    QVERIFY2(server.start(TAVERNLY_SERVER_BINARY,
+                          {"--database", m_database, "--create-limit", "2", "--post-limit", "2"},
+                          &error),
+             qPrintable(error));
+    HaproxyFront front;
+    QVERIFY2(front.start(TAVERNLY_SOURCE_DIR, {server.ports()}, HaproxyFront::Balance::AsShipped,
+                         &error),
+             qPrintable(error));
+    const auto create = [&](const char *from, const QByteArray &name) {
+        WireClient client(front.ports().create);
+        client.bindTo(QHostAddress(QString::fromLatin1(from)));
+        client.send(name);
+        return waitUntil([&] { return client.closedByServer(); }) ? client.reply() : "<no end>";
+    };
+    QCOMPARE(create("127.0.0.5", "Limit A1"), QByteArray("CREATED"));
+    QCOMPARE(create("127.0.0.5", "Limit A2"), QByteArray("CREATED"));
+    QCOMPARE(create("127.0.0.5", "Limit A3"), QByteArray("LIMITED"));
+    QCOMPARE(create("127.0.0.6", "Limit B1"), QByteArray("CREATED"));
+    qsizetype ended = 0;
+    for (const char *from : {"127.0.0.5", "127.0.0.5", "127.0.0.5", "127.0.0.6"}) {
+        // Ended in order (the reset of the one over the limit reaches HAProxy, not us).
+        wire::post(front.ports().post, "Limit B1*<b>T</b>*from " + QByteArray(from), 10000,
+                   QHostAddress(QString::fromLatin1(from)));
+        // One at a time: each is stored or refused before the next is sent.
+        ++ended;
+        QVERIFY2(waitUntil([&] {
+            const QByteArray log = server.log();
+            return log.count("to \"Limit B1\": stored") + log.count("post limited") == ended;
+        }, 10000), (server.log().right(2000) + front.log().right(2000)).constData());
+    }
+    WAIT_COMPARE(server.log().count("to \"Limit B1\": stored"), 3);
+    const QByteArray log = server.log();
+    QCOMPARE(log.count("create limited 127.0.0.5:"), 1);
+    QCOMPARE(log.count("post limited 127.0.0.5:"), 1);
+    QCOMPARE(log.count("post 127.0.0.6:"), 1);
+    QCOMPARE(log.count("create 127.0.0.6:"), 1);
 }
 
 QTEST_GUILESS_MAIN(TestServerCluster)

@@ -5,6 +5,7 @@
 #include "wireclient.h"
 
 #include "server/app/logwriter.h"
+#include "server/base/servermetrics.h"
 
 #include <QRegularExpression>
 #include <QTest>
@@ -26,6 +27,8 @@ private slots:
     void slowClientsDoNotDelayAList();
     void idleConnectionsAreClosedOnEveryPort();
     void trickledPageRequestIsCutOffUnanswered();
+    void pageCutsCountedByReason_data();
+    void pageCutsCountedByReason();
     void roomIsMadeOnlyWhenNeededAndFair_data();
     void roomIsMadeOnlyWhenNeededAndFair();
     void logLinesOutliveACrash_data();
@@ -198,6 +201,41 @@ void TestServerLimits::trickledPageRequestIsCutOffUnanswered()
     WAIT_VERIFY(client.closedByServer());
     QCOMPARE(client.reply(), QByteArray());
     QVERIFY(sent < request.size());
+}
+
+void TestServerLimits::pageCutsCountedByReason_data()
+{
+    QTest::addColumn<QByteArray>("sent");
+    QTest::addColumn<QByteArray>("reason");
+    const QByteArray get = "GET /health HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+    QTest::newRow("silent after an answer") << get << QByteArray("idle");
+    QTest::newRow("next request begun after an answer") << get + "GET /he" << QByteArray("deadline");
+    QTest::newRow("first request not complete") << get.left(10) << QByteArray("deadline");
+}
+
+// A kept-alive connection that falls silent after its answer is not a
+// request that came too slowly: the metrics tell them apart.
+void TestServerLimits::pageCutsCountedByReason()
+{
+    QFETCH(QByteArray, sent);
+    QFETCH(QByteArray, reason);
+    const auto cuts = [](const char *why) {
+        const QByteArray series =
+            QByteArray("tavernly_connections_cut_total{port=\"http\",reason=\"") + why + "\"} ";
+        const QByteArray text = QByteArray::fromStdString(metrics::text());
+        const qsizetype at = text.indexOf(series);
+        return at < 0 ? 0.0 : text.mid(at + series.size(), text.indexOf('\n', at) - at - series.size()).toDouble();
+    };
+    const double idleBefore = cuts("idle"), deadlineBefore = cuts("deadline");
+    ServerConfig config = ServerFixture::quickConfig();
+    config.requestMs = 300;
+    ServerFixture fixture(config);
+    QVERIFY(fixture.start());
+    WireClient client(fixture.server().httpPort());
+    client.send(sent);
+    WAIT_VERIFY(client.closedByServer());
+    QCOMPARE(cuts("idle") - idleBefore, reason == "idle" ? 1.0 : 0.0);
+    QCOMPARE(cuts("deadline") - deadlineBefore, reason == "deadline" ? 1.0 : 0.0);
 }
 
 void TestServerLimits::roomIsMadeOnlyWhenNeededAndFair_data()

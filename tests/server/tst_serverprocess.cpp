@@ -152,7 +152,8 @@ void TestServerProcess::helpNamesEveryOption()
     const QByteArray help = process.readAllStandardOutput();
     for (const char *option : {"--listen", "--data", "--database", "--database-password-file",
                                "--list-port", "--create-port", "--post-port", "--http-port",
-                               "--metrics", "hide", "unhide"})
+                               "--metrics", "--create-limit", "--post-limit", "--trust-proxy",
+                               "hide", "unhide"})
         QVERIFY2(help.contains(option), option);
 }
 
@@ -167,6 +168,9 @@ void TestServerProcess::badArgumentsAreRefused_data()
     QTest::newRow("database not named") << QStringList{"--database", "postgresql://u@127.0.0.1/"};
     QTest::newRow("metrics without a port") << QStringList{"--metrics", "127.0.0.1"};
     QTest::newRow("metrics on a name") << QStringList{"--metrics", "localhost:9478"};
+    QTest::newRow("limit below 0") << QStringList{"--post-limit", "-1"};
+    QTest::newRow("limit not a number") << QStringList{"--create-limit", "ten"};
+    QTest::newRow("proxy named, not an address") << QStringList{"--trust-proxy", "haproxy"};
     QTest::newRow("password without PostgreSQL")
         << QStringList{"--database-password-file", "/dev/null"};
     // Nothing listens on port 1: the server must not start without its database.
@@ -244,7 +248,7 @@ void TestServerProcess::burstsAreStoredWhole()
     QTemporaryDir dir;
     QProcess first;
     Ports ports;
-    QVERIFY(start(first, dir.path(), &ports));
+    QVERIFY(start(first, dir.path(), &ports, {"--post-limit", "0"})); // one address sends them all
     QCOMPARE(exchange(ports.create, "Burst"), QByteArray("CREATED"));
 
     std::vector<std::thread> threads;

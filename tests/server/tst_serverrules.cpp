@@ -3,6 +3,8 @@
 #include "server/store/databaseurl.h"
 #include "server/pages/pages.h"
 #include "server/base/logsink.h"
+#include "server/net/addresslimit.h"
+#include "server/net/proxyheader.h"
 #include "server/wire/requestrules.h"
 #include "tests/namecharacterrows.h"
 #include "ui/previewpage.h"
@@ -31,7 +33,27 @@ private slots:
     void printableLogText();
     void databasePasswordFile_data();
     void databasePasswordFile();
+    void proxyHeader_data();
+    void proxyHeader();
+    void addressLimit_data();
+    void addressLimit();
 };
+
+namespace {
+
+// A version 2 header: signature, version and command, family, length, the rest.
+QByteArray v2(uchar versionCommand, uchar family, const QByteArray &rest)
+{
+    return QByteArray("\r\n\r\n\0\r\nQUIT\n", 12) + char(versionCommand) + char(family)
+        + char(rest.size() >> 8) + char(rest.size() & 0xff) + rest;
+}
+
+// Source 10.0.0.6:4660, destination 127.0.0.1:8476.
+const QByteArray tcp4 = QByteArray("\x0a\x00\x00\x06\x7f\x00\x00\x01\x12\x34\x21\x1c", 12);
+
+} // namespace
+
+Q_DECLARE_METATYPE(proxyheader::Result::Kind)
 
 void TestServerRules::listRequest_data()
 {
@@ -222,6 +244,121 @@ void TestServerRules::databasePasswordFile()
     QCOMPARE(read.value_or(QString()), password);
     // A refusal names the file, so the operator knows which one to mend.
     QCOMPARE(error.startsWith(path + QStringLiteral(": ")), password.isNull());
+}
+
+void TestServerRules::proxyHeader_data()
+{
+    using Kind = proxyheader::Result::Kind;
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<Kind>("kind");
+    QTest::addColumn<int>("length");
+    QTest::addColumn<QString>("address"); // "address:port" when proxied
+
+    const QByteArray line4 = "PROXY TCP4 10.0.0.5 127.0.0.1 40000 8476\r\n";
+    QTest::newRow("v1 TCP4, request after it")
+        << line4 + "Welcome" << Kind::Proxied << int(line4.size()) << "10.0.0.5:40000";
+    const QByteArray line6 = "PROXY TCP6 2001:db8::5 ::1 65535 8476\r\n";
+    QTest::newRow("v1 TCP6") << line6 << Kind::Proxied << int(line6.size()) << "2001:db8::5:65535";
+    QTest::newRow("v1 UNKNOWN") << QByteArray("PROXY UNKNOWN ff::1 x\r\nGETLIST") << Kind::Local
+                                << 23 << "";
+    QTest::newRow("v1 first bytes") << QByteArray("PROX") << Kind::NeedMore << 0 << "";
+    QTest::newRow("v1 truncated") << line4.left(30) << Kind::NeedMore << 0 << "";
+    QTest::newRow("v1 107 bytes, line end last")
+        << "PROXY UNKNOWN " + QByteArray(91, 'x') + "\r\n" << Kind::Local << 107 << "";
+    QTest::newRow("v1 too long") << "PROXY UNKNOWN " + QByteArray(93, 'x') << Kind::Invalid << 0 << "";
+    QTest::newRow("v1 LF alone") << QByteArray("PROXY UNKNOWN\n") << Kind::Invalid << 0 << "";
+    QTest::newRow("v1 IPv6 address as TCP4")
+        << QByteArray("PROXY TCP4 ::1 ::1 1 2\r\n") << Kind::Invalid << 0 << "";
+    QTest::newRow("v1 port too large")
+        << QByteArray("PROXY TCP4 10.0.0.5 127.0.0.1 70000 1\r\n") << Kind::Invalid << 0 << "";
+    QTest::newRow("v1 field missing")
+        << QByteArray("PROXY TCP4 10.0.0.5 127.0.0.1 1\r\n") << Kind::Invalid << 0 << "";
+    QTest::newRow("v1 lower case") << QByteArray("proxy TCP4") << Kind::Invalid << 0 << "";
+
+    QTest::newRow("v2 TCP4") << v2(0x21, 0x11, tcp4) + "Ale*t*b" << Kind::Proxied << 28
+                             << "10.0.0.6:4660";
+    QByteArray tcp6(36, '\0');
+    tcp6[0] = char(0x20), tcp6[1] = char(0x01), tcp6[15] = char(0x06); // 2001::6
+    tcp6[31] = char(0x01), tcp6[32] = char(0x9c), tcp6[33] = char(0x40); // ::1, port 40000
+    QTest::newRow("v2 TCP6") << v2(0x21, 0x21, tcp6) << Kind::Proxied << 52 << "2001::6:40000";
+    QTest::newRow("v2 TCP4 with extensions after the addresses")
+        << v2(0x21, 0x11, tcp4 + QByteArray("\x04\x00\x01\x00", 4)) << Kind::Proxied << 32
+        << "10.0.0.6:4660";
+    QTest::newRow("v2 LOCAL (a health check)") << v2(0x20, 0x00, {}) + "GET" << Kind::Local << 16
+                                               << "";
+    QTest::newRow("v2 signature begun") << QByteArray("\r\n\r\n\0", 5) << Kind::NeedMore << 0
+                                        << "";
+    QTest::newRow("v2 truncated addresses") << v2(0x21, 0x11, tcp4).left(20) << Kind::NeedMore
+                                            << 0 << "";
+    QTest::newRow("v2 bad signature") << v2(0x21, 0x11, tcp4).replace("QUIT", "QUIX")
+                                      << Kind::Invalid << 0 << "";
+    QTest::newRow("v2 version 1 byte") << v2(0x11, 0x11, tcp4) << Kind::Invalid << 0 << "";
+    QTest::newRow("v2 unknown command") << v2(0x22, 0x11, tcp4) << Kind::Invalid << 0 << "";
+    QTest::newRow("v2 too long") << v2(0x21, 0x11, QByteArray(600, 'x')).left(16) << Kind::Invalid
+                                 << 0 << "";
+    QTest::newRow("v2 TCP4 block too short") << v2(0x21, 0x11, tcp4.left(6)) << Kind::Invalid << 0
+                                             << "";
+    QTest::newRow("a list request") << QByteArray("GETLIST") << Kind::Invalid << 0 << "";
+}
+
+void TestServerRules::proxyHeader()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(proxyheader::Result::Kind, kind);
+    QFETCH(int, length);
+    QFETCH(QString, address);
+    const proxyheader::Result result = proxyheader::parse(bytes);
+    QCOMPARE(result.kind, kind);
+    QCOMPARE(result.length, length);
+    if (kind == proxyheader::Result::Kind::Proxied)
+        QCOMPARE(result.address.toString() + u':' + QString::number(result.port), address);
+}
+
+void TestServerRules::addressLimit_data()
+{
+    QTest::addColumn<int>("limit");
+    QTest::addColumn<QStringList>("events"); // "ADDRESS@MS" takes, "~ADDRESS" gives back
+    QTest::addColumn<QString>("taken");      // per event: + taken, - refused, . given back
+    QTest::newRow("per address")
+        << 2 << QStringList{"10.0.0.5@0", "10.0.0.5@1", "10.0.0.5@2", "10.0.0.6@3"} << "++-+";
+    QTest::newRow("the window slides (1000 ms)")
+        << 2 << QStringList{"10.0.0.5@0", "10.0.0.5@500", "10.0.0.5@999", "10.0.0.5@1000",
+                            "10.0.0.5@1001", "10.0.0.5@1500"}
+        << "++-+-+";
+    QTest::newRow("refusals do not count")
+        << 1 << QStringList{"10.0.0.5@0", "10.0.0.5@900", "10.0.0.5@1000"} << "+-+";
+    QTest::newRow("given back") << 1 << QStringList{"10.0.0.5@0", "~10.0.0.5", "10.0.0.5@1"}
+                                << "+.+";
+    QTest::newRow("IPv6 by its /64")
+        << 1 << QStringList{"2001:db8::1@0", "2001:db8::2@1", "2001:db8:0:1::1@2"} << "+-+";
+    QTest::newRow("IPv4 written as IPv6") << 1 << QStringList{"::ffff:10.0.0.5@0", "10.0.0.5@1"}
+                                          << "+-";
+    QTest::newRow("0: no limit") << 0 << QStringList{"10.0.0.5@0", "10.0.0.5@1"} << "++";
+}
+
+void TestServerRules::addressLimit()
+{
+    QFETCH(int, limit);
+    QFETCH(QStringList, events);
+    QFETCH(QString, taken);
+    AddressLimit addressLimit(limit, 1000);
+    QString got;
+    for (const QString &event : std::as_const(events)) {
+        if (event.startsWith(u'~')) {
+            addressLimit.giveBack(QHostAddress(event.mid(1)));
+            got += u'.';
+            continue;
+        }
+        const QStringList parts = event.split(u'@');
+        got += addressLimit.take(QHostAddress(parts[0]), parts[1].toLongLong()) ? u'+' : u'-';
+    }
+    QCOMPARE(got, taken);
+
+    // However many addresses come, the table stays bounded.
+    AddressLimit bounded(1, 1000, 4);
+    for (quint32 i = 0; i < 100; ++i)
+        QVERIFY(bounded.take(QHostAddress(0x0a000000 + i), i));
+    QVERIFY(bounded.addressCount() <= 4);
 }
 
 QTEST_APPLESS_MAIN(TestServerRules)

@@ -13,7 +13,10 @@
 #include <QTest>
 #include <QTimer>
 
+#include <cerrno>
+#include <netinet/in.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 
@@ -24,6 +27,42 @@ WireClient *request(QObject *owner, quint16 port, const QByteArray &bytes,
     auto *client = new WireClient(port, owner);
     client->send(bytes, after);
     return client;
+}
+
+// What a trusted proxy sends first for sender N (10.0.0.N): version 1 or 2.
+QByteArray proxyHeader(int version, int sender)
+{
+    if (version == 1)
+        return "PROXY TCP4 10.0.0." + QByteArray::number(sender) + " 127.0.0.1 40000 8476\r\n";
+    const char block[] = {10, 0, 0, char(sender), 127, 0, 0, 1, char(0x9c), 0x40, 0x21, 0x1c};
+    return QByteArray("\r\n\r\n\0\r\nQUIT\n\x21\x11\x00\x0c", 16) + QByteArray(block, 12);
+}
+
+// True if the server ends the connection with a reset (an abortive close).
+bool endsInReset(const QHostAddress &from, quint16 port, const QByteArray &request)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_addr.s_addr = htonl(from.toIPv4Address());
+    sockaddr_in remote{};
+    remote.sin_family = AF_INET;
+    remote.sin_port = htons(port);
+    remote.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ssize_t got = 0;
+    int error = 0;
+    if (::bind(fd, reinterpret_cast<sockaddr *>(&local), sizeof local) == 0
+        && ::connect(fd, reinterpret_cast<sockaddr *>(&remote), sizeof remote) == 0) {
+        ::send(fd, request.constData(), size_t(request.size()), MSG_NOSIGNAL);
+        waitUntil([&] {
+            char byte;
+            got = ::recv(fd, &byte, 1, MSG_DONTWAIT);
+            error = errno;
+            return got >= 0 || (error != EAGAIN && error != EWOULDBLOCK);
+        });
+    }
+    ::close(fd);
+    return got < 0 && error == ECONNRESET;
 }
 
 } // namespace
@@ -39,6 +78,8 @@ private slots:
     void createValidation_data();
     void createValidation();
     void createNameEndsWithTheClientsClose();
+    void limitsCountPerAddress_data();
+    void limitsCountPerAddress();
     void halfClosedSenderGetsItsReply_data();
     void halfClosedSenderGetsItsReply();
     void listWithoutRequestIsClosed();
@@ -127,6 +168,9 @@ void TestServerWire::createValidation_data()
     QTest::newRow("dot dot slash") << QByteArray("../x") << false;
     QTest::newRow("encoded slash") << QByteArray("a%2fb") << true;
     QTest::newRow("blanks") << QByteArray("  ") << true;
+    // Only from a trusted proxy is it a header; from anyone else, the name's own bytes.
+    QTest::newRow("PROXY header from an untrusted address")
+        << QByteArray("PROXY TCP4 10.0.0.5 127.0.0.1 1 2\r\nName") << false;
 }
 
 void TestServerWire::createValidation()
@@ -148,6 +192,80 @@ void TestServerWire::createNameEndsWithTheClientsClose()
     WAIT_COMPARE(m_fixture->logLinesContaining("\"Closer\": CREATED"), 1);
     QVERIFY(!create->closedByServer());
     QCOMPARE(list(), QByteArray("Welcome*Closer"));
+}
+
+void TestServerWire::limitsCountPerAddress_data()
+{
+    QTest::addColumn<bool>("create"); // else posts
+    QTest::addColumn<int>("proxy");   // 0: senders connect themselves; 1, 2: the header's version
+    QTest::newRow("creates") << true << 0;
+    QTest::newRow("posts") << false << 0;
+    QTest::newRow("creates through a proxy, v1") << true << 1;
+    QTest::newRow("posts through a proxy, v2") << false << 2;
+}
+
+// Two senders, a limit of two each: the first sender's third request is
+// refused, the second sender's first still goes through. Through a trusted
+// proxy both connect from one address and the header tells them apart.
+void TestServerWire::limitsCountPerAddress()
+{
+    QFETCH(bool, create);
+    QFETCH(int, proxy);
+    ServerConfig config = ServerFixture::quickConfig();
+    config.createLimit = config.postLimit = 2;
+    if (proxy)
+        config.trustedProxies = {QHostAddress(QHostAddress::LocalHost)};
+    m_fixture = std::make_unique<ServerFixture>(config);
+    QVERIFY(m_fixture->start());
+    const quint16 port = create ? m_fixture->server().createPort() : m_fixture->server().postPort();
+    const auto from = [&](int sender) {
+        return QHostAddress(proxy ? QStringLiteral("127.0.0.1")
+                                  : QStringLiteral("127.0.0.%1").arg(sender));
+    };
+    const auto send = [&](int sender, const QByteArray &request) {
+        auto *client = new WireClient(port, this);
+        client->bindTo(from(sender));
+        client->send((proxy ? proxyHeader(proxy, sender) : QByteArray()) + request,
+                     create ? WireClient::After::WaitForReply : WireClient::After::CloseWhenSent);
+        return client;
+    };
+    const QString first = proxy ? QStringLiteral("10.0.0.5:") : QStringLiteral("127.0.0.5:");
+    const QString second = proxy ? QStringLiteral("10.0.0.6:") : QStringLiteral("127.0.0.6:");
+    const QByteArray third = create ? QByteArray("A3") : QByteArray("Welcome*<b>3</b>*b");
+    if (create) {
+        for (const QByteArray name : {"A1", "A2"}) {
+            WireClient *client = send(5, name);
+            WAIT_VERIFY(client->closedByServer());
+            QCOMPARE(client->reply(), QByteArray("CREATED"));
+        }
+        WireClient *over = send(5, third);
+        WAIT_VERIFY(over->closedByServer());
+        QCOMPARE(over->reply(), QByteArray("LIMITED"));
+        WireClient *other = send(6, "B1");
+        WAIT_VERIFY(other->closedByServer());
+        QCOMPARE(other->reply(), QByteArray("CREATED"));
+        QCOMPARE(m_fixture->logLinesContaining(QStringLiteral("create limited ") + first), 1);
+    } else {
+        for (int i = 1; i <= 2; ++i) {
+            send(5, "Welcome*<b>" + QByteArray::number(i) + "</b>*b");
+            WAIT_COMPARE(m_fixture->logLinesContaining(": stored"), i);
+        }
+        // Reset, not ended in order: the client keeps its message.
+        QVERIFY(endsInReset(from(5), port, (proxy ? proxyHeader(proxy, 5) : QByteArray()) + third));
+        QCOMPARE(m_fixture->logLinesContaining(QStringLiteral("post limited ") + first), 1);
+        send(6, "Welcome*<b>B</b>*b");
+        WAIT_COMPARE(m_fixture->logLinesContaining(": stored"), 3);
+    }
+    QCOMPARE(m_fixture->logLinesContaining(second), 1);
+    QCOMPARE(m_fixture->logLinesContaining(QStringLiteral("limited")), 1);
+    if (proxy) {
+        // From the trusted address, a request without its header is cut, unanswered.
+        WireClient bare(m_fixture->server().listPort());
+        bare.send("GETLIST");
+        WAIT_VERIFY(bare.closedByServer());
+        QCOMPARE(bare.reply(), QByteArray());
+        QCOMPARE(m_fixture->logLinesContaining(QStringLiteral("no valid PROXY header")), 1);
+    }
 }
 
 void TestServerWire::halfClosedSenderGetsItsReply_data()

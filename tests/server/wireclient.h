@@ -3,6 +3,7 @@
 // one write, then either wait for the server to close or close at once.
 
 #include <QByteArray>
+#include <QHostAddress>
 #include <QObject>
 #include <QTcpSocket>
 
@@ -13,6 +14,10 @@ public:
     enum class After { WaitForReply, CloseWhenSent };
 
     explicit WireClient(quint16 port, QObject *parent = nullptr);
+
+    // Connects from this loopback address (127.0.0.5 and 127.0.0.6 are two
+    // senders to the server), before send().
+    void bindTo(const QHostAddress &address) { m_socket.bind(address); }
 
     // Connects now; once connected, sends `request` (if not empty).
     void send(const QByteArray &request, After after = After::WaitForReply);
