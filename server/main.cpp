@@ -126,6 +126,11 @@ int main(int argc, char *argv[])
          QStringLiteral("PORT")},
         {QStringLiteral("http-port"),
          QStringLiteral("Page port (default 6340, 0: any free)."), QStringLiteral("PORT")},
+        {QStringLiteral("change-poll"),
+         QStringLiteral("Count the database's commits every MS milliseconds, for changes nobody "
+                        "announced: a moderator's command, a lost PostgreSQL notification "
+                        "(default 1000; 0: never)."),
+         QStringLiteral("MS")},
         {QStringLiteral("metrics"),
          QStringLiteral("Serve GET /metrics (Prometheus text format) on ADDRESS:PORT "
                         "(default: off)."),
@@ -170,6 +175,14 @@ int main(int argc, char *argv[])
         !readPort(parser, QStringLiteral("http-port"), &config.httpPort) ||
         !readMetricsAddress(parser, &config))
         return 2;
+    if (parser.isSet(QStringLiteral("change-poll"))) {
+        bool ok = false;
+        config.changePollMs = parser.value(QStringLiteral("change-poll")).toInt(&ok);
+        if (!ok || config.changePollMs < 0) {
+            std::fprintf(stderr, "tavernly-server: --change-poll needs a number of milliseconds\n");
+            return 2;
+        }
+    }
 
     // The log is written in blocks, at most 50 ms after its lines: a line per
     // request written on its own would cost the server a system call each.

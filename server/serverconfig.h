@@ -36,6 +36,10 @@ struct ServerConfig
     // At the limit, an unfinished connection at least this old may be cut
     // off for a waiting one.
     int makeRoomAfterMs = 1000;
+    // How often the store counts what was committed, for commits nobody
+    // announced (SQLite: a moderator's command; PostgreSQL: a lost
+    // notification). 0: never, so only announcements are heard.
+    int changePollMs = 1000;
 };
 
 using LogSink = std::function<void(const QString &line)>;

@@ -163,7 +163,7 @@ private slots:
     void validatorsAndGzipAsAsked_data();
     void validatorsAndGzipAsAsked();
     void postChangesOnlyItsForumAndTheStartPage();
-    void otherServersPostChangesTheTagWithinASecond();
+    void otherServersPostChangesTheTag();
 
 private:
     QByteArray fetch(const QString &path, int *status = nullptr);
@@ -685,8 +685,9 @@ void TestServerPages::postChangesOnlyItsForumAndTheStartPage()
 }
 
 // Two servers sharing PostgreSQL: a post through one is on the other's page,
-// with a new tag, within a second of being stored.
-void TestServerPages::otherServersPostChangesTheTagWithinASecond()
+// with a new tag, heard through the announcement alone (the other server
+// never counts the commits).
+void TestServerPages::otherServersPostChangesTheTag()
 {
     if (m_fixture->database().engine != DatabaseUrl::Engine::PostgreSQL)
         QSKIP("only servers sharing PostgreSQL hear of each other's posts");
@@ -694,6 +695,7 @@ void TestServerPages::otherServersPostChangesTheTagWithinASecond()
     config.address = QHostAddress(QHostAddress::LocalHost);
     config.dataDir = m_fixture->dataDir();
     config.database = m_fixture->database();
+    config.changePollMs = 0;
     ForumServer other(config);
     QString error;
     QVERIFY2(other.start(&error), qPrintable(error));
@@ -702,16 +704,12 @@ void TestServerPages::otherServersPostChangesTheTagWithinASecond()
     };
     const QByteArray before = tagOn(other.httpPort());
     QVERIFY(!before.isEmpty());
-    // A few rounds, so that a change heard only through the once-a-second count shows.
     for (int round = 0; round < 3; ++round) {
         WireClient post(m_fixture->server().postPort());
         post.send("Welcome*<b>T</b>*round " + QByteArray::number(round),
                   WireClient::After::CloseWhenSent);
         WAIT_COMPARE(m_fixture->logLinesContaining("stored"), round + 1);
         const QByteArray stored = tagOn(m_fixture->server().httpPort());
-        QElapsedTimer clock;
-        clock.start();
-        QVERIFY(waitUntil([&] { return tagOn(other.httpPort()) == stored; }));
-        QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY(waitUntil([&] { return tagOn(other.httpPort()) == stored; }, 10000));
     }
 }

@@ -359,6 +359,9 @@ void TestServerProcess::metricsCountWhatHappened()
     QCOMPARE(sample(after, "tavernly_database_up"), 1.0);
     QCOMPARE(sample(after, "tavernly_connections_accepted_total{port=\"post\"}"), 1.0);
     QCOMPARE(sample(after, "tavernly_requests_total{outcome=\"taken\",port=\"post\"}"), 1.0);
+    // The post's connection has ended, so the gauge is back where it was.
+    const QByteArray open = "tavernly_connections_open{port=\"post\"}";
+    QVERIFY(waitUntil([&] { return sample(scrape(), open) == 0.0; }));
 
     static const QRegularExpression help(QStringLiteral("^# HELP (tavernly_[a-z_]+) \\S.*$"));
     static const QRegularExpression type(
