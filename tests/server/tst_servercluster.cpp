@@ -2,7 +2,10 @@
 // on several machines: a post flood through the front with one server
 // killed half way, and two servers creating the same names at once.
 
-#include "clusterkit.h"
+#include "haproxyfront.h"
+#include "httpanswer.h"
+#include "plainsender.h"
+#include "serverprocess.h"
 #include "tests/missingtool.h"
 #include "server/pages.h"
 #include "waits.h"
@@ -152,7 +155,7 @@ private:
 QHash<QString, qint64> startPageCounts(quint16 port, bool *ok)
 {
     int status = 0;
-    const QString page = QString::fromUtf8(wire::httpGet(port, QStringLiteral("/dn.htm"), &status));
+    const QString page = QString::fromUtf8(kit::httpGet(port, "/dn.htm", &status));
     *ok = status == 200;
     QHash<QString, qint64> counts;
     static const QRegularExpression item(QStringLiteral(">([^<]+)</a> \\((\\d+) messages?\\)"));
@@ -220,12 +223,12 @@ void TestServerCluster::floodWithOneServerKilled()
     {
         const QString link = pages::forumLink(forumName(19));
         int status = 0;
-        QVERIFY(!wire::httpGet(servers[1].ports().http, link, &status).contains("seen by both"));
+        QVERIFY(!kit::httpGet(servers[1].ports().http, link.toUtf8(), &status).contains("seen by both"));
         QCOMPARE(status, 200);
-        QVERIFY(wire::post(servers[0].ports().post, "Race 19*seen by both*b"));
-        QVERIFY(wire::httpGet(servers[0].ports().http, link, &status).contains("seen by both"));
+        QVERIFY(kit::post(servers[0].ports().post, "Race 19*seen by both*b"));
+        QVERIFY(kit::httpGet(servers[0].ports().http, link.toUtf8(), &status).contains("seen by both"));
         QVERIFY(waitUntil(
-            [&] { return wire::httpGet(servers[1].ports().http, link, &status).contains("seen by both"); },
+            [&] { return kit::httpGet(servers[1].ports().http, link.toUtf8(), &status).contains("seen by both"); },
             2000));
     }
 
@@ -237,7 +240,7 @@ void TestServerCluster::floodWithOneServerKilled()
                                HaproxyFront::Balance::AsShipped, &error),
                  qPrintable(error));
         for (int i = 0; i < 10; ++i)
-            QVERIFY(wire::post(shipped.ports().post, "Race 20*kept with one*b"));
+            QVERIFY(kit::post(shipped.ports().post, "Race 20*kept with one*b"));
         WAIT_COMPARE(servers[0].log().count("to \"Race 20\": stored") +
                          servers[1].log().count("to \"Race 20\": stored"),
                      10);
@@ -317,7 +320,7 @@ void TestServerCluster::floodWithOneServerKilled()
         for (int page = 1; (page - 1) * pages::messagesPerPage < qMax<qint64>(count, 1); ++page) {
             int status = 0;
             const QString html = QString::fromUtf8(
-                wire::httpGet(front.ports().http, pages::forumLink(forumName(f), page), &status));
+                kit::httpGet(front.ports().http, pages::forumLink(forumName(f), page).toUtf8(), &status));
             QCOMPARE(status, 200);
             for (auto it = markers.globalMatch(html); it.hasNext();) {
                 const int post = it.next().captured(1).toInt();

@@ -1,5 +1,7 @@
 // The HTTP port's pages, fetched as a browser or the client's view would.
 
+#include "httpanswer.h"
+#include "plainsender.h"
 #include "serverfixture.h"
 #include "tests/missingtool.h"
 #include "waits.h"
@@ -10,42 +12,23 @@
 #include "server/pages.h"
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QSqlDatabase>
 #include <QSocketNotifier>
 #include <QSqlQuery>
 #include <QTest>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #include <zlib.h>
 
 namespace {
 
-// A blocking loopback client: what it sends is on its way before the server
-// gets to run at all. `buffers`: the system's buffers for it, if not the default.
-int connectTo(quint16 port, int buffers = 0)
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    if (buffers > 0) {
-        ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &buffers, sizeof buffers);
-        ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &buffers, sizeof buffers);
-    }
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
+using kit::bodyOf;
+using kit::header;
+using kit::headersOf;
 
-// One whole answer from a blocking socket (headers, then as many bytes as
-// they announce; none for HEAD), taken from the front of *buffer; empty on timeout.
+// One whole answer from a blocking socket, taken from the front of *buffer;
+// empty on timeout. The server runs in this thread: events are handled meanwhile.
 QByteArray readAnswer(int fd, QByteArray *buffer, bool head = false)
 {
     qsizetype length = -1;
@@ -54,16 +37,7 @@ QByteArray readAnswer(int fd, QByteArray *buffer, bool head = false)
         const ssize_t got = ::recv(fd, chunk, sizeof chunk, MSG_DONTWAIT);
         if (got > 0)
             buffer->append(chunk, got);
-        const qsizetype end = buffer->indexOf("\r\n\r\n");
-        if (end < 0)
-            return false;
-        const QByteArray headers = buffer->left(end).toLower();
-        const qsizetype at = headers.indexOf("content-length:");
-        const qsizetype body = head || at < 0
-            ? 0
-            : headers.mid(at + 15, headers.indexOf("\r\n", at) - at - 15).trimmed().toLongLong();
-        length = end + 4 + body;
-        return buffer->size() >= length;
+        return (length = kit::answerLength(*buffer, head)) >= 0;
     });
     if (!done)
         return {};
@@ -76,7 +50,7 @@ QByteArray readAnswer(int fd, QByteArray *buffer, bool head = false)
 // to a request for a missing page sent right after it.
 QByteArray answerTo(quint16 port, QByteArray request, QByteArray *next = nullptr)
 {
-    const int fd = connectTo(port);
+    const int fd = kit::connectLoopback(port);
     if (fd < 0)
         return {};
     const bool head = request.startsWith("HEAD");
@@ -89,26 +63,6 @@ QByteArray answerTo(quint16 port, QByteArray request, QByteArray *next = nullptr
         *next = readAnswer(fd, &buffer);
     ::close(fd);
     return answer;
-}
-
-QByteArray headersOf(const QByteArray &answer)
-{
-    return answer.left(answer.indexOf("\r\n\r\n") + 4);
-}
-
-QByteArray bodyOf(const QByteArray &answer)
-{
-    return answer.mid(answer.indexOf("\r\n\r\n") + 4);
-}
-
-// A header's value; empty if the answer has none.
-QByteArray header(const QByteArray &answer, const QByteArray &name)
-{
-    for (const QByteArray &line : headersOf(answer).split('\n')) {
-        if (line.toLower().startsWith(name.toLower() + ':'))
-            return line.mid(name.size() + 1).trimmed();
-    }
-    return {};
 }
 
 QByteArray gunzip(const QByteArray &gzipped)
@@ -372,7 +326,7 @@ void TestServerPages::connectionEndsAsTheClientAsks()
     config.requestMs = 60000; // a close seen in the test comes from the answer, not a deadline
     m_fixture = std::make_unique<ServerFixture>(config);
     QVERIFY(m_fixture->start());
-    const int fd = connectTo(m_fixture->server().httpPort());
+    const int fd = kit::connectLoopback(m_fixture->server().httpPort());
     QVERIFY(fd >= 0);
     const bool head = request.startsWith("HEAD");
     QByteArray buffer;
@@ -468,13 +422,13 @@ void TestServerPages::pageRightAfterAPostHoldsIt()
     for (int round = 0; round < 20; ++round) {
         const QByteArray body = "round " + QByteArray::number(round) + " post ";
         for (int i = 0; i < postsPerRound; ++i) {
-            const int post = connectTo(m_fixture->server().postPort());
+            const int post = kit::connectLoopback(m_fixture->server().postPort());
             QVERIFY(post >= 0);
             const QByteArray request = "Ale*<b>T</b>*" + body + QByteArray::number(i) + '.';
             QCOMPARE(::send(post, request.constData(), size_t(request.size()), 0), ssize_t(request.size()));
             ::close(post);
         }
-        const int page = connectTo(m_fixture->server().httpPort());
+        const int page = kit::connectLoopback(m_fixture->server().httpPort());
         QVERIFY(page >= 0);
         const QByteArray get = "GET /tav/Ale.htm HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
         QCOMPARE(::send(page, get.constData(), size_t(get.size()), 0), ssize_t(get.size()));
@@ -507,7 +461,7 @@ void TestServerPages::pageRightAfterAPostHoldsIt()
 // client soon cannot send either, while others are still served.
 void TestServerPages::clientThatNeverReadsIsHeldToTheInputBound()
 {
-    const int fd = connectTo(m_fixture->server().httpPort(), 16 * 1024);
+    const int fd = kit::connectLoopback(m_fixture->server().httpPort(), 16 * 1024);
     QVERIFY(fd >= 0);
     const QByteArray burst = QByteArray("GET /dn.htm HTTP/1.1\r\nHost: x\r\n\r\n").repeated(1024);
     const qint64 most = 64 * 1024 * 1024;
