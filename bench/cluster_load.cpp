@@ -8,7 +8,10 @@
 // the start page shows them stored; list latency runs from connect to the
 // server's close, through HAProxy where there is one.
 
-#include "clusterkit.h"
+#include "haproxyfront.h"
+#include "httpanswer.h"
+#include "plainsender.h"
+#include "serverprocess.h"
 #include "server/store/databaseurl.h"
 
 #include <QCommandLineParser>
@@ -92,7 +95,7 @@ void runFor(int ms)
 qint64 storedPosts(quint16 httpPort)
 {
     int status = 0;
-    const QString page = QString::fromUtf8(wire::httpGet(httpPort, QStringLiteral("/dn.htm"), &status));
+    const QString page = QString::fromUtf8(kit::httpGet(httpPort, "/dn.htm", &status));
     static const QRegularExpression count(QStringLiteral("Load</a> \\((\\d+) message"));
     const auto match = count.match(page);
     return match.hasMatch() ? match.captured(1).toLongLong() : -1;
@@ -110,7 +113,7 @@ struct Figures
 Figures measure(const ServicePorts &ports, int clients, int seconds)
 {
     Figures f;
-    wire::exchange(ports.create, "Load");
+    kit::exchange(ports.create, "Load");
     std::vector<std::unique_ptr<Worker>> workers;
     const QByteArray post = "Load*<b>Load test</b>*" + QByteArray(400, 'x') + "<br>\r\nend";
     for (int i = 0; i < clients; ++i)
@@ -270,7 +273,9 @@ int main(int argc, char *argv[])
         for (int i = 0; i < count; ++i) {
             servers.push_back(std::make_unique<ServerProcess>());
             if (!servers.back()->start(TAVERNLY_SERVER_BINARY,
-                                       QStringList{"--database", address} + noLimits, &error)) {
+                                       QStringList{"--database", address} + noLimits
+                                           + HaproxyFront::trustItsAddress(),
+                                       &error)) {
                 std::fprintf(stderr, "%s\n", qPrintable(error));
                 return 1;
             }

@@ -12,7 +12,8 @@
 // for the page) with p99 under 0.5 s and worst under 1 s, and posts were taken
 // in again within 3 s after it.
 
-#include "clusterkit.h"
+#include "plainsender.h"
+#include "serverprocess.h"
 #include "server/store/databaseurl.h"
 
 #include <QCommandLineParser>
@@ -24,16 +25,12 @@
 #include <QSqlQuery>
 #include <QThread>
 #include <algorithm>
-#include <arpa/inet.h>
 #include <atomic>
 #include <cstdio>
 #include <ctime>
 #include <functional>
 #include <mutex>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <thread>
-#include <unistd.h>
 
 namespace {
 
@@ -54,33 +51,8 @@ struct Exchange
 
 Exchange exchange(quint16 port, const QByteArray &request, int limitMs)
 {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    timeval wait{limitMs / 1000, (limitMs % 1000) * 1000};
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
-    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &wait, sizeof wait);
     Exchange result;
-    if (::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0
-        && ::send(fd, request.constData(), size_t(request.size()), MSG_NOSIGNAL)
-            == ssize_t(request.size())) {
-        ::shutdown(fd, SHUT_WR);
-        const double until = nowMs() + limitMs;
-        char buffer[65536];
-        for (;;) {
-            const ssize_t got = ::recv(fd, buffer, sizeof buffer, 0);
-            if (got > 0) {
-                result.reply.append(buffer, got);
-                if (nowMs() < until)
-                    continue;
-            }
-            result.taken = got == 0;
-            break;
-        }
-    }
-    ::close(fd);
+    result.reply = kit::exchange(port, request, &result.taken, limitMs);
     return result;
 }
 

@@ -146,7 +146,7 @@ int main(int argc, char *argv[])
     const QString program = parser.value("server");
     const int seconds = parser.value("seconds").toInt();
     const int clients = parser.value("clients").toInt();
-    long peakKb = 0;
+    qint64 peakKb = 0;
 
     {
         QTemporaryDir dir;
@@ -164,7 +164,7 @@ int main(int argc, char *argv[])
         const qint64 single = sendPosts(server, 1, 5000, "Single");
         checkStored("5,000 posts back to back from one sender", single,
                     waitStored(server, "Single", 5000));
-        peakKb = std::max(peakKb, server.peakMemoryKb());
+        peakKb = std::max(peakKb, server.peakMemoryKiB());
     }
     {
         QTemporaryDir dir;
@@ -232,7 +232,7 @@ int main(int argc, char *argv[])
         }
         verdict("wrk keep-alive requests per second", figure(wrk, "Requests/sec:\\s+([\\d.]+)"),
                 "/s", 10000, false);
-        peakKb = std::max(peakKb, server.peakMemoryKb());
+        peakKb = std::max(peakKb, server.peakMemoryKiB());
     }
     {
         const qint64 messages = parser.value("messages").toLongLong();
@@ -259,7 +259,7 @@ int main(int argc, char *argv[])
         }
         std::printf("  /dn.htm: median %.2f ms\n", start.at(0.5));
         verdict("/dn.htm p99", start.at(0.99), "ms", 5, true);
-        peakKb = std::max(peakKb, server.peakMemoryKb());
+        peakKb = std::max(peakKb, server.peakMemoryKiB());
     }
     verdict("server peak memory (VmHWM), highest of all phases", double(peakKb) / 1024, "MiB",
             300, true);

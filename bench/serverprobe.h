@@ -1,6 +1,10 @@
 #pragma once
-// What the server load bench needs around the server: starting it on free
-// ports, plain blocking exchanges as senders make them, latency figures.
+// What the server load benches add to the test kit (tests/support): the
+// server with its metrics port, a forum's count, latency figures, load tools.
+
+#include "metricsreader.h"
+#include "plainsender.h"
+#include "serverprocess.h"
 
 #include <QByteArray>
 #include <QProcess>
@@ -10,41 +14,37 @@
 
 namespace serverprobe {
 
-struct Ports
-{
-    quint16 list = 0, create = 0, post = 0, http = 0, metrics = 0;
-};
+using Ports = ServicePorts;
 
 // The server program on free loopback ports (its metrics port too) over
 // dataDir, its log dropped.
-class Server
+class Server : public ServerProcess
 {
 public:
-    Server(const QString &program, const QString &dataDir);
-    ~Server();
-    bool isRunning() const { return m_ports.list != 0; }
-    const Ports &ports() const { return m_ports; }
-    long peakMemoryKb() const; // VmHWM so far
-    void stop();
-
-private:
-    QProcess m_process;
-    Ports m_ports;
+    Server(const QString &program, const QString &dataDir) : ServerProcess(Log::Dropped)
+    {
+        start(program,
+              {QStringLiteral("--metrics"), QStringLiteral("127.0.0.1:0"),
+               // one address sends every request of a load run
+               QStringLiteral("--create-limit"), QStringLiteral("0"),
+               QStringLiteral("--post-limit"), QStringLiteral("0")},
+              nullptr, dataDir);
+    }
+    bool isRunning() const { return ports().list != 0; }
 };
 
-// A blocking TCP connection to a loopback port; -1 if it was refused.
-int connectLoopback(quint16 port);
-
-// Connect, send, end the sending half, read until the server closes.
-// Empty with *ok false when the connection or the send failed.
-QByteArray exchange(quint16 port, const QByteArray &request, bool *ok = nullptr);
+using kit::connectLoopback;
+using kit::exchange;
 
 // A forum's message count as the start page shows it; -1 if not shown.
 qint64 storedIn(quint16 httpPort, const QString &forum);
 
 // A sample's value as the metrics port shows it ("tavernly_posts_stored_total");
 // -1 if it is not there.
-double metric(quint16 metricsPort, const QByteArray &series);
+inline double metric(quint16 metricsPort, const QByteArray &series)
+{
+    return kit::sample(kit::scrapeMetrics(metricsPort), series);
+}
 
 // Milliseconds per request, sorted on demand.
 struct Latencies

@@ -2,7 +2,11 @@
 # libraries, each with its copyright, changelog and manual page, as lintian
 # expects them.
 
-foreach(package tavernly tavernly-server)
+set(packages tavernly)
+if(TAVERNLY_BUILD_SERVER)
+  list(APPEND packages tavernly-server)
+endif()
+foreach(package ${packages})
   set(out ${PROJECT_BINARY_DIR}/packaging/${package})
   set(PACKAGE ${package})
   set(VERSION ${PROJECT_VERSION})
@@ -21,7 +25,7 @@ endforeach()
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_DEB_COMPONENT_INSTALL ON)
-set(CPACK_COMPONENTS_ALL tavernly tavernly-server)
+set(CPACK_COMPONENTS_ALL ${packages})
 set(CPACK_PACKAGE_VENDOR "Tavernly")
 set(CPACK_PACKAGE_CONTACT "Tavernly developers <dev@tavernly.org>")
 # Installed under DESTDIR with the real prefix, so the systemd unit names /usr/bin.

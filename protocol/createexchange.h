@@ -21,6 +21,8 @@ public:
     void abandon();
 
     const Socket &socket() const { return m_socket; }
+    // Whether a timer still runs, so that an ending may still come (tests).
+    bool timing() const { return m_limit.isActive(); }
 
 Q_SIGNALS:
     void created();

@@ -32,6 +32,8 @@ public:
 
     // For observers of the connection itself (tests, benchmarks).
     const Socket &socket() const { return m_socket; }
+    // Whether a timer still runs, so that an ending may still come (tests).
+    bool timing() const { return m_quiet.isActive() || m_limit.isActive(); }
 
 Q_SIGNALS:
     void finished(const QStringList &names);

@@ -27,6 +27,8 @@ public:
     void cancel();
 
     const Socket &socket() const { return m_socket; }
+    // Whether a timer still runs, so that an ending may still come (tests).
+    bool timing() const { return m_limit.isActive(); }
 
 Q_SIGNALS:
     void connected();

@@ -4,7 +4,8 @@
 #   scripts/pg-throwaway.sh stop DIR   stops it and removes the folder
 #   scripts/pg-throwaway.sh run COMMAND...   runs COMMAND with TAVERNLY_TEST_DATABASE
 #       set to a new cluster's URL (to "none" when PostgreSQL is not installed),
-#       then removes the cluster, whatever way COMMAND ended; TAVERNLY_TEST_PGDIR
+#       then removes the cluster, whatever way COMMAND ended (this script
+#       killed too, as by ctest's timeout); TAVERNLY_TEST_PGDIR
 #       names its folder, for the faults below
 #   scripts/pg-throwaway.sh freeze DIR | thaw DIR   stops every process of the
 #       cluster with SIGSTOP, or lets them run on (a stalled database)
@@ -99,6 +100,16 @@ stop() {
     rm -rf "$dir"
 }
 
+# Removes the cluster once the process $1 is gone, however it ended: a test
+# that runs into ctest's timeout is killed with SIGKILL, and no trap runs then.
+# The command it ran ($2) goes too. Detached, its output nowhere, so that
+# nothing waits for it.
+reaper() { # pid command-pid dir
+    while kill -0 "$1" 2>/dev/null; do sleep 1; done
+    kill -KILL "$2" 2>/dev/null || true
+    stop "$3"
+}
+
 run() {
     local out status=0
     if ! bindir >/dev/null; then
@@ -107,9 +118,14 @@ run() {
     fi
     out=$(start)
     run_dir=$(sed -n 2p <<<"$out")
-    trap 'stop "$run_dir"' EXIT
+    command=
+    trap '[ -z "$command" ] || kill -KILL "$command" 2>/dev/null; stop "$run_dir"' EXIT
     trap 'exit 130' INT TERM
-    TAVERNLY_TEST_DATABASE=$(sed -n 1p <<<"$out") TAVERNLY_TEST_PGDIR=$run_dir "$@" || status=$?
+    TAVERNLY_TEST_DATABASE=$(sed -n 1p <<<"$out") TAVERNLY_TEST_PGDIR=$run_dir "$@" &
+    command=$!
+    setsid bash -c "$(declare -f bindir as_owner cluster_dir signal_all stop reaper); reaper $$ $command '$run_dir'" \
+        </dev/null >/dev/null 2>&1 &
+    wait "$command" || status=$?
     stop "$run_dir"
     trap - EXIT
     return "$status"

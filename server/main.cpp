@@ -153,6 +153,11 @@ int main(int argc, char *argv[])
          QStringLiteral("PORT")},
         {QStringLiteral("http-port"),
          QStringLiteral("Page port (default 6340, 0: any free)."), QStringLiteral("PORT")},
+        {QStringLiteral("change-poll"),
+         QStringLiteral("Count the database's commits every MS milliseconds, for changes nobody "
+                        "announced: a moderator's command, a lost PostgreSQL notification "
+                        "(default 1000; 0: never)."),
+         QStringLiteral("MS")},
         {QStringLiteral("metrics"),
          QStringLiteral("Serve GET /metrics (Prometheus text format) on ADDRESS:PORT "
                         "(default: off)."),
@@ -211,6 +216,14 @@ int main(int argc, char *argv[])
         !readLimit(parser, QStringLiteral("post-limit"), &config.postLimit) ||
         !readTrustedProxies(parser, &config))
         return 2;
+    if (parser.isSet(QStringLiteral("change-poll"))) {
+        bool ok = false;
+        config.changePollMs = parser.value(QStringLiteral("change-poll")).toInt(&ok);
+        if (!ok || config.changePollMs < 0) {
+            std::fprintf(stderr, "tavernly-server: --change-poll needs a number of milliseconds\n");
+            return 2;
+        }
+    }
 
     // Made before the server, so gone after it: its last lines come as it is destroyed.
     LogWriter log;

@@ -204,7 +204,11 @@ void FakeServer::answerHeld(Connection *connection, const Behaviour &behaviour)
 void FakeServer::acceptHttp()
 {
     while (QTcpSocket *socket = m_http.nextPendingConnection()) {
-        connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+        ++m_httpOpen;
+        connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
+            --m_httpOpen;
+            socket->deleteLater();
+        });
         auto buffer = std::make_shared<QByteArray>();
         connect(socket, &QTcpSocket::readyRead, this, [this, socket, buffer] {
             *buffer += socket->readAll();

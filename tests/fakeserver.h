@@ -89,6 +89,8 @@ public:
     // A page answered as scripted; its pieces are the raw HTTP reply (status
     // line, headers and body). Silent, Close and Reset work as for requests.
     void scriptPage(const QByteArray &path, const Behaviour &behaviour) { m_pageScripts.insert(path, behaviour); }
+    // Page connections not yet closed by either side.
+    int openPageConnections() const { return m_httpOpen; }
     // While refused, nothing listens on the page port.
     void refusePages(bool refused);
 
@@ -125,6 +127,7 @@ private:
     QList<QByteArray> m_hanging;
     QHash<QByteArray, Behaviour> m_pageScripts;
     quint16 m_pagePort = 0; // kept while the page port is refused
+    int m_httpOpen = 0;
 
     void answerPage(QTcpSocket *socket, const Behaviour &behaviour);
 };

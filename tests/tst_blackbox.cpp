@@ -3,7 +3,6 @@
 
 #include "missingtool.h"
 
-#include <QElapsedTimer>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTcpServer>
@@ -90,17 +89,12 @@ void BlackBoxTest::startsAsksForTheListAndFocusesTheName()
     if (!list.listen(QHostAddress::LocalHost, 8478) || !pages.listen(QHostAddress::LocalHost, 6340))
         SKIP_FOR_MISSING("the forum server's ports are in use on this machine");
 
-    QElapsedTimer sinceStart;
-    sinceStart.start();
-    startClient();
+    startClient(); // how soon it asks is bench_startup's figure, not a test's
 
     QTRY_VERIFY_WITH_TIMEOUT(list.hasPendingConnections(), 5000);
     QTcpSocket *request = list.nextPendingConnection();
     QByteArray received;
     QTRY_COMPARE_WITH_TIMEOUT(received += request->readAll(), QByteArray("GETLIST"), 5000);
-    const qint64 elapsed = sinceStart.elapsed();
-    qInfo("the list request arrived %lld ms after start", elapsed);
-    QVERIFY2(elapsed < 1000, "the list request should arrive within a second of start");
 
     QTRY_VERIFY_WITH_TIMEOUT(pages.hasPendingConnections(), 5000);
     QTcpSocket *page = pages.nextPendingConnection();

@@ -8,14 +8,9 @@
 #include "ui/widgets/picturebutton.h"
 #include "ui/widgets/plaintextedit.h"
 #include "scripteddialogs.h"
+#include "serverprocess.h"
 
-#include <QProcess>
-#include <QRegularExpression>
-#include <QTemporaryDir>
 #include <QTest>
-
-#include <csignal>
-#include <sys/prctl.h>
 
 namespace {
 
@@ -38,47 +33,20 @@ class EndToEndTest : public QObject
 
 private Q_SLOTS:
     void createPostAndRead();
-
-private:
-    bool startServer(QProcess &server, const QString &dataDir, ServerEndpoint &endpoint);
 };
-
-bool EndToEndTest::startServer(QProcess &server, const QString &dataDir, ServerEndpoint &endpoint)
-{
-    server.setProgram(QStringLiteral(TAVERNLY_SERVER));
-    server.setArguments({QStringLiteral("--listen"), QStringLiteral("127.0.0.1"), QStringLiteral("--data"), dataDir,
-                         QStringLiteral("--list-port"), QStringLiteral("0"), QStringLiteral("--create-port"),
-                         QStringLiteral("0"), QStringLiteral("--post-port"), QStringLiteral("0"),
-                         QStringLiteral("--http-port"), QStringLiteral("0")});
-    server.setStandardErrorFile(QProcess::nullDevice());
-    // The server goes with the test, however the test ends.
-    server.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
-    server.start();
-    if (!server.waitForStarted())
-        return false;
-    QByteArray line;
-    if (!QTest::qWaitFor([&] { return (line += server.readAllStandardOutput()).contains('\n'); }, 10000))
-        return false;
-    const QRegularExpression ports(
-        QStringLiteral("listening list=(\\d+) create=(\\d+) post=(\\d+) http=(\\d+)"));
-    const QRegularExpressionMatch match = ports.match(QString::fromUtf8(line));
-    if (!match.hasMatch())
-        return false;
-    endpoint.host = QStringLiteral("127.0.0.1");
-    endpoint.listPort = match.captured(1).toUShort();
-    endpoint.createPort = match.captured(2).toUShort();
-    endpoint.postPort = match.captured(3).toUShort();
-    endpoint.httpPort = match.captured(4).toUShort();
-    endpoint.serviceUrl = QStringLiteral("http://127.0.0.1:%1/").arg(endpoint.httpPort);
-    return true;
-}
 
 void EndToEndTest::createPostAndRead()
 {
-    QTemporaryDir data;
-    QProcess server;
+    ServerProcess server(ServerProcess::Log::Dropped);
+    QString error;
+    QVERIFY2(server.start(QStringLiteral(TAVERNLY_SERVER), {}, &error), qPrintable(error));
     ServerEndpoint endpoint;
-    QVERIFY(startServer(server, data.path(), endpoint));
+    endpoint.host = QStringLiteral("127.0.0.1");
+    endpoint.listPort = server.ports().list;
+    endpoint.createPort = server.ports().create;
+    endpoint.postPort = server.ports().post;
+    endpoint.httpPort = server.ports().http;
+    endpoint.serviceUrl = QStringLiteral("http://127.0.0.1:%1/").arg(endpoint.httpPort);
 
     ScriptedDialogs dialogs;
     FixedClock clock;
@@ -116,8 +84,7 @@ void EndToEndTest::createPostAndRead()
     QVERIFY(MainWindowProbe::pageView(w)->toPlainText().contains(QStringLiteral("First round")));
     QVERIFY(MainWindowProbe::pageView(w)->toHtml().contains(QStringLiteral("font-weight:700")));
 
-    server.terminate();
-    QVERIFY(server.waitForFinished(5000));
+    QVERIFY(server.stop());
 }
 
 QTEST_MAIN(EndToEndTest)

@@ -5,6 +5,7 @@
 #include "protocol/replies.h"
 #include "protocol/postassembly.h"
 #include "namecharacterrows.h"
+#include "server/app/serverconfig.h"
 
 #include <QTest>
 
@@ -20,8 +21,7 @@ private slots:
     void pageAddresses();
     void forumPageEncodesName_data();
     void forumPageEncodesName();
-    void standardEndpoint();
-    void connectionError();
+    void clientAndServerAgreeOnPorts();
 
     void createReply_data();
     void createReply();
@@ -36,6 +36,20 @@ private slots:
     void dateStamp_data();
     void dateStamp();
 };
+
+// Every run of spaces, whatever their kind (U+202F, U+00A0), as one plain space:
+// which space a locale's data puts between fields changes between releases.
+static QString spacesNormalised(const QString &text)
+{
+    QString out;
+    for (const QChar c : text) {
+        if (!c.isSpace())
+            out += c;
+        else if (!out.endsWith(u' '))
+            out += u' ';
+    }
+    return out;
+}
 
 static ServerEndpoint endpointAt(const QString &host, quint16 httpPort)
 {
@@ -87,23 +101,18 @@ void TestLogic::forumPageEncodesName()
     QCOMPARE(QUrl::fromPercentEncoding(path.mid(5)), forum + QStringLiteral(".htm"));
 }
 
-void TestLogic::standardEndpoint()
+// Out of the box the client asks where the server, out of the box, listens.
+void TestLogic::clientAndServerAgreeOnPorts()
 {
-    const ServerEndpoint standard = ServerEndpoint::standard();
-    QVERIFY(!standard.host.isEmpty());
-    QVERIFY(!standard.serviceUrl.isEmpty());
-    QCOMPARE(standard.listPort, 8478);
-    QCOMPARE(standard.createPort, 8476);
-    QCOMPARE(standard.postPort, 8477);
-    QCOMPARE(standard.httpPort, 6340);
-    QCOMPARE(standard.startPage().toString(), QStringLiteral("http://%1:6340/dn.htm").arg(standard.host));
-}
-
-void TestLogic::connectionError()
-{
-    QCOMPARE(connectionErrorText(QStringLiteral("http://tavernly.example/")),
-             QStringLiteral("Connection error.  Check your internet connection or visit http://tavernly.example/ "
-             "for maintenance schedules."));
+    const ServerEndpoint client = ServerEndpoint::standard();
+    const ServerConfig server;
+    QVERIFY(!client.host.isEmpty());
+    QVERIFY(!client.serviceUrl.isEmpty());
+    QCOMPARE(client.listPort, server.listPort);
+    QCOMPARE(client.createPort, server.createPort);
+    QCOMPARE(client.postPort, server.postPort);
+    QCOMPARE(client.httpPort, server.httpPort);
+    QCOMPARE(client.startPage().port(), int(server.httpPort));
 }
 
 void TestLogic::createReply_data()
@@ -224,7 +233,11 @@ void TestLogic::dateStamp_data()
 
     const QDate day(2026, 12, 7);
     const QDateTime afternoon(day, QTime(15, 4, 5));
+    // Fails if the fields or their order change; only the kind of space is free.
     QTest::newRow("en_US afternoon") << "en_US" << afternoon << "12/7/2026 3:04:05 PM";
+    // Newer locale data (CLDR 42 on) puts a narrow no-break space before AM and PM.
+    QTest::newRow("en_US afternoon, narrow space")
+        << "en_US" << afternoon << QStringLiteral("12/7/2026 3:04:05\u202fPM");
     QTest::newRow("en_US morning") << "en_US" << QDateTime(QDate(2026, 1, 2), QTime(9, 5, 3))
                                    << "1/2/2026 9:05:03 AM";
     QTest::newRow("en_US midnight") << "en_US" << QDateTime(day, QTime(0, 0)) << "12/7/2026";
@@ -247,7 +260,7 @@ void TestLogic::dateStamp()
     QFETCH(QString, locale);
     QFETCH(QDateTime, moment);
     QFETCH(QString, stamp);
-    QCOMPARE(dateTimeStamp(moment, QLocale(locale)), stamp);
+    QCOMPARE(spacesNormalised(dateTimeStamp(moment, QLocale(locale))), spacesNormalised(stamp));
 }
 
 QTEST_APPLESS_MAIN(TestLogic)

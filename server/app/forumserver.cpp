@@ -61,7 +61,7 @@ bool ForumServer::start(QString *error)
         }
     }
     const LogSink log = [this](const QString &line) { emit logLine(line); };
-    m_store = std::make_unique<StoreThread>(database);
+    m_store = std::make_unique<StoreThread>(database, m_config.changePollMs);
     // On SQLite the server is the only writer: its directory is complete.
     const bool onlyWriter = database.engine == DatabaseUrl::Engine::SQLite;
     m_pipeline = std::make_unique<PostPipeline>(m_directory, database, onlyWriter, log);

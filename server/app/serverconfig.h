@@ -37,6 +37,10 @@ struct ServerConfig
     // At the limit, an unfinished connection at least this old may be cut
     // off for a waiting one.
     int makeRoomAfterMs = 1000;
+    // How often the store counts what was committed, for commits nobody
+    // announced (SQLite: a moderator's command; PostgreSQL: a lost
+    // notification). 0: never, so only announcements are heard.
+    int changePollMs = 1000;
 
     // Per client address (0: no limit): new forums within createWindowMs,
     // posts within postWindowMs. Tests shorten the windows.

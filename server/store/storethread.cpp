@@ -11,13 +11,13 @@
 class StoreWorker : public QObject
 {
 public:
-    StoreWorker(const DatabaseUrl &database, StoreThread *facade)
+    StoreWorker(const DatabaseUrl &database, int pollMs, StoreThread *facade)
         : m_database(database), m_facade(facade), m_retry(new QTimer(this)),
           m_poll(new QTimer(this))
     {
         m_retry->setInterval(1000);
         connect(m_retry, &QTimer::timeout, this, &StoreWorker::reconnect);
-        m_poll->setInterval(1000);
+        m_poll->setInterval(pollMs);
         connect(m_poll, &QTimer::timeout, this, &StoreWorker::poll);
         m_store.setLostHandler([this](const QString &why) {
             if (m_retry->isActive())
@@ -95,7 +95,8 @@ private:
         }
         m_lastCount = -1;
         poll();
-        m_poll->start();
+        if (m_poll->interval() > 0)
+            m_poll->start();
     }
 
     void heard(const QString &payload)
@@ -153,8 +154,8 @@ private:
     bool m_heard = false;
 };
 
-StoreThread::StoreThread(const DatabaseUrl &database, QObject *parent)
-    : QObject(parent), m_worker(new StoreWorker(database, this))
+StoreThread::StoreThread(const DatabaseUrl &database, int pollMs, QObject *parent)
+    : QObject(parent), m_worker(new StoreWorker(database, pollMs, this))
 {
     m_thread.setObjectName(QStringLiteral("store"));
     m_worker->moveToThread(&m_thread);

@@ -25,7 +25,8 @@ class StoreThread : public QObject
 {
     Q_OBJECT
 public:
-    explicit StoreThread(const DatabaseUrl &database, QObject *parent = nullptr);
+    // pollMs: how often commits are counted (0: never).
+    explicit StoreThread(const DatabaseUrl &database, int pollMs = 1000, QObject *parent = nullptr);
     ~StoreThread() override; // after the statement under way, if any, has ended
 
     void start();

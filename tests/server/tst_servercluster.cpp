@@ -3,7 +3,10 @@
 // killed half way, two servers creating the same names at once, and limits
 // per client that see the client, not HAProxy.
 
-#include "clusterkit.h"
+#include "haproxyfront.h"
+#include "httpanswer.h"
+#include "plainsender.h"
+#include "serverprocess.h"
 #include "tests/missingtool.h"
 #include "server/pages/pages.h"
 #include "waits.h"
@@ -153,7 +156,7 @@ private:
 QHash<QString, qint64> startPageCounts(quint16 port, bool *ok)
 {
     int status = 0;
-    const QString page = QString::fromUtf8(wire::httpGet(port, QStringLiteral("/dn.htm"), &status));
+    const QString page = QString::fromUtf8(kit::httpGet(port, "/dn.htm", &status));
     *ok = status == 200;
     QHash<QString, qint64> counts;
     static const QRegularExpression item(QStringLiteral(">([^<]+)</a> \\((\\d+) messages?\\)"));
@@ -196,7 +199,9 @@ void TestServerCluster::floodWithOneServerKilled()
     QString error;
     for (ServerProcess &server : servers)
         QVERIFY2(server.start(TAVERNLY_SERVER_BINARY,
-                              {"--database", m_database, "--create-limit", "0", "--post-limit", "0"},
+                              QStringList{"--database", m_database, "--create-limit", "0",
+                                          "--post-limit", "0"}
+                                  + HaproxyFront::trustItsAddress(),
                               &error),
                  qPrintable(error));
 
@@ -223,12 +228,12 @@ void TestServerCluster::floodWithOneServerKilled()
     {
         const QString link = pages::forumLink(forumName(19));
         int status = 0;
-        QVERIFY(!wire::httpGet(servers[1].ports().http, link, &status).contains("seen by both"));
+        QVERIFY(!kit::httpGet(servers[1].ports().http, link.toUtf8(), &status).contains("seen by both"));
         QCOMPARE(status, 200);
-        QVERIFY(wire::post(servers[0].ports().post, "Race 19*seen by both*b"));
-        QVERIFY(wire::httpGet(servers[0].ports().http, link, &status).contains("seen by both"));
+        QVERIFY(kit::post(servers[0].ports().post, "Race 19*seen by both*b"));
+        QVERIFY(kit::httpGet(servers[0].ports().http, link.toUtf8(), &status).contains("seen by both"));
         QVERIFY(waitUntil(
-            [&] { return wire::httpGet(servers[1].ports().http, link, &status).contains("seen by both"); },
+            [&] { return kit::httpGet(servers[1].ports().http, link.toUtf8(), &status).contains("seen by both"); },
             2000));
     }
 
@@ -240,7 +245,7 @@ void TestServerCluster::floodWithOneServerKilled()
                                HaproxyFront::Balance::AsShipped, &error),
                  qPrintable(error));
         for (int i = 0; i < 10; ++i)
-            QVERIFY(wire::post(shipped.ports().post, "Race 20*kept with one*b"));
+            QVERIFY(kit::post(shipped.ports().post, "Race 20*kept with one*b"));
         WAIT_COMPARE(servers[0].log().count("to \"Race 20\": stored") +
                          servers[1].log().count("to \"Race 20\": stored"),
                      10);
@@ -320,7 +325,7 @@ void TestServerCluster::floodWithOneServerKilled()
         for (int page = 1; (page - 1) * pages::messagesPerPage < qMax<qint64>(count, 1); ++page) {
             int status = 0;
             const QString html = QString::fromUtf8(
-                wire::httpGet(front.ports().http, pages::forumLink(forumName(f), page), &status));
+                kit::httpGet(front.ports().http, pages::forumLink(forumName(f), page).toUtf8(), &status));
             QCOMPARE(status, 200);
             for (auto it = markers.globalMatch(html); it.hasNext();) {
                 const int post = it.next().captured(1).toInt();
@@ -399,7 +404,9 @@ void TestServerCluster::limitsSeeTheClientThroughTheFront()
     ServerProcess server;
     QString error;
     QVERIFY2(server.start(TAVERNLY_SERVER_BINARY,
-                          {"--database", m_database, "--create-limit", "2", "--post-limit", "2"},
+                          QStringList{"--database", m_database, "--create-limit", "2",
+                                      "--post-limit", "2"}
+                              + HaproxyFront::trustItsAddress(),
                           &error),
              qPrintable(error));
     HaproxyFront front;
@@ -419,8 +426,7 @@ void TestServerCluster::limitsSeeTheClientThroughTheFront()
     qsizetype ended = 0;
     for (const char *from : {"127.0.0.5", "127.0.0.5", "127.0.0.5", "127.0.0.6"}) {
         // Ended in order (the reset of the one over the limit reaches HAProxy, not us).
-        wire::post(front.ports().post, "Limit B1*<b>T</b>*from " + QByteArray(from), 10000,
-                   QHostAddress(QString::fromLatin1(from)));
+        kit::post(front.ports().post, "Limit B1*<b>T</b>*from " + QByteArray(from), 10000, from);
         // One at a time: each is stored or refused before the next is sent.
         ++ended;
         QVERIFY2(waitUntil([&] {

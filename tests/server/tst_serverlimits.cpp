@@ -8,6 +8,14 @@
 #include "server/base/servermetrics.h"
 
 #include <QRegularExpression>
+#include "server/posts/postpipeline.h"
+#include "server/wire/requestrules.h"
+
+#include <QDir>
+#include <QScopeGuard>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
 #include <QTest>
 #include <QTimer>
 #include <fcntl.h>
@@ -35,6 +43,7 @@ private slots:
     void logLinesOutliveACrash();
     void blockedLogDropsCountedLinesWithoutStalling();
     void mainThreadClassStopsACallFromAnotherThread();
+    void postPortWaitsForTheStoreThenTakesPostsAgain();
 };
 
 namespace {
@@ -380,3 +389,48 @@ void TestServerLimits::mainThreadClassStopsACallFromAnotherThread()
 
 QTEST_GUILESS_MAIN(TestServerLimits)
 #include "tst_serverlimits.moc"
+
+// The database is held while posts pour in: past the bound of bytes not yet
+// stored the post port stops taking them; once the database is let go and
+// the backlog is stored, it takes posts again, a later one included.
+void TestServerLimits::postPortWaitsForTheStoreThenTakesPostsAgain()
+{
+    ServerFixture fixture;
+    QVERIFY(fixture.start());
+    if (fixture.database().engine != DatabaseUrl::Engine::SQLite)
+        QSKIP("the test holds the SQLite database's write lock");
+    const quint16 port = fixture.server().postPort();
+    // A write transaction of the test's own on the server's file: the
+    // server's writer waits on it (its busy timeout outlasts the filling).
+    auto removeHolder = qScopeGuard([] { QSqlDatabase::removeDatabase(QStringLiteral("holder")); });
+    std::vector<std::unique_ptr<WireClient>> clients;
+    {
+        QSqlDatabase holder = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("holder"));
+        holder.setDatabaseName(QDir(fixture.dataDir()).filePath(ForumStore::fileName()));
+        QVERIFY(holder.open());
+        QSqlQuery hold(holder);
+        QVERIFY(hold.exec(QStringLiteral("PRAGMA busy_timeout=10000")));
+        QVERIFY2(hold.exec(QStringLiteral("BEGIN IMMEDIATE")), qPrintable(hold.lastError().text()));
+
+        const QByteArray post = "Welcome*<b>T</b>*" + QByteArray(requestrules::maxPostBytes - 100, 'a');
+        // In batches, so that the listen queue never overflows once the port waits.
+        while (fixture.logLinesContaining("the post port waits") == 0) {
+            QVERIFY2(qint64(clients.size()) * post.size() < 2 * PostPipeline::maxPendingBytes,
+                     "the post port never waited");
+            const size_t first = clients.size();
+            for (int i = 0; i < 32; ++i) {
+                clients.push_back(std::make_unique<WireClient>(port));
+                clients.back()->send(post, WireClient::After::CloseWhenSent);
+            }
+            WAIT_VERIFY(std::all_of(clients.begin() + qsizetype(first), clients.end(),
+                                    [](const auto &c) { return c->sent(); }));
+        }
+        QVERIFY(hold.exec(QStringLiteral("ROLLBACK")));
+    }
+
+    WireClient later(port);
+    later.send("Welcome*<b>Later</b>*one more", WireClient::After::CloseWhenSent);
+    QVERIFY(waitUntil([&] { return fixture.logLinesContaining("\"Welcome\": stored") == int(clients.size()) + 1; },
+                      60000));
+    QCOMPARE(fixture.logLinesContaining("not stored"), 0);
+}

@@ -1,5 +1,7 @@
 // The HTTP port's pages, fetched as a browser or the client's view would.
 
+#include "httpanswer.h"
+#include "plainsender.h"
 #include "serverfixture.h"
 #include "tests/missingtool.h"
 #include "waits.h"
@@ -11,43 +13,24 @@
 
 #include <QDateTime>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QSqlDatabase>
 #include <QSocketNotifier>
 #include <QSqlQuery>
 #include <QTest>
 #include <QTimeZone>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #include <zlib.h>
 
 namespace {
 
-// A blocking loopback client: what it sends is on its way before the server
-// gets to run at all. `buffers`: the system's buffers for it, if not the default.
-int connectTo(quint16 port, int buffers = 0)
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    if (buffers > 0) {
-        ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &buffers, sizeof buffers);
-        ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &buffers, sizeof buffers);
-    }
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
+using kit::bodyOf;
+using kit::header;
+using kit::headersOf;
 
-// One whole answer from a blocking socket (headers, then as many bytes as
-// they announce; none for HEAD), taken from the front of *buffer; empty on timeout.
+// One whole answer from a blocking socket, taken from the front of *buffer;
+// empty on timeout. The server runs in this thread: events are handled meanwhile.
 QByteArray readAnswer(int fd, QByteArray *buffer, bool head = false)
 {
     qsizetype length = -1;
@@ -56,16 +39,7 @@ QByteArray readAnswer(int fd, QByteArray *buffer, bool head = false)
         const ssize_t got = ::recv(fd, chunk, sizeof chunk, MSG_DONTWAIT);
         if (got > 0)
             buffer->append(chunk, got);
-        const qsizetype end = buffer->indexOf("\r\n\r\n");
-        if (end < 0)
-            return false;
-        const QByteArray headers = buffer->left(end).toLower();
-        const qsizetype at = headers.indexOf("content-length:");
-        const qsizetype body = head || at < 0
-            ? 0
-            : headers.mid(at + 15, headers.indexOf("\r\n", at) - at - 15).trimmed().toLongLong();
-        length = end + 4 + body;
-        return buffer->size() >= length;
+        return (length = kit::answerLength(*buffer, head)) >= 0;
     });
     if (!done)
         return {};
@@ -78,7 +52,7 @@ QByteArray readAnswer(int fd, QByteArray *buffer, bool head = false)
 // to a request for a missing page sent right after it.
 QByteArray answerTo(quint16 port, QByteArray request, QByteArray *next = nullptr)
 {
-    const int fd = connectTo(port);
+    const int fd = kit::connectLoopback(port);
     if (fd < 0)
         return {};
     const bool head = request.startsWith("HEAD");
@@ -91,26 +65,6 @@ QByteArray answerTo(quint16 port, QByteArray request, QByteArray *next = nullptr
         *next = readAnswer(fd, &buffer);
     ::close(fd);
     return answer;
-}
-
-QByteArray headersOf(const QByteArray &answer)
-{
-    return answer.left(answer.indexOf("\r\n\r\n") + 4);
-}
-
-QByteArray bodyOf(const QByteArray &answer)
-{
-    return answer.mid(answer.indexOf("\r\n\r\n") + 4);
-}
-
-// A header's value; empty if the answer has none.
-QByteArray header(const QByteArray &answer, const QByteArray &name)
-{
-    for (const QByteArray &line : headersOf(answer).split('\n')) {
-        if (line.toLower().startsWith(name.toLower() + ':'))
-            return line.mid(name.size() + 1).trimmed();
-    }
-    return {};
 }
 
 QByteArray gunzip(const QByteArray &gzipped)
@@ -181,7 +135,7 @@ private slots:
     void validatorsAndGzipAsAsked_data();
     void validatorsAndGzipAsAsked();
     void postChangesOnlyItsForumAndTheStartPage();
-    void otherServersPostChangesTheTagWithinASecond();
+    void otherServersPostChangesTheTag();
 
 private:
     QByteArray fetch(const QString &path, int *status = nullptr);
@@ -388,7 +342,7 @@ void TestServerPages::metricsPortReadsAsStrictly()
     config.metricsAddress = QHostAddress(QHostAddress::LocalHost);
     m_fixture = std::make_unique<ServerFixture>(config);
     QVERIFY(m_fixture->start());
-    const int fd = connectTo(m_fixture->server().metricsPort());
+    const int fd = kit::connectLoopback(m_fixture->server().metricsPort());
     QVERIFY(fd >= 0);
     QCOMPARE(::send(fd, request.constData(), size_t(request.size()), 0), ssize_t(request.size()));
     QByteArray answer;
@@ -461,7 +415,7 @@ void TestServerPages::connectionEndsAsTheClientAsks()
     config.requestMs = 60000; // a close seen in the test comes from the answer, not a deadline
     m_fixture = std::make_unique<ServerFixture>(config);
     QVERIFY(m_fixture->start());
-    const int fd = connectTo(m_fixture->server().httpPort());
+    const int fd = kit::connectLoopback(m_fixture->server().httpPort());
     QVERIFY(fd >= 0);
     const bool head = request.startsWith("HEAD");
     QByteArray buffer;
@@ -559,13 +513,13 @@ void TestServerPages::pageRightAfterAPostHoldsIt()
     for (int round = 0; round < 20; ++round) {
         const QByteArray body = "round " + QByteArray::number(round) + " post ";
         for (int i = 0; i < postsPerRound; ++i) {
-            const int post = connectTo(m_fixture->server().postPort());
+            const int post = kit::connectLoopback(m_fixture->server().postPort());
             QVERIFY(post >= 0);
             const QByteArray request = "Ale*<b>T</b>*" + body + QByteArray::number(i) + '.';
             QCOMPARE(::send(post, request.constData(), size_t(request.size()), 0), ssize_t(request.size()));
             ::close(post);
         }
-        const int page = connectTo(m_fixture->server().httpPort());
+        const int page = kit::connectLoopback(m_fixture->server().httpPort());
         QVERIFY(page >= 0);
         const QByteArray get = "GET /tav/Ale.htm HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
         QCOMPARE(::send(page, get.constData(), size_t(get.size()), 0), ssize_t(get.size()));
@@ -598,7 +552,7 @@ void TestServerPages::pageRightAfterAPostHoldsIt()
 // client soon cannot send either, while others are still served.
 void TestServerPages::clientThatNeverReadsIsHeldToTheInputBound()
 {
-    const int fd = connectTo(m_fixture->server().httpPort(), 16 * 1024);
+    const int fd = kit::connectLoopback(m_fixture->server().httpPort(), 16 * 1024);
     QVERIFY(fd >= 0);
     const QByteArray burst = QByteArray("GET /dn.htm HTTP/1.1\r\nHost: x\r\n\r\n").repeated(1024);
     const qint64 most = 64 * 1024 * 1024;
@@ -776,8 +730,9 @@ void TestServerPages::postChangesOnlyItsForumAndTheStartPage()
 }
 
 // Two servers sharing PostgreSQL: a post through one is on the other's page,
-// with a new tag, within a second of being stored.
-void TestServerPages::otherServersPostChangesTheTagWithinASecond()
+// with a new tag, heard through the announcement alone (the other server
+// never counts the commits).
+void TestServerPages::otherServersPostChangesTheTag()
 {
     if (m_fixture->database().engine != DatabaseUrl::Engine::PostgreSQL)
         QSKIP("only servers sharing PostgreSQL hear of each other's posts");
@@ -785,6 +740,7 @@ void TestServerPages::otherServersPostChangesTheTagWithinASecond()
     config.address = QHostAddress(QHostAddress::LocalHost);
     config.dataDir = m_fixture->dataDir();
     config.database = m_fixture->database();
+    config.changePollMs = 0;
     ForumServer other(config);
     QString error;
     QVERIFY2(other.start(&error), qPrintable(error));
@@ -793,16 +749,12 @@ void TestServerPages::otherServersPostChangesTheTagWithinASecond()
     };
     const QByteArray before = tagOn(other.httpPort());
     QVERIFY(!before.isEmpty());
-    // A few rounds, so that a change heard only through the once-a-second count shows.
     for (int round = 0; round < 3; ++round) {
         WireClient post(m_fixture->server().postPort());
         post.send("Welcome*<b>T</b>*round " + QByteArray::number(round),
                   WireClient::After::CloseWhenSent);
         WAIT_COMPARE(m_fixture->logLinesContaining("stored"), round + 1);
         const QByteArray stored = tagOn(m_fixture->server().httpPort());
-        QElapsedTimer clock;
-        clock.start();
-        QVERIFY(waitUntil([&] { return tagOn(other.httpPort()) == stored; }));
-        QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY(waitUntil([&] { return tagOn(other.httpPort()) == stored; }, 10000));
     }
 }

@@ -1,73 +1,38 @@
 // The tavernly-server program itself: command line, ready line, and what a
 // killed server keeps.
 
+#include "metricsreader.h"
+#include "plainsender.h"
+#include "serverprocess.h"
 #include "waits.h"
 #include "wireclient.h"
 
 #include <QElapsedTimer>
-#include <QFile>
 #include <QProcess>
-#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
+#include <atomic>
 #include <thread>
-#include <unistd.h>
 
 namespace {
 
-struct Ports
+// Starts the server over dataDir; false, with the reason, when it did not come up.
+bool start(ServerProcess &server, const QString &dataDir, const QStringList &more = {})
 {
-    quint16 list = 0, create = 0, post = 0, http = 0, metrics = 0;
-};
+    QString error;
+    if (server.start(QStringLiteral(TAVERNLY_SERVER_BINARY), more, &error, dataDir))
+        return true;
+    qWarning("%s", qPrintable(error));
+    return false;
+}
 
-// A blocking exchange as a plain sender makes it: connect, send, end the
-// sending half, then read until the server closes (the reply, if any).
+// A plain sender's exchange: empty when the server closed in order without a word.
 QByteArray blockingExchange(quint16 port, const QByteArray &request)
 {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    timeval wait{20, 0};
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
-    QByteArray reply;
-    if (::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0
-        && ::send(fd, request.constData(), size_t(request.size()), MSG_NOSIGNAL)
-               == ssize_t(request.size())) {
-        ::shutdown(fd, SHUT_WR);
-        char buffer[65536];
-        ssize_t got = 0;
-        while ((got = ::recv(fd, buffer, sizeof buffer, 0)) > 0)
-            reply.append(buffer, got);
-    } else {
-        reply = "<not sent>";
-    }
-    ::close(fd);
-    return reply;
-}
-
-qint64 peakMemoryKiB(qint64 pid)
-{
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    static const QRegularExpression peak(QStringLiteral("VmHWM:\\s+(\\d+) kB"));
-    return peak.match(QString::fromLatin1(status.readAll())).captured(1).toLongLong();
-}
-
-// A sample's value in a metrics text ("name{labels} value"); -1 if absent.
-double sample(const QByteArray &text, const QByteArray &series)
-{
-    for (const QByteArray &line : text.split('\n')) {
-        if (line.startsWith(series + ' '))
-            return line.mid(series.size() + 1).toDouble();
-    }
-    return -1;
+    bool ok = false;
+    const QByteArray reply = kit::exchange(port, request, &ok, 20000);
+    return ok ? reply : QByteArray("<not sent or not closed>");
 }
 
 // Runs the program to its end; its exit code, its standard error in *err.
@@ -99,37 +64,9 @@ private slots:
     void moderatorHidesAMessageFromARunningServer();
 
 private:
-    bool start(QProcess &process, const QString &dataDir, Ports *ports,
-               const QStringList &more = {});
     QByteArray exchange(quint16 port, const QByteArray &request,
                         WireClient::After after = WireClient::After::WaitForReply);
 };
-
-bool TestServerProcess::start(QProcess &process, const QString &dataDir, Ports *ports,
-                              const QStringList &more)
-{
-    process.start(QStringLiteral(TAVERNLY_SERVER_BINARY),
-                  QStringList{"--data", dataDir, "--list-port", "0", "--create-port", "0",
-                              "--post-port", "0", "--http-port", "0"}
-                      + more);
-    static const QRegularExpression ready(QStringLiteral(
-        "^listening list=(\\d+) create=(\\d+) post=(\\d+) http=(\\d+)(?: metrics=(\\d+))?\n"));
-    QByteArray out;
-    QRegularExpressionMatch match;
-    const bool started = waitUntil([&] {
-        out += process.readAllStandardOutput();
-        match = ready.match(QString::fromUtf8(out));
-        return match.hasMatch() || process.state() == QProcess::NotRunning;
-    }, 10000);
-    if (!started || !match.hasMatch()) {
-        qWarning("no ready line: %s %s", out.constData(), process.readAllStandardError().data());
-        return false;
-    }
-    *ports = {quint16(match.captured(1).toUInt()), quint16(match.captured(2).toUInt()),
-              quint16(match.captured(3).toUInt()), quint16(match.captured(4).toUInt()),
-              quint16(match.captured(5).toUInt())};
-    return ports->list && ports->create && ports->post && ports->http;
-}
 
 QByteArray TestServerProcess::exchange(quint16 port, const QByteArray &request,
                                        WireClient::After after)
@@ -153,7 +90,7 @@ void TestServerProcess::helpNamesEveryOption()
     for (const char *option : {"--listen", "--data", "--database", "--database-password-file",
                                "--list-port", "--create-port", "--post-port", "--http-port",
                                "--metrics", "--create-limit", "--post-limit", "--trust-proxy",
-                               "hide", "unhide"})
+                               "--change-poll", "hide", "unhide"})
         QVERIFY2(help.contains(option), option);
 }
 
@@ -192,43 +129,37 @@ void TestServerProcess::badArgumentsAreRefused()
 void TestServerProcess::killedServerKeepsWhatItAnswered()
 {
     QTemporaryDir dir;
-    QProcess first;
-    Ports ports;
-    QVERIFY(start(first, dir.path(), &ports));
-    QCOMPARE(exchange(ports.create, "Kept"), QByteArray("CREATED"));
-    exchange(ports.post, "Kept*<b>Posted</b>*before the kill", WireClient::After::CloseWhenSent);
-    QByteArray log;
-    WAIT_VERIFY((log += first.readAllStandardError()).contains("stored"));
+    ServerProcess first;
+    QVERIFY(start(first, dir.path()));
+    QCOMPARE(exchange(first.ports().create, "Kept"), QByteArray("CREATED"));
+    exchange(first.ports().post, "Kept*<b>Posted</b>*before the kill", WireClient::After::CloseWhenSent);
+    QTRY_VERIFY_WITH_TIMEOUT(first.log().contains("stored"), 10000);
     first.kill();
-    QVERIFY(first.waitForFinished(10000));
 
-    QProcess second;
-    QVERIFY(start(second, dir.path(), &ports));
+    ServerProcess second;
+    QVERIFY(start(second, dir.path()));
+    const ServicePorts &ports = second.ports();
     QCOMPARE(exchange(ports.list, "GETLIST"), QByteArray("Welcome*Kept"));
     WireClient http(ports.http);
     http.send("GET /tav/Kept.htm HTTP/1.1\r\nHost: x\r\n\r\n");
     WAIT_VERIFY(http.reply().contains("</html>"));
     QVERIFY(http.reply().contains("before the kill"));
-    second.terminate();
-    QVERIFY(second.waitForFinished(10000));
+    QVERIFY(second.stop());
 }
 
 void TestServerProcess::terminateEndsCleanly()
 {
     QTemporaryDir dir;
-    QProcess process;
-    Ports ports;
-    QVERIFY(start(process, dir.path(), &ports));
+    ServerProcess process;
+    QVERIFY(start(process, dir.path()));
+    const ServicePorts &ports = process.ports();
     QCOMPARE(exchange(ports.list, "GETLIST"), QByteArray("Welcome"));
     // Posts taken in just before: each still gets its line once stored.
     for (int i = 0; i < 50; ++i)
         QCOMPARE(blockingExchange(ports.post, "Welcome*<b>Last</b>*" + QByteArray::number(i)),
                  QByteArray());
-    process.terminate();
-    QVERIFY(process.waitForFinished(10000));
-    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(process.exitCode(), 0);
-    QCOMPARE(process.readAllStandardError().count("\"Welcome\": stored"), 50);
+    QVERIFY(process.stop()); // by itself, with status 0
+    QCOMPARE(process.log().count("\"Welcome\": stored"), 50);
 }
 
 void TestServerProcess::burstsAreStoredWhole_data()
@@ -246,9 +177,9 @@ void TestServerProcess::burstsAreStoredWhole()
     QFETCH(int, senders);
     QFETCH(int, postsEach);
     QTemporaryDir dir;
-    QProcess first;
-    Ports ports;
-    QVERIFY(start(first, dir.path(), &ports, {"--post-limit", "0"})); // one address sends them all
+    ServerProcess first;
+    QVERIFY(start(first, dir.path(), {"--post-limit", "0"})); // one address sends them all
+    const ServicePorts ports = first.ports();
     QCOMPARE(exchange(ports.create, "Burst"), QByteArray("CREATED"));
 
     std::vector<std::thread> threads;
@@ -265,34 +196,25 @@ void TestServerProcess::burstsAreStoredWhole()
             ++finished;
         });
     }
-    // The server's log is read meanwhile, so that it never waits on a full pipe.
-    QByteArray log;
-    const bool sent = waitUntil([&] {
-        log += first.readAllStandardError();
-        return finished == senders;
-    }, 120000);
     for (std::thread &thread : threads)
         thread.join();
-    QVERIFY(sent);
+    QCOMPARE(finished.load(), senders);
     QCOMPARE(unsent.load(), 0);
     const int total = senders * postsEach;
-    QVERIFY(waitUntil([&] {
-        log += first.readAllStandardError();
-        return log.count(": stored,") >= total;
-    }, 60000));
+    QTRY_VERIFY_WITH_TIMEOUT(first.log().count(": stored,") >= total, 60000);
+    const QByteArray log = first.log();
     QCOMPARE(log.count(": stored,"), total);
     QCOMPARE(log.count("dropped"), 0);
     first.kill();
-    QVERIFY(first.waitForFinished(10000));
 
-    QProcess second;
-    QVERIFY(start(second, dir.path(), &ports));
+    ServerProcess second;
+    QVERIFY(start(second, dir.path()));
     const QByteArray page =
-        blockingExchange(ports.http, "GET /dn.htm HTTP/1.0\r\n\r\n");
+        blockingExchange(second.ports().http, "GET /dn.htm HTTP/1.0\r\n\r\n");
     QVERIFY2(page.contains("Burst</a> (" + QByteArray::number(total) + " messages)"),
              page.constData());
     if (senders == 1) { // kept in the order they were sent, newest first
-        const QByteArray forum = blockingExchange(ports.http, "GET /tav/Burst.htm HTTP/1.0\r\n\r\n");
+        const QByteArray forum = blockingExchange(second.ports().http, "GET /tav/Burst.htm HTTP/1.0\r\n\r\n");
         qsizetype at = -1;
         for (int i = postsEach - 1; i >= postsEach - 100; --i) {
             const qsizetype next = forum.indexOf("sender 0 post " + QByteArray::number(i) + "<");
@@ -300,8 +222,7 @@ void TestServerProcess::burstsAreStoredWhole()
             at = next;
         }
     }
-    second.terminate();
-    QVERIFY(second.waitForFinished(10000));
+    QVERIFY(second.stop());
 }
 
 // Tag soup that leaves thousands of distinct formatting elements open, then
@@ -310,9 +231,9 @@ void TestServerProcess::burstsAreStoredWhole()
 void TestServerProcess::listAnswersWhileAHostilePostIsParsed()
 {
     QTemporaryDir dir;
-    QProcess process;
-    Ports ports;
-    QVERIFY(start(process, dir.path(), &ports));
+    ServerProcess process;
+    QVERIFY(start(process, dir.path()));
+    const ServicePorts &ports = process.ports();
     QByteArray post = "Welcome*<b>Soup</b>*<div>";
     for (int i = 0; i < 2900; ++i)
         post += "<b id=" + QByteArray::number(i) + ">";
@@ -328,10 +249,9 @@ void TestServerProcess::listAnswersWhileAHostilePostIsParsed()
     const QByteArray page = blockingExchange(ports.http, "GET /tav/Welcome.htm HTTP/1.0\r\n\r\n");
     QVERIFY(page.contains("&lt;b id=0&gt;&lt;b id=1&gt;"));
     QVERIFY(!page.contains("<b id="));
-    const qint64 peak = peakMemoryKiB(process.processId());
+    const qint64 peak = process.peakMemoryKiB();
     QVERIFY2(peak > 0 && peak < 1024 * 1024, qPrintable(QString::number(peak)));
-    process.terminate();
-    QVERIFY(process.waitForFinished(10000));
+    QVERIFY(process.stop());
 }
 
 // As an operator's scraper sees it: every line in the text format, and a
@@ -339,24 +259,17 @@ void TestServerProcess::listAnswersWhileAHostilePostIsParsed()
 void TestServerProcess::metricsCountWhatHappened()
 {
     QTemporaryDir dir;
-    QProcess process;
-    Ports ports;
-    QVERIFY(start(process, dir.path(), &ports, {"--metrics", "127.0.0.1:0"}));
+    ServerProcess process;
+    QVERIFY(start(process, dir.path(), {"--metrics", "127.0.0.1:0"}));
+    const ServicePorts &ports = process.ports();
     QVERIFY(ports.metrics != 0);
-    const auto scrape = [&] {
-        const QByteArray answer =
-            blockingExchange(ports.metrics, "GET /metrics HTTP/1.1\r\nHost: x\r\n\r\n");
-        if (!answer.startsWith("HTTP/1.1 200 OK\r\n")
-            || !answer.contains("\r\nContent-Type: text/plain; version=0.0.4"))
-            return QByteArray("<not a metrics answer>");
-        return answer.mid(answer.indexOf("\r\n\r\n") + 4);
-    };
+    const auto scrape = [&] { return kit::scrapeMetrics(ports.metrics); };
+    using kit::sample;
     const QByteArray before = scrape();
     const QByteArray stored = "tavernly_posts_stored_total";
     QCOMPARE(sample(before, stored), 0.0);
     QVERIFY(blockingExchange(ports.post, "Welcome*<b>T</b>*counted").isEmpty());
-    QByteArray log;
-    WAIT_VERIFY((log += process.readAllStandardError()).contains("stored"));
+    QTRY_VERIFY_WITH_TIMEOUT(process.log().contains("stored"), 10000);
     const QByteArray after = scrape();
     QCOMPARE(sample(after, stored), 1.0);
     QCOMPARE(sample(after, "tavernly_posts_received_total"), 1.0);
@@ -364,6 +277,9 @@ void TestServerProcess::metricsCountWhatHappened()
     QCOMPARE(sample(after, "tavernly_database_up"), 1.0);
     QCOMPARE(sample(after, "tavernly_connections_accepted_total{port=\"post\"}"), 1.0);
     QCOMPARE(sample(after, "tavernly_requests_total{outcome=\"taken\",port=\"post\"}"), 1.0);
+    // The post's connection has ended, so the gauge is back where it was.
+    const QByteArray open = "tavernly_connections_open{port=\"post\"}";
+    QTRY_COMPARE_WITH_TIMEOUT(sample(scrape(), open), 0.0, 10000);
 
     static const QRegularExpression help(QStringLiteral("^# HELP (tavernly_[a-z_]+) \\S.*$"));
     static const QRegularExpression type(
@@ -392,8 +308,7 @@ void TestServerProcess::metricsCountWhatHappened()
     QCOMPARE(sample(scrape(), "tavernly_page_cache_misses_total"), 0.0);
     QVERIFY(blockingExchange(ports.metrics, "GET /other HTTP/1.1\r\nHost: x\r\n\r\n")
                 .startsWith("HTTP/1.1 404"));
-    process.terminate();
-    QVERIFY(process.waitForFinished(10000));
+    QVERIFY(process.stop());
 }
 
 // Hidden from the command line: the running server's page loses the message
@@ -402,14 +317,13 @@ void TestServerProcess::metricsCountWhatHappened()
 void TestServerProcess::moderatorHidesAMessageFromARunningServer()
 {
     QTemporaryDir dir;
-    QProcess process;
-    Ports ports;
-    QVERIFY(start(process, dir.path(), &ports));
+    ServerProcess process;
+    QVERIFY(start(process, dir.path()));
+    const ServicePorts &ports = process.ports();
     QCOMPARE(exchange(ports.create, "Spam"), QByteArray("CREATED"));
     for (const char *body : {"first", "buy now", "third"})
         QVERIFY(blockingExchange(ports.post, QByteArray("Spam*<b>T</b>*") + body).isEmpty());
-    QByteArray log;
-    WAIT_COMPARE((log += process.readAllStandardError()).count("\"Spam\": stored"), 3);
+    QTRY_COMPARE_WITH_TIMEOUT(process.log().count("\"Spam\": stored"), 3, 10000);
     const auto page = [&] {
         return blockingExchange(ports.http, "GET /tav/Spam.htm HTTP/1.0\r\n\r\n");
     };
@@ -419,7 +333,7 @@ void TestServerProcess::moderatorHidesAMessageFromARunningServer()
     const QStringList data{"--data", dir.path()};
     QCOMPARE(runCommand(QStringList{"hide", "Spam", "2"} + data, &err), 0);
     QVERIFY2(err.contains("message 2 of \"Spam\" hidden by "), err.constData());
-    QVERIFY(waitUntil([&] { return !page().contains("buy now"); }, 3000));
+    QTRY_VERIFY_WITH_TIMEOUT(!page().contains("buy now"), 10000);
     const QByteArray hidden = page();
     QVERIFY(hidden.contains("id=\"m1\"") && hidden.contains("id=\"m3\""));
     QVERIFY(!hidden.contains("id=\"m2\""));
@@ -433,8 +347,7 @@ void TestServerProcess::moderatorHidesAMessageFromARunningServer()
     QCOMPARE(runCommand(QStringList{"hide", "Spam", "0"} + data, &err), 2);
     QCOMPARE(runCommand(QStringList{"hide", "Spam", "2"} + data, &err), 0);
     QVERIFY2(err.contains("already hidden"), err.constData());
-    process.terminate();
-    QVERIFY(process.waitForFinished(10000));
+    QVERIFY(process.stop());
 }
 
 QTEST_GUILESS_MAIN(TestServerProcess)

@@ -92,6 +92,7 @@ private slots:
     void lostDatabaseRefusesUntilBack_data();
     void lostDatabaseRefusesUntilBack();
     void postThatMeetsTwoOutagesIsStored();
+    void forumsHeardOutOfOrderListAsCreated();
 
 private:
     QByteArray list();
@@ -550,6 +551,39 @@ void TestServerWire::postThatMeetsTwoOutagesIsStored()
     }
     WAIT_COMPARE(m_fixture->logLinesContaining(": stored"), 1);
     QCOMPARE(m_fixture->logLinesContaining("not stored"), 0);
+}
+
+// Another server's creation committed after this server's own, though made
+// first: it is listed where it was made, as a server started afterwards lists
+// it, so that every server behind the balancer lists the forums alike.
+void TestServerWire::forumsHeardOutOfOrderListAsCreated()
+{
+    const DatabaseUrl database = m_fixture->database();
+    if (database.engine != DatabaseUrl::Engine::PostgreSQL)
+        QSKIP("only servers sharing PostgreSQL hear of each other's forums");
+    QString error;
+    QVERIFY2(database.open(QStringLiteral("other"), &error), qPrintable(error));
+    auto closeOther = qScopeGuard([] { QSqlDatabase::removeDatabase(QStringLiteral("other")); });
+    {
+        // The other server's creation, made first and committed last.
+        QSqlDatabase db = QSqlDatabase::database(QStringLiteral("other"));
+        QSqlQuery query(db);
+        QVERIFY(db.transaction());
+        QVERIFY2(query.exec(QStringLiteral("INSERT INTO forums (name, created) VALUES ('Early', 0)")),
+                 qPrintable(query.lastError().text()));
+        auto *create = request(this, m_fixture->server().createPort(), "Late");
+        WAIT_VERIFY(create->closedByServer());
+        QCOMPARE(create->reply(), QByteArray("CREATED"));
+        QCOMPARE(list(), QByteArray("Welcome*Late"));
+        QVERIFY(query.exec(QStringLiteral("SELECT pg_notify('tavernly_changes', 'forums')")));
+        QVERIFY(db.commit());
+        db.close();
+    }
+    QVERIFY(waitUntil([&] { return list() != "Welcome*Late"; }, 10000));
+    const QByteArray heard = list();
+    QCOMPARE(heard, QByteArray("Welcome*Early*Late"));
+    QVERIFY(m_fixture->start());
+    QCOMPARE(list(), heard);
 }
 
 QTEST_GUILESS_MAIN(TestServerWire)
