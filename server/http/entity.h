@@ -3,6 +3,7 @@
 // either is read or built.
 
 #include <QByteArray>
+#include <QString>
 
 namespace http {
 
@@ -26,6 +27,22 @@ struct Request
     bool close = false;
     bool gzip = false; // its Accept-Encoding allows gzip
     QByteArray ifNoneMatch; // its If-None-Match headers, joined by ','
+};
+
+// What a request's target addresses, read once by the page source: every
+// spelling of one page ("?page=1", "%62ig", unknown parameters) gives the
+// same key, which the answers are built and kept by.
+struct Address
+{
+    qint64 group = -1; // -1: nothing is there (404); 0: the start page; else a forum's id
+    qint64 page = 1;
+    QString name; // the forum's, for the source's own use
+
+    bool exists() const { return group >= 0; }
+    bool sameKey(const Address &other) const
+    {
+        return group == other.group && page == other.page;
+    }
 };
 
 } // namespace http

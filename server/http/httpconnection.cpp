@@ -36,6 +36,7 @@ HttpConnection::HttpConnection(StreamConnection *connection, PageSource &source,
       m_connection(connection),
       m_source(source),
       m_log(std::move(log)),
+      m_requester(connection->peer().left(qMax(0, connection->peer().lastIndexOf(u':')))),
       m_requestMs(requestMs)
 {
     TAVERNLY_ASSERT_MAIN_THREAD();
@@ -109,8 +110,9 @@ bool HttpConnection::handleOne()
         && (request.method == "GET" || request.method == "HEAD"))
         return respond(request, m_source.health());
     m_waiting = request;
+    m_address = m_source.address(request.target);
     // A client shows a forum's page right after its post has gone out.
-    m_waitingFor = m_source.settle(request.target);
+    m_waitingFor = m_source.settle(m_address);
     m_since = 0;
     if (tryAnswer())
         return !m_closing;
@@ -133,18 +135,30 @@ bool HttpConnection::tryAnswer()
     if (m_since == 0)
         m_since = m_source.version();
     const std::optional<http::Entity> answer =
-        m_source.answer(m_waiting->method, m_waiting->target, m_since);
+        m_source.answer(m_waiting->method, m_address, m_since, m_requester);
     if (!answer)
         return false;
     answerWaiting(*answer);
     return true;
 }
 
-void HttpConnection::pageBuilt(const QByteArray &target, quint64 version,
+void HttpConnection::pageBuilt(const http::Address &address, quint64 version,
                                const http::Entity &page)
 {
-    if (!m_waiting || m_since == 0 || target != m_waiting->target)
+    if (!m_waiting || m_since == 0)
         return;
+    // A later page of a forum waits for its first, which tells how many
+    // pages the forum has.
+    if (!address.sameKey(m_address)) {
+        if (address.group != m_address.group || address.page != 1)
+            return;
+        if (page.status >= 500)
+            answerWaiting(page); // the store failed it
+        else if (!tryAnswer())
+            return;
+        read();
+        return;
+    }
     // One built before a change elsewhere is still current if the change
     // touched nothing it shows: the cache knows.
     if (version >= m_since)
