@@ -25,6 +25,7 @@ public:
     bool isRunning() const { return m_ports.list != 0; }
     const Ports &ports() const { return m_ports; }
     long peakMemoryKb() const; // VmHWM so far
+    qint64 processId() const { return m_process.processId(); }
     void stop();
 
 private:
@@ -57,6 +58,11 @@ struct Latencies
 void listLoop(quint16 port, const std::atomic<bool> &stop, Latencies *out);
 
 double nowMs();
+
+// CPU time (user and system) a process has used so far, in seconds; -1 if it is gone.
+double cpuSeconds(qint64 pid);
+// CPU time of this process's children that have ended and been waited for (the load tools).
+double childrenCpuSeconds();
 
 // Runs a load tool (wrk, ab) for at most two minutes, printing its command
 // line first; what it printed, both streams.

@@ -2,6 +2,8 @@
 // What the HTTP port sends and what a request asks of it, apart from how
 // either is read or built.
 
+#include "server/http/pagefile.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -16,6 +18,8 @@ struct Entity
     QByteArray etag; // quoted, as sent
     QByteArray gzipped;
     QByteArray gzippedEtag;
+    // The same bytes in a file, for pages large enough to send from one; may be none.
+    std::shared_ptr<const PageFile> file;
 };
 
 // What a request asks of an answer beyond its target.

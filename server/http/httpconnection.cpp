@@ -181,14 +181,18 @@ void HttpConnection::answerWaiting(const http::Entity &page)
 bool HttpConnection::respond(const Request &request, const http::Entity &page)
 {
     QByteArray body;
-    const QByteArray headers = http::headers(page, request, &body);
+    qint64 fileOffset = -1;
+    const QByteArray headers = http::headers(page, request, &body, &fileOffset);
     const std::string status(headers.constData() + 9, 3); // as sent: a 304 for a page that is 200
     metrics::requestDone("http", status);
     m_log(QStringLiteral("page %1 %2 %3: %4")
               .arg(m_connection->peer(), logtext::printable(request.method, 20),
                    logtext::printable(request.target, 200),
                    QLatin1StringView(status.data(), 3)));
-    m_connection->write(headers, body);
+    if (fileOffset >= 0)
+        m_connection->write(headers, page.file->descriptor(), fileOffset, body.size(), page.file);
+    else
+        m_connection->write(headers, body);
     if (request.close) {
         m_closing = true;
         m_connection->setFinished(true);

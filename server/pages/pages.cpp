@@ -57,6 +57,7 @@ void finish(Page &page)
     page.etag = '"' + digest.first(15).toBase64(QByteArray::Base64UrlEncoding) + '"';
     page.gzipped = gzip(page.body);
     page.gzippedEtag = page.etag.chopped(1) + "-gz\"";
+    page.file = http::PageFile::make(page.body, page.gzipped);
 }
 
 QString forumLink(const QString &forum, int page)

@@ -17,7 +17,7 @@ inline constexpr int messagesPerPage = 100;
 struct Page : http::Entity
 {
     Page(int status = 200, QByteArray html = {}, qint64 forumId = 0)
-        : http::Entity{status, std::move(html), {}, {}, {}}, forumId(forumId)
+        : http::Entity{status, std::move(html), {}, {}, {}, {}}, forumId(forumId)
     {
     }
 

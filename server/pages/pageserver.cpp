@@ -97,7 +97,7 @@ quint64 PageServer::changedAt(qint64 forumId) const
 
 http::Entity PageServer::health() const
 {
-    return m_available ? http::Entity{200, "ok\n", {}, {}, {}} : busy();
+    return m_available ? http::Entity{200, "ok\n", {}, {}, {}, {}} : busy();
 }
 
 http::Entity PageServer::busy() const
