@@ -28,6 +28,24 @@ QByteArray methodBytes(QByteArrayView method)
     return method.toByteArray();
 }
 
+// "page PEER METHOD TARGET: STATUS", put together without a format to
+// parse: one line per request.
+QString logLine(const QString &peer, const http::Request &request, const char *status)
+{
+    const bool known = request.method == "GET" || request.method == "HEAD";
+    QString line;
+    line.reserve(16 + peer.size() + request.method.size() + request.target.size());
+    line.append(QLatin1StringView("page ")).append(peer).append(u' ');
+    if (known)
+        line.append(QLatin1StringView(request.method));
+    else
+        line.append(logtext::printable(request.method, 20));
+    return line.append(u' ')
+        .append(logtext::printable(request.target, 200))
+        .append(QLatin1StringView(": "))
+        .append(QLatin1StringView(status, 3));
+}
+
 } // namespace
 
 HttpConnection::HttpConnection(StreamConnection *connection, PageSource &source, int answerMs,
@@ -185,10 +203,7 @@ bool HttpConnection::respond(const Request &request, const http::Entity &page)
     const QByteArray headers = http::headers(page, request, &body, &fileOffset);
     const std::string status(headers.constData() + 9, 3); // as sent: a 304 for a page that is 200
     metrics::requestDone("http", status);
-    m_log(QStringLiteral("page %1 %2 %3: %4")
-              .arg(m_connection->peer(), logtext::printable(request.method, 20),
-                   logtext::printable(request.target, 200),
-                   QLatin1StringView(status.data(), 3)));
+    m_log(logLine(m_connection->peer(), request, status.data()));
     if (fileOffset >= 0)
         m_connection->write(headers, page.file->descriptor(), fileOffset, body.size(), page.file);
     else
