@@ -5,6 +5,8 @@
 #include <QSocketNotifier>
 
 #include <cerrno>
+#include <csignal>
+#include <pthread.h>
 #include <cstring>
 #include <sys/sendfile.h>
 #include <sys/socket.h>
@@ -21,6 +23,20 @@ constexpr qsizetype readChunk = 64 * 1024;
 constexpr int maxPiecesPerSend = 64;
 
 thread_local int t_closesHeld = 0;
+
+// sendfile() has no MSG_NOSIGNAL: a peer gone while a page goes out would
+// kill the server with SIGPIPE. Blocked on this (the main) thread, such a
+// write fails with EPIPE like every other send here.
+void blockBrokenPipeSignal()
+{
+    static const bool blocked = [] {
+        sigset_t pipe;
+        sigemptyset(&pipe);
+        sigaddset(&pipe, SIGPIPE);
+        return pthread_sigmask(SIG_BLOCK, &pipe, nullptr) == 0;
+    }();
+    Q_UNUSED(blocked);
+}
 
 } // namespace
 
@@ -165,6 +181,7 @@ void StreamConnection::write(const QByteArray &bytes, int fd, qint64 offset, qin
     TAVERNLY_ASSERT_MAIN_THREAD();
     if (m_fd < 0)
         return;
+    blockBrokenPipeSignal();
     queue({bytes, {}, -1, 0, bytes.size()});
     queue({{}, std::move(file), fd, offset, size});
     if (m_writeNotifier && m_writeNotifier->isEnabled())
