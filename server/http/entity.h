@@ -38,10 +38,14 @@ struct Request
 // same key, which the answers are built and kept by.
 struct Address
 {
-    qint64 group = -1; // -1: nothing is there (404); 0: the start page; else a forum's id
+    // -1: nothing is there (404); -2: a forum not known yet, which the source
+    // may look for; 0: the start page; else a forum's id.
+    qint64 group = -1;
     qint64 page = 1;
     QString name; // the forum's, for the source's own use
 
+    static constexpr qint64 nothing = -1;
+    static constexpr qint64 unknownForum = -2;
     bool exists() const { return group >= 0; }
     bool sameKey(const Address &other) const
     {

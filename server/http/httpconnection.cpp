@@ -168,7 +168,8 @@ void HttpConnection::pageBuilt(const http::Address &address, quint64 version,
     // A later page of a forum waits for its first, which tells how many
     // pages the forum has.
     if (!address.sameKey(m_address)) {
-        if (address.group != m_address.group || address.page != 1)
+        const bool looked = address.group == http::Address::unknownForum;
+        if (address.group != m_address.group || (address.page != 1 && !looked))
             return;
         if (page.status >= 500)
             answerWaiting(page); // the store failed it

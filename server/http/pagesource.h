@@ -38,11 +38,11 @@ public:
     virtual quint64 version() const = 0;
     // The answer to one request, from one built at version `since` or
     // later; none yet when it is being built (built() follows, for this
-    // address or for one it waits on). `requester`: the peer's address,
-    // which may hold only a fair share of the builds.
-    virtual std::optional<http::Entity> answer(const QByteArray &method,
-                                               const http::Address &address, quint64 since,
-                                               const QString &requester) = 0;
+    // address or for one it waits on). The source may read the address
+    // again (a forum it has learned of since). `requester`: the peer's
+    // address, which may hold only a fair share of the builds.
+    virtual std::optional<http::Entity> answer(const QByteArray &method, http::Address &address,
+                                               quint64 since, const QString &requester) = 0;
 
 signals:
     void built(const http::Address &address, quint64 version, const http::Entity &entity);

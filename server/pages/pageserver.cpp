@@ -23,10 +23,12 @@ PageCache::Key keyOf(const http::Address &address)
 } // namespace
 
 PageServer::PageServer(StoreThread &store, const ForumDirectory &directory,
-                       RequestPort &postPort, PostPipeline &pipeline, QObject *parent)
+                       bool directoryIsWhole, RequestPort &postPort, PostPipeline &pipeline,
+                       QObject *parent)
     : PageSource(parent),
       m_store(store),
       m_directory(directory),
+      m_directoryIsWhole(directoryIsWhole),
       m_postPort(postPort),
       m_pipeline(pipeline),
       m_cache(maxCachedBytes, maxCachedPage),
@@ -45,22 +47,22 @@ http::Address PageServer::address(const QByteArray &target) const
     if (read->forum.isEmpty())
         return {0, 1, {}};
     const std::optional<qint64> id = m_directory.id(read->forum);
-    if (!id)
+    if (!id && m_directoryIsWhole)
         return {};
-    return {*id, read->page, read->forum};
+    return {id.value_or(http::Address::unknownForum), read->page, read->forum};
 }
 
 quint64 PageServer::settle(const http::Address &address)
 {
     TAVERNLY_ASSERT_MAIN_THREAD();
-    if (!address.exists())
+    if (address.group == http::Address::nothing)
         return 0; // nothing there to wait for
     m_postPort.settlePosts();
     const quint64 last = m_pipeline.taken();
     if (m_pipeline.isStored(last))
         return last;
     // Posts to other forums do not hold up a forum's page during a flood.
-    return address.group > 0 ? m_pipeline.takenFor(address.name) : last;
+    return address.group != 0 ? m_pipeline.takenFor(address.name) : last;
 }
 
 bool PageServer::isStored(quint64 upTo) const
@@ -118,9 +120,36 @@ std::optional<qint64> PageServer::knownCount(qint64 forumId) const
     return count->messages;
 }
 
-std::optional<http::Entity> PageServer::answer(const QByteArray &method,
-                                               const http::Address &address, quint64 since,
-                                               const QString &requester)
+PageServer::Look PageServer::lookFor(http::Address &address)
+{
+    if (const std::optional<qint64> id = m_directory.id(address.name)) {
+        address.group = *id; // heard of since the request came
+        return Look::Found;
+    }
+    if (m_lookingUp)
+        return Look::Waiting; // built() says when it is done
+    constexpr qint64 lookUpEveryMs = 100;
+    if (m_lookedUp.isValid() && m_lookedUp.elapsed() < lookUpEveryMs)
+        return Look::Missing;
+    m_lookingUp = true;
+    m_lookedUp.start();
+    m_store.run(this, [self = this](ForumStore &store) {
+        bool ok = false;
+        QList<ForumEntry> forums = store.forums(&ok);
+        return StoreThread::Reply([self, forums = std::move(forums), ok] {
+            self->m_lookingUp = false;
+            // The directory's owner adds them, as when the store thread hears of them.
+            if (ok)
+                emit self->m_store.forumsAdded(forums);
+            emit self->built({http::Address::unknownForum, 0, {}}, self->m_version,
+                             self->m_notFound);
+        });
+    });
+    return Look::Waiting;
+}
+
+std::optional<http::Entity> PageServer::answer(const QByteArray &method, http::Address &address,
+                                               quint64 since, const QString &requester)
 {
     TAVERNLY_ASSERT_MAIN_THREAD();
     if (method != "GET" && method != "HEAD")
@@ -129,6 +158,13 @@ std::optional<http::Entity> PageServer::answer(const QByteArray &method,
     // everyone to the other servers.
     if (!m_available)
         return busy();
+    if (address.group == http::Address::unknownForum) {
+        switch (lookFor(address)) {
+        case Look::Waiting: return std::nullopt;
+        case Look::Missing: return m_notFound;
+        case Look::Found: break;
+        }
+    }
     if (!address.exists())
         return m_notFound;
     const std::optional<qint64> count =

@@ -12,16 +12,19 @@
 //
 // Pages are kept and built by what they address, not by how the target was
 // spelt. What cannot exist is answered 404 from memory, without the store:
-// a forum the directory does not hold (on PostgreSQL one another server
-// created a moment ago is 404 here until the directory hears of it,
-// within a second), and a page past the last of a forum whose count is
-// known (from a page built since its last change, or the start page).
+// a forum the directory does not hold, and a page past the last of a forum
+// whose count is known (from a page built since its last change, or the
+// start page). Where other servers create forums too (PostgreSQL), a name
+// the directory does not hold may be one created a moment ago: the
+// forums are read once more (one reading at a time, at most one every
+// 100 ms, shared by every such request), and what it finds is added.
 
 #include "server/http/pagesource.h"
 #include "server/pages/pagebuilder.h"
 #include "server/pages/pagecache.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QHash>
 
 class ForumDirectory;
@@ -39,8 +42,9 @@ public:
     // A page shows every post sent before it was asked for: the post port
     // takes in the posts whose senders have finished, and the page waits
     // until the pipeline has stored them.
-    PageServer(StoreThread &store, const ForumDirectory &directory, RequestPort &postPort,
-               PostPipeline &pipeline, QObject *parent = nullptr);
+    // directoryIsWhole: no other server creates forums.
+    PageServer(StoreThread &store, const ForumDirectory &directory, bool directoryIsWhole,
+               RequestPort &postPort, PostPipeline &pipeline, QObject *parent = nullptr);
 
     // False while the database is lost: pages answer 503 at once.
     void setStoreAvailable(bool available) { m_available = available; }
@@ -61,7 +65,7 @@ public:
     bool isStored(quint64 upTo) const override;
     bool isAvailable() const override { return m_available; }
     quint64 version() const override { return m_version; }
-    std::optional<http::Entity> answer(const QByteArray &method, const http::Address &address,
+    std::optional<http::Entity> answer(const QByteArray &method, http::Address &address,
                                        quint64 since, const QString &requester) override;
 
     // Builds at once, and from one requester's address.
@@ -74,6 +78,9 @@ private:
     // a 503 when the builds are all taken, or the requester's share is.
     std::optional<http::Entity> build(const http::Address &address, quint64 since,
                                       const QString &requester);
+    // A forum the directory does not hold: found by reading the forums again, or 404.
+    enum class Look { Found, Waiting, Missing };
+    Look lookFor(http::Address &address);
     void keep(const http::Address &address, quint64 version, const QString &requester,
               const pages::Built &built);
     // The version since which what a page of this forum shows (0: the forums) is unchanged.
@@ -89,6 +96,7 @@ private:
 
     StoreThread &m_store;
     const ForumDirectory &m_directory;
+    bool m_directoryIsWhole;
     RequestPort &m_postPort;
     PostPipeline &m_pipeline;
     bool m_available = true;
@@ -102,4 +110,6 @@ private:
     QHash<QString, int> m_jobsFor; // by requester
     QHash<qint64, Count> m_counts; // by forum
     Page m_notFound; // finished once
+    bool m_lookingUp = false;
+    QElapsedTimer m_lookedUp; // since the last reading of the forums began
 };
