@@ -199,6 +199,7 @@ private slots:
     void floodOfSpellingsLeavesReadersServed_data();
     void floodOfSpellingsLeavesReadersServed();
     void cacheDropsTheLeastRecentlyRead();
+    void largePageReachesASlowReaderWhole();
     void otherServersPostChangesTheTagWithinASecond();
 
 private:
@@ -344,6 +345,11 @@ void TestServerPages::unknownPathsAndMethods_data()
     QTest::newRow("climbing out") << QByteArray("GET /tav/../dn.htm") << QByteArray("404");
     QTest::newRow("bad page number") << QByteArray("GET /tav/Welcome.htm?page=x")
                                      << QByteArray("404");
+    QTest::newRow("page zero") << QByteArray("GET /tav/Welcome.htm?page=0") << QByteArray("404");
+    QTest::newRow("past the last page") << QByteArray("GET /tav/Welcome.htm?page=2")
+                                        << QByteArray("404");
+    QTest::newRow("first page by number, other parameters")
+        << QByteArray("GET /tav/Welcome.htm?x=1&page=1&y") << QByteArray("200");
     QTest::newRow("post") << QByteArray("POST /dn.htm") << QByteArray("405");
     QTest::newRow("delete") << QByteArray("DELETE /tav/Welcome.htm") << QByteArray("405");
 }
@@ -906,6 +912,42 @@ void TestServerPages::cacheDropsTheLeastRecentlyRead()
     cache.keep(b, 5, pages::Page(200, QByteArray(1001, 'x'))); // over the bound of one page
     QVERIFY(!cache.find(b, 0));
     QCOMPARE(cache.bytes(), 3000);
+}
+
+// A page large enough to go out from its file, to a reader whose buffers
+// take a little at a time: every answer whole, in order, plain and gzipped.
+void TestServerPages::largePageReachesASlowReaderWhole()
+{
+    create("Big");
+    {
+        ForumStore store; // a second connection to the live database
+        QVERIFY(store.open(m_fixture->database(), nullptr));
+        const qint64 id = *store.forumId("Big");
+        for (int i = 1; i <= 100; ++i)
+            QVERIFY(addMessage(store, id, "<b>T" + QByteArray::number(i) + "</b>",
+                               QByteArray::number(i).repeated(500)));
+    }
+    const QByteArray page = fetch("/tav/Big.htm");
+    QVERIFY(page.size() > 64 * 1024);
+    const int fd = connectTo(m_fixture->server().httpPort(), 4096);
+    QVERIFY(fd >= 0);
+    QSocketNotifier readable(fd, QSocketNotifier::Read); // wakes the waits as answers arrive
+    const QByteArray plain = "GET /tav/Big.htm HTTP/1.1\r\nHost: x\r\n\r\n";
+    const QByteArray packed = "GET /tav/Big.htm HTTP/1.1\r\nHost: x\r\nAccept-Encoding: gzip\r\n\r\n";
+    // More than the system's buffers hold: sends stop part-way and resume.
+    constexpr int rounds = 48;
+    const QByteArray requests = (plain + packed).repeated(rounds)
+        + "HEAD /tav/Big.htm HTTP/1.1\r\nHost: x\r\n\r\n";
+    QCOMPARE(::send(fd, requests.constData(), size_t(requests.size()), 0), ssize_t(requests.size()));
+    QByteArray buffer;
+    for (int round = 0; round < rounds; ++round) {
+        QCOMPARE(bodyOf(readAnswer(fd, &buffer)), page);
+        QCOMPARE(gunzip(bodyOf(readAnswer(fd, &buffer))), page);
+    }
+    const QByteArray head = readAnswer(fd, &buffer, true);
+    QCOMPARE(header(head, "Content-Length").toLongLong(), page.size());
+    QVERIFY(buffer.isEmpty()); // nothing after the headers of HEAD
+    ::close(fd);
 }
 
 // Two servers sharing PostgreSQL: a post through one is on the other's page,
