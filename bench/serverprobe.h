@@ -31,6 +31,7 @@ public:
               nullptr, dataDir);
     }
     bool isRunning() const { return ports().list != 0; }
+    qint64 processId() { return process().processId(); }
 };
 
 using kit::connectLoopback;
@@ -57,6 +58,11 @@ struct Latencies
 void listLoop(quint16 port, const std::atomic<bool> &stop, Latencies *out);
 
 double nowMs();
+
+// CPU time (user and system) a process has used so far, in seconds; -1 if it is gone.
+double cpuSeconds(qint64 pid);
+// CPU time of this process's children that have ended and been waited for (the load tools).
+double childrenCpuSeconds();
 
 // Runs a load tool (wrk, ab) for at most two minutes, printing its command
 // line first; what it printed, both streams.

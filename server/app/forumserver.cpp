@@ -83,7 +83,8 @@ bool ForumServer::start(QString *error)
     m_list = port(Kind::List);
     m_create = port(Kind::Create);
     m_post = port(Kind::Post);
-    m_pages = std::make_unique<PageServer>(*m_store, *m_post, *m_pipeline);
+    m_pages = std::make_unique<PageServer>(*m_store, m_directory, onlyWriter, *m_post,
+                                           *m_pipeline);
     m_http = std::make_unique<HttpPort>(*m_pages, *m_limit,
                                         HttpPort::Waits{m_config.pageWaitMs, m_config.requestMs},
                                         log);

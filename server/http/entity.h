@@ -2,7 +2,10 @@
 // What the HTTP port sends and what a request asks of it, apart from how
 // either is read or built.
 
+#include "server/http/pagefile.h"
+
 #include <QByteArray>
+#include <QString>
 
 namespace http {
 
@@ -15,6 +18,8 @@ struct Entity
     QByteArray etag; // quoted, as sent
     QByteArray gzipped;
     QByteArray gzippedEtag;
+    // The same bytes in a file, for pages large enough to send from one; may be none.
+    std::shared_ptr<const PageFile> file;
 };
 
 // What a request asks of an answer beyond its target.
@@ -26,6 +31,26 @@ struct Request
     bool close = false;
     bool gzip = false; // its Accept-Encoding allows gzip
     QByteArray ifNoneMatch; // its If-None-Match headers, joined by ','
+};
+
+// What a request's target addresses, read once by the page source: every
+// spelling of one page ("?page=1", "%62ig", unknown parameters) gives the
+// same key, which the answers are built and kept by.
+struct Address
+{
+    // -1: nothing is there (404); -2: a forum not known yet, which the source
+    // may look for; 0: the start page; else a forum's id.
+    qint64 group = -1;
+    qint64 page = 1;
+    QString name; // the forum's, for the source's own use
+
+    static constexpr qint64 nothing = -1;
+    static constexpr qint64 unknownForum = -2;
+    bool exists() const { return group >= 0; }
+    bool sameKey(const Address &other) const
+    {
+        return group == other.group && page == other.page;
+    }
 };
 
 } // namespace http

@@ -28,6 +28,24 @@ QByteArray methodBytes(QByteArrayView method)
     return method.toByteArray();
 }
 
+// "page PEER METHOD TARGET: STATUS", put together without a format to
+// parse: one line per request.
+QString logLine(const QString &peer, const http::Request &request, const char *status)
+{
+    const bool known = request.method == "GET" || request.method == "HEAD";
+    QString line;
+    line.reserve(16 + peer.size() + request.method.size() + request.target.size());
+    line.append(QLatin1StringView("page ")).append(peer).append(u' ');
+    if (known)
+        line.append(QLatin1StringView(request.method));
+    else
+        line.append(logtext::printable(request.method, 20));
+    return line.append(u' ')
+        .append(logtext::printable(request.target, 200))
+        .append(QLatin1StringView(": "))
+        .append(QLatin1StringView(status, 3));
+}
+
 } // namespace
 
 HttpConnection::HttpConnection(StreamConnection *connection, PageSource &source, int answerMs,
@@ -36,6 +54,7 @@ HttpConnection::HttpConnection(StreamConnection *connection, PageSource &source,
       m_connection(connection),
       m_source(source),
       m_log(std::move(log)),
+      m_requester(connection->peer().left(qMax(0, connection->peer().lastIndexOf(u':')))),
       m_requestMs(requestMs)
 {
     TAVERNLY_ASSERT_MAIN_THREAD();
@@ -109,8 +128,9 @@ bool HttpConnection::handleOne()
         && (request.method == "GET" || request.method == "HEAD"))
         return respond(request, m_source.health());
     m_waiting = request;
+    m_address = m_source.address(request.target);
     // A client shows a forum's page right after its post has gone out.
-    m_waitingFor = m_source.settle(request.target);
+    m_waitingFor = m_source.settle(m_address);
     m_since = 0;
     if (tryAnswer())
         return !m_closing;
@@ -133,18 +153,31 @@ bool HttpConnection::tryAnswer()
     if (m_since == 0)
         m_since = m_source.version();
     const std::optional<http::Entity> answer =
-        m_source.answer(m_waiting->method, m_waiting->target, m_since);
+        m_source.answer(m_waiting->method, m_address, m_since, m_requester);
     if (!answer)
         return false;
     answerWaiting(*answer);
     return true;
 }
 
-void HttpConnection::pageBuilt(const QByteArray &target, quint64 version,
+void HttpConnection::pageBuilt(const http::Address &address, quint64 version,
                                const http::Entity &page)
 {
-    if (!m_waiting || m_since == 0 || target != m_waiting->target)
+    if (!m_waiting || m_since == 0)
         return;
+    // A later page of a forum waits for its first, which tells how many
+    // pages the forum has.
+    if (!address.sameKey(m_address)) {
+        const bool looked = address.group == http::Address::unknownForum;
+        if (address.group != m_address.group || (address.page != 1 && !looked))
+            return;
+        if (page.status >= 500)
+            answerWaiting(page); // the store failed it
+        else if (!tryAnswer())
+            return;
+        read();
+        return;
+    }
     // One built before a change elsewhere is still current if the change
     // touched nothing it shows: the cache knows.
     if (version >= m_since)
@@ -167,14 +200,15 @@ void HttpConnection::answerWaiting(const http::Entity &page)
 bool HttpConnection::respond(const Request &request, const http::Entity &page)
 {
     QByteArray body;
-    const QByteArray headers = http::headers(page, request, &body);
+    qint64 fileOffset = -1;
+    const QByteArray headers = http::headers(page, request, &body, &fileOffset);
     const std::string status(headers.constData() + 9, 3); // as sent: a 304 for a page that is 200
     metrics::requestDone("http", status);
-    m_log(QStringLiteral("page %1 %2 %3: %4")
-              .arg(m_connection->peer(), logtext::printable(request.method, 20),
-                   logtext::printable(request.target, 200),
-                   QLatin1StringView(status.data(), 3)));
-    m_connection->write(headers, body);
+    m_log(logLine(m_connection->peer(), request, status.data()));
+    if (fileOffset >= 0)
+        m_connection->write(headers, page.file->descriptor(), fileOffset, body.size(), page.file);
+    else
+        m_connection->write(headers, body);
     if (request.close) {
         m_closing = true;
         m_connection->setFinished(true);

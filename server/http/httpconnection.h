@@ -35,7 +35,7 @@ private:
     bool handleOne();
     // Answers the waiting request if its page is ready; false if not.
     bool tryAnswer();
-    void pageBuilt(const QByteArray &target, quint64 version, const http::Entity &page);
+    void pageBuilt(const http::Address &address, quint64 version, const http::Entity &page);
     void answerWaiting(const http::Entity &page);
     // Writes the answer; false when the connection closes after it.
     bool respond(const Request &request, const http::Entity &page);
@@ -44,12 +44,14 @@ private:
     StreamConnection *m_connection;
     PageSource &m_source;
     LogSink m_log;
+    QString m_requester; // the peer's address without its port
     int m_requestMs;
     qint64 m_bodyToSkip = 0; // of a request already answered
     bool m_closing = false;
     // A page waits until the posts sent before it are stored and it is
     // built; other connections are served meanwhile.
     std::optional<Request> m_waiting;
+    http::Address m_address; // what it addresses
     quint64 m_waitingFor = 0; // the last post it must show
     quint64 m_since = 0; // the version it must be built at, once the posts are stored
     QTimer m_giveUp;

@@ -8,7 +8,8 @@
 
 namespace http {
 
-QByteArray headers(const Entity &page, const Request &request, QByteArray *body)
+QByteArray headers(const Entity &page, const Request &request, QByteArray *body,
+                   qint64 *fileOffset)
 {
     const bool validated = page.status == 200 && !page.etag.isEmpty();
     const bool gzip = request.gzip && !page.gzipped.isEmpty();
@@ -17,6 +18,8 @@ QByteArray headers(const Entity &page, const Request &request, QByteArray *body)
     const int status = notModified ? 304 : page.status;
     const QByteArray &content = gzip ? page.gzipped : page.body;
     *body = notModified || request.method == "HEAD" ? QByteArray() : content;
+    if (fileOffset)
+        *fileOffset = body->isEmpty() || !page.file ? -1 : gzip ? page.file->gzippedOffset() : 0;
 
     QByteArray out;
     out.reserve(512);

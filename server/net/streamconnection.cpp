@@ -5,7 +5,10 @@
 #include <QSocketNotifier>
 
 #include <cerrno>
+#include <csignal>
+#include <pthread.h>
 #include <cstring>
+#include <sys/sendfile.h>
 #include <sys/socket.h>
 #include <sys/uio.h>
 #include <unistd.h>
@@ -20,6 +23,20 @@ constexpr qsizetype readChunk = 64 * 1024;
 constexpr int maxPiecesPerSend = 64;
 
 thread_local int t_closesHeld = 0;
+
+// sendfile() has no MSG_NOSIGNAL: a peer gone while a page goes out would
+// kill the server with SIGPIPE. Blocked on this (the main) thread, such a
+// write fails with EPIPE like every other send here.
+void blockBrokenPipeSignal()
+{
+    static const bool blocked = [] {
+        sigset_t pipe;
+        sigemptyset(&pipe);
+        sigaddset(&pipe, SIGPIPE);
+        return pthread_sigmask(SIG_BLOCK, &pipe, nullptr) == 0;
+    }();
+    Q_UNUSED(blocked);
+}
 
 } // namespace
 
@@ -153,44 +170,84 @@ void StreamConnection::inputTaken()
     watchInput(true); // what waits in the system is announced again
 }
 
+void StreamConnection::queue(Piece piece)
+{
+    if (piece.size <= 0)
+        return;
+    m_pendingOutput += piece.size;
+    m_output.append(std::move(piece));
+}
+
 void StreamConnection::write(const QByteArray &bytes, const QByteArray &more)
 {
     TAVERNLY_ASSERT_MAIN_THREAD();
     if (m_fd < 0)
         return;
-    for (const QByteArray &piece : {bytes, more}) {
-        if (!piece.isEmpty()) {
-            m_output.append(piece);
-            m_pendingOutput += piece.size();
-        }
-    }
+    for (const QByteArray &piece : {bytes, more})
+        queue({piece, {}, -1, 0, piece.size()});
     // While the peer's window is shut, the next writable notice sends it all.
     if (m_writeNotifier && m_writeNotifier->isEnabled())
         return;
     flush();
 }
 
+void StreamConnection::write(const QByteArray &bytes, int fd, qint64 offset, qint64 size,
+                             std::shared_ptr<const void> file)
+{
+    TAVERNLY_ASSERT_MAIN_THREAD();
+    if (m_fd < 0)
+        return;
+    blockBrokenPipeSignal();
+    queue({bytes, {}, -1, 0, bytes.size()});
+    queue({{}, std::move(file), fd, offset, size});
+    if (m_writeNotifier && m_writeNotifier->isEnabled())
+        return;
+    flush();
+}
+
+// The rest of a file piece; false when the call failed (errno says why).
+bool StreamConnection::sendFile(const Piece &piece, qint64 *sent)
+{
+    off_t from = off_t(piece.offset + m_written);
+    const ssize_t n = ::sendfile(m_fd, piece.fd, &from, size_t(piece.size - m_written));
+    *sent = n;
+    return n >= 0;
+}
+
 void StreamConnection::flush()
 {
     while (m_fd >= 0 && !m_output.isEmpty()) {
-        // Every piece waiting in one call: an answer's headers and its page together.
-        iovec pieces[maxPiecesPerSend];
-        int count = 0;
-        for (const QByteArray &piece : std::as_const(m_output)) {
-            const qsizetype skip = count == 0 ? m_written : 0;
-            pieces[count].iov_base = const_cast<char *>(piece.constData() + skip);
-            pieces[count].iov_len = size_t(piece.size() - skip);
-            if (++count == maxPiecesPerSend)
-                break;
+        ssize_t sent = 0;
+        if (m_output.first().fd >= 0) {
+            qint64 done = 0;
+            sent = sendFile(m_output.first(), &done) ? ssize_t(done) : -1;
+        } else {
+            // Every piece of bytes waiting in one call: an answer's headers and
+            // its page together; with more to come from a file, held back
+            // until it follows, so that they leave in one segment.
+            iovec pieces[maxPiecesPerSend];
+            int count = 0;
+            bool fileFollows = false;
+            for (const Piece &piece : std::as_const(m_output)) {
+                if (piece.fd >= 0) {
+                    fileFollows = true;
+                    break;
+                }
+                const qsizetype skip = count == 0 ? m_written : 0;
+                pieces[count].iov_base = const_cast<char *>(piece.bytes.constData() + skip);
+                pieces[count].iov_len = size_t(piece.size - skip);
+                if (++count == maxPiecesPerSend)
+                    break;
+            }
+            msghdr message{};
+            message.msg_iov = pieces;
+            message.msg_iovlen = size_t(count);
+            sent = ::sendmsg(m_fd, &message, MSG_NOSIGNAL | (fileFollows ? MSG_MORE : 0));
         }
-        msghdr message{};
-        message.msg_iov = pieces;
-        message.msg_iovlen = size_t(count);
-        ssize_t sent = ::sendmsg(m_fd, &message, MSG_NOSIGNAL);
         if (sent > 0) {
             m_pendingOutput -= sent;
             while (sent > 0) {
-                const qsizetype left = m_output.first().size() - m_written;
+                const qint64 left = m_output.first().size - m_written;
                 if (sent < left) {
                     m_written += sent;
                     break;
@@ -213,7 +270,8 @@ void StreamConnection::flush()
             m_waitedToWrite = true;
             return;
         }
-        fail(QString::fromLocal8Bit(std::strerror(errno)));
+        fail(sent == 0 ? QStringLiteral("the page file ended early")
+                       : QString::fromLocal8Bit(std::strerror(errno)));
         return;
     }
     if (m_fd < 0)

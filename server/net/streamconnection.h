@@ -10,6 +10,7 @@
 #include <QList>
 #include <QObject>
 #include <QTimer>
+#include <memory>
 
 class QSocketNotifier;
 
@@ -54,6 +55,11 @@ public:
 
     // Queues bytes to send (shared, not copied) and sends what it can at once.
     void write(const QByteArray &bytes, const QByteArray &more = {});
+    // Queues bytes, then `size` bytes of the file `fd` from `offset`, sent
+    // with sendfile() (no copy of them here); `file` keeps the descriptor
+    // open until they are out.
+    void write(const QByteArray &bytes, int fd, qint64 offset, qint64 size,
+               std::shared_ptr<const void> file);
     qsizetype pendingOutput() const { return m_pendingOutput; }
     // Once everything written has gone out: ends our sending half, then
     // closes when the peer ends its own (or soon after).
@@ -106,7 +112,19 @@ private:
     QByteArray m_input;
     qsizetype m_inputLimit = 0;
     bool m_readingPaused = false;
-    QList<QByteArray> m_output; // waiting to go out, in order
+    // Bytes, or a range of a file.
+    struct Piece
+    {
+        QByteArray bytes;
+        std::shared_ptr<const void> file;
+        int fd = -1;
+        qint64 offset = 0;
+        qint64 size = 0;
+    };
+    void queue(Piece piece);
+    bool sendFile(const Piece &piece, qint64 *sent);
+
+    QList<Piece> m_output; // waiting to go out, in order
     qsizetype m_written = 0; // of the first
     qsizetype m_pendingOutput = 0;
     bool m_inputEnded = false;

@@ -2,56 +2,42 @@
 
 #include "server/store/forumstore.h"
 
-#include <QUrl>
-#include <QUrlQuery>
-
 namespace pages {
 
 namespace {
 
-Page pageAt(const ForumStore &store, const QByteArray &target)
+Built pageAt(const ForumStore &store, const http::Address &address)
 {
-    const Page notFound{404, notFoundPage()};
     const Page failed{500, failurePage()};
-    const QUrl url = QUrl::fromEncoded(target);
-    if (!url.isValid())
-        return notFound;
     bool ok = false;
-    const QByteArray path = url.path(QUrl::FullyEncoded).toUtf8();
-    if (path == "/dn.htm") {
+    if (address.group == 0) {
         const QList<ForumSummary> forums = store.forumSummaries(&ok);
-        return ok ? Page{200, startPage(forums)} : failed;
+        return ok ? Built{{200, startPage(forums)}, forums} : Built{failed, {}};
     }
-    const std::optional<QString> forum = forumFromPath(path);
-    if (!forum)
-        return notFound;
-    const std::optional<qint64> id = store.forumId(*forum);
-    if (!id)
-        return store.isAvailable() ? notFound : failed;
-    int page = 1;
-    const QUrlQuery query(url);
-    if (query.hasQueryItem(QStringLiteral("page"))) {
-        page = query.queryItemValue(QStringLiteral("page")).toInt(&ok);
-        if (!ok || page < 1)
-            return notFound;
-    }
-    const qint64 skip = qint64(page - 1) * messagesPerPage;
-    const qint64 count = store.messageCount(*id);
-    if (page > 1 && skip >= count)
-        return store.isAvailable() ? Page{404, notFound.body, *id} : failed;
-    const auto messages = store.messages(*id, int(skip), messagesPerPage, &ok);
+    const qint64 id = address.group;
+    const qint64 skip = (address.page - 1) * messagesPerPage;
+    const qint64 count = store.messageCount(id);
+    if (!store.isAvailable())
+        return {failed, {}};
+    const QList<ForumSummary> counts{{address.name, count}};
+    if (address.page > 1 && skip >= count)
+        return {{404, notFoundPage(), id}, counts};
+    const auto messages = store.messages(id, int(skip), messagesPerPage, &ok);
     if (!ok)
-        return failed;
-    return {200, forumPage(*forum, messages, page, skip + messagesPerPage < count), *id};
+        return {failed, {}};
+    return {{200, forumPage(address.name, messages, int(address.page),
+                            skip + messagesPerPage < count),
+             id},
+            counts};
 }
 
 } // namespace
 
-Page build(const ForumStore &store, const QByteArray &target)
+Built build(const ForumStore &store, const http::Address &address)
 {
-    Page page = pageAt(store, target);
-    finish(page);
-    return page;
+    Built built = pageAt(store, address);
+    finish(built.page);
+    return built;
 }
 
 } // namespace pages

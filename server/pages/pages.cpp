@@ -5,6 +5,7 @@
 
 #include <QCryptographicHash>
 #include <QUrl>
+#include <QUrlQuery>
 
 #include <zlib.h>
 
@@ -56,6 +57,7 @@ void finish(Page &page)
     page.etag = '"' + digest.first(15).toBase64(QByteArray::Base64UrlEncoding) + '"';
     page.gzipped = gzip(page.body);
     page.gzippedEtag = page.etag.chopped(1) + "-gz\"";
+    page.file = http::PageFile::make(page.body, page.gzipped);
 }
 
 QString forumLink(const QString &forum, int page)
@@ -66,6 +68,28 @@ QString forumLink(const QString &forum, int page)
 std::optional<QString> forumFromPath(const QByteArray &encodedPath)
 {
     return pageaddress::forumFromPath(encodedPath);
+}
+
+std::optional<Target> readTarget(const QByteArray &target)
+{
+    const QUrl url = QUrl::fromEncoded(target);
+    if (!url.isValid())
+        return std::nullopt;
+    const QByteArray path = url.path(QUrl::FullyEncoded).toUtf8();
+    if (path == "/dn.htm")
+        return Target{};
+    std::optional<QString> forum = forumFromPath(path);
+    if (!forum)
+        return std::nullopt;
+    Target read{std::move(*forum), 1};
+    const QUrlQuery query(url);
+    if (query.hasQueryItem(QStringLiteral("page"))) {
+        bool ok = false;
+        read.page = query.queryItemValue(QStringLiteral("page")).toInt(&ok);
+        if (!ok || read.page < 1)
+            return std::nullopt;
+    }
+    return read;
 }
 
 QString messageTable(const PublishedMessage &message)

@@ -17,7 +17,7 @@ inline constexpr int messagesPerPage = 100;
 struct Page : http::Entity
 {
     Page(int status = 200, QByteArray html = {}, qint64 forumId = 0)
-        : http::Entity{status, std::move(html), {}, {}, {}}, forumId(forumId)
+        : http::Entity{status, std::move(html), {}, {}, {}, {}}, forumId(forumId)
     {
     }
 
@@ -35,6 +35,16 @@ QString forumLink(const QString &forum, int page = 1);
 // The forum name addressed by a request path as sent ("/tav/a%20b.htm"), if
 // the path has that form.
 std::optional<QString> forumFromPath(const QByteArray &encodedPath);
+
+// What a request target names before any forum is looked up: the start
+// page (an empty name), a forum's name and page number, or nothing (none).
+// Unknown query parameters are ignored; "?page=1" is the first page.
+struct Target
+{
+    QString forum;
+    qint64 page = 1;
+};
+std::optional<Target> readTarget(const QByteArray &target);
 
 // One message as the client's preview shows it: a title band and a body band.
 QString messageTable(const PublishedMessage &message);

@@ -7,36 +7,62 @@
 #include "server/store/storethread.h"
 #include "server/wire/requestport.h"
 
+#include "server/store/forumdirectory.h"
+
 namespace {
 
 // Bounds what the page cache holds; pages of hostile posts are not kept.
 constexpr qsizetype maxCachedBytes = 32 * 1024 * 1024;
 constexpr qsizetype maxCachedPage = 1024 * 1024;
-// Pages being built at once; more requests for missing pages get 503 at once.
-constexpr qsizetype maxBuilding = 64;
+
+PageCache::Key keyOf(const http::Address &address)
+{
+    return {address.group, address.page};
+}
 
 } // namespace
 
-PageServer::PageServer(StoreThread &store, RequestPort &postPort, PostPipeline &pipeline,
+PageServer::PageServer(StoreThread &store, const ForumDirectory &directory,
+                       bool directoryIsWhole, RequestPort &postPort, PostPipeline &pipeline,
                        QObject *parent)
-    : PageSource(parent), m_store(store), m_postPort(postPort), m_pipeline(pipeline)
+    : PageSource(parent),
+      m_store(store),
+      m_directory(directory),
+      m_directoryIsWhole(directoryIsWhole),
+      m_postPort(postPort),
+      m_pipeline(pipeline),
+      m_cache(maxCachedBytes, maxCachedPage),
+      m_notFound(404, pages::notFoundPage())
 {
     TAVERNLY_ASSERT_MAIN_THREAD();
+    pages::finish(m_notFound); // the same bytes as a 404 the store would have built
     connect(&m_pipeline, &PostPipeline::storedUpTo, this, &PageSource::storedUpTo);
 }
 
-quint64 PageServer::settle(const QByteArray &target)
+http::Address PageServer::address(const QByteArray &target) const
+{
+    const std::optional<pages::Target> read = pages::readTarget(target);
+    if (!read)
+        return {};
+    if (read->forum.isEmpty())
+        return {0, 1, {}};
+    const std::optional<qint64> id = m_directory.id(read->forum);
+    if (!id && m_directoryIsWhole)
+        return {};
+    return {id.value_or(http::Address::unknownForum), read->page, read->forum};
+}
+
+quint64 PageServer::settle(const http::Address &address)
 {
     TAVERNLY_ASSERT_MAIN_THREAD();
+    if (address.group == http::Address::nothing)
+        return 0; // nothing there to wait for
     m_postPort.settlePosts();
     const quint64 last = m_pipeline.taken();
     if (m_pipeline.isStored(last))
         return last;
     // Posts to other forums do not hold up a forum's page during a flood.
-    const qsizetype query = target.indexOf('?');
-    const std::optional<QString> forum =
-        pages::forumFromPath(query < 0 ? target : target.first(query));
-    return forum ? m_pipeline.takenFor(*forum) : last;
+    return address.group != 0 ? m_pipeline.takenFor(address.name) : last;
 }
 
 bool PageServer::isStored(quint64 upTo) const
@@ -73,7 +99,7 @@ quint64 PageServer::changedAt(qint64 forumId) const
 
 http::Entity PageServer::health() const
 {
-    return m_available ? http::Entity{200, "ok\n", {}, {}, {}} : busy();
+    return m_available ? http::Entity{200, "ok\n", {}, {}, {}, {}} : busy();
 }
 
 http::Entity PageServer::busy() const
@@ -86,8 +112,44 @@ http::Entity PageServer::badRequest() const
     return Page{400, pages::badRequestPage()};
 }
 
-std::optional<http::Entity> PageServer::answer(const QByteArray &method, const QByteArray &target,
-                                               quint64 since)
+std::optional<qint64> PageServer::knownCount(qint64 forumId) const
+{
+    const auto count = m_counts.constFind(forumId);
+    if (count == m_counts.cend() || count->version < changedAt(forumId))
+        return std::nullopt;
+    return count->messages;
+}
+
+PageServer::Look PageServer::lookFor(http::Address &address)
+{
+    if (const std::optional<qint64> id = m_directory.id(address.name)) {
+        address.group = *id; // heard of since the request came
+        return Look::Found;
+    }
+    if (m_lookingUp)
+        return Look::Waiting; // built() says when it is done
+    constexpr qint64 lookUpEveryMs = 100;
+    if (m_lookedUp.isValid() && m_lookedUp.elapsed() < lookUpEveryMs)
+        return Look::Missing;
+    m_lookingUp = true;
+    m_lookedUp.start();
+    m_store.run(this, [self = this](ForumStore &store) {
+        bool ok = false;
+        QList<ForumEntry> forums = store.forums(&ok);
+        return StoreThread::Reply([self, forums = std::move(forums), ok] {
+            self->m_lookingUp = false;
+            // The directory's owner adds them, as when the store thread hears of them.
+            if (ok)
+                emit self->m_store.forumsAdded(forums);
+            emit self->built({http::Address::unknownForum, 0, {}}, self->m_version,
+                             self->m_notFound);
+        });
+    });
+    return Look::Waiting;
+}
+
+std::optional<http::Entity> PageServer::answer(const QByteArray &method, http::Address &address,
+                                               quint64 since, const QString &requester)
 {
     TAVERNLY_ASSERT_MAIN_THREAD();
     if (method != "GET" && method != "HEAD")
@@ -96,43 +158,72 @@ std::optional<http::Entity> PageServer::answer(const QByteArray &method, const Q
     // everyone to the other servers.
     if (!m_available)
         return busy();
-    if (const auto cached = m_cache.constFind(target);
-        cached != m_cache.cend() && cached->version >= changedAt(cached->page.forumId)) {
-        metrics::pageCacheHit();
-        return cached->page;
+    if (address.group == http::Address::unknownForum) {
+        switch (lookFor(address)) {
+        case Look::Waiting: return std::nullopt;
+        case Look::Missing: return m_notFound;
+        case Look::Found: break;
+        }
     }
-    const auto building = m_building.constFind(target);
+    if (!address.exists())
+        return m_notFound;
+    const std::optional<qint64> count =
+        address.page > 1 ? knownCount(address.group) : std::optional<qint64>();
+    if (count && (address.page - 1) * pages::messagesPerPage >= *count)
+        return m_notFound;
+    if (const Page *held = m_cache.find(keyOf(address), changedAt(address.group))) {
+        metrics::pageCacheHit();
+        return *held;
+    }
+    // How many pages a forum has is learned from its first, one build for
+    // every page number asked for.
+    if (address.page > 1 && !count) {
+        http::Address first = address;
+        first.page = 1;
+        return build(first, since, requester);
+    }
+    return build(address, since, requester);
+}
+
+std::optional<http::Entity> PageServer::build(const http::Address &address, quint64 since,
+                                              const QString &requester)
+{
+    const Key key = keyOf(address);
+    const auto building = m_building.constFind(key);
     if (building != m_building.cend() && *building >= since)
         return std::nullopt;
-    if (building == m_building.cend() && m_building.size() >= maxBuilding)
+    if (m_jobs >= maxBuilding || m_jobsFor.value(requester) >= maxBuildingPerRequester)
         return busy();
-    m_building.insert(target, m_version);
+    m_building.insert(key, m_version);
+    ++m_jobs;
+    ++m_jobsFor[requester];
     metrics::pageBuilt();
     // The job runs on the store thread and touches nothing of this; its
     // reply runs back here, unless this is gone by then.
-    m_store.run(this, [self = this, target, version = m_version](ForumStore &store) {
-        return StoreThread::Reply([self, target, version, page = pages::build(store, target)] {
-            self->keep(target, version, page);
-        });
+    m_store.run(this, [self = this, address, requester, version = m_version](ForumStore &store) {
+        return StoreThread::Reply(
+            [self, address, requester, version, built = pages::build(store, address)] {
+                self->keep(address, version, requester, built);
+            });
     });
     return std::nullopt;
 }
 
-void PageServer::keep(const QByteArray &target, quint64 version, const Page &page)
+void PageServer::keep(const http::Address &address, quint64 version, const QString &requester,
+                      const pages::Built &result)
 {
-    if (m_building.value(target) == version)
-        m_building.remove(target);
-    const auto cached = m_cache.constFind(target);
-    const bool newer = cached == m_cache.cend() || cached->version < version;
-    if (newer && page.status != 500 && bytesOf(page) <= maxCachedPage) {
-        if (cached != m_cache.cend())
-            m_cacheBytes -= bytesOf(cached->page);
-        if (m_cacheBytes + bytesOf(page) > maxCachedBytes) {
-            m_cache.clear();
-            m_cacheBytes = 0;
-        }
-        m_cache.insert(target, {version, page});
-        m_cacheBytes += bytesOf(page);
+    --m_jobs;
+    if (--m_jobsFor[requester] <= 0)
+        m_jobsFor.remove(requester);
+    const Key key = keyOf(address);
+    if (m_building.value(key) == version)
+        m_building.remove(key);
+    for (const ForumSummary &forum : result.counts) {
+        const qint64 id = address.group > 0 ? address.group : m_directory.id(forum.name).value_or(0);
+        if (id > 0 && m_counts.value(id).version <= version)
+            m_counts.insert(id, {version, forum.messageCount});
     }
-    emit built(target, version, page); // a failed one too, to those waiting for it
+    if (result.page.status != 500)
+        m_cache.keep(key, version, result.page);
+    emit built(address, version, result.page); // a failed one too, to those waiting for it
 }

@@ -9,6 +9,9 @@
 
 #include "server/store/forumstore.h"
 #include "server/store/moderation.h"
+#include "server/base/servermetrics.h"
+#include "server/pages/pagecache.h"
+#include "server/pages/pageserver.h"
 #include "server/pages/pages.h"
 
 #include <QDateTime>
@@ -94,6 +97,18 @@ bool isCurrentDate(const QByteArray &value)
     return date.isValid() && qAbs(date.secsTo(QDateTime::currentDateTimeUtc())) < 60;
 }
 
+// A page counter of the process's metrics (the server runs in it):
+// "hits" or "misses" (builds).
+double pageCount(const char *which)
+{
+    const QByteArray series = QByteArray("tavernly_page_cache_") + which + "_total ";
+    for (const QByteArray &line : QByteArray::fromStdString(metrics::text()).split('\n')) {
+        if (line.startsWith(series))
+            return line.mid(series.size()).toDouble();
+    }
+    return -1;
+}
+
 // Reads into *buffer until the server closes the socket (within a generous wait).
 bool readUntilClosed(int fd, QByteArray *buffer)
 {
@@ -135,6 +150,10 @@ private slots:
     void validatorsAndGzipAsAsked_data();
     void validatorsAndGzipAsAsked();
     void postChangesOnlyItsForumAndTheStartPage();
+    void floodOfSpellingsLeavesReadersServed_data();
+    void floodOfSpellingsLeavesReadersServed();
+    void cacheDropsTheLeastRecentlyRead();
+    void largePageReachesASlowReaderWhole();
     void otherServersPostChangesTheTag();
 
 private:
@@ -245,10 +264,10 @@ void TestServerPages::awkwardNamesHaveWorkingPages()
 
 void TestServerPages::largeForumIsPaged()
 {
+    create("Busy"); // through the server, which knows its forums from memory
     {
         ForumStore store; // a second connection to the live database
         QVERIFY(store.open(m_fixture->database(), nullptr));
-        QCOMPARE(store.createForum("Busy"), ForumStore::CreateResult::Created);
         const qint64 id = *store.forumId("Busy");
         for (int i = 1; i <= 150; ++i)
             QVERIFY(addMessage(store, id, "<b>T" + QByteArray::number(i) + "</b>", "m"));
@@ -280,6 +299,11 @@ void TestServerPages::unknownPathsAndMethods_data()
     QTest::newRow("climbing out") << QByteArray("GET /tav/../dn.htm") << QByteArray("404");
     QTest::newRow("bad page number") << QByteArray("GET /tav/Welcome.htm?page=x")
                                      << QByteArray("404");
+    QTest::newRow("page zero") << QByteArray("GET /tav/Welcome.htm?page=0") << QByteArray("404");
+    QTest::newRow("past the last page") << QByteArray("GET /tav/Welcome.htm?page=2")
+                                        << QByteArray("404");
+    QTest::newRow("first page by number, other parameters")
+        << QByteArray("GET /tav/Welcome.htm?x=1&page=1&y") << QByteArray("200");
     QTest::newRow("post") << QByteArray("POST /dn.htm") << QByteArray("405");
     QTest::newRow("delete") << QByteArray("DELETE /tav/Welcome.htm") << QByteArray("405");
 }
@@ -597,9 +621,9 @@ void TestServerPages::clientThatNeverReadsIsHeldToTheInputBound()
 // up, the others keep their numbers; shown again, all is as before.
 void TestServerPages::hiddenMessageLeavesPagesCountAndPaging()
 {
+    create("Mod"); // through the server, which knows its forums from memory
     ForumStore store; // a second connection to the live database
     QVERIFY(store.open(m_fixture->database(), nullptr));
-    QCOMPARE(store.createForum("Mod"), ForumStore::CreateResult::Created);
     const qint64 id = *store.forumId("Mod");
     for (int i = 1; i <= 101; ++i)
         QVERIFY(addMessage(store, id, "<b>T" + QByteArray::number(i) + "</b>", "m"));
@@ -727,6 +751,157 @@ void TestServerPages::postChangesOnlyItsForumAndTheStartPage()
     QVERIFY2(ale.startsWith("HTTP/1.1 200 ") && ale.contains("fresh"), ale.constData());
     QVERIFY(header(ale, "ETag") != aleTag);
     QVERIFY(get("/tav/Welcome.htm", welcomeTag).startsWith("HTTP/1.1 304 "));
+}
+
+void TestServerPages::floodOfSpellingsLeavesReadersServed_data()
+{
+    QTest::addColumn<QByteArrayList>("forums"); // created first, not read
+    QTest::addColumn<QByteArray>("postTo"); // a forum posted to then, if any
+    QTest::addColumn<QByteArrayList>("targets"); // sent at once, a connection each
+    QTest::addColumn<QList<int>>("statuses"); // their answers, in any order
+    QTest::addColumn<double>("builds");
+    const auto many = [](const char *form, int count, int from = 1) {
+        QByteArrayList targets;
+        for (int i = from; i < from + count; ++i)
+            targets << QByteArray(form).replace("N", QByteArray::number(i));
+        return targets;
+    };
+    const QList<int> found(80, 200);
+    const QList<int> notFound(80, 404);
+    // The cache keyed by the target as sent: each one a build and an entry.
+    QTest::newRow("query junk") << QByteArrayList() << QByteArray() << many("/tav/Welcome.htm?hog=N", 80)
+                                << found << 0.0;
+    QTest::newRow("percent-encoded name")
+        << QByteArrayList() << QByteArray() << many("/tav/%57elcome.htm?N", 40) + many("/tav/We%6ccome.htm?x=N", 40)
+        << found << 0.0;
+    QTest::newRow("first page by number") << QByteArrayList() << QByteArray() << many("/tav/Welcome.htm?page=1&N", 80)
+                                          << found << 0.0;
+    // No count kept: every page number past the last is built.
+    QTest::newRow("past the last page") << QByteArrayList() << QByteArray() << many("/tav/Welcome.htm?page=N", 80, 2)
+                                        << notFound << 0.0;
+    // The count learned per page number instead of from the forum's first page.
+    QTest::newRow("past the last of a forum not read yet")
+        << QByteArrayList{"Fresh"} << QByteArray("Fresh") << many("/tav/Fresh.htm?page=N", 80, 2) << notFound << 1.0;
+    // Unknown forums looked up in (and built from) the store.
+    QTest::newRow("unknown forums") << QByteArrayList() << QByteArray() << many("/tav/NoSuchN.htm", 80)
+                                    << notFound << 0.0;
+    // No share per address: one peer takes every build.
+    QList<int> shared(PageServer::maxBuildingPerRequester, 200);
+    shared += QList<int>(4, 503);
+    QTest::newRow("more pages than one address's share")
+        << many("ForumN", PageServer::maxBuildingPerRequester + 4) << QByteArray()
+        << many("/tav/ForumN.htm", PageServer::maxBuildingPerRequester + 4) << shared
+        << double(PageServer::maxBuildingPerRequester);
+}
+
+// Requests that all arrive before the server gets to run: a page read before
+// stays a hit (no build) and its reader is answered 200 throughout.
+void TestServerPages::floodOfSpellingsLeavesReadersServed()
+{
+    QFETCH(QByteArrayList, forums);
+    QFETCH(QByteArray, postTo);
+    QFETCH(QByteArrayList, targets);
+    QFETCH(QList<int>, statuses);
+    QFETCH(double, builds);
+    for (const QByteArray &forum : std::as_const(forums))
+        create(forum);
+    // Read until it is a hit: the store's first look at the database may
+    // count as a change.
+    bool hit = false;
+    for (int round = 0; round < 20 && !hit; ++round) {
+        const double built = pageCount("misses");
+        QCOMPARE(fetch("/tav/Welcome.htm").count("<table"), 1);
+        hit = pageCount("misses") == built;
+    }
+    QVERIFY(hit);
+    if (!postTo.isEmpty()) { // its count, known from the start page, goes stale
+        WireClient post(m_fixture->server().postPort());
+        post.send(postTo + "*<b>T</b>*one", WireClient::After::CloseWhenSent);
+        WAIT_COMPARE(m_fixture->logLinesContaining("stored"), 1);
+    }
+    const double builtBefore = pageCount("misses");
+    const double hitsBefore = pageCount("hits");
+    const quint16 port = m_fixture->server().httpPort();
+    std::vector<int> sockets;
+    for (const QByteArray &target : std::as_const(targets)) {
+        sockets.push_back(kit::connectLoopback(port));
+        const QByteArray request = "GET " + target + " HTTP/1.1\r\nHost: x\r\n\r\n";
+        QCOMPARE(::send(sockets.back(), request.constData(), size_t(request.size()), 0),
+                 ssize_t(request.size()));
+    }
+    const int reader = kit::connectLoopback(port);
+    const QByteArray read = "GET /tav/Welcome.htm HTTP/1.1\r\nHost: x\r\n\r\n";
+    QCOMPARE(::send(reader, read.constData(), size_t(read.size()), 0), ssize_t(read.size()));
+    QList<int> answered;
+    for (int fd : sockets) {
+        QByteArray buffer;
+        answered << readAnswer(fd, &buffer).mid(9, 3).toInt();
+        ::close(fd);
+    }
+    QByteArray buffer;
+    const QByteArray page = readAnswer(reader, &buffer);
+    ::close(reader);
+    QVERIFY2(page.startsWith("HTTP/1.1 200 ") && page.contains("<h2>Welcome</h2>"), page.constData());
+    std::sort(answered.begin(), answered.end());
+    QCOMPARE(answered, statuses);
+    QCOMPARE(pageCount("misses") - builtBefore, builds);
+    QVERIFY(pageCount("hits") > hitsBefore);
+}
+
+// Past its bound the cache drops the page read longest ago, not every page
+// (and not the one put in longest ago).
+void TestServerPages::cacheDropsTheLeastRecentlyRead()
+{
+    const pages::Page page(200, QByteArray(1000, 'x'));
+    PageCache cache(3000, 1000);
+    const PageCache::Key a{1, 1}, b{2, 1}, c{3, 1}, d{0, 1};
+    for (const PageCache::Key &key : {a, b, c})
+        cache.keep(key, 5, page);
+    QVERIFY(cache.find(a, 5)); // read: now the most recent
+    QVERIFY(!cache.find(a, 6)); // built before a change it shows
+    cache.keep(d, 5, page);
+    QCOMPARE(cache.size(), 3);
+    QVERIFY(cache.find(a, 5) && cache.find(c, 5) && cache.find(d, 5));
+    QVERIFY(!cache.find(b, 5));
+    cache.keep(b, 5, pages::Page(200, QByteArray(1001, 'x'))); // over the bound of one page
+    QVERIFY(!cache.find(b, 0));
+    QCOMPARE(cache.bytes(), 3000);
+}
+
+// A page large enough to go out from its file, to a reader whose buffers
+// take a little at a time: every answer whole, in order, plain and gzipped.
+void TestServerPages::largePageReachesASlowReaderWhole()
+{
+    create("Big");
+    {
+        ForumStore store; // a second connection to the live database
+        QVERIFY(store.open(m_fixture->database(), nullptr));
+        const qint64 id = *store.forumId("Big");
+        for (int i = 1; i <= 100; ++i)
+            QVERIFY(addMessage(store, id, "<b>T" + QByteArray::number(i) + "</b>",
+                               QByteArray::number(i).repeated(500)));
+    }
+    const QByteArray page = fetch("/tav/Big.htm");
+    QVERIFY(page.size() > 64 * 1024);
+    const int fd = kit::connectLoopback(m_fixture->server().httpPort(), 4096);
+    QVERIFY(fd >= 0);
+    QSocketNotifier readable(fd, QSocketNotifier::Read); // wakes the waits as answers arrive
+    const QByteArray plain = "GET /tav/Big.htm HTTP/1.1\r\nHost: x\r\n\r\n";
+    const QByteArray packed = "GET /tav/Big.htm HTTP/1.1\r\nHost: x\r\nAccept-Encoding: gzip\r\n\r\n";
+    // More than the system's buffers hold: sends stop part-way and resume.
+    constexpr int rounds = 48;
+    const QByteArray requests = (plain + packed).repeated(rounds)
+        + "HEAD /tav/Big.htm HTTP/1.1\r\nHost: x\r\n\r\n";
+    QCOMPARE(::send(fd, requests.constData(), size_t(requests.size()), 0), ssize_t(requests.size()));
+    QByteArray buffer;
+    for (int round = 0; round < rounds; ++round) {
+        QCOMPARE(bodyOf(readAnswer(fd, &buffer)), page);
+        QCOMPARE(gunzip(bodyOf(readAnswer(fd, &buffer))), page);
+    }
+    const QByteArray head = readAnswer(fd, &buffer, true);
+    QCOMPARE(header(head, "Content-Length").toLongLong(), page.size());
+    QVERIFY(buffer.isEmpty()); // nothing after the headers of HEAD
+    ::close(fd);
 }
 
 // Two servers sharing PostgreSQL: a post through one is on the other's page,
