@@ -240,6 +240,15 @@ void StreamConnection::abort()
     closeNow();
 }
 
+void StreamConnection::reset()
+{
+    if (m_fd < 0)
+        return;
+    const linger hard{1, 0};
+    ::setsockopt(m_fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+    closeNow();
+}
+
 bool StreamConnection::makeRoom()
 {
     readNow();

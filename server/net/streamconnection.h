@@ -46,6 +46,9 @@ public:
     // closes when the peer ends its own (or soon after).
     void closeWhenWritten();
     void abort(); // closes at once; unsent output is lost
+    // Closes at once with a reset (SO_LINGER {1, 0}): the peer sees ECONNRESET,
+    // never an orderly end, so a refusal is never taken for an acknowledgement.
+    void reset();
 
     // While one lives, connections whose exchange has ended close on the
     // loop's next turn instead of at once: a page request that takes in the

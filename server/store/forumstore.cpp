@@ -5,12 +5,14 @@
 
 #include <QDateTime>
 #include <QDir>
+#include <QFile>
 #include <QHashFunctions>
 #include <QMap>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QVariant>
 #include <algorithm>
+#include <sys/stat.h>
 
 namespace {
 
@@ -81,6 +83,7 @@ bool ForumStore::open(const DatabaseUrl &url, QString *error)
         };
         if (forumschema::migrate(db, SqlDialect(url.engine), seed, &why)) {
             m_available = true;
+            rememberFile();
             return true;
         }
         why = QStringLiteral("cannot bring the database %1 up to date: %2").arg(url.display(), why);
@@ -103,8 +106,65 @@ bool ForumStore::reconnect(QString *why)
         database().close();
         QSqlDatabase::removeDatabase(m_connection);
     }
-    m_available = m_url.open(m_connection, why);
+    // Only a file that exists: a removed one is an outage, not a new, empty database.
+    m_available = m_url.open(m_connection, why, DatabaseUrl::Opening::ExistingOnly);
+    if (m_available)
+        rememberFile();
     return m_available;
+}
+
+void ForumStore::rememberFile()
+{
+    struct stat info{};
+    if (m_url.engine == DatabaseUrl::Engine::SQLite
+        && ::stat(QFile::encodeName(m_url.path).constData(), &info) == 0) {
+        m_fileDevice = quint64(info.st_dev);
+        m_fileInode = quint64(info.st_ino);
+    }
+}
+
+bool ForumStore::fileIntact() const
+{
+    if (m_url.engine != DatabaseUrl::Engine::SQLite)
+        return true;
+    struct stat info{};
+    return ::stat(QFile::encodeName(m_url.path).constData(), &info) == 0
+        && quint64(info.st_dev) == m_fileDevice && quint64(info.st_ino) == m_fileInode;
+}
+
+bool ForumStore::checkFile()
+{
+    if (fileIntact())
+        return true;
+    m_lastError = QStringLiteral("the database file %1 was removed or replaced").arg(m_url.path);
+    m_lastSqlError = QSqlError();
+    if (m_available) {
+        m_available = false;
+        if (m_lostHandler)
+            m_lostHandler(m_lastError);
+    }
+    return false;
+}
+
+bool ForumStore::lastErrorIsTransient() const
+{
+    return !m_available || SqlDialect(m_url.engine).isTransient(m_lastSqlError);
+}
+
+quint64 ForumStore::spoolMark(const QString &spoolId, bool *ok) const
+{
+    *ok = false;
+    if (unavailable())
+        return 0;
+    QSqlQuery query(database());
+    query.prepare(QStringLiteral("SELECT stored FROM spool_marks WHERE spool = ?"));
+    query.addBindValue(spoolId);
+    if (!query.exec()) {
+        failed(query.lastError());
+        return 0;
+    }
+    *ok = true;
+    return query.next() ? query.value(0).toULongLong() : 0;
 }
 
 void ForumStore::check()
@@ -114,6 +174,8 @@ void ForumStore::check()
     QSqlQuery probe(database());
     if (!probe.exec(QStringLiteral("SELECT 1")))
         failed(probe.lastError());
+    else
+        checkFile();
 }
 
 void ForumStore::setLostHandler(std::function<void(const QString &)> handler)
@@ -137,6 +199,7 @@ bool ForumStore::unavailable() const
 void ForumStore::failed(const QSqlError &error) const
 {
     m_lastError = error.text();
+    m_lastSqlError = error;
     if (!m_available)
         return;
     // A statement may fail on its own (a constraint); the database is lost
@@ -241,19 +304,38 @@ ForumStore::CreateResult ForumStore::createForum(const QString &name, qint64 *id
     return CreateResult::Created;
 }
 
-bool ForumStore::addMessages(const QList<NewMessage> &messages)
+bool ForumStore::addMessages(const QList<NewMessage> &messages, const QString &spoolId,
+                             quint64 spoolMark)
 {
-    if (unavailable())
+    if (unavailable() || !checkFile())
         return false;
     QSqlDatabase db = database();
     if (!db.transaction()) {
         failed(db.lastError());
         return false;
     }
-    if (!insert(messages)) {
-        const QString why = m_lastError;
+    bool done = insert(messages);
+    if (done && !spoolId.isEmpty()) {
+        QSqlQuery mark(db);
+        mark.prepare(QStringLiteral("INSERT INTO spool_marks (spool, stored) VALUES (?, ?) "
+                                    "ON CONFLICT (spool) DO UPDATE SET stored = excluded.stored"));
+        mark.addBindValue(spoolId);
+        mark.addBindValue(qint64(spoolMark));
+        done = mark.exec();
+        if (!done) {
+            m_lastError = mark.lastError().text();
+            m_lastSqlError = mark.lastError();
+        }
+    }
+    if (!done) {
+        const QSqlError error = m_lastSqlError;
         db.rollback();
-        failed(QSqlError(why, {}, QSqlError::StatementError));
+        failed(error);
+        return false;
+    }
+    // Never into a file that is no longer the database (removed meanwhile).
+    if (!checkFile()) {
+        db.rollback();
         return false;
     }
     if (!db.commit()) {
@@ -282,9 +364,11 @@ bool ForumStore::insert(const QList<NewMessage> &messages)
         count.bindValue(1, it.value());
         count.bindValue(2, it.key());
         if (!count.exec() || !count.next()) {
-            m_lastError = count.lastError().isValid()
-                ? count.lastError().text()
-                : QStringLiteral("there is no forum %1").arg(it.key());
+            m_lastSqlError = count.lastError().isValid()
+                ? count.lastError()
+                : QSqlError(QStringLiteral("there is no forum %1").arg(it.key()), {},
+                            QSqlError::StatementError);
+            m_lastError = m_lastSqlError.text();
             return false;
         }
         next[it.key()] = count.value(0).toLongLong() - it.value() + 1;
@@ -302,13 +386,15 @@ bool ForumStore::insert(const QList<NewMessage> &messages)
         query.bindValue(5, message.bodyHtml);
         query.bindValue(6, message.arrived);
         if (!query.exec()) {
-            m_lastError = query.lastError().text();
+            m_lastSqlError = query.lastError();
+            m_lastError = m_lastSqlError.text();
             return false;
         }
     }
     const QString notify = SqlDialect(m_url.engine).notifyChanges(added.keys());
-    if (!notify.isEmpty() && !query.exec(notify)) {
-        m_lastError = query.lastError().text();
+    if (!added.isEmpty() && !notify.isEmpty() && !query.exec(notify)) {
+        m_lastSqlError = query.lastError();
+        m_lastError = m_lastSqlError.text();
         return false;
     }
     return true;

@@ -519,7 +519,8 @@ void TestServerPages::olderDatabaseGetsItsCounts()
         QVERIFY(db.open());
         QSqlQuery query(db);
         for (const char *statement :
-             {"DROP TABLE moderation", "DROP TABLE messages", "DROP TABLE forums",
+             {"DROP TABLE spool_marks", "DROP TABLE moderation", "DROP TABLE messages",
+              "DROP TABLE forums",
               "CREATE TABLE forums (id INTEGER PRIMARY KEY, name TEXT NOT NULL UNIQUE, "
               "created INTEGER NOT NULL)",
               "CREATE TABLE messages (id INTEGER PRIMARY KEY, forum INTEGER NOT NULL "

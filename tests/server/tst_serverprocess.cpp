@@ -259,6 +259,8 @@ void TestServerProcess::burstsAreStoredWhole()
                     ++unsent;
             }
             ++finished;
+            // Wakes the waiting loop: the last log line may have come before.
+            QMetaObject::invokeMethod(QCoreApplication::instance(), [] {}, Qt::QueuedConnection);
         });
     }
     // The server's log is read meanwhile, so that it never waits on a full pipe.

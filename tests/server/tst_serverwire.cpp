@@ -13,7 +13,11 @@
 #include <QTest>
 #include <QTimer>
 
+#include <arpa/inet.h>
+#include <cerrno>
+#include <netinet/in.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 
@@ -25,6 +29,44 @@ WireClient *request(QObject *owner, quint16 port, const QByteArray &bytes,
     client->send(bytes, after);
     return client;
 }
+
+// A sender as the client is: connects, sends, ends its sending half, then
+// waits for the server's end. 0: closed in order (the post is kept);
+// otherwise the error (ECONNRESET: refused); -1: still open.
+class RawPost
+{
+public:
+    RawPost(quint16 port, const QByteArray &request)
+        : m_fd(::socket(AF_INET, SOCK_STREAM, 0))
+    {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(port);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        // Loopback: connect and a small send complete at once.
+        if (::connect(m_fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0
+            && ::send(m_fd, request.constData(), size_t(request.size()), MSG_NOSIGNAL)
+                == ssize_t(request.size()))
+            ::shutdown(m_fd, SHUT_WR);
+    }
+    ~RawPost() { ::close(m_fd); }
+    int end()
+    {
+        if (m_end < 0) {
+            char byte = 0;
+            const ssize_t got = ::recv(m_fd, &byte, 1, MSG_DONTWAIT);
+            if (got == 0)
+                m_end = 0;
+            else if (got < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
+                m_end = errno;
+        }
+        return m_end;
+    }
+
+private:
+    int m_fd;
+    int m_end = -1;
+};
 
 } // namespace
 
@@ -42,7 +84,8 @@ private slots:
     void halfClosedSenderGetsItsReply_data();
     void halfClosedSenderGetsItsReply();
     void listWithoutRequestIsClosed();
-    void postToUnknownForumIsDropped();
+    void postIsClosedInOrderOnlyWhenKept_data();
+    void postIsClosedInOrderOnlyWhenKept();
     void postSizeLimit_data();
     void postSizeLimit();
     void silentPostIsDroppedNotStored();
@@ -194,18 +237,37 @@ void TestServerWire::listWithoutRequestIsClosed()
     QCOMPARE(m_fixture->logLinesContaining("list refused"), 2);
 }
 
-void TestServerWire::postToUnknownForumIsDropped()
+void TestServerWire::postIsClosedInOrderOnlyWhenKept_data()
 {
-    const quint16 port = m_fixture->server().postPort();
-    request(this, port, "Nowhere*<b>T</b>*body", WireClient::After::CloseWhenSent);
-    request(this, port, "Welcome but no stars", WireClient::After::CloseWhenSent);
-    WAIT_COMPARE(m_fixture->logLinesContaining("post dropped"), 2);
-    QCOMPARE(m_fixture->logLinesContaining("unknown forum \"Nowhere\""), 1);
+    QTest::addColumn<QByteArray>("post");
+    QTest::addColumn<int>("end");
+    QTest::addColumn<QString>("logged");
+    QTest::newRow("kept") << QByteArray("Welcome*<b>T</b>*body") << 0 << "\"Welcome\": stored";
+    QTest::newRow("unknown forum") << QByteArray("Nowhere*<b>T</b>*body") << int(ECONNRESET)
+                                   << "unknown forum \"Nowhere\"";
+    QTest::newRow("no stars") << QByteArray("Welcome but no stars") << int(ECONNRESET)
+                              << "fewer than two \"*\"";
+    QTest::newRow("one star") << QByteArray("Welcome*title only") << int(ECONNRESET)
+                              << "fewer than two \"*\"";
+}
+
+// A refused post ends with a reset, never the orderly close that tells the
+// client its message is kept; a kept one closes in order once on the disk.
+void TestServerWire::postIsClosedInOrderOnlyWhenKept()
+{
+    QFETCH(QByteArray, post);
+    QFETCH(int, end);
+    QFETCH(QString, logged);
+    RawPost sender(m_fixture->server().postPort(), post);
+    WAIT_VERIFY(sender.end() >= 0);
+    QCOMPARE(sender.end(), end);
+    WAIT_COMPARE(m_fixture->logLinesContaining(logged), 1);
+    QCOMPARE(m_fixture->logLinesContaining("post refused"), end == 0 ? 0 : 1);
 
     QNetworkReply *start = m_fixture->get("/dn.htm");
     WAIT_VERIFY(start->isFinished());
     const QByteArray page = start->readAll();
-    QVERIFY(page.contains("(1 message)"));
+    QVERIFY(page.contains(end == 0 ? "(2 messages)" : "(1 message)"));
     QVERIFY(!page.contains("Nowhere"));
 }
 
