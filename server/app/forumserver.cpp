@@ -64,7 +64,8 @@ bool ForumServer::stop(int deadlineMs)
     // forum's lookup) is reset: an orderly close would say it is kept.
     if (m_post)
         m_post->abandonPosts();
-    const bool storeEnded = m_store->stop(left());
+    // A moment at least for an idle store thread to end.
+    const bool storeEnded = m_store->stop(deadline.isForever() ? -1 : std::max(left(), 200));
     if (!writerEnded || !storeEnded) {
         emit logLine(QStringLiteral("stopping without waiting for the database: a statement "
                                     "is still under way"));

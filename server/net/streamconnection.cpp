@@ -242,11 +242,16 @@ void StreamConnection::abort()
 
 void StreamConnection::reset()
 {
+    setResetOnClose(true);
+    closeNow();
+}
+
+void StreamConnection::setResetOnClose(bool on)
+{
     if (m_fd < 0)
         return;
-    const linger hard{1, 0};
+    const linger hard{on ? 1 : 0, 0};
     ::setsockopt(m_fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
-    closeNow();
 }
 
 bool StreamConnection::makeRoom()

@@ -136,12 +136,7 @@ PostWriter::Outcome PostWriter::commit(ForumStore &store, Batch &batch, qsizetyp
 void PostWriter::run()
 {
     ForumStore store;
-    QString error;
-    if (!store.connect(m_database, &error)) {
-        emit lost(error);
-        if (!reconnect(store, &error))
-            return;
-    }
+    bool opened = false;
     for (;;) {
         Batch batch;
         {
@@ -155,6 +150,15 @@ void PostWriter::run()
                 batch.posts.append(std::move(m_ready.begin()->second));
                 batch.sequences.append(m_next++);
                 m_ready.erase(m_ready.begin());
+            }
+        }
+        // Opened with the first post, so that an idle server holds one connection less.
+        if (!opened) {
+            QString error;
+            opened = store.connect(m_database, &error);
+            if (!opened) {
+                emit lost(error);
+                opened = reconnect(store, &error);
             }
         }
         batch.outcome.fill(0, batch.posts.size());

@@ -56,7 +56,7 @@ public:
     void clear();
     qint64 bytes() const; // every segment's size together
 
-    static constexpr qint64 segmentBytes = 8 * 1024 * 1024;
+    static constexpr qint64 segmentBytes = 1024 * 1024;
 
 private:
     QList<quint64> segments() const; // first sequences, ascending

@@ -12,6 +12,9 @@ PostConnection::PostConnection(StreamConnection *connection, PostIntake &intake,
 {
     // A post is never longer than this: reading stops one byte past it.
     connection->setInputLimit(requestrules::maxPostBytes + 1);
+    // Until the post is on disk, no close is in order, not even the system's
+    // when the process is killed.
+    connection->setResetOnClose(true);
     connect(connection, &StreamConnection::readyRead, this, &PostConnection::read);
     // Only the client's end completes a post: not a reset, nor a deadline,
     // nor the server shutting down.
@@ -70,8 +73,10 @@ void PostConnection::answer(bool acknowledged)
         return;
     m_answered = true;
     metrics::requestDone("post", acknowledged ? "taken" : "refused");
-    if (acknowledged)
+    if (acknowledged) {
+        m_connection->setResetOnClose(false);
         m_connection->closeWhenWritten(); // nothing to write: closes now
+    }
     else
         m_connection->reset();
 }

@@ -15,6 +15,7 @@
 #include <QSqlDatabase>
 #include <QSocketNotifier>
 #include <QSqlQuery>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimeZone>
 
@@ -784,7 +785,8 @@ void TestServerPages::otherServersPostChangesTheTagWithinASecond()
         QSKIP("only servers sharing PostgreSQL hear of each other's posts");
     ServerConfig config = ServerFixture::quickConfig();
     config.address = QHostAddress(QHostAddress::LocalHost);
-    config.dataDir = m_fixture->dataDir();
+    const QTemporaryDir otherData; // each server keeps its own spool
+    config.dataDir = otherData.path();
     config.database = m_fixture->database();
     ForumServer other(config);
     QString error;

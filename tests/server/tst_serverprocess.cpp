@@ -5,7 +5,13 @@
 #include "wireclient.h"
 
 #include <QElapsedTimer>
+#include <QDateTime>
+#include <QDir>
 #include <QFile>
+#include <QHash>
+#include <QRandomGenerator>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -51,6 +57,44 @@ QByteArray blockingExchange(quint16 port, const QByteArray &request)
     return reply;
 }
 
+// A post as the client sends it: true only if the server then closed in
+// order (the post is kept), false for a reset or any failure.
+bool acknowledged(quint16 port, const QByteArray &request)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    timeval wait{20, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+    char byte = 0;
+    const bool kept =
+        ::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0
+        && ::send(fd, request.constData(), size_t(request.size()), MSG_NOSIGNAL)
+            == ssize_t(request.size())
+        && ::shutdown(fd, SHUT_WR) == 0 && ::recv(fd, &byte, 1, 0) == 0;
+    ::close(fd);
+    return kept;
+}
+
+// How often each body is stored in the SQLite file of a data folder.
+QHash<QByteArray, int> storedBodies(const QString &dataDir)
+{
+    QHash<QByteArray, int> counts;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), "bodies");
+        db.setDatabaseName(QDir(dataDir).filePath(QStringLiteral("tavernly.sqlite")));
+        QSqlQuery query(db);
+        if (db.open() && query.exec(QStringLiteral("SELECT body FROM messages"))) {
+            while (query.next())
+                ++counts[query.value(0).toByteArray()];
+        }
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("bodies"));
+    return counts;
+}
+
 qint64 peakMemoryKiB(qint64 pid)
 {
     QFile status(QStringLiteral("/proc/%1/status").arg(pid));
@@ -92,6 +136,8 @@ private slots:
     void badArgumentsAreRefused();
     void killedServerKeepsWhatItAnswered();
     void terminateEndsCleanly();
+    void killsDuringAFloodLoseNoAcknowledgedPost();
+    void terminateEndsInTimeWhileTheDatabaseIsLocked();
     void burstsAreStoredWhole_data();
     void burstsAreStoredWhole();
     void listAnswersWhileAHostilePostIsParsed();
@@ -225,6 +271,137 @@ void TestServerProcess::terminateEndsCleanly()
     QCOMPARE(process.exitStatus(), QProcess::NormalExit);
     QCOMPARE(process.exitCode(), 0);
     QCOMPARE(process.readAllStandardError().count("\"Welcome\": stored"), 50);
+}
+
+// Senders post without pause, each counting a post only once the server
+// closed in order; the server is killed three times at random moments and
+// started again on the same folder. Every acknowledged post is then stored
+// exactly once: none lost with the process, none stored twice from the spool.
+void TestServerProcess::killsDuringAFloodLoseNoAcknowledgedPost()
+{
+    QTemporaryDir dir;
+    QProcess server;
+    Ports ports;
+    QVERIFY(start(server, dir.path(), &ports));
+    std::atomic<quint16> postPort{ports.post};
+    std::atomic<bool> done{false};
+    std::atomic<int> acknowledgedCount{0};
+    constexpr int senders = 8;
+    std::vector<QList<QByteArray>> kept(senders);
+    std::vector<std::thread> threads;
+    // Bodies of a kilobyte: the spool's segments fill and are deleted as the database catches up.
+    const QByteArray padding(1000, 'p');
+    for (int s = 0; s < senders; ++s) {
+        threads.emplace_back([&, s] {
+            for (int i = 0; !done; ++i) {
+                const QByteArray body = "s" + QByteArray::number(s) + "-" + QByteArray::number(i)
+                    + padding;
+                if (acknowledged(postPort, "Welcome*<b>F</b>*" + body)) {
+                    kept[s].append(body);
+                    ++acknowledgedCount;
+                    // Wakes the waiting loop, which may hear nothing else meanwhile.
+                    QMetaObject::invokeMethod(QCoreApplication::instance(), [] {},
+                                              Qt::QueuedConnection);
+                } else {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(2)); // restarting
+                }
+            }
+        });
+    }
+    QRandomGenerator random(quint32(QDateTime::currentMSecsSinceEpoch()));
+    QByteArray log;
+    for (int kill = 0; kill < 3; ++kill) {
+        // Once with the database locked meanwhile: the writer falls more
+        // than a spool segment behind, and the kill finds it there.
+        QSqlDatabase holder;
+        QSqlQuery lock;
+        if (kill == 1) {
+            holder = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), "holder");
+            holder.setDatabaseName(QDir(dir.path()).filePath(QStringLiteral("tavernly.sqlite")));
+            QVERIFY(holder.open());
+            lock = QSqlQuery(holder);
+            QVERIFY(lock.exec(QStringLiteral("BEGIN IMMEDIATE")));
+        }
+        const int target =
+            acknowledgedCount + (kill == 1 ? 1500 : 0) + random.bounded(300, 1500);
+        QVERIFY(waitUntil([&] {
+            log += server.readAllStandardError();
+            return acknowledgedCount >= target;
+        }, 60000));
+        server.kill();
+        QVERIFY(server.waitForFinished(10000));
+        if (kill == 1) {
+            QVERIFY(lock.exec(QStringLiteral("ROLLBACK")));
+            lock = QSqlQuery();
+            holder.close();
+            holder = QSqlDatabase();
+            QSqlDatabase::removeDatabase(QStringLiteral("holder"));
+        }
+        QVERIFY(start(server, dir.path(), &ports));
+        postPort = ports.post;
+    }
+    const int target = acknowledgedCount + 200;
+    QVERIFY(waitUntil([&] { return acknowledgedCount >= target; }, 60000));
+    done = true;
+    for (std::thread &thread : threads)
+        thread.join();
+    server.terminate();
+    QVERIFY(server.waitForFinished(10000));
+    log += server.readAllStandardError();
+    const QHash<QByteArray, int> stored = storedBodies(dir.path());
+    int checked = 0;
+    for (const QList<QByteArray> &bodies : kept) {
+        for (const QByteArray &body : bodies) {
+            QVERIFY2(stored.value(body) == 1,
+                     qPrintable(QStringLiteral("%1 stored %2 times")
+                                    .arg(QString::fromLatin1(body.left(12)))
+                                    .arg(stored.value(body))));
+            ++checked;
+        }
+    }
+    for (auto it = stored.cbegin(); it != stored.cend(); ++it)
+        QVERIFY2(it.value() == 1, it.key().left(12).constData());
+    QCOMPARE(checked, acknowledgedCount.load());
+    QVERIFY(checked > 1000);
+}
+
+// SIGTERM while another process holds the database's lock (the writer is
+// inside a statement that waits for it): the server ends within systemd's
+// stop timeout, and what it acknowledged is stored at the next start.
+void TestServerProcess::terminateEndsInTimeWhileTheDatabaseIsLocked()
+{
+    QTemporaryDir dir;
+    QProcess server;
+    Ports ports;
+    QVERIFY(start(server, dir.path(), &ports));
+    QVERIFY(acknowledged(ports.post, "Welcome*<b>T</b>*before the lock"));
+    QByteArray log;
+    WAIT_VERIFY((log += server.readAllStandardError()).contains("stored"));
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), "holder");
+        db.setDatabaseName(QDir(dir.path()).filePath(QStringLiteral("tavernly.sqlite")));
+        QVERIFY(db.open());
+        QSqlQuery query(db);
+        QVERIFY(query.exec(QStringLiteral("BEGIN IMMEDIATE")));
+        for (int i = 0; i < 20; ++i)
+            QVERIFY(acknowledged(ports.post, "Welcome*<b>T</b>*locked " + QByteArray::number(i)));
+        QElapsedTimer clock;
+        clock.start();
+        server.terminate();
+        QVERIFY(server.waitForFinished(15000));
+        QVERIFY2(clock.elapsed() < 10000, qPrintable(QString::number(clock.elapsed())));
+        log += server.readAllStandardError();
+        QVERIFY2(log.contains("20 posts wait in the spool"), log.right(500).constData());
+        QVERIFY(query.exec(QStringLiteral("ROLLBACK")));
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("holder"));
+    QVERIFY(start(server, dir.path(), &ports));
+    const QByteArray page = blockingExchange(ports.http, "GET /dn.htm HTTP/1.0\r\n\r\n");
+    QVERIFY2(page.contains("Welcome</a> (22 messages)"), page.constData());
+    server.terminate();
+    QVERIFY(server.waitForFinished(10000));
+    QCOMPARE(storedBodies(dir.path()).value("locked 19"), 1);
 }
 
 void TestServerProcess::burstsAreStoredWhole_data()

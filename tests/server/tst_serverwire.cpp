@@ -5,6 +5,7 @@
 #include "waits.h"
 #include "wireclient.h"
 
+#include <QFile>
 #include <QScopeGuard>
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -94,11 +95,22 @@ private slots:
     void lostDatabaseRefusesUntilBack_data();
     void lostDatabaseRefusesUntilBack();
     void postThatMeetsTwoOutagesIsStored();
+    void lockedMessagesDelayPostsButLoseNone();
+    void removedDatabaseFileIsAnOutage();
 
 private:
     QByteArray list();
+    int status(const QString &path);
     std::unique_ptr<ServerFixture> m_fixture;
 };
+
+int TestServerWire::status(const QString &path)
+{
+    QNetworkReply *reply = m_fixture->get(path);
+    if (!waitUntil([reply] { return reply->isFinished(); }))
+        return 0;
+    return reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+}
 
 void TestServerWire::init()
 {
@@ -494,6 +506,83 @@ void TestServerWire::postThatMeetsTwoOutagesIsStored()
     }
     WAIT_COMPARE(m_fixture->logLinesContaining(": stored"), 1);
     QCOMPARE(m_fixture->logLinesContaining("not stored"), 0);
+}
+
+
+// Another session holds the messages table far longer than the writer's
+// statements wait, many times over: posts are still acknowledged (they are
+// in the spool), and every one is stored once it lets go.
+void TestServerWire::lockedMessagesDelayPostsButLoseNone()
+{
+    ServerConfig config = ServerFixture::quickConfig();
+    config.statementWaitMs = 100;
+    m_fixture = std::make_unique<ServerFixture>(config);
+    QVERIFY(m_fixture->start());
+    const DatabaseUrl database = m_fixture->database();
+    QString error;
+    QVERIFY2(database.open(QStringLiteral("lock"), &error), qPrintable(error));
+    auto closeLock = qScopeGuard([] { QSqlDatabase::removeDatabase(QStringLiteral("lock")); });
+    {
+        QSqlDatabase db = QSqlDatabase::database(QStringLiteral("lock"));
+        QSqlQuery query(db);
+        const bool lite = database.engine == DatabaseUrl::Engine::SQLite;
+        QVERIFY2(lite ? query.exec(QStringLiteral("BEGIN IMMEDIATE"))
+                      : db.transaction()
+                          && query.exec(QStringLiteral("LOCK TABLE messages IN EXCLUSIVE MODE")),
+                 qPrintable(query.lastError().text()));
+        std::vector<std::unique_ptr<RawPost>> senders;
+        for (int i = 0; i < 20; ++i)
+            senders.push_back(std::make_unique<RawPost>(
+                m_fixture->server().postPort(), "Welcome*<b>L</b>*locked " + QByteArray::number(i)));
+        for (const auto &sender : senders) {
+            WAIT_VERIFY(sender->end() >= 0);
+            QCOMPARE(sender->end(), 0);
+        }
+        // Past any fixed count of tries: the pause between them has grown to 1.6 s.
+        QVERIFY(waitUntil([&] {
+            return m_fixture->logLinesContaining("trying again in 1600 ms") > 0;
+        }, 20000));
+        QCOMPARE(m_fixture->logLinesContaining("stored"), 0);
+        QVERIFY(lite ? query.exec(QStringLiteral("ROLLBACK")) : db.rollback());
+        db.close();
+    }
+    QVERIFY(waitUntil([&] {
+        return m_fixture->logLinesContaining("\"Welcome\": stored") == 20;
+    }, 20000));
+    QNetworkReply *start = m_fixture->get("/dn.htm");
+    WAIT_VERIFY(start->isFinished());
+    QVERIFY(start->readAll().contains("(21 messages)"));
+}
+
+// The database file removed under a running server: an outage noticed
+// within a couple of seconds, posts refused, and no new, empty database made
+// in its place; once the file is back, so is the server, its forums intact.
+void TestServerWire::removedDatabaseFileIsAnOutage()
+{
+    const DatabaseUrl database = m_fixture->database();
+    if (database.engine != DatabaseUrl::Engine::SQLite)
+        QSKIP("only a database file can be removed");
+    const quint16 postPort = m_fixture->server().postPort();
+    {
+        RawPost before(postPort, "Welcome*<b>A</b>*before the removal");
+        WAIT_VERIFY(before.end() == 0);
+    }
+    WAIT_COMPARE(m_fixture->logLinesContaining("stored"), 1);
+    const QString moved = database.path + QStringLiteral(".moved");
+    QVERIFY(QFile::rename(database.path, moved));
+    QVERIFY(waitUntil([&] { return status(QStringLiteral("/health")) == 503; }, 3000));
+    RawPost meanwhile(postPort, "Welcome*<b>B</b>*while it is gone");
+    WAIT_VERIFY(meanwhile.end() >= 0);
+    QVERIFY(meanwhile.end() != 0);
+    // The store tries again every second: two tries, and still no file.
+    QVERIFY(!waitUntil([&] { return QFile::exists(database.path); }, 2500));
+    QVERIFY(QFile::rename(moved, database.path));
+    QVERIFY(waitUntil([&] { return status(QStringLiteral("/health")) == 200; }, 5000));
+    QNetworkReply *page = m_fixture->get("/tav/Welcome.htm");
+    WAIT_VERIFY(page->isFinished());
+    const QByteArray body = page->readAll();
+    QVERIFY(body.contains("before the removal"));
+    QVERIFY(!body.contains("while it is gone"));
 }
 
 QTEST_GUILESS_MAIN(TestServerWire)
