@@ -27,6 +27,14 @@ const QString welcomeBody = QStringLiteral(
 
 } // namespace
 
+struct ForumStore::Statements
+{
+    explicit Statements(const QSqlDatabase &db) : count(db), query(db), mark(db) {}
+    QSqlQuery count;
+    QSqlQuery query;
+    QSqlQuery mark;
+};
+
 NewMessage ForumStore::welcomeMessage(qint64 forumId)
 {
     // The parser reads a line break as a plain one.
@@ -75,7 +83,8 @@ bool ForumStore::open(const DatabaseUrl &url, QString *error)
                 *error = query.lastError().text();
                 return false;
             }
-            if (!insert({welcomeMessage(query.value(0).toLongLong())})) {
+            Statements statements(db);
+            if (!insert({welcomeMessage(query.value(0).toLongLong())}, statements)) {
                 *error = m_lastError;
                 return false;
             }
@@ -314,14 +323,18 @@ bool ForumStore::addMessages(const QList<NewMessage> &messages, const QString &s
         failed(db.lastError());
         return false;
     }
-    bool done = insert(messages);
+    Statements statements(db);
+    bool done = insert(messages, statements);
     if (done && !spoolId.isEmpty()) {
-        QSqlQuery mark(db);
-        mark.prepare(QStringLiteral("INSERT INTO spool_marks (spool, stored) VALUES (?, ?) "
-                                    "ON CONFLICT (spool) DO UPDATE SET stored = excluded.stored"));
-        mark.addBindValue(spoolId);
-        mark.addBindValue(qint64(spoolMark));
-        done = mark.exec();
+        QSqlQuery &mark = statements.mark;
+        done = mark.prepare(QStringLiteral("INSERT INTO spool_marks (spool, stored) VALUES (?, ?) "
+                                           "ON CONFLICT (spool) DO UPDATE SET stored = "
+                                           "excluded.stored"));
+        if (done) {
+            mark.addBindValue(spoolId);
+            mark.addBindValue(qint64(spoolMark));
+            done = mark.exec();
+        }
         if (!done) {
             m_lastError = mark.lastError().text();
             m_lastSqlError = mark.lastError();
@@ -349,16 +362,26 @@ bool ForumStore::addMessages(const QList<NewMessage> &messages, const QString &s
 
 // Inside a transaction: each forum's counts, then the messages, numbered in
 // their forum from what its count gave.
-bool ForumStore::insert(const QList<NewMessage> &messages)
+
+bool ForumStore::insert(const QList<NewMessage> &messages, Statements &statements)
 {
     QSqlDatabase db = database();
     QMap<qint64, qint64> added; // by forum: servers sharing a database lock forums in one order
     for (const NewMessage &message : messages)
         ++added[message.forumId];
     QMap<qint64, qint64> next; // by forum: the number its next message gets
-    QSqlQuery count(db);
-    count.prepare(QStringLiteral("UPDATE forums SET message_count = message_count + ?, "
-                                 "posted = posted + ? WHERE id = ? RETURNING posted"));
+    QSqlQuery &count = statements.count;
+    // A prepare waits for locks too (and may time out): its failure is the error.
+    const auto prepared = [this](QSqlQuery &statement, const QString &sql) {
+        if (statement.prepare(sql))
+            return true;
+        m_lastSqlError = statement.lastError();
+        m_lastError = m_lastSqlError.text();
+        return false;
+    };
+    if (!prepared(count, QStringLiteral("UPDATE forums SET message_count = message_count + ?, "
+                                        "posted = posted + ? WHERE id = ? RETURNING posted")))
+        return false;
     for (auto it = added.cbegin(); it != added.cend(); ++it) {
         count.bindValue(0, it.value());
         count.bindValue(1, it.value());
@@ -374,9 +397,12 @@ bool ForumStore::insert(const QList<NewMessage> &messages)
         next[it.key()] = count.value(0).toLongLong() - it.value() + 1;
         count.finish();
     }
-    QSqlQuery query(db);
-    query.prepare(QStringLiteral("INSERT INTO messages (forum, number, title, body, title_html, "
-                                 "body_html, arrived) VALUES (?, ?, ?, ?, ?, ?, ?)"));
+    QSqlQuery &query = statements.query;
+    if (!messages.isEmpty()
+        && !prepared(query, QStringLiteral("INSERT INTO messages (forum, number, title, body, "
+                                           "title_html, body_html, arrived) "
+                                           "VALUES (?, ?, ?, ?, ?, ?, ?)")))
+        return false;
     for (const NewMessage &message : messages) {
         query.bindValue(0, message.forumId);
         query.bindValue(1, next[message.forumId]++);

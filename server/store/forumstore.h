@@ -98,7 +98,10 @@ public:
     static NewMessage welcomeMessage(qint64 forumId);
 
 private:
-    bool insert(const QList<NewMessage> &messages);
+    // Its statements outlive the transaction: freed only after a rollback
+    // (PostgreSQL refuses to free them inside a failed transaction).
+    struct Statements;
+    bool insert(const QList<NewMessage> &messages, Statements &statements);
     bool unavailable() const; // true, with lastError() saying so, while the database is lost
     // Records a failed statement; a database that no longer answers at all is lost.
     void failed(const QSqlError &error) const;

@@ -539,9 +539,9 @@ void TestServerWire::lockedMessagesDelayPostsButLoseNone()
             QCOMPARE(sender->end(), 0);
         }
         // Past any fixed count of tries: the pause between them has grown to 1.6 s.
-        QVERIFY(waitUntil([&] {
+        QVERIFY2(waitUntil([&] {
             return m_fixture->logLinesContaining("trying again in 1600 ms") > 0;
-        }, 20000));
+        }, 20000), qPrintable(m_fixture->log().join(u'\n').right(1500)));
         QCOMPARE(m_fixture->logLinesContaining("stored"), 0);
         QVERIFY(lite ? query.exec(QStringLiteral("ROLLBACK")) : db.rollback());
         db.close();
