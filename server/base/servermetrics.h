@@ -14,12 +14,14 @@ void connectionClosed(const std::string &port);
 // reason: "limit" (made room for a newcomer) or "deadline" (request too slow).
 void connectionCut(const std::string &port, const char *reason);
 // outcome: the page port's status code, or what the request came to
-// ("answered", "refused", "created", "exists", "failed", "taken", "dropped").
+// ("answered", "refused", "created", "exists", "failed", "taken", "dropped"); a post is
+// "taken" once acknowledged, "refused" when reset.
 void requestDone(const std::string &port, const std::string &outcome);
 
 void postReceived();
 void postEscaped(); // markup over the parse budget, kept as escaped text
-// reason: "malformed", "too_large", "incomplete", "unknown_forum".
+// reason: "malformed", "too_large", "incomplete", "unknown_forum", "spool_full",
+// "spool_failed", "database" (refused by it for good), "database_lost", "stopping".
 void postRefused(const char *reason);
 void postBytesWaiting(qint64 bytes); // taken in and not yet committed
 void batchCommitted(qint64 posts, double seconds);

@@ -198,7 +198,7 @@ void TestServerProcess::helpNamesEveryOption()
     const QByteArray help = process.readAllStandardOutput();
     for (const char *option : {"--listen", "--data", "--database", "--database-password-file",
                                "--list-port", "--create-port", "--post-port", "--http-port",
-                               "--metrics", "hide", "unhide"})
+                               "--metrics", "--spool-budget", "hide", "unhide", "drain"})
         QVERIFY2(help.contains(option), option);
 }
 
