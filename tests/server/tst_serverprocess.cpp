@@ -3,6 +3,7 @@
 
 #include "waits.h"
 #include "wireclient.h"
+#include "server/store/databaseurl.h"
 
 #include <QElapsedTimer>
 #include <QDateTime>
@@ -20,6 +21,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <optional>
 #include <thread>
 #include <unistd.h>
 
@@ -78,15 +80,30 @@ bool acknowledged(quint16 port, const QByteArray &request)
     return kept;
 }
 
-// How often each body is stored in the SQLite file of a data folder.
+// The PostgreSQL database a run through scripts/pg-throwaway.sh names; none otherwise.
+std::optional<DatabaseUrl> testPostgreSQL()
+{
+    const QByteArray address = qgetenv("TAVERNLY_TEST_DATABASE");
+    if (address.isEmpty() || address == "none")
+        return std::nullopt;
+    return DatabaseUrl::parse(QString::fromUtf8(address), nullptr);
+}
+
+// The database a server on this data folder uses, opened as `name`.
+bool openDatabase(const QString &dataDir, const QString &name)
+{
+    const DatabaseUrl url = testPostgreSQL().value_or(
+        DatabaseUrl::sqliteFile(QDir(dataDir).filePath(QStringLiteral("tavernly.sqlite"))));
+    return url.open(name, nullptr);
+}
+
+// How often each body is stored in the database of a data folder.
 QHash<QByteArray, int> storedBodies(const QString &dataDir)
 {
     QHash<QByteArray, int> counts;
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), "bodies");
-        db.setDatabaseName(QDir(dataDir).filePath(QStringLiteral("tavernly.sqlite")));
-        QSqlQuery query(db);
-        if (db.open() && query.exec(QStringLiteral("SELECT body FROM messages"))) {
+    if (openDatabase(dataDir, QStringLiteral("bodies"))) {
+        QSqlQuery query(QSqlDatabase::database(QStringLiteral("bodies")));
+        if (query.exec(QStringLiteral("SELECT body FROM messages"))) {
             while (query.next())
                 ++counts[query.value(0).toByteArray()];
         }
@@ -282,7 +299,12 @@ void TestServerProcess::killsDuringAFloodLoseNoAcknowledgedPost()
     QTemporaryDir dir;
     QProcess server;
     Ports ports;
-    QVERIFY(start(server, dir.path(), &ports));
+    // Run through scripts/pg-throwaway.sh (tst_serverprocess_postgresql): on PostgreSQL.
+    const std::optional<DatabaseUrl> postgresql = testPostgreSQL();
+    const QStringList database = postgresql
+        ? QStringList{"--database", QString::fromUtf8(qgetenv("TAVERNLY_TEST_DATABASE"))}
+        : QStringList();
+    QVERIFY(start(server, dir.path(), &ports, database));
     std::atomic<quint16> postPort{ports.post};
     std::atomic<bool> done{false};
     std::atomic<int> acknowledgedCount{0};
@@ -316,11 +338,12 @@ void TestServerProcess::killsDuringAFloodLoseNoAcknowledgedPost()
         QSqlDatabase holder;
         QSqlQuery lock;
         if (kill == 1) {
-            holder = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), "holder");
-            holder.setDatabaseName(QDir(dir.path()).filePath(QStringLiteral("tavernly.sqlite")));
-            QVERIFY(holder.open());
+            QVERIFY(openDatabase(dir.path(), QStringLiteral("holder")));
+            holder = QSqlDatabase::database(QStringLiteral("holder"));
             lock = QSqlQuery(holder);
-            QVERIFY(lock.exec(QStringLiteral("BEGIN IMMEDIATE")));
+            QVERIFY(postgresql ? lock.exec(QStringLiteral("BEGIN"))
+                        && lock.exec(QStringLiteral("LOCK TABLE messages IN EXCLUSIVE MODE"))
+                               : lock.exec(QStringLiteral("BEGIN IMMEDIATE")));
         }
         const int target =
             acknowledgedCount + (kill == 1 ? 1500 : 0) + random.bounded(300, 1500);
@@ -337,7 +360,7 @@ void TestServerProcess::killsDuringAFloodLoseNoAcknowledgedPost()
             holder = QSqlDatabase();
             QSqlDatabase::removeDatabase(QStringLiteral("holder"));
         }
-        QVERIFY(start(server, dir.path(), &ports));
+        QVERIFY(start(server, dir.path(), &ports, database));
         postPort = ports.post;
     }
     const int target = acknowledgedCount + 200;
@@ -374,18 +397,24 @@ void TestServerProcess::terminateEndsInTimeWhileTheDatabaseIsLocked()
     QTemporaryDir dir;
     QProcess server;
     Ports ports;
-    QVERIFY(start(server, dir.path(), &ports));
-    QVERIFY(acknowledged(ports.post, "Welcome*<b>T</b>*before the lock"));
+    const std::optional<DatabaseUrl> postgresql = testPostgreSQL();
+    const QStringList database = postgresql
+        ? QStringList{"--database", QString::fromUtf8(qgetenv("TAVERNLY_TEST_DATABASE"))}
+        : QStringList();
+    QVERIFY(start(server, dir.path(), &ports, database));
+    QCOMPARE(exchange(ports.create, "Held"), QByteArray("CREATED"));
+    QVERIFY(acknowledged(ports.post, "Held*<b>T</b>*before the lock"));
     QByteArray log;
     WAIT_VERIFY((log += server.readAllStandardError()).contains("stored"));
     {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), "holder");
-        db.setDatabaseName(QDir(dir.path()).filePath(QStringLiteral("tavernly.sqlite")));
-        QVERIFY(db.open());
+        QVERIFY(openDatabase(dir.path(), QStringLiteral("holder")));
+        QSqlDatabase db = QSqlDatabase::database(QStringLiteral("holder"));
         QSqlQuery query(db);
-        QVERIFY(query.exec(QStringLiteral("BEGIN IMMEDIATE")));
+        QVERIFY(postgresql ? query.exec(QStringLiteral("BEGIN"))
+                    && query.exec(QStringLiteral("LOCK TABLE messages IN EXCLUSIVE MODE"))
+                           : query.exec(QStringLiteral("BEGIN IMMEDIATE")));
         for (int i = 0; i < 20; ++i)
-            QVERIFY(acknowledged(ports.post, "Welcome*<b>T</b>*locked " + QByteArray::number(i)));
+            QVERIFY(acknowledged(ports.post, "Held*<b>T</b>*locked " + QByteArray::number(i)));
         QElapsedTimer clock;
         clock.start();
         server.terminate();
@@ -400,11 +429,12 @@ void TestServerProcess::terminateEndsInTimeWhileTheDatabaseIsLocked()
     // Handed over as an operator would for a server that will not come back;
     // the start after it finds nothing more to store.
     QByteArray err;
-    QCOMPARE(runCommand({"--data", dir.path(), "drain"}, &err), 0);
+    QCOMPARE(runCommand(QStringList{"--data", dir.path()} + database + QStringList{"drain"}, &err),
+             0);
     QVERIFY2(err.contains("20 posts stored from the spool"), err.constData());
-    QVERIFY(start(server, dir.path(), &ports));
+    QVERIFY(start(server, dir.path(), &ports, database));
     const QByteArray page = blockingExchange(ports.http, "GET /dn.htm HTTP/1.0\r\n\r\n");
-    QVERIFY2(page.contains("Welcome</a> (22 messages)"), page.constData());
+    QVERIFY2(page.contains("Held</a> (21 messages)"), page.constData());
     server.terminate();
     QVERIFY(server.waitForFinished(10000));
     QCOMPARE(storedBodies(dir.path()).value("locked 19"), 1);
