@@ -5,6 +5,8 @@
 #include "server/store/forumstore.h"
 #include "server/store/moderation.h"
 #include "server/app/quitsignals.h"
+#include "server/posts/spool.h"
+#include "server/posts/spoolreplay.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -12,6 +14,8 @@
 #include <QFile>
 #include <QStandardPaths>
 #include <cstdio>
+#include <memory>
+#include <unistd.h>
 
 namespace {
 
@@ -113,6 +117,28 @@ bool readDatabasePassword(const QCommandLineParser &parser, std::optional<Databa
     return true;
 }
 
+// Stores what a data folder's spool holds, as a start would, and ends: a
+// server that will not come back hands its posts over this way.
+int drainSpool(const QString &dataDir, const DatabaseUrl &database)
+{
+    const LogSink log = [](const QString &line) {
+        std::fprintf(stderr, "%s\n", qPrintable(line));
+    };
+    Spool spool;
+    ForumStore store;
+    QString error;
+    quint64 last = 0;
+    if (!spool.open(ForumServer::spoolFolder(dataDir), &error) || !store.open(database, &error)
+        || !spoolreplay::replay(store, spool, log, &last, &error)) {
+        std::fprintf(stderr, "tavernly-server: %s\n", qPrintable(error));
+        return 1;
+    }
+    std::fprintf(stderr, "spool drained\n");
+    return 0;
+}
+
+constexpr int stopDeadlineMs = 7000;
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -173,13 +199,19 @@ int main(int argc, char *argv[])
                         "send-proxy-v2) begin with a PROXY header, version 1 or 2; the client "
                         "it names is the one limits, the log and metrics see. Repeatable."),
          QStringLiteral("ADDRESS")},
+        {QStringLiteral("spool-budget"),
+         QStringLiteral("Bytes the spool of posts not yet stored may hold on disk; past it new "
+                        "posts are refused (default 1073741824, 1 GiB)."),
+         QStringLiteral("BYTES")},
     });
     parser.addPositionalArgument(
         QStringLiteral("command"),
         QStringLiteral("Instead of serving: hide FORUM NUMBER hides a message from every page "
                        "(NUMBER counts the forum's messages from 1, as its anchor mNUMBER "
-                       "shows); unhide FORUM NUMBER shows it again."),
-        QStringLiteral("[hide|unhide FORUM NUMBER]"));
+                       "shows); unhide FORUM NUMBER shows it again; drain stores the posts "
+                       "the data folder's spool holds (a server that will not come back) "
+                       "and ends."),
+        QStringLiteral("[hide|unhide FORUM NUMBER|drain]"));
     parser.process(app);
 
     if (parser.isSet(QStringLiteral("listen"))) {
@@ -205,7 +237,18 @@ int main(int argc, char *argv[])
         const DatabaseUrl database = config.database
             ? *config.database
             : DatabaseUrl::sqliteFile(QDir(config.dataDir).filePath(ForumStore::fileName()));
+        if (parser.positionalArguments() == QStringList{QStringLiteral("drain")})
+            return drainSpool(config.dataDir, database);
         return moderation::run(parser.positionalArguments(), database);
+    }
+    if (parser.isSet(QStringLiteral("spool-budget"))) {
+        bool ok = false;
+        config.spoolBudget = parser.value(QStringLiteral("spool-budget")).toLongLong(&ok);
+        if (!ok || config.spoolBudget < 65536) {
+            std::fprintf(stderr, "tavernly-server: --spool-budget needs a number of bytes, "
+                                 "at least 65536\n");
+            return 2;
+        }
     }
     if (!readPort(parser, QStringLiteral("list-port"), &config.listPort) ||
         !readPort(parser, QStringLiteral("create-port"), &config.createPort) ||
@@ -226,10 +269,10 @@ int main(int argc, char *argv[])
     }
 
     // Made before the server, so gone after it: its last lines come as it is destroyed.
-    LogWriter log;
-    log.writeOutOnCrash();
+    auto log = std::make_unique<LogWriter>();
+    log->writeOutOnCrash();
     ForumServer server(config);
-    QObject::connect(&server, &ForumServer::logLine, &log, &LogWriter::write);
+    QObject::connect(&server, &ForumServer::logLine, log.get(), &LogWriter::write);
     QString error;
     if (!server.start(&error)) {
         std::fprintf(stderr, "tavernly-server: %s\n", qPrintable(error));
@@ -238,5 +281,13 @@ int main(int argc, char *argv[])
     quitOnTerminationSignals();
     std::printf("%s\n", qPrintable(server.listeningLine()));
     std::fflush(stdout);
-    return app.exec();
+    const int code = app.exec();
+    // Within systemd's stop timeout, whatever the database does: a thread
+    // blocked in a statement is left behind (what it held waits in the spool).
+    if (!server.stop(stopDeadlineMs)) {
+        log.reset(); // its last lines out
+        std::fflush(stdout);
+        ::_exit(code);
+    }
+    return code;
 }

@@ -8,10 +8,13 @@
 #include "server/net/connectionlimit.h"
 #include "server/pages/pageserver.h"
 #include "server/posts/postpipeline.h"
+#include "server/posts/spool.h"
+#include "server/posts/spoolreplay.h"
 #include "server/store/forumstore.h"
 #include "server/store/storethread.h"
 #include "server/wire/requestport.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QTimer>
 
@@ -20,13 +23,9 @@ ForumServer::ForumServer(const ServerConfig &config, QObject *parent)
 {
 }
 
-// Ports go first (their connections refer to the rest), then the pipeline
-// once it has stored what it holds, then the store.
 ForumServer::~ForumServer()
 {
-    // Posts whose senders have already finished are taken in, not lost.
-    if (m_post)
-        m_post->settlePosts();
+    stop(-1);
     m_metrics.reset();
     m_http.reset();
     m_pages.reset();
@@ -40,18 +39,65 @@ ForumServer::~ForumServer()
     m_store.reset();
 }
 
+QString ForumServer::spoolFolder(const QString &dataDir)
+{
+    return QDir(dataDir).filePath(QStringLiteral("spool"));
+}
+
+bool ForumServer::stop(int deadlineMs)
+{
+    TAVERNLY_ASSERT_MAIN_THREAD();
+    if (m_stopped || !m_pipeline)
+        return true;
+    m_stopped = true;
+    const QDeadlineTimer deadline = deadlineMs < 0 ? QDeadlineTimer(QDeadlineTimer::Forever)
+                                                   : QDeadlineTimer(deadlineMs);
+    const auto left = [&deadline] {
+        return deadline.isForever() ? -1 : int(std::max<qint64>(deadline.remainingTime(), 0));
+    };
+    if (m_post) {
+        m_list->close();
+        m_create->close();
+        // Posts whose senders have already finished are taken in, not lost.
+        m_post->settlePosts();
+        m_post->close();
+    }
+    const bool writerEnded = m_pipeline->stop(left());
+    // Whatever was not acknowledged by now (still arriving, or waiting for a
+    // forum's lookup) is reset: an orderly close would say it is kept.
+    if (m_post)
+        m_post->abandonPosts();
+    // A moment at least for an idle store thread to end.
+    const bool storeEnded = m_store->stop(deadline.isForever() ? -1 : std::max(left(), 200));
+    if (!writerEnded || !storeEnded) {
+        emit logLine(QStringLiteral("stopping without waiting for the database: a statement "
+                                    "is still under way"));
+        (void)m_pipeline.release(); // left behind with its threads
+        (void)m_store.release();
+        return false;
+    }
+    return true;
+}
+
 bool ForumServer::start(QString *error)
 {
     TAVERNLY_ASSERT_MAIN_THREAD();
-    const DatabaseUrl database = m_config.database
+    DatabaseUrl database = m_config.database
         ? *m_config.database
         : DatabaseUrl::sqliteFile(QDir(m_config.dataDir).filePath(ForumStore::fileName()));
+    database.waitMs = m_config.statementWaitMs;
+    const LogSink log = [this](const QString &line) { emit logLine(line); };
+    Spool spool;
+    quint64 lastSequence = 0;
+    if (!spool.open(spoolFolder(m_config.dataDir), error))
+        return false;
     {
-        // Brought up to date and read once here; from now on the database is
-        // used only on threads of its own.
+        // Brought up to date and read once here, the spool stored before any
+        // port listens; from now on the database is used only on threads of its own.
         ForumStore store;
         bool read = false;
-        if (!store.open(database, error))
+        if (!store.open(database, error)
+            || !spoolreplay::replay(store, spool, log, &lastSequence, error))
             return false;
         m_directory.add(store.forums(&read));
         if (!read) {
@@ -60,11 +106,15 @@ bool ForumServer::start(QString *error)
             return false;
         }
     }
-    const LogSink log = [this](const QString &line) { emit logLine(line); };
     m_store = std::make_unique<StoreThread>(database, m_config.changePollMs);
+    PostPipeline::Settings settings;
+    settings.database = database;
     // On SQLite the server is the only writer: its directory is complete.
-    const bool onlyWriter = database.engine == DatabaseUrl::Engine::SQLite;
-    m_pipeline = std::make_unique<PostPipeline>(m_directory, database, onlyWriter, log);
+    settings.directoryIsWhole = database.engine == DatabaseUrl::Engine::SQLite;
+    settings.spoolBudget = m_config.spoolBudget;
+    settings.lastSequence = lastSequence;
+    m_pipeline = std::make_unique<PostPipeline>(m_directory, *m_store, std::move(spool),
+                                                settings, log);
     m_limit = std::make_unique<ConnectionLimit>(
         ConnectionLimit::Settings{m_config.maxConnections, m_config.makeRoomAfterMs,
                                   m_config.requestMs, m_config.trustedProxies},
@@ -83,7 +133,7 @@ bool ForumServer::start(QString *error)
     m_list = port(Kind::List);
     m_create = port(Kind::Create);
     m_post = port(Kind::Post);
-    m_pages = std::make_unique<PageServer>(*m_store, m_directory, onlyWriter, *m_post,
+    m_pages = std::make_unique<PageServer>(*m_store, m_directory, settings.directoryIsWhole, *m_post,
                                            *m_pipeline);
     m_http = std::make_unique<HttpPort>(*m_pages, *m_limit,
                                         HttpPort::Waits{m_config.pageWaitMs, m_config.requestMs},

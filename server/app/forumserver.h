@@ -25,10 +25,19 @@ class ForumServer : public QObject
     Q_OBJECT
 public:
     explicit ForumServer(const ServerConfig &config, QObject *parent = nullptr);
-    ~ForumServer() override; // posts already taken in are stored first
+    ~ForumServer() override; // stop(), however long it takes
 
-    // Opens the store and listens on the four ports; false with *error if any fails.
+    // Opens the store, stores what the spool holds and listens on the four
+    // ports; false with *error if any fails.
     bool start(QString *error);
+    // Ports close; posts already sent are flushed to the spool and
+    // acknowledged, every other one reset; the writer stores what it can.
+    // False if a thread is still in a statement at the deadline (a frozen
+    // database): it is left behind, and the process must end without
+    // destroying this server.
+    bool stop(int deadlineMs);
+
+    static QString spoolFolder(const QString &dataDir);
 
     quint16 listPort() const;
     quint16 createPort() const;
@@ -57,6 +66,7 @@ private:
     void reopenRequestPorts();
 
     ServerConfig m_config;
+    bool m_stopped = false;
     ForumDirectory m_directory;
     QSet<Connection> m_lostBy;
     std::unique_ptr<StoreThread> m_store;

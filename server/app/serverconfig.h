@@ -21,6 +21,10 @@ struct ServerConfig
     quint16 metricsPort = 0;
     QString dataDir;
     std::optional<DatabaseUrl> database; // none: the SQLite file in dataDir
+    // The spool (in dataDir/spool) may hold this much; past it posts are refused.
+    qint64 spoolBudget = qint64(1) << 30;
+    // How long a statement may wait for a lock or run (0: the engine's default).
+    int statementWaitMs = 0;
 
     // The waits are fixed for clients; tests shorten them.
     int listWaitMs = 5000;   // for the whole list request

@@ -16,14 +16,16 @@ void connectionClosed(const std::string &port);
 // connection without a valid PROXY header).
 void connectionCut(const std::string &port, const char *reason);
 // outcome: the page port's status code, or what the request came to
-// ("answered", "refused", "created", "exists", "failed", "taken", "dropped", "limited").
+// ("answered", "refused", "created", "exists", "failed", "taken", "dropped", "limited"); a
+// post is "taken" once acknowledged, "refused" when reset.
 void requestDone(const std::string &port, const std::string &outcome);
 // what: "create" or "post", refused because its address is over its limit.
 void limited(const char *what);
 
 void postReceived();
 void postEscaped(); // markup over the parse budget, kept as escaped text
-// reason: "malformed", "too_large", "incomplete", "unknown_forum".
+// reason: "malformed", "too_large", "incomplete", "unknown_forum", "spool_full",
+// "spool_failed", "database" (refused by it for good), "database_lost", "stopping".
 void postRefused(const char *reason);
 void postBytesWaiting(qint64 bytes); // taken in and not yet committed
 void batchCommitted(qint64 posts, double seconds);

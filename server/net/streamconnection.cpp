@@ -316,12 +316,16 @@ void StreamConnection::abort()
 
 void StreamConnection::reset()
 {
-    if (m_fd >= 0) {
-        // A close with nothing unread would end the connection in order.
-        const linger now{1, 0};
-        ::setsockopt(m_fd, SOL_SOCKET, SO_LINGER, &now, sizeof now);
-    }
+    setResetOnClose(true);
     closeNow();
+}
+
+void StreamConnection::setResetOnClose(bool on)
+{
+    if (m_fd < 0)
+        return;
+    const linger hard{on ? 1 : 0, 0};
+    ::setsockopt(m_fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
 }
 
 bool StreamConnection::makeRoom()

@@ -65,7 +65,12 @@ public:
     // closes when the peer ends its own (or soon after).
     void closeWhenWritten();
     void abort(); // closes at once; unsent output is lost
-    void reset(); // closes at once with a reset, never an orderly end, whatever was read
+    // Closes at once with a reset (SO_LINGER {1, 0}): the peer sees ECONNRESET,
+    // never an orderly end, so a refusal is never taken for an acknowledgement.
+    void reset();
+    // While on, any close sends a reset, the system's too when the process
+    // dies (killed, it would otherwise end every connection in order).
+    void setResetOnClose(bool on);
 
     // While one lives, connections whose exchange has ended close on the
     // loop's next turn instead of at once: a page request that takes in the

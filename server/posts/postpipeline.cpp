@@ -1,56 +1,86 @@
 #include "server/posts/postpipeline.h"
 
 #include "server/base/mainthread.h"
-
-#include "server/store/forumdirectory.h"
-#include "server/posts/postwriter.h"
-#include "server/wire/requestrules.h"
-#include "server/posts/sanitizer.h"
 #include "server/base/servermetrics.h"
+#include "server/posts/postwriter.h"
+#include "server/posts/sanitizer.h"
+#include "server/posts/spoolthread.h"
+#include "server/store/forumdirectory.h"
+#include "server/store/storethread.h"
+#include "server/wire/requestrules.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
 
-PostPipeline::PostPipeline(const ForumDirectory &directory, const DatabaseUrl &database,
-                           bool directoryIsWhole, LogSink log, QObject *parent)
+PostPipeline::PostPipeline(ForumDirectory &directory, StoreThread &store, Spool spool,
+                           const Settings &settings, LogSink log, QObject *parent)
     : QObject(parent),
       m_directory(directory),
-      m_directoryIsWhole(directoryIsWhole),
+      m_store(store),
+      m_settings(settings),
       m_log(std::move(log)),
-      m_writer(std::make_unique<PostWriter>(database))
+      m_writer(std::make_unique<PostWriter>(settings.database, spool.id(),
+                                            settings.lastSequence + 1)),
+      m_taken(settings.lastSequence),
+      m_storedUpTo(settings.lastSequence)
 {
-    connect(m_writer.get(), &PostWriter::stored, this,
-            [this](const QStringList &lines, quint64 upTo, const QList<qint64> &forumIds,
-                   qint64 bytes) {
-                for (const QString &line : lines)
-                    m_log(line);
-                m_pendingBytes -= bytes;
-                metrics::postBytesWaiting(m_pendingBytes);
-                if (m_full && m_pendingBytes <= maxPendingBytes / 2) {
-                    m_full = false;
-                    emit fullChanged(false);
-                }
-                if (!forumIds.isEmpty())
-                    emit committed(forumIds);
-                m_storedUpTo = std::max(m_storedUpTo, upTo);
-                m_lastTakenFor.removeIf([this](const auto &last) { return last.value() <= m_storedUpTo; });
-                emit storedUpTo(m_storedUpTo);
-            });
+    m_spool = std::make_unique<SpoolThread>(std::move(spool));
+    connect(m_spool.get(), &SpoolThread::synced, this, &PostPipeline::synced);
+    connect(m_spool.get(), &SpoolThread::failed, this, [this](const QString &why, quint64 upTo) {
+        m_log(QStringLiteral("spool write failed (%1): posts refused").arg(why));
+        while (!m_unsynced.empty() && m_unsynced.front().first <= upTo) {
+            metrics::postRefused("spool_failed");
+            const Done done = std::move(m_unsynced.front().second);
+            m_unsynced.pop_front();
+            done(false);
+        }
+    });
+    connect(m_spool.get(), &SpoolThread::trimmed, this, [this](qint64 bytes) {
+        m_spoolBytes -= bytes;
+    });
+    connect(m_writer.get(), &PostWriter::stored, this, &PostPipeline::stored);
     connect(m_writer.get(), &PostWriter::lost, this, &PostPipeline::lost);
     connect(m_writer.get(), &PostWriter::back, this, &PostPipeline::back);
+    connect(m_writer.get(), &PostWriter::waiting, this, [this](const QString &why, int retryMs) {
+        m_log(QStringLiteral("posts wait in the spool: %1; trying again in %2 ms")
+                  .arg(why.trimmed())
+                  .arg(retryMs));
+    });
 }
 
 PostPipeline::~PostPipeline()
 {
-    m_workers.waitForDone();
-    m_writer.reset(); // stores what the workers handed over, then ends
-    // The last batches' lines, which the event loop will no longer deliver.
-    QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+    stop(-1);
 }
 
 void PostPipeline::start()
 {
+    m_spool->start();
     m_writer->start();
+}
+
+bool PostPipeline::stop(int deadlineMs)
+{
+    TAVERNLY_ASSERT_MAIN_THREAD();
+    if (m_stopped)
+        return true;
+    m_stopped = true;
+    m_workers.waitForDone(); // CPU only: every post's markup is bounded
+    // On the disk first: every post the spool has is acknowledged.
+    m_spool->stop();
+    QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+    for (auto &[sequence, done] : m_unsynced)
+        done(false);
+    m_unsynced.clear();
+    const bool ended = m_writer->stop(deadlineMs < 0 ? -1 : deadlineMs);
+    // The last batches' lines, which the event loop will no longer deliver.
+    QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+    if (waitingInSpool() > 0)
+        m_log(QStringLiteral("%1 posts wait in the spool; they are stored at the next start")
+                  .arg(waitingInSpool()));
+    if (!ended)
+        (void)m_writer.release(); // left behind, blocked in the database
+    return ended;
 }
 
 namespace {
@@ -58,7 +88,7 @@ namespace {
 // On a pool thread: makes one post's markup safe and hands it to the writer
 // in its place in the order of arrival.
 void publish(PostWriter *writer, quint64 sequence, PostWriter::Post post,
-             const QByteArray &title, const QByteArray &body)
+             const QByteArray &title, const QByteArray &body, qint64 size)
 {
     bool titleEscaped = false;
     bool bodyEscaped = false;
@@ -66,8 +96,7 @@ void publish(PostWriter *writer, quint64 sequence, PostWriter::Post post,
     post.message.body = body;
     post.message.titleHtml = sanitizeHtml(title, &titleEscaped);
     post.message.bodyHtml = sanitizeHtml(body, &bodyEscaped);
-    post.message.arrived = QDateTime::currentMSecsSinceEpoch();
-    post.tail = QStringLiteral(", %1 bytes").arg(post.bytes);
+    post.tail = QStringLiteral(", %1 bytes").arg(size);
     if (titleEscaped || bodyEscaped) {
         metrics::postEscaped();
         post.tail += QStringLiteral(" (markup over the parse budget: kept as escaped text)");
@@ -77,52 +106,126 @@ void publish(PostWriter *writer, quint64 sequence, PostWriter::Post post,
 
 } // namespace
 
-void PostPipeline::take(const QString &peer, const QByteArray &request)
+void PostPipeline::refuse(const QString &peer, const char *reason, const QString &why,
+                          const Done &done)
+{
+    metrics::postRefused(reason);
+    m_log(QStringLiteral("post refused %1: %2").arg(peer, why));
+    done(false);
+}
+
+void PostPipeline::take(const QString &peer, const QByteArray &request, Done done)
 {
     TAVERNLY_ASSERT_MAIN_THREAD();
     metrics::postReceived();
-    auto drop = [&](const QString &reason) {
-        metrics::postRefused("malformed");
-        m_log(QStringLiteral("post dropped %1: %2").arg(peer, reason));
-    };
+    if (m_stopped)
+        return refuse(peer, "stopping", QStringLiteral("the server is stopping"), done);
     const auto fields = requestrules::splitPost(request);
-    if (!fields) {
-        drop(QStringLiteral("fewer than two \"*\" in %1 bytes").arg(request.size()));
-        return;
-    }
+    if (!fields)
+        return refuse(peer, "malformed",
+                      QStringLiteral("fewer than two \"*\" in %1 bytes").arg(request.size()),
+                      done);
     const QString forum = QString::fromUtf8(fields->forum);
     const bool exact = forum.toUtf8() == fields->forum;
-    const auto id = exact ? m_directory.id(forum) : std::nullopt;
-    QString unknown; // its line, if the forum turns out not to exist
-    if (!id) {
-        unknown = QStringLiteral("post dropped %1: unknown forum \"%2\"")
-                      .arg(peer, logtext::printable(fields->forum));
-        // Another server may have created it a moment ago: the writer looks.
-        if (m_directoryIsWhole || !exact) {
-            metrics::postRefused("unknown_forum");
-            m_log(unknown);
-            return;
-        }
-    }
-    const quint64 sequence = ++m_taken;
-    m_lastTakenFor.insert(forum, sequence);
-    const qint64 size = request.size();
-    m_pendingBytes += size;
-    metrics::postBytesWaiting(m_pendingBytes);
-    if (!m_full && m_pendingBytes > maxPendingBytes) {
-        m_full = true;
-        m_log(QStringLiteral("posts not yet stored exceed %1 bytes: the post port waits")
-                  .arg(maxPendingBytes));
-        emit fullChanged(true);
-    }
-    PostWriter::Post post;
-    post.message.forumId = id.value_or(0);
-    post.bytes = size;
-    post.head = QStringLiteral("post %1 to \"%2\": ").arg(peer, forum);
-    post.forum = forum;
-    post.unknown = unknown;
-    m_workers.start([writer = m_writer.get(), sequence, post = std::move(post),
-                     title = fields->title, body = fields->body]() mutable {
-        publish(writer, sequence, std::move(post), title, body);
+    const QString unknown =
+        QStringLiteral("unknown forum \"%1\"").arg(logtext::printable(fields->forum));
+    if (const auto id = exact ? m_directory.id(forum) : std::nullopt)
+        return accept(peer, request, *id, forum, std::move(done));
+    if (m_settings.directoryIsWhole || !exact)
+        return refuse(peer, "unknown_forum", unknown, done);
+    // Another server may have created it a moment ago: the database decides.
+    m_store.run(this, [this, forum, peer, request, unknown,
+                       done = std::move(done)](ForumStore &store) -> StoreThread::Reply {
+        const std::optional<qint64> id = store.forumId(forum);
+        const bool available = store.isAvailable();
+        return [this, id, available, forum, peer, request, unknown, done] {
+            if (!id)
+                return refuse(peer, available ? "unknown_forum" : "database_lost",
+                              available ? unknown : QStringLiteral("the database is lost"),
+                              done);
+            m_directory.add({{*id, forum}});
+            accept(peer, request, *id, forum, done);
+        };
     });
+}
+
+void PostPipeline::accept(const QString &peer, const QByteArray &request, qint64 forumId,
+                          const QString &forum, Done done)
+{
+    if (m_stopped)
+        return refuse(peer, "stopping", QStringLiteral("the server is stopping"), done);
+    const qint64 arrived = QDateTime::currentMSecsSinceEpoch();
+    const quint64 sequence = m_taken + 1;
+    const QByteArray record = Spool::encode({sequence, arrived, peer, request});
+    if (m_spoolBytes + record.size() > m_settings.spoolBudget)
+        return refuse(peer, "spool_full",
+                      QStringLiteral("the spool holds its budget of %1 bytes")
+                          .arg(m_settings.spoolBudget),
+                      done);
+    m_taken = sequence;
+    m_spoolBytes += record.size();
+    m_spool->append(sequence, record);
+    m_unsynced.emplace_back(sequence, std::move(done));
+    m_lastTakenFor.insert(forum, sequence);
+    const qint64 charged = request.size() + postOverhead;
+    m_pendingBytes += charged;
+    ++m_pendingPosts;
+    metrics::postBytesWaiting(m_pendingBytes);
+    updateFull();
+    const auto fields = requestrules::splitPost(request);
+    PostWriter::Post post;
+    post.message.forumId = forumId;
+    post.message.arrived = arrived;
+    post.bytes = charged;
+    post.head = QStringLiteral("post %1 to \"%2\": ").arg(peer, forum);
+    m_workers.start([writer = m_writer.get(), sequence, post = std::move(post),
+                     title = fields->title, body = fields->body,
+                     size = request.size()]() mutable {
+        publish(writer, sequence, std::move(post), title, body, size);
+    });
+}
+
+void PostPipeline::synced(quint64 upTo)
+{
+    while (!m_unsynced.empty() && m_unsynced.front().first <= upTo) {
+        const Done done = std::move(m_unsynced.front().second);
+        m_unsynced.pop_front();
+        done(true);
+    }
+}
+
+void PostPipeline::stored(const QStringList &lines, quint64 upTo,
+                          const QList<qint64> &forumIds, qint64 bytes, qint64 posts,
+                          qint64 refused)
+{
+    Q_UNUSED(refused);
+    for (const QString &line : lines)
+        m_log(line);
+    m_pendingBytes -= bytes;
+    m_pendingPosts -= posts;
+    metrics::postBytesWaiting(m_pendingBytes);
+    updateFull();
+    if (!forumIds.isEmpty())
+        emit committed(forumIds);
+    m_storedUpTo = std::max(m_storedUpTo, upTo);
+    m_lastTakenFor.removeIf([this](const auto &last) { return last.value() <= m_storedUpTo; });
+    // Only now, after the commit: the spool's segments the database holds.
+    m_spool->trim(m_storedUpTo);
+    emit storedUpTo(m_storedUpTo);
+}
+
+void PostPipeline::updateFull()
+{
+    if (!m_full && (m_pendingBytes > maxPendingBytes || m_pendingPosts >= maxPendingPosts)) {
+        m_full = true;
+        m_log(QStringLiteral("posts not yet stored exceed %1 bytes or %2 posts: the post port "
+                             "waits")
+                  .arg(maxPendingBytes)
+                  .arg(maxPendingPosts));
+        emit fullChanged(true);
+    } else if (m_full && m_pendingBytes <= maxPendingBytes / 2
+               && m_pendingPosts <= maxPendingPosts / 2) {
+        m_full = false;
+        emit fullChanged(false);
+    }
 }

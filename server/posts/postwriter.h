@@ -1,11 +1,14 @@
 #pragma once
 // The one writer of posts: a thread of its own with its own connection to
-// the database, storing whatever is ready in one transaction per batch.
+// the database, storing whatever is ready in one transaction per batch,
+// with the spool's mark in the same transaction.
 //
 // Posts are numbered as they arrive and stored in that order, whichever
-// worker finished sanitizing first. A batch the database refuses is tried
-// again; one it cannot take because it is gone (or not yet open) waits until
-// it answers, reconnecting every second.
+// worker finished sanitizing first. A transient failure (a lock, a timeout,
+// a lost connection) is tried again with a growing pause, for as long as
+// the server runs: the spool keeps the posts meanwhile. A batch the
+// database refuses for good is halved until the one post it refuses is
+// found; that one is refused, its neighbours are stored.
 
 #include "server/store/forumstore.h"
 
@@ -23,48 +26,55 @@ class PostWriter : public QObject
 {
     Q_OBJECT
 public:
-    explicit PostWriter(const DatabaseUrl &database, QObject *parent = nullptr);
-    ~PostWriter() override; // stores everything handed over, then ends
+    // firstSequence: the number of the first post to be handed over.
+    PostWriter(const DatabaseUrl &database, const QString &spoolId, quint64 firstSequence,
+               QObject *parent = nullptr);
+    ~PostWriter() override; // stop(), waiting for as long as it takes
 
     void start();
+    // Stores what is ready while the database takes it, then ends; a
+    // failure is no longer tried again (the spool keeps the rest). False
+    // if the thread is still in a statement at the deadline: it is left behind.
+    bool stop(int deadlineMs);
 
-    // Post number `sequence` (counted from 1), ready to store, holding `bytes`
-    // of memory until then. Its log line is head + the outcome + tail. A
-    // message without a forum id names its forum in `forum`, looked up here;
-    // if there is none, its line is `unknown` instead.
+    // A post ready to store (its forum known), holding `bytes` of memory
+    // until then. Its log line is head + the outcome + tail.
     struct Post
     {
         NewMessage message;
         qint64 bytes = 0;
         QString head;
         QString tail;
-        QString forum;
-        QString unknown;
     };
     void hand(quint64 sequence, Post post);
 
 signals:
-    // From the writer's thread, after each commit: a line per post, the
+    // From the writer's thread, after each batch: a line per post, the
     // number of the last post dealt with, the forums that gained messages,
-    // and the bytes the batch held.
+    // the bytes and the count of posts the batch held, and the count the
+    // database refused.
     void stored(const QStringList &lines, quint64 upTo, const QList<qint64> &forumIds,
-                qint64 bytes);
+                qint64 bytes, qint64 posts, qint64 refused);
     void lost(const QString &why); // the writer cannot reach the database
     void back();
+    void waiting(const QString &why, int retryMs); // a transient failure, tried again
 
 private:
+    enum class Outcome { Done, Stopped };
+    struct Batch; // the posts of one transaction and what became of them
     void run(); // the writer thread's loop
-    bool open(ForumStore &store, QString *why);
     bool reconnect(ForumStore &store, QString *why);
-    bool store(ForumStore &store, const QList<NewMessage> &batch, QString *why);
-    // False while the database cannot say whether a forum exists.
-    bool findForums(ForumStore &store, QList<Post> &batch, QString *why);
+    bool pause(int ms); // false when stopping
+    bool stopping();
+    Outcome commit(ForumStore &store, Batch &batch, qsizetype from, qsizetype to);
 
     DatabaseUrl m_database;
+    QString m_spoolId;
     std::unique_ptr<QThread> m_thread;
     QMutex m_mutex;
     QWaitCondition m_work;
     std::map<quint64, Post> m_ready;
-    quint64 m_next = 1;     // the next number to store
+    quint64 m_next; // the next number to store
     bool m_stopping = false;
+    bool m_ended = false;
 };

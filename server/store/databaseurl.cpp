@@ -84,7 +84,7 @@ QString DatabaseUrl::display() const
     return QStringLiteral("postgresql://%1@%2:%3/%4").arg(user, host).arg(port).arg(name);
 }
 
-bool DatabaseUrl::open(const QString &connectionName, QString *error) const
+bool DatabaseUrl::open(const QString &connectionName, QString *error, Opening opening) const
 {
     const SqlDialect dialect(engine);
     {
@@ -93,9 +93,17 @@ bool DatabaseUrl::open(const QString &connectionName, QString *error) const
         if (!db.isValid()) {
             why = QStringLiteral("the Qt SQL driver %1 is not installed").arg(dialect.driver());
         } else if (engine == Engine::SQLite) {
-            if (!QDir().mkpath(QFileInfo(path).absolutePath()))
-                why = QStringLiteral("cannot create the folder of %1").arg(path);
-            db.setDatabaseName(path);
+            if (opening == Opening::ExistingOnly) {
+                // SQLite's own open of an existing file, read and write, never create.
+                QUrl uri = QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath());
+                uri.setQuery(QStringLiteral("mode=rw"));
+                db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI"));
+                db.setDatabaseName(uri.toString(QUrl::FullyEncoded));
+            } else {
+                if (!QDir().mkpath(QFileInfo(path).absolutePath()))
+                    why = QStringLiteral("cannot create the folder of %1").arg(path);
+                db.setDatabaseName(path);
+            }
         } else {
             db.setHostName(host);
             db.setPort(port);
@@ -112,7 +120,7 @@ bool DatabaseUrl::open(const QString &connectionName, QString *error) const
             why = db.lastError().text();
         if (why.isEmpty()) {
             QSqlQuery query(db);
-            for (const QString &statement : dialect.sessionSetup()) {
+            for (const QString &statement : dialect.sessionSetup(waitMs)) {
                 if (!query.exec(statement)) {
                     why = query.lastError().text();
                     break;

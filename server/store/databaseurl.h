@@ -21,6 +21,9 @@ struct DatabaseUrl
     QString user;
     QString password;
     QString name;
+    // How long a statement may wait for a lock or run (0: the engine's
+    // default); tests shorten it.
+    int waitMs = 0;
 
     static DatabaseUrl sqliteFile(const QString &path);
     static std::optional<DatabaseUrl> parse(const QString &text, QString *error);
@@ -33,6 +36,9 @@ struct DatabaseUrl
     QString display() const;
 
     // Adds and opens a Qt connection of that name, with the engine's session
-    // settings; on failure the connection is removed again.
-    bool open(const QString &connectionName, QString *error) const;
+    // settings; on failure the connection is removed again. SQLite:
+    // ExistingOnly never makes a file (a removed database stays missing).
+    enum class Opening { CreateFile, ExistingOnly };
+    bool open(const QString &connectionName, QString *error,
+              Opening opening = Opening::CreateFile) const;
 };

@@ -45,6 +45,10 @@ const QList<QStringList> &steps()
          QStringLiteral("CREATE TABLE moderation (id {id}, "
                         "forum BIGINT NOT NULL REFERENCES forums(id), number BIGINT NOT NULL, "
                         "hidden INTEGER NOT NULL, by_user TEXT NOT NULL, at BIGINT NOT NULL)")},
+        // 4: each server's spool (by its random id) and the last of its
+        // records stored, written in the transaction that stores them.
+        {QStringLiteral("CREATE TABLE spool_marks (spool TEXT PRIMARY KEY, "
+                        "stored BIGINT NOT NULL)")},
     };
     return all;
 }

@@ -5,12 +5,14 @@
 
 #include <QDateTime>
 #include <QDir>
+#include <QFile>
 #include <QHashFunctions>
 #include <QMap>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QVariant>
 #include <algorithm>
+#include <sys/stat.h>
 
 namespace {
 
@@ -24,6 +26,14 @@ const QString welcomeBody = QStringLiteral(
     "To open a forum of your own, type its name and press Create.");
 
 } // namespace
+
+struct ForumStore::Statements
+{
+    explicit Statements(const QSqlDatabase &db) : count(db), query(db), mark(db) {}
+    QSqlQuery count;
+    QSqlQuery query;
+    QSqlQuery mark;
+};
 
 NewMessage ForumStore::welcomeMessage(qint64 forumId)
 {
@@ -73,7 +83,8 @@ bool ForumStore::open(const DatabaseUrl &url, QString *error)
                 *error = query.lastError().text();
                 return false;
             }
-            if (!insert({welcomeMessage(query.value(0).toLongLong())})) {
+            Statements statements(db);
+            if (!insert({welcomeMessage(query.value(0).toLongLong())}, statements)) {
                 *error = m_lastError;
                 return false;
             }
@@ -81,6 +92,7 @@ bool ForumStore::open(const DatabaseUrl &url, QString *error)
         };
         if (forumschema::migrate(db, SqlDialect(url.engine), seed, &why)) {
             m_available = true;
+            rememberFile();
             return true;
         }
         why = QStringLiteral("cannot bring the database %1 up to date: %2").arg(url.display(), why);
@@ -103,8 +115,65 @@ bool ForumStore::reconnect(QString *why)
         database().close();
         QSqlDatabase::removeDatabase(m_connection);
     }
-    m_available = m_url.open(m_connection, why);
+    // Only a file that exists: a removed one is an outage, not a new, empty database.
+    m_available = m_url.open(m_connection, why, DatabaseUrl::Opening::ExistingOnly);
+    if (m_available)
+        rememberFile();
     return m_available;
+}
+
+void ForumStore::rememberFile()
+{
+    struct stat info{};
+    if (m_url.engine == DatabaseUrl::Engine::SQLite
+        && ::stat(QFile::encodeName(m_url.path).constData(), &info) == 0) {
+        m_fileDevice = quint64(info.st_dev);
+        m_fileInode = quint64(info.st_ino);
+    }
+}
+
+bool ForumStore::fileIntact() const
+{
+    if (m_url.engine != DatabaseUrl::Engine::SQLite)
+        return true;
+    struct stat info{};
+    return ::stat(QFile::encodeName(m_url.path).constData(), &info) == 0
+        && quint64(info.st_dev) == m_fileDevice && quint64(info.st_ino) == m_fileInode;
+}
+
+bool ForumStore::checkFile()
+{
+    if (fileIntact())
+        return true;
+    m_lastError = QStringLiteral("the database file %1 was removed or replaced").arg(m_url.path);
+    m_lastSqlError = QSqlError();
+    if (m_available) {
+        m_available = false;
+        if (m_lostHandler)
+            m_lostHandler(m_lastError);
+    }
+    return false;
+}
+
+bool ForumStore::lastErrorIsTransient() const
+{
+    return !m_available || SqlDialect(m_url.engine).isTransient(m_lastSqlError);
+}
+
+quint64 ForumStore::spoolMark(const QString &spoolId, bool *ok) const
+{
+    *ok = false;
+    if (unavailable())
+        return 0;
+    QSqlQuery query(database());
+    query.prepare(QStringLiteral("SELECT stored FROM spool_marks WHERE spool = ?"));
+    query.addBindValue(spoolId);
+    if (!query.exec()) {
+        failed(query.lastError());
+        return 0;
+    }
+    *ok = true;
+    return query.next() ? query.value(0).toULongLong() : 0;
 }
 
 void ForumStore::check()
@@ -114,6 +183,8 @@ void ForumStore::check()
     QSqlQuery probe(database());
     if (!probe.exec(QStringLiteral("SELECT 1")))
         failed(probe.lastError());
+    else
+        checkFile();
 }
 
 void ForumStore::setLostHandler(std::function<void(const QString &)> handler)
@@ -137,6 +208,7 @@ bool ForumStore::unavailable() const
 void ForumStore::failed(const QSqlError &error) const
 {
     m_lastError = error.text();
+    m_lastSqlError = error;
     if (!m_available)
         return;
     // A statement may fail on its own (a constraint); the database is lost
@@ -241,19 +313,42 @@ ForumStore::CreateResult ForumStore::createForum(const QString &name, qint64 *id
     return CreateResult::Created;
 }
 
-bool ForumStore::addMessages(const QList<NewMessage> &messages)
+bool ForumStore::addMessages(const QList<NewMessage> &messages, const QString &spoolId,
+                             quint64 spoolMark)
 {
-    if (unavailable())
+    if (unavailable() || !checkFile())
         return false;
     QSqlDatabase db = database();
     if (!db.transaction()) {
         failed(db.lastError());
         return false;
     }
-    if (!insert(messages)) {
-        const QString why = m_lastError;
+    Statements statements(db);
+    bool done = insert(messages, statements);
+    if (done && !spoolId.isEmpty()) {
+        QSqlQuery &mark = statements.mark;
+        done = mark.prepare(QStringLiteral("INSERT INTO spool_marks (spool, stored) VALUES (?, ?) "
+                                           "ON CONFLICT (spool) DO UPDATE SET stored = "
+                                           "excluded.stored"));
+        if (done) {
+            mark.addBindValue(spoolId);
+            mark.addBindValue(qint64(spoolMark));
+            done = mark.exec();
+        }
+        if (!done) {
+            m_lastError = mark.lastError().text();
+            m_lastSqlError = mark.lastError();
+        }
+    }
+    if (!done) {
+        const QSqlError error = m_lastSqlError;
         db.rollback();
-        failed(QSqlError(why, {}, QSqlError::StatementError));
+        failed(error);
+        return false;
+    }
+    // Never into a file that is no longer the database (removed meanwhile).
+    if (!checkFile()) {
+        db.rollback();
         return false;
     }
     if (!db.commit()) {
@@ -267,32 +362,47 @@ bool ForumStore::addMessages(const QList<NewMessage> &messages)
 
 // Inside a transaction: each forum's counts, then the messages, numbered in
 // their forum from what its count gave.
-bool ForumStore::insert(const QList<NewMessage> &messages)
+
+bool ForumStore::insert(const QList<NewMessage> &messages, Statements &statements)
 {
     QSqlDatabase db = database();
     QMap<qint64, qint64> added; // by forum: servers sharing a database lock forums in one order
     for (const NewMessage &message : messages)
         ++added[message.forumId];
     QMap<qint64, qint64> next; // by forum: the number its next message gets
-    QSqlQuery count(db);
-    count.prepare(QStringLiteral("UPDATE forums SET message_count = message_count + ?, "
-                                 "posted = posted + ? WHERE id = ? RETURNING posted"));
+    QSqlQuery &count = statements.count;
+    // A prepare waits for locks too (and may time out): its failure is the error.
+    const auto prepared = [this](QSqlQuery &statement, const QString &sql) {
+        if (statement.prepare(sql))
+            return true;
+        m_lastSqlError = statement.lastError();
+        m_lastError = m_lastSqlError.text();
+        return false;
+    };
+    if (!prepared(count, QStringLiteral("UPDATE forums SET message_count = message_count + ?, "
+                                        "posted = posted + ? WHERE id = ? RETURNING posted")))
+        return false;
     for (auto it = added.cbegin(); it != added.cend(); ++it) {
         count.bindValue(0, it.value());
         count.bindValue(1, it.value());
         count.bindValue(2, it.key());
         if (!count.exec() || !count.next()) {
-            m_lastError = count.lastError().isValid()
-                ? count.lastError().text()
-                : QStringLiteral("there is no forum %1").arg(it.key());
+            m_lastSqlError = count.lastError().isValid()
+                ? count.lastError()
+                : QSqlError(QStringLiteral("there is no forum %1").arg(it.key()), {},
+                            QSqlError::StatementError);
+            m_lastError = m_lastSqlError.text();
             return false;
         }
         next[it.key()] = count.value(0).toLongLong() - it.value() + 1;
         count.finish();
     }
-    QSqlQuery query(db);
-    query.prepare(QStringLiteral("INSERT INTO messages (forum, number, title, body, title_html, "
-                                 "body_html, arrived) VALUES (?, ?, ?, ?, ?, ?, ?)"));
+    QSqlQuery &query = statements.query;
+    if (!messages.isEmpty()
+        && !prepared(query, QStringLiteral("INSERT INTO messages (forum, number, title, body, "
+                                           "title_html, body_html, arrived) "
+                                           "VALUES (?, ?, ?, ?, ?, ?, ?)")))
+        return false;
     for (const NewMessage &message : messages) {
         query.bindValue(0, message.forumId);
         query.bindValue(1, next[message.forumId]++);
@@ -302,13 +412,15 @@ bool ForumStore::insert(const QList<NewMessage> &messages)
         query.bindValue(5, message.bodyHtml);
         query.bindValue(6, message.arrived);
         if (!query.exec()) {
-            m_lastError = query.lastError().text();
+            m_lastSqlError = query.lastError();
+            m_lastError = m_lastSqlError.text();
             return false;
         }
     }
     const QString notify = SqlDialect(m_url.engine).notifyChanges(added.keys());
-    if (!notify.isEmpty() && !query.exec(notify)) {
-        m_lastError = query.lastError().text();
+    if (!added.isEmpty() && !notify.isEmpty() && !query.exec(notify)) {
+        m_lastSqlError = query.lastError();
+        m_lastError = m_lastSqlError.text();
         return false;
     }
     return true;

@@ -64,9 +64,20 @@ public:
     // *id: the new forum's, when created.
     CreateResult createForum(const QString &name, qint64 *id = nullptr);
     // All in one transaction, the forums' message counts with them; on
-    // PostgreSQL every server listening hears which forums changed.
-    bool addMessages(const QList<NewMessage> &messages);
-    // One message, published here.
+    // PostgreSQL every server listening hears which forums changed. With a
+    // spool id, the same transaction records that the spool's records up to
+    // `spoolMark` are stored (messages may then be empty).
+    bool addMessages(const QList<NewMessage> &messages, const QString &spoolId = {},
+                     quint64 spoolMark = 0);
+    // The last record of this spool the database holds (0: none); *ok false
+    // when it cannot be read.
+    quint64 spoolMark(const QString &spoolId, bool *ok) const;
+    // Whether the last failure may pass if tried again (a lock, a timeout, a
+    // serialization failure, a lost connection), rather than a refusal.
+    bool lastErrorIsTransient() const;
+    // SQLite: false once the file opened is no longer at its path (removed or
+    // replaced); the database then counts as lost.
+    bool fileIntact() const;
 
     // Newest first, skipping the newest `skip`.
     QList<PublishedMessage> messages(qint64 forumId, int skip, int count,
@@ -87,12 +98,21 @@ public:
     static NewMessage welcomeMessage(qint64 forumId);
 
 private:
-    bool insert(const QList<NewMessage> &messages);
+    // Its statements outlive the transaction: freed only after a rollback
+    // (PostgreSQL refuses to free them inside a failed transaction).
+    struct Statements;
+    bool insert(const QList<NewMessage> &messages, Statements &statements);
     bool unavailable() const; // true, with lastError() saying so, while the database is lost
     // Records a failed statement; a database that no longer answers at all is lost.
     void failed(const QSqlError &error) const;
 
+    void rememberFile(); // SQLite: the opened file's device and inode
+    bool checkFile(); // false, and lost, when the file is gone
+
     QString m_connection;
+    mutable QSqlError m_lastSqlError;
+    quint64 m_fileDevice = 0;
+    quint64 m_fileInode = 0;
     DatabaseUrl m_url;
     mutable QString m_lastError;
     mutable bool m_available = false;

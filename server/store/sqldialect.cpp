@@ -12,19 +12,35 @@ QString SqlDialect::driver() const
     return m_engine == Engine::SQLite ? QStringLiteral("QSQLITE") : QStringLiteral("QPSQL");
 }
 
-QStringList SqlDialect::sessionSetup() const
+QStringList SqlDialect::sessionSetup(int waitMs) const
 {
     // A statement that cannot finish (a table locked by someone else) gives
     // way after a while instead of holding its thread for good.
     if (m_engine == Engine::PostgreSQL)
         return {QStringLiteral("SET client_min_messages = warning"),
-                QStringLiteral("SET statement_timeout = 5000")};
+                QStringLiteral("SET statement_timeout = %1").arg(waitMs > 0 ? waitMs : 5000)};
     // Another thread's connection may be writing: wait for it rather than
     // fail. In WAL mode NORMAL keeps every committed request through a
     // killed server (only a power cut may lose the last ones) without a disk
     // flush per commit, which would cap posts at a few hundred a second.
-    return {QStringLiteral("PRAGMA busy_timeout=10000"), QStringLiteral("PRAGMA journal_mode=WAL"),
+    return {QStringLiteral("PRAGMA busy_timeout=%1").arg(waitMs > 0 ? waitMs : 10000), QStringLiteral("PRAGMA journal_mode=WAL"),
             QStringLiteral("PRAGMA synchronous=NORMAL"), QStringLiteral("PRAGMA foreign_keys=ON")};
+}
+
+bool SqlDialect::isTransient(const QSqlError &error) const
+{
+    const QString code = error.nativeErrorCode();
+    if (m_engine == Engine::SQLite) {
+        // The primary code, whatever extended code rides on it.
+        bool ok = false;
+        const int primary = code.toInt(&ok) & 0xff;
+        return ok && (primary == 5 || primary == 6);
+    }
+    static const QStringList transient{
+        QStringLiteral("40001"), QStringLiteral("40P01"), QStringLiteral("55P03"),
+        QStringLiteral("57014"), QStringLiteral("57P01"), QStringLiteral("57P02"),
+        QStringLiteral("57P03"), QStringLiteral("53300")};
+    return code.startsWith(QLatin1StringView("08")) || transient.contains(code);
 }
 
 QString SqlDialect::schema(QString statement) const

@@ -8,6 +8,7 @@
 #include <QStringList>
 
 class QSqlDatabase;
+class QSqlError;
 
 class SqlDialect
 {
@@ -17,8 +18,15 @@ public:
     DatabaseUrl::Engine engine() const { return m_engine; }
     QString driver() const;
 
-    // Statements run on every new connection.
-    QStringList sessionSetup() const;
+    // Statements run on every new connection; waitMs: how long a statement
+    // may wait for a lock or run (0: the engine's default here).
+    QStringList sessionSetup(int waitMs = 0) const;
+
+    // A failure that may pass if tried again: PostgreSQL's connection
+    // failures (class 08), serialization failure and deadlock, lock not
+    // available, a cancelled statement (its timeout), an administrator's or
+    // crash shutdown, too many connections; SQLite's busy and locked.
+    bool isTransient(const QSqlError &error) const;
 
     // A schema statement with {id} (an auto-numbered 64-bit key) and {bytes}
     // (raw bytes) in place of the engine's own types.

@@ -2,6 +2,7 @@
 
 #include "server/store/sqldialect.h"
 
+#include <QDeadlineTimer>
 #include <QPointer>
 #include <QSqlDriver>
 #include <QTimer>
@@ -41,6 +42,8 @@ public:
     void create(const QString &name, const std::function<void(ForumStore::CreateResult,
                                                               const QString &)> &done)
     {
+        if (m_facade->m_stopping)
+            return;
         qint64 id = 0;
         const ForumStore::CreateResult result = m_store.createForum(name, &id);
         const QString why = m_store.lastError();
@@ -51,6 +54,8 @@ public:
 
     void run(const StoreThread::Job &job, const QPointer<QObject> &requester)
     {
+        if (m_facade->m_stopping)
+            return; // the server stops: not one more statement
         tell([reply = job(m_store), requester](StoreThread *) {
             if (requester) // checked back on the main thread
                 reply();
@@ -132,8 +137,13 @@ private:
     // counts as changed, and the forums are read again.
     void poll()
     {
-        if (m_retry->isActive())
+        if (m_retry->isActive() || m_facade->m_stopping)
             return;
+        // SQLite: a database file removed or replaced is lost within a second.
+        if (m_database.engine == DatabaseUrl::Engine::SQLite && !m_store.fileIntact()) {
+            m_store.check();
+            return;
+        }
         const qint64 count = m_store.changeCount();
         if (count < 0)
             return; // lost (and reconnecting), or slow: counted again next time
@@ -161,9 +171,24 @@ StoreThread::StoreThread(const DatabaseUrl &database, int pollMs, QObject *paren
     m_worker->moveToThread(&m_thread);
 }
 
+bool StoreThread::stop(int deadlineMs)
+{
+    m_stopping = true;
+    if (!m_thread.isRunning())
+        return true;
+    QMetaObject::invokeMethod(m_worker, [worker = m_worker] {
+        delete worker; // its connection closes on its own thread
+        QThread::currentThread()->quit();
+    }, Qt::QueuedConnection);
+    m_worker = nullptr;
+    return m_thread.wait(QDeadlineTimer(deadlineMs));
+}
+
 StoreThread::~StoreThread()
 {
-    if (m_thread.isRunning()) {
+    if (!m_worker) {
+        m_thread.wait(); // stop() has asked it to end
+    } else if (m_thread.isRunning()) {
         QMetaObject::invokeMethod(m_worker, [worker = m_worker] {
             delete worker; // its connection closes on its own thread
             QThread::currentThread()->quit();
@@ -183,6 +208,8 @@ void StoreThread::start()
 
 void StoreThread::create(const QString &name, QObject *requester, Created done)
 {
+    if (!m_worker)
+        return; // stopped
     QMetaObject::invokeMethod(m_worker, [worker = m_worker, name, r = QPointer<QObject>(requester),
                                          done = std::move(done)] {
         worker->create(name, [r, done](ForumStore::CreateResult result, const QString &why) {
@@ -194,12 +221,16 @@ void StoreThread::create(const QString &name, QObject *requester, Created done)
 
 void StoreThread::check()
 {
+    if (!m_worker)
+        return; // stopped
     QMetaObject::invokeMethod(m_worker, [worker = m_worker] { worker->check(); },
                               Qt::QueuedConnection);
 }
 
 void StoreThread::run(QObject *requester, Job job)
 {
+    if (!m_worker)
+        return; // stopped
     QMetaObject::invokeMethod(m_worker, [worker = m_worker, r = QPointer<QObject>(requester),
                                          job = std::move(job)] { worker->run(job, r); },
                               Qt::QueuedConnection);

@@ -16,6 +16,7 @@
 
 #include <QObject>
 #include <QThread>
+#include <atomic>
 #include <functional>
 
 class StoreWorker;
@@ -30,6 +31,10 @@ public:
     ~StoreThread() override; // after the statement under way, if any, has ended
 
     void start();
+    // Jobs not yet begun are skipped; waits until the thread ends or the
+    // deadline passes. False: it is still in a statement (a frozen database),
+    // and must be left behind: the process ends without destroying this.
+    bool stop(int deadlineMs);
 
     using Created = std::function<void(ForumStore::CreateResult result, const QString &why)>;
     // `done` runs on this thread unless `requester` is gone by then.
@@ -53,5 +58,6 @@ signals:
 private:
     friend class StoreWorker;
     QThread m_thread;
+    std::atomic_bool m_stopping{false};
     StoreWorker *m_worker;
 };

@@ -1,6 +1,8 @@
 #pragma once
 // One post: forum "*" title "*" body, complete once the client has ended
-// its sending, then handed to the post pipeline.
+// its sending, then handed to the post intake. The connection stays open
+// until the intake decides: an orderly close once the post is on disk, a
+// reset for one that will not be stored.
 
 #include "server/base/logsink.h"
 
@@ -19,13 +21,17 @@ public:
     // Takes in at once whatever has already arrived, the client's end
     // included, so that a post that is complete is taken before a page is built.
     void settle();
+    // The server stops: a post not yet acknowledged is reset, never closed in order.
+    void abandon();
 
 private:
     void read();
+    void answer(bool acknowledged);
     void drop(const QString &reason, const char *refused); // refused: the metrics' reason
 
     StreamConnection *m_connection;
     PostIntake &m_intake;
     LogSink m_log;
-    bool m_done = false;
+    bool m_done = false; // whole, or dropped
+    bool m_answered = false;
 };

@@ -8,8 +8,11 @@
 #include "server/wire/createconnection.h"
 #include "server/wire/listconnection.h"
 #include "server/wire/postconnection.h"
+#include "server/wire/requestrules.h"
 
 namespace {
+constexpr qsizetype listInputLimit = 1024;
+
 QString portName(RequestPort::Kind kind)
 {
     switch (kind) {
@@ -68,9 +71,13 @@ void RequestPort::accepted(StreamConnection *connection)
 {
     switch (m_kind) {
     case Kind::List:
+        // Generous for "GETLIST" and its line end, so that the reply never
+        // follows unread input (the close would reset it).
+        connection->setInputLimit(listInputLimit);
         new ListConnection(connection, m_parts.directory, m_waits.listMs, m_log);
         break;
     case Kind::Create:
+        connection->setInputLimit(requestrules::maxNameBytes + 1);
         new CreateConnection(connection, m_parts.store, m_parts.createLimit,
                              m_waits.createPauseMs, m_waits.createAnswerMs, m_log);
         break;
@@ -109,4 +116,12 @@ void RequestPort::settlePosts()
     const QList<PostConnection *> open = m_posts;
     for (PostConnection *post : open)
         post->settle();
+}
+
+void RequestPort::abandonPosts()
+{
+    TAVERNLY_ASSERT_MAIN_THREAD();
+    const QList<PostConnection *> open = m_posts;
+    for (PostConnection *post : open)
+        post->abandon();
 }

@@ -56,6 +56,8 @@ public:
 
     // Post port: takes in every post whose client has already finished sending.
     void settlePosts();
+    // Post port, as the server stops: every post not yet acknowledged is reset.
+    void abandonPosts();
 
 private:
     void accepted(StreamConnection *connection);

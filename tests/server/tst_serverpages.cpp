@@ -19,6 +19,7 @@
 #include <QSqlDatabase>
 #include <QSocketNotifier>
 #include <QSqlQuery>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimeZone>
 
@@ -497,7 +498,8 @@ void TestServerPages::olderDatabaseGetsItsCounts()
         QVERIFY(db.open());
         QSqlQuery query(db);
         for (const char *statement :
-             {"DROP TABLE moderation", "DROP TABLE messages", "DROP TABLE forums",
+             {"DROP TABLE spool_marks", "DROP TABLE moderation", "DROP TABLE messages",
+              "DROP TABLE forums",
               "CREATE TABLE forums (id INTEGER PRIMARY KEY, name TEXT NOT NULL UNIQUE, "
               "created INTEGER NOT NULL)",
               "CREATE TABLE messages (id INTEGER PRIMARY KEY, forum INTEGER NOT NULL "
@@ -913,7 +915,8 @@ void TestServerPages::otherServersPostChangesTheTag()
         QSKIP("only servers sharing PostgreSQL hear of each other's posts");
     ServerConfig config = ServerFixture::quickConfig();
     config.address = QHostAddress(QHostAddress::LocalHost);
-    config.dataDir = m_fixture->dataDir();
+    const QTemporaryDir otherData; // each server keeps its own spool
+    config.dataDir = otherData.path();
     config.database = m_fixture->database();
     config.changePollMs = 0;
     ForumServer other(config);

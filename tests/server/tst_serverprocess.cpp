@@ -6,13 +6,25 @@
 #include "serverprocess.h"
 #include "waits.h"
 #include "wireclient.h"
+#include "server/store/databaseurl.h"
 
 #include <QElapsedTimer>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QHash>
+#include <QRandomGenerator>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <atomic>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <optional>
 #include <thread>
 
 namespace {
@@ -33,6 +45,59 @@ QByteArray blockingExchange(quint16 port, const QByteArray &request)
     bool ok = false;
     const QByteArray reply = kit::exchange(port, request, &ok, 20000);
     return ok ? reply : QByteArray("<not sent or not closed>");
+}
+
+// A post as the client sends it: true only if the server then closed in
+// order (the post is kept), false for a reset or any failure.
+bool acknowledged(quint16 port, const QByteArray &request)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    timeval wait{20, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+    char byte = 0;
+    const bool kept =
+        ::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0
+        && ::send(fd, request.constData(), size_t(request.size()), MSG_NOSIGNAL)
+            == ssize_t(request.size())
+        && ::shutdown(fd, SHUT_WR) == 0 && ::recv(fd, &byte, 1, 0) == 0;
+    ::close(fd);
+    return kept;
+}
+
+// The PostgreSQL database a run through scripts/pg-throwaway.sh names; none otherwise.
+std::optional<DatabaseUrl> testPostgreSQL()
+{
+    const QByteArray address = qgetenv("TAVERNLY_TEST_DATABASE");
+    if (address.isEmpty() || address == "none")
+        return std::nullopt;
+    return DatabaseUrl::parse(QString::fromUtf8(address), nullptr);
+}
+
+// The database a server on this data folder uses, opened as `name`.
+bool openDatabase(const QString &dataDir, const QString &name)
+{
+    const DatabaseUrl url = testPostgreSQL().value_or(
+        DatabaseUrl::sqliteFile(QDir(dataDir).filePath(QStringLiteral("tavernly.sqlite"))));
+    return url.open(name, nullptr);
+}
+
+// How often each body is stored in the database of a data folder.
+QHash<QByteArray, int> storedBodies(const QString &dataDir)
+{
+    QHash<QByteArray, int> counts;
+    if (openDatabase(dataDir, QStringLiteral("bodies"))) {
+        QSqlQuery query(QSqlDatabase::database(QStringLiteral("bodies")));
+        if (query.exec(QStringLiteral("SELECT body FROM messages"))) {
+            while (query.next())
+                ++counts[query.value(0).toByteArray()];
+        }
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("bodies"));
+    return counts;
 }
 
 // Runs the program to its end; its exit code, its standard error in *err.
@@ -57,6 +122,8 @@ private slots:
     void badArgumentsAreRefused();
     void killedServerKeepsWhatItAnswered();
     void terminateEndsCleanly();
+    void killsDuringAFloodLoseNoAcknowledgedPost();
+    void terminateEndsInTimeWhileTheDatabaseIsLocked();
     void burstsAreStoredWhole_data();
     void burstsAreStoredWhole();
     void listAnswersWhileAHostilePostIsParsed();
@@ -90,7 +157,7 @@ void TestServerProcess::helpNamesEveryOption()
     for (const char *option : {"--listen", "--data", "--database", "--database-password-file",
                                "--list-port", "--create-port", "--post-port", "--http-port",
                                "--metrics", "--create-limit", "--post-limit", "--trust-proxy",
-                               "--change-poll", "hide", "unhide"})
+                               "--change-poll", "--spool-budget", "hide", "unhide", "drain"})
         QVERIFY2(help.contains(option), option);
 }
 
@@ -162,6 +229,147 @@ void TestServerProcess::terminateEndsCleanly()
     QCOMPARE(process.log().count("\"Welcome\": stored"), 50);
 }
 
+// Senders post without pause, each counting a post only once the server
+// closed in order; the server is killed three times at random moments and
+// started again on the same folder. Every acknowledged post is then stored
+// exactly once: none lost with the process, none stored twice from the spool.
+void TestServerProcess::killsDuringAFloodLoseNoAcknowledgedPost()
+{
+    QTemporaryDir dir;
+    ServerProcess server;
+    // Run through scripts/pg-throwaway.sh (tst_serverprocess_postgresql): on PostgreSQL.
+    const std::optional<DatabaseUrl> postgresql = testPostgreSQL();
+    const QStringList database = postgresql
+        ? QStringList{"--database", QString::fromUtf8(qgetenv("TAVERNLY_TEST_DATABASE"))}
+        : QStringList();
+    const QStringList options = database + QStringList{"--post-limit", "0"}; // one sender address
+    QVERIFY(start(server, dir.path(), options));
+    std::atomic<quint16> postPort{server.ports().post};
+    std::atomic<bool> done{false};
+    std::atomic<int> acknowledgedCount{0};
+    constexpr int senders = 8;
+    std::vector<QList<QByteArray>> kept(senders);
+    std::vector<std::thread> threads;
+    // Bodies of a kilobyte: the spool's segments fill and are deleted as the database catches up.
+    const QByteArray padding(1000, 'p');
+    for (int s = 0; s < senders; ++s) {
+        threads.emplace_back([&, s] {
+            for (int i = 0; !done; ++i) {
+                const QByteArray body = "s" + QByteArray::number(s) + "-" + QByteArray::number(i)
+                    + padding;
+                if (acknowledged(postPort, "Welcome*<b>F</b>*" + body)) {
+                    kept[s].append(body);
+                    ++acknowledgedCount;
+                    // Wakes the waiting loop, which may hear nothing else meanwhile.
+                    QMetaObject::invokeMethod(QCoreApplication::instance(), [] {},
+                                              Qt::QueuedConnection);
+                } else {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(2)); // restarting
+                }
+            }
+        });
+    }
+    QRandomGenerator random(quint32(QDateTime::currentMSecsSinceEpoch()));
+    for (int kill = 0; kill < 3; ++kill) {
+        // Once with the database locked meanwhile: the writer falls more
+        // than a spool segment behind, and the kill finds it there.
+        QSqlDatabase holder;
+        QSqlQuery lock;
+        if (kill == 1) {
+            QVERIFY(openDatabase(dir.path(), QStringLiteral("holder")));
+            holder = QSqlDatabase::database(QStringLiteral("holder"));
+            lock = QSqlQuery(holder);
+            QVERIFY(postgresql ? lock.exec(QStringLiteral("BEGIN"))
+                        && lock.exec(QStringLiteral("LOCK TABLE messages IN EXCLUSIVE MODE"))
+                               : lock.exec(QStringLiteral("BEGIN IMMEDIATE")));
+        }
+        const int target =
+            acknowledgedCount + (kill == 1 ? 1500 : 0) + random.bounded(300, 1500);
+        QVERIFY(waitUntil([&] { return acknowledgedCount >= target; }, 60000));
+        server.kill();
+        if (kill == 1) {
+            QVERIFY(lock.exec(QStringLiteral("ROLLBACK")));
+            lock = QSqlQuery();
+            holder.close();
+            holder = QSqlDatabase();
+            QSqlDatabase::removeDatabase(QStringLiteral("holder"));
+        }
+        QVERIFY(start(server, dir.path(), options));
+        postPort = server.ports().post;
+    }
+    const int target = acknowledgedCount + 200;
+    QVERIFY(waitUntil([&] { return acknowledgedCount >= target; }, 60000));
+    done = true;
+    for (std::thread &thread : threads)
+        thread.join();
+    server.stop();
+    const QHash<QByteArray, int> stored = storedBodies(dir.path());
+    int checked = 0;
+    for (const QList<QByteArray> &bodies : kept) {
+        for (const QByteArray &body : bodies) {
+            QVERIFY2(stored.value(body) == 1,
+                     qPrintable(QStringLiteral("%1 stored %2 times")
+                                    .arg(QString::fromLatin1(body.left(12)))
+                                    .arg(stored.value(body))));
+            ++checked;
+        }
+    }
+    for (auto it = stored.cbegin(); it != stored.cend(); ++it)
+        QVERIFY2(it.value() == 1, it.key().left(12).constData());
+    QCOMPARE(checked, acknowledgedCount.load());
+    QVERIFY(checked > 1000);
+}
+
+// SIGTERM while another process holds the database's lock (the writer is
+// inside a statement that waits for it): the server ends within systemd's
+// stop timeout, and what it acknowledged is stored once, by drain (as for a
+// server that will not come back), and not again at the next start.
+void TestServerProcess::terminateEndsInTimeWhileTheDatabaseIsLocked()
+{
+    QTemporaryDir dir;
+    ServerProcess server;
+    const std::optional<DatabaseUrl> postgresql = testPostgreSQL();
+    const QStringList database = postgresql
+        ? QStringList{"--database", QString::fromUtf8(qgetenv("TAVERNLY_TEST_DATABASE"))}
+        : QStringList();
+    QVERIFY(start(server, dir.path(), database));
+    ServicePorts ports = server.ports();
+    QCOMPARE(exchange(ports.create, "Held"), QByteArray("CREATED"));
+    QVERIFY(acknowledged(ports.post, "Held*<b>T</b>*before the lock"));
+    WAIT_VERIFY(server.log().contains("stored"));
+    {
+        QVERIFY(openDatabase(dir.path(), QStringLiteral("holder")));
+        QSqlDatabase db = QSqlDatabase::database(QStringLiteral("holder"));
+        QSqlQuery query(db);
+        QVERIFY(postgresql ? query.exec(QStringLiteral("BEGIN"))
+                    && query.exec(QStringLiteral("LOCK TABLE messages IN EXCLUSIVE MODE"))
+                           : query.exec(QStringLiteral("BEGIN IMMEDIATE")));
+        for (int i = 0; i < 20; ++i)
+            QVERIFY(acknowledged(ports.post, "Held*<b>T</b>*locked " + QByteArray::number(i)));
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(server.stop(15000));
+        QVERIFY2(clock.elapsed() < 10000, qPrintable(QString::number(clock.elapsed())));
+        const QByteArray log = server.log();
+        QVERIFY2(log.contains("20 posts wait in the spool"), log.right(500).constData());
+        QVERIFY(query.exec(QStringLiteral("ROLLBACK")));
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("holder"));
+    // Handed over as an operator would for a server that will not come back;
+    // the start after it finds nothing more to store.
+    QByteArray err;
+    QCOMPARE(runCommand(QStringList{"--data", dir.path()} + database + QStringList{"drain"}, &err),
+             0);
+    QVERIFY2(err.contains("20 posts stored from the spool"), err.constData());
+    QVERIFY(start(server, dir.path(), database));
+    ports = server.ports();
+    const QByteArray page = blockingExchange(ports.http, "GET /dn.htm HTTP/1.0\r\n\r\n");
+    QVERIFY2(page.contains("Held</a> (21 messages)"), page.constData());
+    QVERIFY(server.stop());
+    QCOMPARE(storedBodies(dir.path()).value("locked 19"), 1);
+}
+
 void TestServerProcess::burstsAreStoredWhole_data()
 {
     QTest::addColumn<int>("senders");
@@ -194,6 +402,8 @@ void TestServerProcess::burstsAreStoredWhole()
                     ++unsent;
             }
             ++finished;
+            // Wakes the waiting loop: the last log line may have come before.
+            QMetaObject::invokeMethod(QCoreApplication::instance(), [] {}, Qt::QueuedConnection);
         });
     }
     for (std::thread &thread : threads)

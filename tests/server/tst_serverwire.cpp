@@ -5,6 +5,7 @@
 #include "waits.h"
 #include "wireclient.h"
 
+#include <QFile>
 #include <QScopeGuard>
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -13,6 +14,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include <arpa/inet.h>
 #include <cerrno>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -64,6 +66,43 @@ bool endsInReset(const QHostAddress &from, quint16 port, const QByteArray &reque
     ::close(fd);
     return got < 0 && error == ECONNRESET;
 }
+// A sender as the client is: connects, sends, ends its sending half, then
+// waits for the server's end. 0: closed in order (the post is kept);
+// otherwise the error (ECONNRESET: refused); -1: still open.
+class RawPost
+{
+public:
+    RawPost(quint16 port, const QByteArray &request)
+        : m_fd(::socket(AF_INET, SOCK_STREAM, 0))
+    {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(port);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        // Loopback: connect and a small send complete at once.
+        if (::connect(m_fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0
+            && ::send(m_fd, request.constData(), size_t(request.size()), MSG_NOSIGNAL)
+                == ssize_t(request.size()))
+            ::shutdown(m_fd, SHUT_WR);
+    }
+    ~RawPost() { ::close(m_fd); }
+    int end()
+    {
+        if (m_end < 0) {
+            char byte = 0;
+            const ssize_t got = ::recv(m_fd, &byte, 1, MSG_DONTWAIT);
+            if (got == 0)
+                m_end = 0;
+            else if (got < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
+                m_end = errno;
+        }
+        return m_end;
+    }
+
+private:
+    int m_fd;
+    int m_end = -1;
+};
 
 } // namespace
 
@@ -83,7 +122,8 @@ private slots:
     void halfClosedSenderGetsItsReply_data();
     void halfClosedSenderGetsItsReply();
     void listWithoutRequestIsClosed();
-    void postToUnknownForumIsDropped();
+    void postIsClosedInOrderOnlyWhenKept_data();
+    void postIsClosedInOrderOnlyWhenKept();
     void postSizeLimit_data();
     void postSizeLimit();
     void silentPostIsDroppedNotStored();
@@ -93,11 +133,22 @@ private slots:
     void lostDatabaseRefusesUntilBack();
     void postThatMeetsTwoOutagesIsStored();
     void forumsHeardOutOfOrderListAsCreated();
+    void lockedMessagesDelayPostsButLoseNone();
+    void removedDatabaseFileIsAnOutage();
 
 private:
     QByteArray list();
+    int status(const QString &path);
     std::unique_ptr<ServerFixture> m_fixture;
 };
+
+int TestServerWire::status(const QString &path)
+{
+    QNetworkReply *reply = m_fixture->get(path);
+    if (!waitUntil([reply] { return reply->isFinished(); }))
+        return 0;
+    return reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+}
 
 void TestServerWire::init()
 {
@@ -313,18 +364,37 @@ void TestServerWire::listWithoutRequestIsClosed()
     QCOMPARE(m_fixture->logLinesContaining("list refused"), 2);
 }
 
-void TestServerWire::postToUnknownForumIsDropped()
+void TestServerWire::postIsClosedInOrderOnlyWhenKept_data()
 {
-    const quint16 port = m_fixture->server().postPort();
-    request(this, port, "Nowhere*<b>T</b>*body", WireClient::After::CloseWhenSent);
-    request(this, port, "Welcome but no stars", WireClient::After::CloseWhenSent);
-    WAIT_COMPARE(m_fixture->logLinesContaining("post dropped"), 2);
-    QCOMPARE(m_fixture->logLinesContaining("unknown forum \"Nowhere\""), 1);
+    QTest::addColumn<QByteArray>("post");
+    QTest::addColumn<int>("end");
+    QTest::addColumn<QString>("logged");
+    QTest::newRow("kept") << QByteArray("Welcome*<b>T</b>*body") << 0 << "\"Welcome\": stored";
+    QTest::newRow("unknown forum") << QByteArray("Nowhere*<b>T</b>*body") << int(ECONNRESET)
+                                   << "unknown forum \"Nowhere\"";
+    QTest::newRow("no stars") << QByteArray("Welcome but no stars") << int(ECONNRESET)
+                              << "fewer than two \"*\"";
+    QTest::newRow("one star") << QByteArray("Welcome*title only") << int(ECONNRESET)
+                              << "fewer than two \"*\"";
+}
+
+// A refused post ends with a reset, never the orderly close that tells the
+// client its message is kept; a kept one closes in order once on the disk.
+void TestServerWire::postIsClosedInOrderOnlyWhenKept()
+{
+    QFETCH(QByteArray, post);
+    QFETCH(int, end);
+    QFETCH(QString, logged);
+    RawPost sender(m_fixture->server().postPort(), post);
+    WAIT_VERIFY(sender.end() >= 0);
+    QCOMPARE(sender.end(), end);
+    WAIT_COMPARE(m_fixture->logLinesContaining(logged), 1);
+    QCOMPARE(m_fixture->logLinesContaining("post refused"), end == 0 ? 0 : 1);
 
     QNetworkReply *start = m_fixture->get("/dn.htm");
     WAIT_VERIFY(start->isFinished());
     const QByteArray page = start->readAll();
-    QVERIFY(page.contains("(1 message)"));
+    QVERIFY(page.contains(end == 0 ? "(2 messages)" : "(1 message)"));
     QVERIFY(!page.contains("Nowhere"));
 }
 
@@ -584,6 +654,82 @@ void TestServerWire::forumsHeardOutOfOrderListAsCreated()
     QCOMPARE(heard, QByteArray("Welcome*Early*Late"));
     QVERIFY(m_fixture->start());
     QCOMPARE(list(), heard);
+}
+
+// Another session holds the messages table far longer than the writer's
+// statements wait, many times over: posts are still acknowledged (they are
+// in the spool), and every one is stored once it lets go.
+void TestServerWire::lockedMessagesDelayPostsButLoseNone()
+{
+    ServerConfig config = ServerFixture::quickConfig();
+    config.statementWaitMs = 100;
+    m_fixture = std::make_unique<ServerFixture>(config);
+    QVERIFY(m_fixture->start());
+    const DatabaseUrl database = m_fixture->database();
+    QString error;
+    QVERIFY2(database.open(QStringLiteral("lock"), &error), qPrintable(error));
+    auto closeLock = qScopeGuard([] { QSqlDatabase::removeDatabase(QStringLiteral("lock")); });
+    {
+        QSqlDatabase db = QSqlDatabase::database(QStringLiteral("lock"));
+        QSqlQuery query(db);
+        const bool lite = database.engine == DatabaseUrl::Engine::SQLite;
+        QVERIFY2(lite ? query.exec(QStringLiteral("BEGIN IMMEDIATE"))
+                      : db.transaction()
+                          && query.exec(QStringLiteral("LOCK TABLE messages IN EXCLUSIVE MODE")),
+                 qPrintable(query.lastError().text()));
+        std::vector<std::unique_ptr<RawPost>> senders;
+        for (int i = 0; i < 20; ++i)
+            senders.push_back(std::make_unique<RawPost>(
+                m_fixture->server().postPort(), "Welcome*<b>L</b>*locked " + QByteArray::number(i)));
+        for (const auto &sender : senders) {
+            WAIT_VERIFY(sender->end() >= 0);
+            QCOMPARE(sender->end(), 0);
+        }
+        // Past any fixed count of tries: the pause between them has grown to 1.6 s.
+        QVERIFY2(waitUntil([&] {
+            return m_fixture->logLinesContaining("trying again in 1600 ms") > 0;
+        }, 20000), qPrintable(m_fixture->log().join(u'\n').right(1500)));
+        QCOMPARE(m_fixture->logLinesContaining("stored"), 0);
+        QVERIFY(lite ? query.exec(QStringLiteral("ROLLBACK")) : db.rollback());
+        db.close();
+    }
+    QVERIFY(waitUntil([&] {
+        return m_fixture->logLinesContaining("\"Welcome\": stored") == 20;
+    }, 20000));
+    QNetworkReply *start = m_fixture->get("/dn.htm");
+    WAIT_VERIFY(start->isFinished());
+    QVERIFY(start->readAll().contains("(21 messages)"));
+}
+
+// The database file removed under a running server: an outage noticed
+// within a couple of seconds, posts refused, and no new, empty database made
+// in its place; once the file is back, so is the server, its forums intact.
+void TestServerWire::removedDatabaseFileIsAnOutage()
+{
+    const DatabaseUrl database = m_fixture->database();
+    if (database.engine != DatabaseUrl::Engine::SQLite)
+        QSKIP("only a database file can be removed");
+    const quint16 postPort = m_fixture->server().postPort();
+    {
+        RawPost before(postPort, "Welcome*<b>A</b>*before the removal");
+        WAIT_VERIFY(before.end() == 0);
+    }
+    WAIT_COMPARE(m_fixture->logLinesContaining("stored"), 1);
+    const QString moved = database.path + QStringLiteral(".moved");
+    QVERIFY(QFile::rename(database.path, moved));
+    QVERIFY(waitUntil([&] { return status(QStringLiteral("/health")) == 503; }, 3000));
+    RawPost meanwhile(postPort, "Welcome*<b>B</b>*while it is gone");
+    WAIT_VERIFY(meanwhile.end() >= 0);
+    QVERIFY(meanwhile.end() != 0);
+    // The store tries again every second: two tries, and still no file.
+    QVERIFY(!waitUntil([&] { return QFile::exists(database.path); }, 2500));
+    QVERIFY(QFile::rename(moved, database.path));
+    QVERIFY(waitUntil([&] { return status(QStringLiteral("/health")) == 200; }, 5000));
+    QNetworkReply *page = m_fixture->get("/tav/Welcome.htm");
+    WAIT_VERIFY(page->isFinished());
+    const QByteArray body = page->readAll();
+    QVERIFY(body.contains("before the removal"));
+    QVERIFY(!body.contains("while it is gone"));
 }
 
 QTEST_GUILESS_MAIN(TestServerWire)
