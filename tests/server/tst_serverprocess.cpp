@@ -77,6 +77,14 @@ std::optional<DatabaseUrl> testPostgreSQL()
     return DatabaseUrl::parse(QString::fromUtf8(address), nullptr);
 }
 
+// The options that put a server on that database; none for SQLite in its data folder.
+QStringList databaseOptions()
+{
+    return testPostgreSQL()
+        ? QStringList{"--database", QString::fromUtf8(qgetenv("TAVERNLY_TEST_DATABASE"))}
+        : QStringList();
+}
+
 // The database a server on this data folder uses, opened as `name`.
 bool openDatabase(const QString &dataDir, const QString &name)
 {
@@ -239,9 +247,7 @@ void TestServerProcess::killsDuringAFloodLoseNoAcknowledgedPost()
     ServerProcess server;
     // Run through scripts/pg-throwaway.sh (tst_serverprocess_postgresql): on PostgreSQL.
     const std::optional<DatabaseUrl> postgresql = testPostgreSQL();
-    const QStringList database = postgresql
-        ? QStringList{"--database", QString::fromUtf8(qgetenv("TAVERNLY_TEST_DATABASE"))}
-        : QStringList();
+    const QStringList database = databaseOptions();
     const QStringList options = database + QStringList{"--post-limit", "0"}; // one sender address
     QVERIFY(start(server, dir.path(), options));
     std::atomic<quint16> postPort{server.ports().post};
@@ -329,9 +335,7 @@ void TestServerProcess::terminateEndsInTimeWhileTheDatabaseIsLocked()
     QTemporaryDir dir;
     ServerProcess server;
     const std::optional<DatabaseUrl> postgresql = testPostgreSQL();
-    const QStringList database = postgresql
-        ? QStringList{"--database", QString::fromUtf8(qgetenv("TAVERNLY_TEST_DATABASE"))}
-        : QStringList();
+    const QStringList database = databaseOptions();
     QVERIFY(start(server, dir.path(), database));
     ServicePorts ports = server.ports();
     QCOMPARE(exchange(ports.create, "Held"), QByteArray("CREATED"));
