@@ -48,8 +48,10 @@ void onCrash(int signal)
 LogWriter::LogWriter(int descriptor, QObject *parent)
     : QObject(parent), m_fd(descriptor), m_out(descriptor)
 {
-    if (auto *dispatcher = QAbstractEventDispatcher::instance(thread()))
+    if (auto *dispatcher = QAbstractEventDispatcher::instance(thread())) {
         connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this, &LogWriter::flush);
+        m_turns = true;
+    }
     struct stat st{};
     if (::fstat(m_fd, &st) != 0)
         return;
@@ -117,7 +119,7 @@ void LogWriter::write(const QString &line)
     }
     QByteArray text = line.toUtf8();
     text += '\n';
-    const QByteArray &stamp = m_stamp ? m_stampText : QByteArray();
+    const QByteArrayView stamp = m_stamp ? QByteArrayView(m_stampText) : QByteArrayView();
     if (m_staged + stamp.size() + text.size() > stageBytes)
         flush();
     if (stamp.size() + text.size() > stageBytes) { // a line longer than the stage: on its own
@@ -128,7 +130,7 @@ void LogWriter::write(const QString &line)
     std::memcpy(m_stage + m_staged, stamp.constData(), size_t(stamp.size()));
     std::memcpy(m_stage + m_staged + stamp.size(), text.constData(), size_t(text.size()));
     m_staged += stamp.size() + text.size(); // only now: the crash handler sees whole lines
-    if (!QAbstractEventDispatcher::instance(thread()))
+    if (!m_turns)
         flush(); // no loop whose turn would end
 }
 

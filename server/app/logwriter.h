@@ -43,6 +43,7 @@ private:
     int m_out; // where lines are written: m_fd, or a non-blocking descriptor of our own
     Output m_output = Output::Blocking;
     bool m_stamp = true;
+    bool m_turns = false; // a loop whose turns end flushes the stage; else every line does
     qint64 m_second = -1;
     QByteArray m_stampText;
     // This turn's lines: fixed memory, so that a crash handler may write it out.
