@@ -715,7 +715,17 @@ void TestServerPages::validatorsAndGzipAsAsked()
     QVERIFY(afterGet.startsWith("HTTP/1.1 404 "));
     QVERIFY(afterHead.startsWith("HTTP/1.1 404 "));
     QVERIFY2(get.startsWith("HTTP/1.1 " + QByteArray::number(status) + ' '), get.constData());
-    QCOMPARE(headersOf(head), headersOf(get));
+    // The two answers may fall in different seconds: the Date line aside,
+    // they are the same.
+    const auto undated = [](const QByteArray &answer) {
+        QByteArray headers = headersOf(answer);
+        const qsizetype date = headers.indexOf("\r\nDate: ");
+        if (date >= 0)
+            headers.remove(date, headers.indexOf("\r\n", date + 2) - date);
+        return headers;
+    };
+    QVERIFY(isCurrentDate(header(head, "Date")));
+    QCOMPARE(undated(head), undated(get));
     QCOMPARE(header(get, "ETag"), header(gzipped ? packed : plain, "ETag"));
     QCOMPARE(header(get, "Cache-Control"), QByteArray("no-cache"));
     QCOMPARE(header(get, "Vary"), QByteArray("Accept-Encoding"));
