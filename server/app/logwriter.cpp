@@ -123,11 +123,13 @@ void LogWriter::write(const QString &line)
     if (m_staged + stamp.size() + text.size() > stageBytes)
         flush();
     if (stamp.size() + text.size() > stageBytes) { // a line longer than the stage: on its own
-        keep(stamp.constData(), stamp.size());
+        if (!stamp.isEmpty())
+            keep(stamp.constData(), stamp.size());
         keep(text.constData(), text.size());
         return;
     }
-    std::memcpy(m_stage + m_staged, stamp.constData(), size_t(stamp.size()));
+    if (!stamp.isEmpty()) // an empty view may hold no pointer, and memcpy takes none
+        std::memcpy(m_stage + m_staged, stamp.constData(), size_t(stamp.size()));
     std::memcpy(m_stage + m_staged + stamp.size(), text.constData(), size_t(text.size()));
     m_staged += stamp.size() + text.size(); // only now: the crash handler sees whole lines
     if (!m_turns)
