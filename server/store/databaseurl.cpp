@@ -110,9 +110,11 @@ bool DatabaseUrl::open(const QString &connectionName, QString *error, Opening op
             db.setUserName(user);
             db.setPassword(password);
             db.setDatabaseName(name);
-            // A database that does not answer is given up on quickly, and a
-            // connection whose peer has gone silent is found out within seconds.
-            db.setConnectOptions(QStringLiteral("connect_timeout=2;keepalives=1;"
+            // A database that does not answer is given up on within seconds,
+            // though not so soon that a busy one (a backend started on a loaded
+            // machine can take over a second) is taken for lost; a connection
+            // whose peer has gone silent is found out within seconds too.
+            db.setConnectOptions(QStringLiteral("connect_timeout=10;keepalives=1;"
                                                 "keepalives_idle=5;keepalives_interval=2;"
                                                 "keepalives_count=3"));
         }
