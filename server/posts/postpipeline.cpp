@@ -223,8 +223,10 @@ void PostPipeline::updateFull()
                   .arg(maxPendingBytes)
                   .arg(maxPendingPosts));
         emit fullChanged(true);
-    } else if (m_full && m_pendingBytes <= maxPendingBytes / 2
-               && m_pendingPosts <= maxPendingPosts / 2) {
+    } else if (m_full && m_pendingBytes <= maxPendingBytes / 8 * 7
+               && m_pendingPosts <= maxPendingPosts / 8 * 7) {
+        // Not half: after an outage that filled the bound, the writer would
+        // store seconds' worth of posts before the port took any again.
         m_full = false;
         emit fullChanged(false);
     }

@@ -6,8 +6,8 @@
 // Posts waiting in memory are counted from the moment they are taken in
 // until they are committed, by bytes (each charged a fixed overhead too) and
 // by number; past either bound the pipeline asks for no more (the post port
-// stops accepting) until the writer has caught up. Past the spool's budget
-// on disk, posts are refused.
+// stops accepting) until the writer is down to seven eighths of both. Past
+// the spool's budget on disk, posts are refused.
 
 #include "server/base/logsink.h"
 #include "server/posts/spool.h"
