@@ -23,11 +23,8 @@ CreateConnection::CreateConnection(StreamConnection *connection, StoreThread &st
     connect(&m_pause, &QTimer::timeout, this, &CreateConnection::decide);
     connect(connection, &StreamConnection::readyRead, this, &CreateConnection::read);
     connect(connection, &StreamConnection::cutOff, this, [this](const QString &why) {
-        if (!m_done) {
-            m_done = true;
-            metrics::requestDone("create", "refused");
-            m_log(QStringLiteral("create refused %1: %2").arg(m_connection->peer(), why));
-        }
+        if (!m_done)
+            noteRefused(why);
     });
     // A name cut off by a reset does not count.
     connect(connection, &StreamConnection::lost, this, [this] { m_done = true; });
@@ -36,11 +33,16 @@ CreateConnection::CreateConnection(StreamConnection *connection, StoreThread &st
 
 void CreateConnection::refuse(const QString &why)
 {
+    noteRefused(why);
+    m_connection->abort();
+}
+
+void CreateConnection::noteRefused(const QString &why)
+{
     m_done = true;
     m_pause.stop();
     metrics::requestDone("create", "refused");
     m_log(QStringLiteral("create refused %1: %2").arg(m_connection->peer(), why));
-    m_connection->abort();
 }
 
 void CreateConnection::read()
@@ -80,9 +82,7 @@ void CreateConnection::decide()
         requestrules::checkNewForumName(m_connection->input(), &name);
     m_connection->input().clear();
     if (check != requestrules::NameCheck::Ok) {
-        metrics::requestDone("create", "refused");
-        m_log(QStringLiteral("create refused %1: %2").arg(peer, requestrules::describe(check)));
-        m_connection->abort();
+        refuse(requestrules::describe(check));
         return;
     }
     // Taken now, so that creates at once from one address cannot pass the

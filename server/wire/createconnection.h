@@ -28,7 +28,8 @@ public:
 private:
     void read();
     void decide();
-    void refuse(const QString &why);
+    void refuse(const QString &why); // counted, logged and reset
+    void noteRefused(const QString &why); // counted and logged; the connection ends on its own
 
     StreamConnection *m_connection;
     StoreThread &m_store;

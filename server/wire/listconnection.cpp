@@ -16,22 +16,24 @@ ListConnection::ListConnection(StreamConnection *connection, const ForumDirector
     m_deadline.start(waitMs);
     connect(connection, &StreamConnection::readyRead, this, &ListConnection::read);
     connect(connection, &StreamConnection::cutOff, this, [this](const QString &why) {
-        if (!m_done) {
-            m_done = true;
-            metrics::requestDone("list", "refused");
-            m_log(QStringLiteral("list refused %1: %2").arg(m_connection->peer(), why));
-        }
+        if (!m_done)
+            noteRefused(why);
     });
     read();
 }
 
 void ListConnection::refuse(const QString &why)
 {
+    noteRefused(why);
+    m_connection->abort();
+}
+
+void ListConnection::noteRefused(const QString &why)
+{
     m_done = true;
     m_deadline.stop();
     metrics::requestDone("list", "refused");
     m_log(QStringLiteral("list refused %1: %2").arg(m_connection->peer(), why));
-    m_connection->abort();
 }
 
 void ListConnection::read()
