@@ -62,6 +62,16 @@ healthy() {
     [[ $line == "HTTP/1."[01]" 200"* ]]
 }
 
+# The list port's answer, empty if none came within 2 s.
+list() {
+    local fd reply=
+    { exec {fd}<>"/dev/tcp/127.0.0.1/$1"; } 2>/dev/null || return 0
+    printf GETLIST >&"$fd"
+    read -r -t 2 -d '' reply <&"$fd" || true
+    exec {fd}<&-
+    echo "$reply"
+}
+
 # Forwards the front's list, create and post ports to these servers (quads of
 # ports, as given to up): one transaction, so a connection never sees half.
 forward() { # front-ports servers...
@@ -186,10 +196,9 @@ up() {
         watch "$dir" "$PPID" "${front[*]}" "${servers[@]}" </dev/null >"$dir/watcher.log" 2>&1 &
     echo $! >"$dir/watcher.pid"
 
-    # Forwarding once a list connection goes through and a page's check comes back.
+    # Forwarding once a list request is answered and a page's check comes back.
     for _ in $(seq 200); do
-        if healthy "${front[3]}" && { exec {fd}<>"/dev/tcp/127.0.0.1/${front[0]}"; } 2>/dev/null; then
-            exec {fd}<&-
+        if healthy "${front[3]}" && [[ $(list "${front[0]}") == Welcome* ]]; then
             echo "front on 127.0.0.1 ports ${front[*]}; its logs in $dir"
             return 0
         fi
