@@ -51,14 +51,13 @@ QHash<QByteArray, int> storedBodies(const QString &address)
 {
     QHash<QByteArray, int> counts;
     const std::optional<DatabaseUrl> url = DatabaseUrl::parse(address, nullptr);
-    if (url && url->open(QStringLiteral("bodies"), nullptr)) {
-        QSqlQuery query(QSqlDatabase::database(QStringLiteral("bodies")));
-        if (query.exec(QStringLiteral("SELECT body FROM messages"))) {
-            while (query.next())
-                ++counts[query.value(0).toByteArray()];
-        }
+    if (url && url->open(QStringLiteral("flood"), nullptr)) {
+        QSqlQuery query(QSqlDatabase::database(QStringLiteral("flood")));
+        query.exec(QStringLiteral("SELECT body, count(*) FROM messages GROUP BY body"));
+        while (query.next())
+            counts.insert(query.value(0).toByteArray(), query.value(1).toInt());
     }
-    QSqlDatabase::removeDatabase(QStringLiteral("bodies"));
+    QSqlDatabase::removeDatabase(QStringLiteral("flood"));
     return counts;
 }
 
