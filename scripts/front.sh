@@ -67,7 +67,7 @@ list() {
     local fd reply=
     { exec {fd}<>"/dev/tcp/127.0.0.1/$1"; } 2>/dev/null || return 0
     printf GETLIST >&"$fd"
-    read -r -t 2 -d '' reply <&"$fd" || true
+    read -r -t 2 -d '' reply <&"$fd" 2>/dev/null || true
     exec {fd}<&-
     echo "$reply"
 }
@@ -133,7 +133,8 @@ watch() { # dir owner front-ports servers...
 
 teardown() { # dir
     local dir=$1 pid
-    for pid in "$dir/watcher.pid" "$dir/haproxy.pid"; do
+    # The watcher last: this may be it.
+    for pid in "$dir/haproxy.pid" "$dir/watcher.pid"; do
         [ -f "$pid" ] && [ "$(cat "$pid")" != "$$" ] && kill -TERM "$(cat "$pid")" 2>/dev/null || true
     done
     nft delete table ip "$table" 2>/dev/null || true
@@ -165,7 +166,7 @@ haproxy_config() { # front-pages-port page-ports...
 
 up() {
     local -a front servers pages
-    local dir i
+    local dir i tool
     [ $# -ge 9 ] && [ "$5" = "--" ] && [ $((($# - 5) % 4)) -eq 0 ] || usage
     for i in "$@"; do
         [ "$i" = "--" ] || [[ $i =~ ^[0-9]+$ && $i -gt 0 && $i -lt 65536 ]] || die "not a port: $i"
@@ -186,6 +187,7 @@ up() {
     dir=$(state_dir)
     [ -e "$dir" ] && die "a front is already up in this network namespace ($dir): front.sh down first"
     mkdir -p "$dir"
+    trap 'teardown "$dir"; exit 130' INT TERM HUP
     ip link set lo up 2>/dev/null || true
     forward "${front[*]}" "${servers[@]}" || { teardown "$dir"; die "nftables refused the forwarding"; }
 
@@ -197,8 +199,10 @@ up() {
     echo $! >"$dir/watcher.pid"
 
     # Forwarding once a list request is answered and a page's check comes back.
-    for _ in $(seq 200); do
+    local deadline=$((SECONDS + 30))
+    while [ "$SECONDS" -lt "$deadline" ]; do
         if healthy "${front[3]}" && [[ $(list "${front[0]}") == Welcome* ]]; then
+            trap - INT TERM HUP
             echo "front on 127.0.0.1 ports ${front[*]}; its logs in $dir"
             return 0
         fi
