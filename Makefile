@@ -34,7 +34,8 @@ run: configure
 	@cmake --build $(BUILD) -j $(JOBS) --target tavernly tavernly-server
 	@scripts/run.sh $(BUILD)
 
-# Two servers on a throw-away PostgreSQL behind HAProxy, then the client.
+# Two servers on a throw-away PostgreSQL behind the front (scripts/front.sh),
+# in a network namespace of their own, then the client.
 cluster: PURPOSE = cluster
 cluster: build
 	@scripts/cluster.sh $(BUILD)

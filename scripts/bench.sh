@@ -62,7 +62,8 @@ run "Pages beside nginx serving the same bytes (wrk, ab, alternating), revalidat
     "$build/bench/bench_page_serving"
 
 if [ -x "$build/bench/bench_cluster_load" ]; then
-    run "Several servers: SQLite alone, then PostgreSQL behind HAProxy with one and two servers" \
+    run "Several servers: SQLite alone, then PostgreSQL behind the front with one and two servers" \
+        "$(dirname "$0")/front.sh" isolated \
         "$(dirname "$0")/pg-throwaway.sh" run "$build/bench/bench_cluster_load" --clients 20 --seconds 3
 fi
 

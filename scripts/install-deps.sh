@@ -15,7 +15,7 @@ set -euo pipefail
 run=(build-essential cmake ninja-build pkg-config
      qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite libgumbo-dev prometheus-cpp-dev zlib1g-dev
      fonts-liberation fonts-dejavu-core)
-servers=(postgresql libqt6sql6-psql haproxy iproute2)
+servers=(postgresql libqt6sql6-psql haproxy nftables iproute2)
 display=(xvfb xauth xdotool xclip x11-utils)
 
 packages=("${run[@]}")
@@ -70,11 +70,11 @@ fi
 as_root mkdir -p "$(dirname "$no_cluster")"
 echo "create_main_cluster = false" | as_root tee "$no_cluster" >/dev/null
 
-# HAProxy's and nginx's own services would start at the next boot; the
+# HAProxy's, nftables' and nginx's own services would start at the next boot; the
 # scripts start theirs, so those that appear with this install are left disabled.
 has_service() { [ -e "/etc/init.d/$1" ] || [ -e "/lib/systemd/system/$1.service" ]; }
 new_services=()
-for service in haproxy nginx; do
+for service in haproxy nftables nginx; do
     has_service "$service" || new_services+=("$service")
 done
 

@@ -1,29 +1,36 @@
-// Two servers on one PostgreSQL database behind HAProxy, as the service runs
-// on several machines: a post flood through the front with one server
-// killed half way, two servers creating the same names at once, and limits
-// per client that see the client, not HAProxy.
+// Two servers on one PostgreSQL database behind the front (scripts/front.sh),
+// as the service runs on several machines: a post flood through the front with
+// one server killed half way, two servers creating the same names at once, and
+// limits per client that see the client, and its refusals, through the front.
+// Run in a network namespace of its own (scripts/front.sh isolated), whose
+// firewall the front may change.
 
-#include "haproxyfront.h"
+#include "clusterfront.h"
 #include "httpanswer.h"
 #include "plainsender.h"
 #include "serverprocess.h"
 #include "tests/missingtool.h"
 #include "server/pages/pages.h"
+#include "server/store/databaseurl.h"
 #include "waits.h"
 #include "wireclient.h"
 
-#include <QElapsedTimer>
-#include <QRegularExpression>
+#include <QCoreApplication>
+#include <QMetaObject>
+#include <QProcess>
 #include <QSet>
-#include <QTcpSocket>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTemporaryDir>
 #include <QTest>
-#include <functional>
+
+#include <atomic>
 #include <memory>
+#include <mutex>
+#include <thread>
 
 namespace {
 
-constexpr int postCount = 2000;
-constexpr int senderCount = 20;
 constexpr int forumCount = 4;
 
 QString forumName(int i)
@@ -31,140 +38,38 @@ QString forumName(int i)
     return QStringLiteral("Race %1").arg(i);
 }
 
-QByteArray marker(int post)
+// A post as the client sends it, through the front: true only if it was all
+// sent, its sending half closed, and the server then closed in order.
+bool acknowledged(quint16 port, const QByteArray &request, const char *from = nullptr)
 {
-    return "msg#" + QByteArray::number(post) + "#";
+    bool ok = false;
+    return kit::exchange(port, request, &ok, 20000, from).isEmpty() && ok;
 }
 
-// The posts, numbered; senders take the next number until all are sent.
-struct Flood
+// How often each body is stored in the database.
+QHash<QByteArray, int> storedBodies(const QString &address)
 {
-    QElapsedTimer clock;
-    int next = 0;
-    int finished = 0;
-    QList<qint64> startedMs = QList<qint64>(postCount, -1);
-    QList<bool> handedOver = QList<bool>(postCount, false); // every byte written, then closed
-    QList<quint16> localPort = QList<quint16>(postCount, 0); // names it in HAProxy's log
-    std::function<void()> onHalfWay;
-};
-
-// Posts one after another, as the client does: connect, send, close.
-class Sender : public QObject
-{
-public:
-    Sender(Flood &flood, quint16 port) : m_flood(flood), m_port(port) {}
-    bool isDone() const { return m_done; }
-    void start() { next(); }
-
-private:
-    void next()
-    {
-        if (m_flood.next >= postCount) {
-            m_done = true;
-            return;
-        }
-        const int post = m_flood.next++;
-        m_flood.startedMs[post] = m_flood.clock.elapsed();
-        m_socket = std::make_unique<QTcpSocket>();
-        QTcpSocket *socket = m_socket.get();
-        const QByteArray request = forumName(post % forumCount + 1).toUtf8() + '*' + marker(post) +
-                                   "*A post of the flood, <b>number " + QByteArray::number(post) +
-                                   "</b>.";
-        connect(socket, &QTcpSocket::connected, this, [this, post, socket, request] {
-            m_flood.localPort[post] = socket->localPort();
-            socket->write(request);
-        });
-        connect(socket, &QTcpSocket::bytesWritten, this, [this, socket, post] {
-            if (socket->bytesToWrite() > 0)
-                return;
-            m_flood.handedOver[post] = true;
-            socket->disconnectFromHost();
-        });
-        auto finish = [this] {
-            if (!m_socket)
-                return;
-            m_socket->disconnect(this);
-            m_socket.release()->deleteLater();
-            if (++m_flood.finished == postCount / 2 && m_flood.onHalfWay)
-                m_flood.onHalfWay();
-            next();
-        };
-        connect(socket, &QTcpSocket::disconnected, this, finish);
-        connect(socket, &QTcpSocket::errorOccurred, this, [finish](QAbstractSocket::SocketError e) {
-            if (e != QAbstractSocket::RemoteHostClosedError)
-                finish();
-        });
-        socket->connectToHost(QHostAddress::LocalHost, m_port);
+    QHash<QByteArray, int> counts;
+    const std::optional<DatabaseUrl> url = DatabaseUrl::parse(address, nullptr);
+    if (url && url->open(QStringLiteral("flood"), nullptr)) {
+        QSqlQuery query(QSqlDatabase::database(QStringLiteral("flood")));
+        query.exec(QStringLiteral("SELECT body, count(*) FROM messages GROUP BY body"));
+        while (query.next())
+            counts.insert(query.value(0).toByteArray(), query.value(1).toInt());
     }
-
-    Flood &m_flood;
-    quint16 m_port;
-    std::unique_ptr<QTcpSocket> m_socket;
-    bool m_done = false;
-};
-
-// List requests through the front, one after another, while the flood runs.
-class ListProbe : public QObject
-{
-public:
-    struct Result
-    {
-        qint64 startedMs;
-        bool answered;
-    };
-    ListProbe(const QElapsedTimer &clock, quint16 port) : m_clock(clock), m_port(port) {}
-    void start() { next(); }
-    void stop() { m_stopping = true; }
-    bool isIdle() const { return !m_socket; }
-    const QList<Result> &results() const { return m_results; }
-
-private:
-    void next()
-    {
-        if (m_stopping)
-            return;
-        m_socket = std::make_unique<QTcpSocket>();
-        QTcpSocket *socket = m_socket.get();
-        const qint64 started = m_clock.elapsed();
-        connect(socket, &QTcpSocket::connected, this, [socket] { socket->write("GETLIST"); });
-        connect(socket, &QTcpSocket::readyRead, this, [this, socket] { m_reply += socket->readAll(); });
-        auto finish = [this, started](bool closedByServer) {
-            if (!m_socket)
-                return;
-            m_reply += m_socket->readAll();
-            m_results.append({started, closedByServer && m_reply.startsWith("Welcome*")});
-            m_reply.clear();
-            m_socket->disconnect(this);
-            m_socket.release()->deleteLater();
-            next();
-        };
-        connect(socket, &QTcpSocket::errorOccurred, this, [finish](QAbstractSocket::SocketError e) {
-            finish(e == QAbstractSocket::RemoteHostClosedError);
-        });
-        socket->connectToHost(QHostAddress::LocalHost, m_port);
-    }
-
-    const QElapsedTimer &m_clock;
-    quint16 m_port;
-    std::unique_ptr<QTcpSocket> m_socket;
-    QByteArray m_reply;
-    QList<Result> m_results;
-    bool m_stopping = false;
-};
-
-// Every forum's message count on the start page, read through the front.
-QHash<QString, qint64> startPageCounts(quint16 port, bool *ok)
-{
-    int status = 0;
-    const QString page = QString::fromUtf8(kit::httpGet(port, "/dn.htm", &status));
-    *ok = status == 200;
-    QHash<QString, qint64> counts;
-    static const QRegularExpression item(QStringLiteral(">([^<]+)</a> \\((\\d+) messages?\\)"));
-    for (auto it = item.globalMatch(page); it.hasNext();) {
-        const auto match = it.next();
-        counts.insert(match.captured(1), match.captured(2).toLongLong());
-    }
+    QSqlDatabase::removeDatabase(QStringLiteral("flood"));
     return counts;
+}
+
+// Every list request answered, n in a row: the front sends none to a dead server.
+bool listAnswers(quint16 port, int n)
+{
+    for (int i = 0; i < n; ++i) {
+        bool ok = false;
+        if (!kit::exchange(port, "GETLIST", &ok, 10000).startsWith("Welcome*") || !ok)
+            return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -188,21 +93,31 @@ void TestServerCluster::initTestCase()
         SKIP_FOR_MISSING("PostgreSQL is not installed");
     if (database.isEmpty())
         QFAIL("run through scripts/pg-throwaway.sh run, which sets TAVERNLY_TEST_DATABASE");
-    if (!HaproxyFront::installed())
-        SKIP_FOR_MISSING("HAProxy is not installed");
+    const QString missing = ClusterFront::missing();
+    if (!missing.isEmpty()) {
+        if (tavernlyRequireAll())
+            QFAIL(qPrintable(missing + QStringLiteral(" (every test must run: TAVERNLY_REQUIRE_ALL=1)")));
+        QSKIP(qPrintable(missing));
+    }
     m_database = QString::fromUtf8(database);
 }
 
+// Senders post through the front without pause, each counting a post only
+// once the server closed in order; one of the two servers is killed half way,
+// and its spool handed over with drain afterwards. Every acknowledged post is
+// then stored exactly once.
 void TestServerCluster::floodWithOneServerKilled()
 {
+    ClusterFront front(TAVERNLY_SOURCE_DIR);
+    QTemporaryDir dataDirs[2];
     ServerProcess servers[2];
     QString error;
-    for (ServerProcess &server : servers)
-        QVERIFY2(server.start(TAVERNLY_SERVER_BINARY,
-                              QStringList{"--database", m_database, "--create-limit", "0",
-                                          "--post-limit", "0"}
-                                  + HaproxyFront::trustItsAddress(),
-                              &error),
+    for (int i = 0; i < 2; ++i)
+        QVERIFY2(servers[i].start(TAVERNLY_SERVER_BINARY,
+                                  QStringList{"--database", m_database, "--create-limit", "0",
+                                              "--post-limit", "0"}
+                                      + front.serverOptions(),
+                                  &error, dataDirs[i].path()),
                  qPrintable(error));
 
     // Each name sent to both servers at the same moment: one of them creates it.
@@ -222,197 +137,109 @@ void TestServerCluster::floodWithOneServerKilled()
         }
     }
 
-    // A post stored through one server is on the other's pages within a
-    // second (its announcement, or the count behind it), though that server
-    // had shown the page before.
+    // A post stored through one server is on the other's pages soon after
+    // (its announcement, or the count behind it), though that server had
+    // shown the page before. (A page not ready within 250 ms is a 503, and a
+    // first commit on a loaded machine may take longer.)
     {
         const QString link = pages::forumLink(forumName(19));
         int status = 0;
         QVERIFY(!kit::httpGet(servers[1].ports().http, link.toUtf8(), &status).contains("seen by both"));
         QCOMPARE(status, 200);
-        QVERIFY(kit::post(servers[0].ports().post, "Race 19*seen by both*b"));
-        QVERIFY(kit::httpGet(servers[0].ports().http, link.toUtf8(), &status).contains("seen by both"));
-        QVERIFY(waitUntil(
-            [&] { return kit::httpGet(servers[1].ports().http, link.toUtf8(), &status).contains("seen by both"); },
-            2000));
+        QVERIFY(acknowledged(servers[0].ports().post, "Race 19*seen by both*b"));
+        for (ServerProcess &server : servers)
+            QVERIFY(waitUntil(
+                [&] { return kit::httpGet(server.ports().http, link.toUtf8(), &status).contains("seen by both"); },
+                10000));
     }
 
-    // As shipped, HAProxy keeps a client with one server (the one that has
-    // its posts when it asks for a page right after).
-    {
-        HaproxyFront shipped;
-        QVERIFY2(shipped.start(TAVERNLY_SOURCE_DIR, {servers[0].ports(), servers[1].ports()},
-                               HaproxyFront::Balance::AsShipped, &error),
-                 qPrintable(error));
-        for (int i = 0; i < 10; ++i)
-            QVERIFY(kit::post(shipped.ports().post, "Race 20*kept with one*b"));
-        WAIT_COMPARE(servers[0].log().count("to \"Race 20\": stored") +
-                         servers[1].log().count("to \"Race 20\": stored"),
-                     10);
-        QVERIFY(servers[0].log().count("to \"Race 20\": stored") % 10 == 0);
-    }
-
-    // The flood: every connection to the next server, as many clients would be.
-    HaproxyFront front;
-    QVERIFY2(front.start(TAVERNLY_SOURCE_DIR, {servers[0].ports(), servers[1].ports()},
-                         HaproxyFront::Balance::Spread, &error),
-             qPrintable(error));
-
-    Flood flood;
-    flood.clock.start();
-    qint64 killedAtMs = -1;
-    flood.onHalfWay = [&] {
-        servers[0].kill();
-        killedAtMs = flood.clock.elapsed();
-    };
-    ListProbe probe(flood.clock, front.ports().list);
-    std::vector<std::unique_ptr<Sender>> senders;
-    for (int i = 0; i < senderCount; ++i)
-        senders.push_back(std::make_unique<Sender>(flood, front.ports().post));
-    probe.start();
-    for (auto &sender : senders)
-        sender->start();
-    QVERIFY(waitUntil([&] {
-        return std::all_of(senders.begin(), senders.end(), [](const auto &s) { return s->isDone(); });
-    }, 120000));
-    QVERIFY(killedAtMs >= 0);
-    QCOMPARE(flood.handedOver.count(false), 0);
-
-    // Everything that reached the live server is stored once its counts stop
-    // moving; list requests go on meanwhile.
-    qint64 lastTotal = -1;
-    QElapsedTimer still;
-    QTRY_VERIFY_WITH_TIMEOUT(([&] {
-        bool ok = false;
-        const QHash<QString, qint64> counts = startPageCounts(front.ports().http, &ok);
-        qint64 total = 0;
-        for (int i = 1; i <= forumCount; ++i)
-            total += counts.value(forumName(i));
-        if (!ok || total != lastTotal) {
-            lastTotal = total;
-            still.start();
-            return false;
-        }
-        return still.elapsed() >= 1000;
-    }()), 60000);
-    probe.stop();
-    WAIT_VERIFY(probe.isIdle());
-
-    // The front kept answering: only a list request the killed server was
-    // serving at that moment may have failed.
-    int failedLists = 0;
-    for (const ListProbe::Result &result : probe.results()) {
-        if (!result.answered) {
-            ++failedLists;
-            QVERIFY2(result.startedMs <= killedAtMs,
-                     qPrintable(QStringLiteral("a list request %1 ms after the kill failed")
-                                    .arg(result.startedMs - killedAtMs)));
-        }
-    }
-    QVERIFY(failedLists <= 1);
-    QVERIFY2(std::any_of(probe.results().begin(), probe.results().end(),
-                         [&](const auto &r) { return r.answered && r.startedMs > killedAtMs; }),
-             "no list request after the kill");
-    // Every page of every forum, through the front.
-    QSet<int> stored;
-    bool ok = false;
-    const QHash<QString, qint64> counts = startPageCounts(front.ports().http, &ok);
-    QVERIFY(ok);
-    static const QRegularExpression markers(QStringLiteral("msg#(\\d+)#"));
-    for (int f = 1; f <= forumCount; ++f) {
-        const qint64 count = counts.value(forumName(f));
-        int onPages = 0;
-        for (int page = 1; (page - 1) * pages::messagesPerPage < qMax<qint64>(count, 1); ++page) {
-            int status = 0;
-            const QString html = QString::fromUtf8(
-                kit::httpGet(front.ports().http, pages::forumLink(forumName(f), page).toUtf8(), &status));
-            QCOMPARE(status, 200);
-            for (auto it = markers.globalMatch(html); it.hasNext();) {
-                const int post = it.next().captured(1).toInt();
-                QCOMPARE(post % forumCount + 1, f);
-                stored.insert(post);
-                ++onPages;
+    QVERIFY2(front.start({servers[0].ports(), servers[1].ports()}, &error), qPrintable(error));
+    std::atomic<bool> done{false};
+    std::atomic<int> acknowledgedCount{0}, refusedCount{0};
+    constexpr int senders = 8;
+    std::vector<QList<QByteArray>> kept(senders);
+    std::vector<std::thread> threads;
+    for (int s = 0; s < senders; ++s) {
+        threads.emplace_back([&, s] {
+            for (int i = 0; !done; ++i) {
+                const QByteArray body = "msg#" + QByteArray::number(s) + "-" + QByteArray::number(i)
+                                        + "# A post of the flood.";
+                const QByteArray forum = forumName(i % forumCount + 1).toUtf8();
+                if (acknowledged(front.ports().post, forum + "*<b>Flood</b>*" + body)) {
+                    kept[s].append(body);
+                    ++acknowledgedCount;
+                    // Wakes the waiting loop, which may hear nothing else meanwhile.
+                    QMetaObject::invokeMethod(QCoreApplication::instance(), [] {},
+                                              Qt::QueuedConnection);
+                } else {
+                    ++refusedCount;
+                    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+                }
             }
-        }
-        QCOMPARE(onPages, count); // the kept count matches the messages shown
+        });
     }
+    const auto stopSenders = qScopeGuard([&] {
+        done = true;
+        for (std::thread &thread : threads)
+            thread.join();
+    });
+    QVERIFY(waitUntil([&] { return acknowledgedCount >= 1000; }, 120000));
+    servers[0].kill();
+    const int atKill = acknowledgedCount;
+    // The front stops sending connections to the dead server.
+    QVERIFY(waitUntil([&] { return listAnswers(front.ports().list, 20); }, 20000));
+    QVERIFY(waitUntil([&] { return acknowledgedCount >= atKill + 1000; }, 120000));
+    done = true;
+    for (std::thread &thread : threads)
+        thread.join();
+    threads.clear();
 
-    // What is missing went to the killed server and was not yet committed
-    // there: nothing sent after the kill may be missing.
-    QList<int> lost;
-    for (int post = 0; post < postCount; ++post) {
-        if (stored.contains(post))
-            continue;
-        lost.append(post);
-        QVERIFY2(flood.startedMs[post] <= killedAtMs,
-                 qPrintable(QStringLiteral("post %1, sent %2 ms after the kill, was not stored")
-                                .arg(post)
-                                .arg(flood.startedMs[post] - killedAtMs)));
+    // Everything the live server took is stored once it stops; what the
+    // killed one took waits in its spool, which drain hands over.
+    QVERIFY(servers[1].stop());
+    QProcess drain;
+    drain.start(TAVERNLY_SERVER_BINARY, {"--data", dataDirs[0].path(), "--database", m_database, "drain"});
+    QVERIFY(drain.waitForFinished(60000));
+    QVERIFY2(drain.exitCode() == 0, drain.readAllStandardError().constData());
+
+    const QHash<QByteArray, int> stored = storedBodies(m_database);
+    int lost = 0, twice = 0, checked = 0;
+    for (const QList<QByteArray> &bodies : kept) {
+        for (const QByteArray &body : bodies) {
+            lost += stored.value(body) == 0;
+            ++checked;
+        }
     }
-    // Only the killed server may have lost posts, and only ones it had not
-    // committed. HAProxy's log names the server of each connection (by the
-    // sender's port) once it has ended; the killed server's log names each
-    // post it committed.
-    const QByteArray frontLog = front.log();
-    const qsizetype receivedByKilled = frontLog.count(" post post/tavernly1 ");
-    qsizetype committedByKilled = 0;
-    for (int f = 1; f <= forumCount; ++f)
-        committedByKilled += servers[0].log().count("to \"" + forumName(f).toUtf8() + "\": stored");
-    qsizetype lostOnKilled = 0;
-    qsizetype lostUnlogged = 0; // the connection had not ended in HAProxy's log
-    // The system reuses a closed connection's port on loopback at once: a port
-    // that carried several posts cannot tell which of them a log line is.
-    QHash<quint16, int> postsByPort;
-    for (quint16 port : std::as_const(flood.localPort))
-        ++postsByPort[port];
-    for (int post : lost) {
-        if (postsByPort.value(flood.localPort[post]) > 1) {
-            ++lostUnlogged;
-            continue;
+    int storedFlood = 0;
+    for (auto it = stored.cbegin(); it != stored.cend(); ++it) {
+        if (it.key().startsWith("msg#")) {
+            ++storedFlood;
+            twice += it.value() > 1;
         }
-        // A sender's port may have served a list request through the front before.
-        const QByteArray start = "\n127.0.0.1:" + QByteArray::number(flood.localPort[post]) + " [";
-        QByteArray entry;
-        for (qsizetype at = frontLog.indexOf(start); at >= 0 && entry.isEmpty();
-             at = frontLog.indexOf(start, at + 1)) {
-            const QByteArray line = frontLog.mid(at + 1, frontLog.indexOf('\n', at + 1) - at - 1);
-            if (line.contains("] post post/"))
-                entry = line;
-        }
-        if (entry.isEmpty()) {
-            ++lostUnlogged;
-            continue;
-        }
-        QVERIFY2(entry.contains(" post/tavernly1 "),
-                 qPrintable("a post the live server was given is missing: " + entry));
-        ++lostOnKilled;
     }
-    qInfo("%d of %d posts stored; %lld lost, all sent before the kill to the killed server, "
-          "which had received %lld and not yet committed them (its log shows %lld committed; "
-          "%lld of the lost not yet in HAProxy's log, or on a port used twice). %d list requests through the front, "
-          "%d failed",
-          int(stored.size()), postCount, qlonglong(lost.size()), qlonglong(receivedByKilled),
-          qlonglong(committedByKilled), qlonglong(lostUnlogged), int(probe.results().size()),
-          failedLists);
-    QVERIFY(lostOnKilled <= receivedByKilled - committedByKilled);
+    qInfo("%d posts acknowledged (%d before the kill), %d not acknowledged; %d of the flood "
+          "stored; %d acknowledged lost, %d stored twice",
+          checked, atKill, refusedCount.load(), storedFlood, lost, twice);
+    QCOMPARE(checked, acknowledgedCount.load());
+    QCOMPARE(lost, 0);
+    QCOMPARE(twice, 0);
 }
 
-// HAProxy names each client in a PROXY header: two clients on one machine's
-// two addresses, behind one front, are counted apart.
+// The front keeps each connection end to end: the server sees the client's
+// own address, so two clients on one machine's two addresses are counted
+// apart, and a post it refuses is reset at the client, not closed in order.
 void TestServerCluster::limitsSeeTheClientThroughTheFront()
 {
+    ClusterFront front(TAVERNLY_SOURCE_DIR);
     ServerProcess server;
     QString error;
     QVERIFY2(server.start(TAVERNLY_SERVER_BINARY,
                           QStringList{"--database", m_database, "--create-limit", "2",
                                       "--post-limit", "2"}
-                              + HaproxyFront::trustItsAddress(),
+                              + front.serverOptions(),
                           &error),
              qPrintable(error));
-    HaproxyFront front;
-    QVERIFY2(front.start(TAVERNLY_SOURCE_DIR, {server.ports()}, HaproxyFront::Balance::AsShipped,
-                         &error),
-             qPrintable(error));
+    QVERIFY2(front.start({server.ports()}, &error), qPrintable(error));
     const auto create = [&](const char *from, const QByteArray &name) {
         WireClient client(front.ports().create);
         client.bindTo(QHostAddress(QString::fromLatin1(from)));
@@ -423,17 +250,14 @@ void TestServerCluster::limitsSeeTheClientThroughTheFront()
     QCOMPARE(create("127.0.0.5", "Limit A2"), QByteArray("CREATED"));
     QCOMPARE(create("127.0.0.5", "Limit A3"), QByteArray("LIMITED"));
     QCOMPARE(create("127.0.0.6", "Limit B1"), QByteArray("CREATED"));
-    qsizetype ended = 0;
-    for (const char *from : {"127.0.0.5", "127.0.0.5", "127.0.0.5", "127.0.0.6"}) {
-        // Ended in order (the reset of the one over the limit reaches HAProxy, not us).
-        kit::post(front.ports().post, "Limit B1*<b>T</b>*from " + QByteArray(from), 10000, from);
-        // One at a time: each is stored or refused before the next is sent.
-        ++ended;
-        QVERIFY2(waitUntil([&] {
-            const QByteArray log = server.log();
-            return log.count("to \"Limit B1\": stored") + log.count("post limited") == ended;
-        }, 10000), (server.log().right(2000) + front.log().right(2000)).constData());
-    }
+    const auto post = [&](const char *from, const QByteArray &forum) {
+        return acknowledged(front.ports().post, forum + "*<b>T</b>*from " + from, from);
+    };
+    QVERIFY(post("127.0.0.5", "Limit B1"));
+    QVERIFY(post("127.0.0.5", "Limit B1"));
+    QVERIFY(!post("127.0.0.5", "Limit B1")); // over the limit: reset
+    QVERIFY(!post("127.0.0.6", "Nowhere"));  // no such forum: reset
+    QVERIFY(post("127.0.0.6", "Limit B1"));
     WAIT_COMPARE(server.log().count("to \"Limit B1\": stored"), 3);
     const QByteArray log = server.log();
     QCOMPARE(log.count("create limited 127.0.0.5:"), 1);

@@ -267,6 +267,9 @@ void TestServerRules::proxyHeader_data()
         << "PROXY UNKNOWN " + QByteArray(91, 'x') + "\r\n" << Kind::Local << 107 << "";
     QTest::newRow("v1 too long") << "PROXY UNKNOWN " + QByteArray(93, 'x') << Kind::Invalid << 0 << "";
     QTest::newRow("v1 LF alone") << QByteArray("PROXY UNKNOWN\n") << Kind::Invalid << 0 << "";
+    // Read without its last byte, such a line would still name a client (port 847).
+    QTest::newRow("v1 TCP4 ended by LF alone") << line4.chopped(2) + "\nWelcome" << Kind::Invalid
+                                               << 0 << "";
     QTest::newRow("v1 IPv6 address as TCP4")
         << QByteArray("PROXY TCP4 ::1 ::1 1 2\r\n") << Kind::Invalid << 0 << "";
     QTest::newRow("v1 port too large")
@@ -331,6 +334,8 @@ void TestServerRules::addressLimit_data()
                                 << "+.+";
     QTest::newRow("IPv6 by its /64")
         << 1 << QStringList{"2001:db8::1@0", "2001:db8::2@1", "2001:db8:0:1::1@2"} << "+-+";
+    QTest::newRow("IPv6 apart beyond its /96, within its /64")
+        << 1 << QStringList{"2001:db8::1@0", "2001:db8::ffff:0:0:1@1"} << "+-";
     QTest::newRow("IPv4 written as IPv6") << 1 << QStringList{"::ffff:10.0.0.5@0", "10.0.0.5@1"}
                                           << "+-";
     QTest::newRow("0: no limit") << 0 << QStringList{"10.0.0.5@0", "10.0.0.5@1"} << "++";

@@ -55,11 +55,12 @@ int connectLoopback(quint16 port, int buffers, const char *from)
     return fd;
 }
 
-QByteArray exchange(quint16 port, const QByteArray &request, bool *ok, int timeoutMs)
+QByteArray exchange(quint16 port, const QByteArray &request, bool *ok, int timeoutMs,
+                    const char *from)
 {
     if (ok)
         *ok = false;
-    const int fd = connectLoopback(port);
+    const int fd = connectLoopback(port, 0, from);
     if (fd < 0)
         return {};
     setTimeouts(fd, timeoutMs);

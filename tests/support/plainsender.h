@@ -14,9 +14,9 @@ int connectLoopback(quint16 port, int buffers = 0, const char *from = nullptr);
 
 // Connect, send, end the sending half, read until the server closes, all
 // within timeoutMs. *ok: everything was sent and the server closed in order
-// in time (no reset, no endless reply).
+// in time (no reset, no endless reply). from: as for connectLoopback.
 QByteArray exchange(quint16 port, const QByteArray &request, bool *ok = nullptr,
-                    int timeoutMs = 30000);
+                    int timeoutMs = 30000, const char *from = nullptr);
 
 // Sends a post and closes, as the client does; false if it was not all sent.
 bool post(quint16 port, const QByteArray &request, int timeoutMs = 10000,
