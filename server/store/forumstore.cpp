@@ -155,9 +155,9 @@ bool ForumStore::checkFile()
     return false;
 }
 
-bool ForumStore::lastErrorIsTransient() const
+bool ForumStore::lastErrorConcernsRows() const
 {
-    return !m_available || SqlDialect(m_url.engine).isTransient(m_lastSqlError);
+    return m_available && SqlDialect(m_url.engine).concernsRows(m_lastSqlError);
 }
 
 quint64 ForumStore::spoolMark(const QString &spoolId, bool *ok) const
@@ -262,17 +262,19 @@ QList<ForumSummary> ForumStore::forumSummaries(bool *ok) const
     return forums;
 }
 
-std::optional<qint64> ForumStore::forumId(const QString &name) const
+std::optional<qint64> ForumStore::forumId(const QString &name, bool *ok) const
 {
     if (unavailable())
-        return std::nullopt;
+        return notDone(ok), std::nullopt;
     QSqlQuery query(database());
     query.prepare(QStringLiteral("SELECT id FROM forums WHERE name = ?"));
     query.addBindValue(name);
     if (!query.exec()) {
         failed(query.lastError());
-        return std::nullopt;
+        return notDone(ok), std::nullopt;
     }
+    if (ok)
+        *ok = true;
     if (!query.next())
         return std::nullopt;
     return query.value(0).toLongLong();
@@ -390,7 +392,11 @@ bool ForumStore::insert(const QList<NewMessage> &messages, Statements &statement
             m_lastSqlError = count.lastError().isValid()
                 ? count.lastError()
                 : QSqlError(QStringLiteral("there is no forum %1").arg(it.key()), {},
-                            QSqlError::StatementError);
+                            QSqlError::StatementError,
+                            // The engines' own codes for a missing row referred to.
+                            m_url.engine == DatabaseUrl::Engine::SQLite
+                                ? QStringLiteral("787")
+                                : QStringLiteral("23503"));
             m_lastError = m_lastSqlError.text();
             return false;
         }
