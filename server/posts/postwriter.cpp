@@ -122,7 +122,7 @@ void PostWriter::run()
                 ++quarantined;
                 log.append(post.head
                            + QStringLiteral("quarantined, the database refuses it: ")
-                           + why[i].trimmed() + post.tail);
+                           + why[i].simplified() + post.tail);
             }
         }
         if (dealt > 0)

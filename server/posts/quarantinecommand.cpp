@@ -27,7 +27,7 @@ QString describe(const Quarantine::Entry &entry)
         .arg(QDateTime::fromMSecsSinceEpoch(entry.arrived).toString(Qt::ISODateWithMs),
              entry.peer, fields ? logtext::printable(fields->forum) : QString())
         .arg(entry.request.size())
-        .arg(entry.why);
+        .arg(entry.why.simplified());
 }
 
 // Each restored post leaves a mark of its own in the same transaction, so a
@@ -77,7 +77,7 @@ int restore(const Quarantine &quarantine, const QList<Quarantine::Entry> &entrie
         } else {
             why = store.lastError();
         }
-        say(QStringLiteral("kept: %1 (%2)").arg(describe(entry), why.trimmed()));
+        say(QStringLiteral("kept: %1 (%2)").arg(describe(entry), why.simplified()));
         kept.append(entry);
     }
     if (!quarantine.replace(kept, &error)) {

@@ -63,7 +63,7 @@ bool replay(ForumStore &store, Spool &spool, const Quarantine &quarantine, const
             ++kept;
             log(QStringLiteral("spool: post %1 from %2 quarantined, the database refuses it: %3")
                     .arg(batch[i].sequence)
-                    .arg(batch[i].peer, why[i].trimmed()));
+                    .arg(batch[i].peer, why[i].simplified()));
         }
         batch.clear();
     };
