@@ -391,12 +391,10 @@ bool ForumStore::insert(const QList<NewMessage> &messages, Statements &statement
         if (!count.exec() || !count.next()) {
             m_lastSqlError = count.lastError().isValid()
                 ? count.lastError()
+                // No code: a step that fails without an error (a full disk
+                // reading the row back) must not pass for a refused post.
                 : QSqlError(QStringLiteral("there is no forum %1").arg(it.key()), {},
-                            QSqlError::StatementError,
-                            // The engines' own codes for a missing row referred to.
-                            m_url.engine == DatabaseUrl::Engine::SQLite
-                                ? QStringLiteral("787")
-                                : QStringLiteral("23503"));
+                            QSqlError::StatementError);
             m_lastError = m_lastSqlError.text();
             return false;
         }
