@@ -1,5 +1,7 @@
 #include "server/posts/quarantine.h"
 
+#include "server/posts/durablefile.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -13,11 +15,6 @@
 
 namespace {
 
-QString errnoText()
-{
-    return QString::fromLocal8Bit(std::strerror(errno));
-}
-
 QByteArray encode(const Quarantine::Entry &entry)
 {
     return "post " + entry.spoolId.toUtf8().toPercentEncoding() + ' '
@@ -29,28 +26,7 @@ QByteArray encode(const Quarantine::Entry &entry)
 
 bool writeAll(int fd, const QByteArray &bytes)
 {
-    const char *data = bytes.constData();
-    qsizetype size = bytes.size();
-    while (size > 0) {
-        const ssize_t done = ::write(fd, data, size_t(size));
-        if (done < 0 && errno == EINTR)
-            continue;
-        if (done <= 0)
-            return false;
-        data += done;
-        size -= done;
-    }
-    return true;
-}
-
-void syncFolder(const QString &file)
-{
-    const int fd = ::open(QFile::encodeName(QFileInfo(file).path()).constData(),
-                          O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
+    return durablefile::writeAll(fd, bytes.constData(), bytes.size());
 }
 
 } // namespace
@@ -81,28 +57,28 @@ bool Quarantine::add(const Entry &entry, QString *error) const
 {
     const Lock lock(*this);
     if (!lock.isHeld()) {
-        *error = QStringLiteral("%1: cannot take its lock: %2").arg(m_lockPath, errnoText());
+        *error = QStringLiteral("%1: cannot take its lock: %2").arg(m_lockPath, durablefile::errnoText());
         return false;
     }
     const bool existed = QFile::exists(m_path);
     const int fd = ::open(QFile::encodeName(m_path).constData(),
                           O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
     if (fd < 0) {
-        *error = QStringLiteral("%1: %2").arg(m_path, errnoText());
+        *error = QStringLiteral("%1: %2").arg(m_path, durablefile::errnoText());
         return false;
     }
     struct stat before{};
     const bool measured = ::fstat(fd, &before) == 0;
     const bool done = measured && writeAll(fd, encode(entry)) && ::fdatasync(fd) == 0;
     if (!done) {
-        *error = QStringLiteral("%1: %2").arg(m_path, errnoText());
+        *error = QStringLiteral("%1: %2").arg(m_path, durablefile::errnoText());
         // A torn entry would hide every later one: the file goes back to its length.
         if (measured && ::ftruncate(fd, before.st_size) == 0)
             ::fdatasync(fd);
     }
     ::close(fd);
     if (done && !existed)
-        syncFolder(m_path);
+        durablefile::syncFolder(QFileInfo(m_path).path());
     return done;
 }
 
@@ -158,15 +134,15 @@ bool Quarantine::replace(const QList<Entry> &entries, QString *error) const
                           O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     const bool done = fd >= 0 && writeAll(fd, all) && ::fsync(fd) == 0;
     if (!done)
-        *error = QStringLiteral("%1: %2").arg(fresh, errnoText());
+        *error = QStringLiteral("%1: %2").arg(fresh, durablefile::errnoText());
     if (fd >= 0)
         ::close(fd);
     if (done && ::rename(QFile::encodeName(fresh).constData(),
                          QFile::encodeName(m_path).constData()) != 0) {
-        *error = QStringLiteral("%1: %2").arg(m_path, errnoText());
+        *error = QStringLiteral("%1: %2").arg(m_path, durablefile::errnoText());
         return false;
     }
     if (done)
-        syncFolder(m_path);
+        durablefile::syncFolder(QFileInfo(m_path).path());
     return done;
 }

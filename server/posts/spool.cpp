@@ -1,5 +1,7 @@
 #include "server/posts/spool.h"
 
+#include "server/posts/durablefile.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -19,34 +21,9 @@ constexpr qsizetype headBytes = 4;              // the length
 constexpr qsizetype fixedBytes = 8 + 8 + 2;     // sequence, arrival, peer length
 constexpr quint32 longestRecord = 1024 * 1024;  // far above a post; a longer length is damage
 
-QString errnoText()
-{
-    return QString::fromLocal8Bit(std::strerror(errno));
-}
-
-bool writeAll(int fd, const char *data, qsizetype size)
-{
-    while (size > 0) {
-        const ssize_t done = ::write(fd, data, size_t(size));
-        if (done < 0 && errno == EINTR)
-            continue;
-        if (done <= 0)
-            return false;
-        data += done;
-        size -= done;
-    }
-    return true;
-}
-
-// A new directory entry is durable only once its folder is flushed too.
-void syncFolder(const QString &folder)
-{
-    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
-}
+using durablefile::errnoText;
+using durablefile::syncFolder;
+using durablefile::writeAll;
 
 } // namespace
 
