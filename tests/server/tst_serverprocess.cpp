@@ -198,40 +198,6 @@ private:
     std::vector<std::thread> m_threads;
 };
 
-// Holds the messages table of the database a server on this data folder
-// uses, as another session would, until the hold is destroyed: the
-// writer's statements wait.
-class MessagesHold
-{
-public:
-    explicit MessagesHold(const QString &dataDir)
-    {
-        if (!openDatabase(dataDir, QStringLiteral("holder")))
-            return;
-        m_query = QSqlQuery(QSqlDatabase::database(QStringLiteral("holder")));
-        // However long the writer's transaction takes on a loaded machine.
-        m_held = testPostgreSQL()
-            ? m_query.exec(QStringLiteral("SET statement_timeout = 0"))
-                && m_query.exec(QStringLiteral("BEGIN"))
-                && m_query.exec(QStringLiteral("LOCK TABLE messages IN EXCLUSIVE MODE"))
-            : m_query.exec(QStringLiteral("BEGIN IMMEDIATE"));
-        if (!m_held)
-            qWarning("cannot hold the messages: %s", qPrintable(m_query.lastError().text()));
-    }
-    ~MessagesHold()
-    {
-        m_query.exec(QStringLiteral("ROLLBACK"));
-        m_query = QSqlQuery();
-        QSqlDatabase::database(QStringLiteral("holder"), false).close();
-        QSqlDatabase::removeDatabase(QStringLiteral("holder"));
-    }
-    bool isHeld() const { return m_held; }
-
-private:
-    QSqlQuery m_query;
-    bool m_held = false;
-};
-
 // The spool's oldest segment file, named by its first post's number.
 QString oldestSegment(const QString &dataDir)
 {
@@ -400,14 +366,25 @@ void TestServerProcess::killsDuringAFloodLoseNoAcknowledgedPost()
     for (int kill = 0; kill < 3; ++kill) {
         // Once with the database locked meanwhile: the writer falls more
         // than a spool segment behind, and the kill finds it there.
-        std::optional<MessagesHold> hold;
+        QSqlDatabase holder;
+        QSqlQuery lock;
         if (kill == 1) {
-            hold.emplace(dir.path());
-            QVERIFY(hold->isHeld());
+            QVERIFY(openDatabase(dir.path(), QStringLiteral("holder")));
+            holder = QSqlDatabase::database(QStringLiteral("holder"));
+            lock = QSqlQuery(holder);
+            QVERIFY(testPostgreSQL() ? lock.exec(QStringLiteral("BEGIN"))
+                        && lock.exec(QStringLiteral("LOCK TABLE messages IN EXCLUSIVE MODE"))
+                                     : lock.exec(QStringLiteral("BEGIN IMMEDIATE")));
         }
         QVERIFY(flood.grows((kill == 1 ? 1500 : 0) + random.bounded(300, 1500)));
         server.kill();
-        hold.reset();
+        if (kill == 1) {
+            QVERIFY(lock.exec(QStringLiteral("ROLLBACK")));
+            lock = QSqlQuery();
+            holder.close();
+            holder = QSqlDatabase();
+            QSqlDatabase::removeDatabase(QStringLiteral("holder"));
+        }
         QVERIFY(start(server, dir.path(), options));
         flood.setPort(server.ports().post);
     }
