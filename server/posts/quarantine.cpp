@@ -57,7 +57,8 @@ bool Quarantine::add(const Entry &entry, QString *error) const
 {
     const Lock lock(*this);
     if (!lock.isHeld()) {
-        *error = QStringLiteral("%1: cannot take its lock: %2").arg(m_lockPath, durablefile::errnoText());
+        *error = QStringLiteral("%1: cannot take its lock: %2")
+                     .arg(m_lockPath, durablefile::errnoText());
         return false;
     }
     const bool existed = QFile::exists(m_path);

@@ -277,7 +277,8 @@ void TestServerProcess::helpNamesEveryOption()
     for (const char *option : {"--listen", "--data", "--database", "--database-password-file",
                                "--list-port", "--create-port", "--post-port", "--http-port",
                                "--metrics", "--create-limit", "--post-limit", "--trust-proxy",
-                               "--change-poll", "--spool-budget", "hide", "unhide", "drain", "quarantine"})
+                               "--change-poll", "--spool-budget", "hide", "unhide", "drain",
+                               "quarantine"})
         QVERIFY2(help.contains(option), option);
 }
 
@@ -468,7 +469,8 @@ void TestServerProcess::databaseFaultsLoseNoAcknowledgedPost()
     const bool postgresql = testPostgreSQL().has_value();
     if (postgresql != (fault != "disk full"))
         QSKIP("for the other database engine");
-    QStringList options = databaseOptions() + QStringList{"--post-limit", "0", "--metrics", "127.0.0.1:0"};
+    QStringList options =
+        databaseOptions() + QStringList{"--post-limit", "0", "--metrics", "127.0.0.1:0"};
     const QString small = dir.filePath("small");
     auto unmount = qScopeGuard([&] { QProcess::execute("umount", {"-l", small}); });
     if (fault == "disk full") {
@@ -557,7 +559,8 @@ void TestServerProcess::databaseFaultsLoseNoAcknowledgedPost()
     QVERIFY(flood.grows(200));
     flood.stop();
     QVERIFY(server.stop());
-    const QString wrong = flood.lostOrTwice(storedBodies(fault == "disk full" ? small : dir.path()));
+    const QString wrong =
+        flood.lostOrTwice(storedBodies(fault == "disk full" ? small : dir.path()));
     QVERIFY2(wrong.isEmpty(), qPrintable(wrong));
     qInfo("%s: %d acknowledged, every one stored once", qPrintable(fault), flood.count());
 }
