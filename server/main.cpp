@@ -5,6 +5,8 @@
 #include "server/store/forumstore.h"
 #include "server/store/moderation.h"
 #include "server/app/quitsignals.h"
+#include "server/posts/quarantine.h"
+#include "server/posts/quarantinecommand.h"
 #include "server/posts/spool.h"
 #include "server/posts/spoolreplay.h"
 
@@ -129,7 +131,7 @@ int drainSpool(const QString &dataDir, const DatabaseUrl &database)
     QString error;
     quint64 last = 0;
     if (!spool.open(ForumServer::spoolFolder(dataDir), &error) || !store.open(database, &error)
-        || !spoolreplay::replay(store, spool, log, &last, &error)) {
+        || !spoolreplay::replay(store, spool, Quarantine(dataDir), log, &last, &error)) {
         std::fprintf(stderr, "tavernly-server: %s\n", qPrintable(error));
         return 1;
     }
@@ -210,8 +212,9 @@ int main(int argc, char *argv[])
                        "(NUMBER counts the forum's messages from 1, as its anchor mNUMBER "
                        "shows); unhide FORUM NUMBER shows it again; drain stores the posts "
                        "the data folder's spool holds (a server that will not come back) "
-                       "and ends."),
-        QStringLiteral("[hide|unhide FORUM NUMBER|drain]"));
+                       "and ends; quarantine lists the posts the database refused, kept in "
+                       "the data folder; quarantine restore stores those it now takes."),
+        QStringLiteral("[hide|unhide FORUM NUMBER|drain|quarantine [restore]]"));
     parser.process(app);
 
     if (parser.isSet(QStringLiteral("listen"))) {
@@ -239,6 +242,8 @@ int main(int argc, char *argv[])
             : DatabaseUrl::sqliteFile(QDir(config.dataDir).filePath(ForumStore::fileName()));
         if (parser.positionalArguments() == QStringList{QStringLiteral("drain")})
             return drainSpool(config.dataDir, database);
+        if (parser.positionalArguments().first() == QStringLiteral("quarantine"))
+            return quarantinecommand::run(parser.positionalArguments(), config.dataDir, database);
         return moderation::run(parser.positionalArguments(), database);
     }
     if (parser.isSet(QStringLiteral("spool-budget"))) {

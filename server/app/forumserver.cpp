@@ -8,6 +8,7 @@
 #include "server/net/connectionlimit.h"
 #include "server/pages/pageserver.h"
 #include "server/posts/postpipeline.h"
+#include "server/posts/quarantine.h"
 #include "server/posts/spool.h"
 #include "server/posts/spoolreplay.h"
 #include "server/store/forumstore.h"
@@ -97,7 +98,8 @@ bool ForumServer::start(QString *error)
         ForumStore store;
         bool read = false;
         if (!store.open(database, error)
-            || !spoolreplay::replay(store, spool, log, &lastSequence, error))
+            || !spoolreplay::replay(store, spool, Quarantine(m_config.dataDir), log,
+                                    &lastSequence, error))
             return false;
         m_directory.add(store.forums(&read));
         if (!read) {
@@ -159,6 +161,17 @@ bool ForumServer::start(QString *error)
     });
     connect(m_pipeline.get(), &PostPipeline::back, this,
             [this] { databaseBack(Connection::Writer); });
+    // Failing to store is not lost: the ports stay open and posts are spooled.
+    connect(m_pipeline.get(), &PostPipeline::failing, this, [this] {
+        m_failing = true;
+        m_pages->setStoreFailing(true);
+        metrics::databaseUp(false);
+    });
+    connect(m_pipeline.get(), &PostPipeline::storing, this, [this] {
+        m_failing = false;
+        m_pages->setStoreFailing(false);
+        metrics::databaseUp(m_lostBy.isEmpty());
+    });
     metrics::databaseUp(true);
     m_store->start();
     m_pipeline->start();
@@ -236,7 +249,7 @@ void ForumServer::databaseBack(Connection connection)
     metrics::databaseReconnected();
     if (!m_lostBy.isEmpty())
         return;
-    metrics::databaseUp(true);
+    metrics::databaseUp(!m_failing);
     // Whatever other servers did meanwhile is not known here.
     m_pages->storeChanged();
     m_pages->setStoreAvailable(true);

@@ -69,6 +69,7 @@ private:
     bool m_stopped = false;
     ForumDirectory m_directory;
     QSet<Connection> m_lostBy;
+    bool m_failing = false; // the writer's database answers but does not store
     std::unique_ptr<StoreThread> m_store;
     std::unique_ptr<PostPipeline> m_pipeline;
     std::unique_ptr<ConnectionLimit> m_limit;

@@ -86,6 +86,11 @@ struct All
         .Name("tavernly_posts_escaped_total")
         .Help("Posts whose markup was over the parse budget, kept as escaped text")
         .Register(registry).Add({});
+    Counter &postsQuarantined = BuildCounter()
+        .Name("tavernly_posts_quarantined_total")
+        .Help("Acknowledged posts the database refused while it stored others, kept in the "
+              "data folder's quarantine file")
+        .Register(registry).Add({});
     Labelled<Counter> postsRefused{BuildCounter()
         .Name("tavernly_posts_refused_total")
         .Help("Posts not stored, by reason")
@@ -107,7 +112,8 @@ struct All
                                              0.1, 0.25, 0.5, 1, 2.5, 5});
     Gauge &databaseUp = BuildGauge()
         .Name("tavernly_database_up")
-        .Help("1 while every connection to the database answers, 0 while one is lost")
+        .Help("1 while the database answers and stores, 0 while a connection to it is lost "
+              "or it fails to store posts (they wait in the spool)")
         .Register(registry).Add({});
     Counter &databaseReconnects = BuildCounter()
         .Name("tavernly_database_reconnects_total")
@@ -165,6 +171,11 @@ void postReceived()
 void postEscaped()
 {
     all().postsEscaped.Increment();
+}
+
+void postQuarantined()
+{
+    all().postsQuarantined.Increment();
 }
 
 void postRefused(const char *reason)

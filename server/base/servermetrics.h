@@ -25,8 +25,10 @@ void limited(const char *what);
 void postReceived();
 void postEscaped(); // markup over the parse budget, kept as escaped text
 // reason: "malformed", "too_large", "incomplete", "unknown_forum", "spool_full",
-// "spool_failed", "database" (refused by it for good), "database_lost", "stopping".
+// "spool_failed", "database_lost", "stopping" (all before the acknowledgement).
 void postRefused(const char *reason);
+// Acknowledged, refused by the database while it stores others, kept in the quarantine file.
+void postQuarantined();
 void postBytesWaiting(qint64 bytes); // taken in and not yet committed
 void batchCommitted(qint64 posts, double seconds);
 

@@ -99,7 +99,12 @@ quint64 PageServer::changedAt(qint64 forumId) const
 
 http::Entity PageServer::health() const
 {
-    return m_available ? http::Entity{200, "ok\n", {}, {}, {}, {}} : busy();
+    if (!m_available)
+        return busy();
+    if (m_failing)
+        return http::Entity{503, "the database fails to store: posts wait in the spool\n",
+                            {}, {}, {}, {}};
+    return http::Entity{200, "ok\n", {}, {}, {}, {}};
 }
 
 http::Entity PageServer::busy() const

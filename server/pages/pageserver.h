@@ -48,6 +48,8 @@ public:
 
     // False while the database is lost: pages answer 503 at once.
     void setStoreAvailable(bool available) { m_available = available; }
+    // True while the database answers but fails to store posts: /health says so.
+    void setStoreFailing(bool failing) { m_failing = failing; }
 
     // Posts were committed to these forums; none listed: to any forum.
     void postsStored(const QList<qint64> &forumIds);
@@ -100,6 +102,7 @@ private:
     RequestPort &m_postPort;
     PostPipeline &m_pipeline;
     bool m_available = true;
+    bool m_failing = false;
     quint64 m_version = 1;
     quint64 m_allChangedAt = 1; // every page
     quint64 m_forumsChangedAt = 1; // the start page and pages of forums not found

@@ -11,6 +11,7 @@
 
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QFileInfo>
 
 PostPipeline::PostPipeline(ForumDirectory &directory, StoreThread &store, Spool spool,
                            const Settings &settings, LogSink log, QObject *parent)
@@ -19,7 +20,9 @@ PostPipeline::PostPipeline(ForumDirectory &directory, StoreThread &store, Spool 
       m_store(store),
       m_settings(settings),
       m_log(std::move(log)),
+      // The quarantine file lies in the data folder, beside the spool's.
       m_writer(std::make_unique<PostWriter>(settings.database, spool.id(),
+                                            QFileInfo(spool.folder()).path(),
                                             settings.lastSequence + 1)),
       m_taken(settings.lastSequence),
       m_storedUpTo(settings.lastSequence)
@@ -42,9 +45,15 @@ PostPipeline::PostPipeline(ForumDirectory &directory, StoreThread &store, Spool 
     connect(m_writer.get(), &PostWriter::lost, this, &PostPipeline::lost);
     connect(m_writer.get(), &PostWriter::back, this, &PostPipeline::back);
     connect(m_writer.get(), &PostWriter::waiting, this, [this](const QString &why, int retryMs) {
-        m_log(QStringLiteral("posts wait in the spool: %1; trying again in %2 ms")
+        m_log(QStringLiteral("the database fails to store, posts wait in the spool: %1; "
+                             "trying again in %2 ms")
                   .arg(why.trimmed())
                   .arg(retryMs));
+        emit failing(why.trimmed());
+    });
+    connect(m_writer.get(), &PostWriter::storing, this, [this] {
+        m_log(QStringLiteral("the database stores again"));
+        emit storing();
     });
 }
 
@@ -178,6 +187,8 @@ void PostPipeline::accept(const QString &peer, const QByteArray &request, qint64
     post.message.arrived = arrived;
     post.bytes = charged;
     post.head = QStringLiteral("post %1 to \"%2\": ").arg(peer, forum);
+    post.peer = peer;
+    post.forum = forum;
     m_workers.start([writer = m_writer.get(), sequence, post = std::move(post),
                      title = fields->title, body = fields->body,
                      size = request.size()]() mutable {
@@ -196,9 +207,9 @@ void PostPipeline::synced(quint64 upTo)
 
 void PostPipeline::stored(const QStringList &lines, quint64 upTo,
                           const QList<qint64> &forumIds, qint64 bytes, qint64 posts,
-                          qint64 refused)
+                          qint64 quarantined)
 {
-    Q_UNUSED(refused);
+    Q_UNUSED(quarantined); // counted, with its line, where it happened
     for (const QString &line : lines)
         m_log(line);
     m_pendingBytes -= bytes;

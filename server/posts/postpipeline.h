@@ -72,6 +72,9 @@ signals:
     void fullChanged(bool full); // true: take in no more for now
     void lost(const QString &why); // the writer cannot reach the database
     void back();
+    // The database answers but fails to store (full, read-only...), until storing().
+    void failing(const QString &why);
+    void storing();
 
 private:
     void accept(const QString &peer, const QByteArray &request, qint64 forumId,
@@ -79,7 +82,7 @@ private:
     void refuse(const QString &peer, const char *reason, const QString &why, const Done &done);
     void synced(quint64 upTo);
     void stored(const QStringList &lines, quint64 upTo, const QList<qint64> &forumIds,
-                qint64 bytes, qint64 posts, qint64 refused);
+                qint64 bytes, qint64 posts, qint64 quarantined);
     void updateFull();
 
     ForumDirectory &m_directory;

@@ -4,13 +4,12 @@
 // with the spool's mark in the same transaction.
 //
 // Posts are numbered as they arrive and stored in that order, whichever
-// worker finished sanitizing first. A transient failure (a lock, a timeout,
-// a lost connection) is tried again with a growing pause, for as long as
-// the server runs: the spool keeps the posts meanwhile. A batch the
-// database refuses for good is halved until the one post it refuses is
-// found; that one is refused, its neighbours are stored.
+// worker finished sanitizing first, by PostStorer's rules: whatever the
+// database's failure, tried again for as long as the server runs (the spool
+// keeps the posts meanwhile); a post the database refuses while it stores
+// others is quarantined, never dropped.
 
-#include "server/store/forumstore.h"
+#include "server/posts/poststorer.h"
 
 #include <QMutex>
 #include <QStringList>
@@ -27,8 +26,8 @@ class PostWriter : public QObject
     Q_OBJECT
 public:
     // firstSequence: the number of the first post to be handed over.
-    PostWriter(const DatabaseUrl &database, const QString &spoolId, quint64 firstSequence,
-               QObject *parent = nullptr);
+    PostWriter(const DatabaseUrl &database, const QString &spoolId, const QString &dataDir,
+               quint64 firstSequence, QObject *parent = nullptr);
     ~PostWriter() override; // stop(), waiting for as long as it takes
 
     void start();
@@ -42,6 +41,8 @@ public:
     struct Post
     {
         NewMessage message;
+        QString peer; // the sender and forum, kept with the post if it is quarantined
+        QString forum;
         qint64 bytes = 0;
         QString head;
         QString tail;
@@ -50,26 +51,25 @@ public:
 
 signals:
     // From the writer's thread, after each batch: a line per post, the
-    // number of the last post dealt with, the forums that gained messages,
-    // the bytes and the count of posts the batch held, and the count the
-    // database refused.
+    // number of the last post dealt with (stored or quarantined), the forums
+    // that gained messages, the bytes and the count of posts the batch held,
+    // and the count quarantined.
     void stored(const QStringList &lines, quint64 upTo, const QList<qint64> &forumIds,
-                qint64 bytes, qint64 posts, qint64 refused);
+                qint64 bytes, qint64 posts, qint64 quarantined);
     void lost(const QString &why); // the writer cannot reach the database
     void back();
-    void waiting(const QString &why, int retryMs); // a transient failure, tried again
+    // The database fails to store: said as the pause before the next try
+    // grows, until it stores again (storing).
+    void waiting(const QString &why, int retryMs);
+    void storing();
 
 private:
-    enum class Outcome { Done, Stopped };
-    struct Batch; // the posts of one transaction and what became of them
     void run(); // the writer thread's loop
-    bool reconnect(ForumStore &store, QString *why);
     bool pause(int ms); // false when stopping
-    bool stopping();
-    Outcome commit(ForumStore &store, Batch &batch, qsizetype from, qsizetype to);
 
     DatabaseUrl m_database;
     QString m_spoolId;
+    QString m_dataDir;
     std::unique_ptr<QThread> m_thread;
     QMutex m_mutex;
     QWaitCondition m_work;

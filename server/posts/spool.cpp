@@ -1,5 +1,7 @@
 #include "server/posts/spool.h"
 
+#include "server/posts/durablefile.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -19,34 +21,9 @@ constexpr qsizetype headBytes = 4;              // the length
 constexpr qsizetype fixedBytes = 8 + 8 + 2;     // sequence, arrival, peer length
 constexpr quint32 longestRecord = 1024 * 1024;  // far above a post; a longer length is damage
 
-QString errnoText()
-{
-    return QString::fromLocal8Bit(std::strerror(errno));
-}
-
-bool writeAll(int fd, const char *data, qsizetype size)
-{
-    while (size > 0) {
-        const ssize_t done = ::write(fd, data, size_t(size));
-        if (done < 0 && errno == EINTR)
-            continue;
-        if (done <= 0)
-            return false;
-        data += done;
-        size -= done;
-    }
-    return true;
-}
-
-// A new directory entry is durable only once its folder is flushed too.
-void syncFolder(const QString &folder)
-{
-    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
-}
+using durablefile::errnoText;
+using durablefile::syncFolder;
+using durablefile::writeAll;
 
 } // namespace
 
@@ -145,43 +122,37 @@ QByteArray Spool::encode(const Record &record)
     return out;
 }
 
-QList<Spool::Record> Spool::recordsAfter(quint64 storedUpTo, quint64 *last,
-                                         QString *warning) const
+QList<Spool::Record> Spool::segment(quint64 first, QString *warning) const
 {
     QList<Record> records;
-    *last = storedUpTo;
-    for (quint64 first : segments()) {
-        QFile file(segmentPath(first));
-        if (!file.open(QIODevice::ReadOnly))
-            continue;
-        const QByteArray data = file.readAll();
-        qsizetype at = 0;
-        while (at < data.size()) {
-            const char *p = data.constData() + at;
-            const qsizetype left = data.size() - at;
-            const quint32 length = left >= headBytes ? qFromLittleEndian<quint32>(p) : 0;
-            if (length < fixedBytes || length > longestRecord || left < headBytes + length + 4
-                || qFromLittleEndian<quint32>(p + 4 + length)
-                    != quint32(::crc32(0, reinterpret_cast<const Bytef *>(p + 4), length))) {
-                // Torn by a kill as it was written (never acknowledged), or damaged.
-                *warning = QStringLiteral("%1: %2 bytes at the end ignored (a torn record)")
-                               .arg(file.fileName())
-                               .arg(left);
-                break;
-            }
-            Record record;
-            record.sequence = qFromLittleEndian<quint64>(p + 4);
-            record.arrived = qFromLittleEndian<qint64>(p + 12);
-            const quint16 peerLength = qFromLittleEndian<quint16>(p + 20);
-            if (fixedBytes + peerLength > length)
-                break;
-            record.peer = QString::fromUtf8(p + 22, peerLength);
-            record.request = QByteArray(p + 22 + peerLength, length - fixedBytes - peerLength);
-            *last = std::max(*last, record.sequence);
-            if (record.sequence > storedUpTo)
-                records.append(std::move(record));
-            at += headBytes + length + 4;
+    QFile file(segmentPath(first));
+    if (!file.open(QIODevice::ReadOnly))
+        return records;
+    const QByteArray data = file.readAll();
+    qsizetype at = 0;
+    while (at < data.size()) {
+        const char *p = data.constData() + at;
+        const qsizetype left = data.size() - at;
+        const quint32 length = left >= headBytes ? qFromLittleEndian<quint32>(p) : 0;
+        if (length < fixedBytes || length > longestRecord || left < headBytes + length + 4
+            || qFromLittleEndian<quint32>(p + 4 + length)
+                != quint32(::crc32(0, reinterpret_cast<const Bytef *>(p + 4), length))) {
+            // Torn by a kill as it was written (never acknowledged), or damaged.
+            *warning = QStringLiteral("%1: %2 bytes at the end ignored (a torn record)")
+                           .arg(file.fileName())
+                           .arg(left);
+            break;
         }
+        Record record;
+        record.sequence = qFromLittleEndian<quint64>(p + 4);
+        record.arrived = qFromLittleEndian<qint64>(p + 12);
+        const quint16 peerLength = qFromLittleEndian<quint16>(p + 20);
+        if (fixedBytes + peerLength > length)
+            break;
+        record.peer = QString::fromUtf8(p + 22, peerLength);
+        record.request = QByteArray(p + 22 + peerLength, length - fixedBytes - peerLength);
+        records.append(std::move(record));
+        at += headBytes + length + 4;
     }
     std::sort(records.begin(), records.end(),
               [](const Record &a, const Record &b) { return a.sequence < b.sequence; });

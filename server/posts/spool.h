@@ -40,9 +40,11 @@ public:
     QString id() const { return m_id; }
     QString folder() const { return m_folder; }
 
-    // Every whole record past `storedUpTo`, in sequence order; *last: the
-    // highest sequence the spool holds (storedUpTo if none is higher).
-    QList<Record> recordsAfter(quint64 storedUpTo, quint64 *last, QString *warning) const;
+    // The segments' first sequences, ascending: each holds records from its
+    // first up to the next one's, read one at a time.
+    QList<quint64> segments() const;
+    // A segment's whole records, in sequence order; *warning names a torn end.
+    QList<Record> segment(quint64 first, QString *warning) const;
 
     static QByteArray encode(const Record &record);
 
@@ -59,7 +61,6 @@ public:
     static constexpr qint64 segmentBytes = 1024 * 1024;
 
 private:
-    QList<quint64> segments() const; // first sequences, ascending
     QString segmentPath(quint64 first) const;
     void closeSegment();
 

@@ -155,9 +155,9 @@ bool ForumStore::checkFile()
     return false;
 }
 
-bool ForumStore::lastErrorIsTransient() const
+bool ForumStore::lastErrorConcernsRows() const
 {
-    return !m_available || SqlDialect(m_url.engine).isTransient(m_lastSqlError);
+    return m_available && SqlDialect(m_url.engine).concernsRows(m_lastSqlError);
 }
 
 quint64 ForumStore::spoolMark(const QString &spoolId, bool *ok) const
@@ -262,17 +262,19 @@ QList<ForumSummary> ForumStore::forumSummaries(bool *ok) const
     return forums;
 }
 
-std::optional<qint64> ForumStore::forumId(const QString &name) const
+std::optional<qint64> ForumStore::forumId(const QString &name, bool *ok) const
 {
     if (unavailable())
-        return std::nullopt;
+        return notDone(ok), std::nullopt;
     QSqlQuery query(database());
     query.prepare(QStringLiteral("SELECT id FROM forums WHERE name = ?"));
     query.addBindValue(name);
     if (!query.exec()) {
         failed(query.lastError());
-        return std::nullopt;
+        return notDone(ok), std::nullopt;
     }
+    if (ok)
+        *ok = true;
     if (!query.next())
         return std::nullopt;
     return query.value(0).toLongLong();
@@ -389,6 +391,8 @@ bool ForumStore::insert(const QList<NewMessage> &messages, Statements &statement
         if (!count.exec() || !count.next()) {
             m_lastSqlError = count.lastError().isValid()
                 ? count.lastError()
+                // No code: a step that fails without an error (a full disk
+                // reading the row back) must not pass for a refused post.
                 : QSqlError(QStringLiteral("there is no forum %1").arg(it.key()), {},
                             QSqlError::StatementError);
             m_lastError = m_lastSqlError.text();

@@ -58,7 +58,7 @@ public:
     // answer is never given for a failed one.
     QList<ForumEntry> forums(bool *ok = nullptr) const; // in creation order
     QList<ForumSummary> forumSummaries(bool *ok = nullptr) const;
-    std::optional<qint64> forumId(const QString &name) const;
+    std::optional<qint64> forumId(const QString &name, bool *ok = nullptr) const;
     qint64 messageCount(qint64 forumId) const;
 
     // *id: the new forum's, when created.
@@ -72,9 +72,10 @@ public:
     // The last record of this spool the database holds (0: none); *ok false
     // when it cannot be read.
     quint64 spoolMark(const QString &spoolId, bool *ok) const;
-    // Whether the last failure may pass if tried again (a lock, a timeout, a
-    // serialization failure, a lost connection), rather than a refusal.
-    bool lastErrorIsTransient() const;
+    // Whether the database answered the last failure with a refusal of the
+    // rows themselves (a constraint, a value it will not take); any other
+    // failure is the database's (full, read-only, lost...) and may pass.
+    bool lastErrorConcernsRows() const;
     // SQLite: false once the file opened is no longer at its path (removed or
     // replaced); the database then counts as lost.
     bool fileIntact() const;

@@ -27,20 +27,17 @@ QStringList SqlDialect::sessionSetup(int waitMs) const
             QStringLiteral("PRAGMA synchronous=NORMAL"), QStringLiteral("PRAGMA foreign_keys=ON")};
 }
 
-bool SqlDialect::isTransient(const QSqlError &error) const
+bool SqlDialect::concernsRows(const QSqlError &error) const
 {
     const QString code = error.nativeErrorCode();
     if (m_engine == Engine::SQLite) {
         // The primary code, whatever extended code rides on it.
         bool ok = false;
         const int primary = code.toInt(&ok) & 0xff;
-        return ok && (primary == 5 || primary == 6);
+        return ok && (primary == 18 || primary == 19 || primary == 20);
     }
-    static const QStringList transient{
-        QStringLiteral("40001"), QStringLiteral("40P01"), QStringLiteral("55P03"),
-        QStringLiteral("57014"), QStringLiteral("57P01"), QStringLiteral("57P02"),
-        QStringLiteral("57P03"), QStringLiteral("53300")};
-    return code.startsWith(QLatin1StringView("08")) || transient.contains(code);
+    return code.startsWith(QLatin1StringView("22")) || code.startsWith(QLatin1StringView("23"))
+        || code == QLatin1StringView("P0001");
 }
 
 QString SqlDialect::schema(QString statement) const
@@ -89,8 +86,10 @@ QString SqlDialect::changeCount() const
     // other is a moderator's command, which leaves its row. Reading the file's
     // size and time instead would miss two commits within a clock tick, and
     // would count this server's own posts as someone else's.
+    // A post a command restores from the quarantine adds a row to spool_marks.
     if (m_engine == Engine::SQLite)
-        return QStringLiteral("SELECT coalesce(max(id), 0) FROM moderation");
+        return QStringLiteral("SELECT (SELECT coalesce(max(id), 0) FROM moderation) "
+                              "+ (SELECT count(*) FROM spool_marks)");
     return QStringLiteral("SELECT (SELECT count(*) + coalesce(sum(posted), 0) FROM forums) "
                           "+ (SELECT count(*) FROM moderation)");
 }

@@ -22,11 +22,13 @@ public:
     // may wait for a lock or run (0: the engine's default here).
     QStringList sessionSetup(int waitMs = 0) const;
 
-    // A failure that may pass if tried again: PostgreSQL's connection
-    // failures (class 08), serialization failure and deadlock, lock not
-    // available, a cancelled statement (its timeout), an administrator's or
-    // crash shutdown, too many connections; SQLite's busy and locked.
-    bool isTransient(const QSqlError &error) const;
+    // A refusal that may concern the rows written rather than the database:
+    // a constraint or a trigger's refusal, a value the engine will not take
+    // (PostgreSQL's classes 22 and 23 and P0001; SQLite's constraint, too big
+    // and mismatch). Everything else (a full disk, a read-only or lost
+    // database, I/O, permission, memory, a lock, an unknown failure) says
+    // the database cannot store now, whatever the rows are.
+    bool concernsRows(const QSqlError &error) const;
 
     // A schema statement with {id} (an auto-numbered 64-bit key) and {bytes}
     // (raw bytes) in place of the engine's own types.

@@ -5,6 +5,7 @@
 #include "plainsender.h"
 #include "serverprocess.h"
 #include "waits.h"
+#include "tests/missingtool.h"
 #include "wireclient.h"
 #include "server/store/databaseurl.h"
 
@@ -17,7 +18,10 @@
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QProcess>
+#include <QScopeGuard>
+#include <QSqlError>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QTest>
 
 #include <atomic>
@@ -26,6 +30,7 @@
 #include <sys/socket.h>
 #include <optional>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -108,15 +113,119 @@ QHash<QByteArray, int> storedBodies(const QString &dataDir)
     return counts;
 }
 
-// Runs the program to its end; its exit code, its standard error in *err.
-int runCommand(const QStringList &arguments, QByteArray *err)
+// Runs the program to its end; its exit code, its standard error in *err
+// (and its output in *out).
+int runCommand(const QStringList &arguments, QByteArray *err, QByteArray *out = nullptr)
 {
     QProcess process;
     process.start(QStringLiteral(TAVERNLY_SERVER_BINARY), arguments);
-    if (!process.waitForFinished(20000))
+    if (!process.waitForFinished(60000))
         return -1;
     *err = process.readAllStandardError();
+    if (out)
+        *out = process.readAllStandardOutput();
     return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+}
+
+// Senders post without pause, each counting a post only once the server
+// closed in order; bodies of a kilobyte, so that the spool's segments fill
+// and are deleted as the database catches up.
+class Flood
+{
+public:
+    // tag: begins every body (tests on PostgreSQL share one database).
+    Flood(quint16 port, const QByteArray &tag) : m_port(port), m_tag(tag)
+    {
+        const QByteArray padding(1000, 'p');
+        for (int s = 0; s < senders; ++s) {
+            m_threads.emplace_back([this, s, padding] {
+                for (int i = 0; !m_done; ++i) {
+                    const QByteArray body = m_tag + "s" + QByteArray::number(s) + "-"
+                        + QByteArray::number(i) + padding;
+                    if (acknowledged(m_port, "Welcome*<b>F</b>*" + body)) {
+                        m_kept[s].append(body);
+                        ++m_count;
+                        // Wakes the waiting loop, which may hear nothing else meanwhile.
+                        QMetaObject::invokeMethod(QCoreApplication::instance(), [] {},
+                                                  Qt::QueuedConnection);
+                    } else {
+                        std::this_thread::sleep_for(std::chrono::milliseconds(2)); // restarting
+                    }
+                }
+            });
+        }
+    }
+    ~Flood() { stop(); }
+    void setPort(quint16 port) { m_port = port; }
+    int count() const { return m_count; }
+    bool grows(int by, int timeoutMs = 60000) const
+    {
+        const int target = m_count + by;
+        return waitUntil([&] { return m_count >= target; }, timeoutMs);
+    }
+    void stop()
+    {
+        m_done = true;
+        for (std::thread &thread : m_threads)
+            thread.join();
+        m_threads.clear();
+    }
+    // Empty when every acknowledged post is stored once and nothing else twice.
+    QString lostOrTwice(const QHash<QByteArray, int> &stored) const
+    {
+        int lost = 0;
+        int twice = 0;
+        for (const QList<QByteArray> &bodies : m_kept)
+            for (const QByteArray &body : bodies)
+                lost += stored.value(body) == 0;
+        for (auto it = stored.cbegin(); it != stored.cend(); ++it)
+            twice += it.key().startsWith(m_tag) && it.value() > 1;
+        if (lost == 0 && twice == 0)
+            return {};
+        return QStringLiteral("%1 acknowledged, %2 lost, %3 stored twice")
+            .arg(m_count.load())
+            .arg(lost)
+            .arg(twice);
+    }
+
+private:
+    static constexpr int senders = 8;
+    std::atomic<quint16> m_port;
+    const QByteArray m_tag;
+    std::atomic<bool> m_done{false};
+    std::atomic<int> m_count{0};
+    std::vector<QList<QByteArray>> m_kept{senders};
+    std::vector<std::thread> m_threads;
+};
+
+// The spool's oldest segment file, named by its first post's number.
+QString oldestSegment(const QString &dataDir)
+{
+    const QStringList names = QDir(dataDir + QStringLiteral("/spool"))
+                                  .entryList({QStringLiteral("*.seg")}, QDir::Files, QDir::Name);
+    return names.value(0);
+}
+
+// Runs SQL on the test's PostgreSQL as its owner (a superuser).
+bool adminExec(const QString &sql)
+{
+    if (!QSqlDatabase::contains(QStringLiteral("admin"))
+        && !testPostgreSQL()->open(QStringLiteral("admin"), nullptr))
+        return false;
+    QSqlQuery query(QSqlDatabase::database(QStringLiteral("admin")));
+    // Its own commits never wait for a standby the test pretends to have.
+    query.exec(QStringLiteral("SET synchronous_commit = local"));
+    const bool done = query.exec(sql) && (!query.isSelect() || query.next());
+    if (!done)
+        qWarning("%s: %s", qPrintable(sql), qPrintable(query.lastError().text()));
+    return done && (!query.isSelect() || query.value(0).toBool());
+}
+
+bool cutSessions()
+{
+    return adminExec(QStringLiteral(
+        "SELECT count(pg_terminate_backend(pid)) >= 0 FROM pg_stat_activity "
+        "WHERE datname = current_database() AND pid <> pg_backend_pid()"));
 }
 
 } // namespace
@@ -132,6 +241,9 @@ private slots:
     void terminateEndsCleanly();
     void killsDuringAFloodLoseNoAcknowledgedPost();
     void terminateEndsInTimeWhileTheDatabaseIsLocked();
+    void databaseFaultsLoseNoAcknowledgedPost_data();
+    void databaseFaultsLoseNoAcknowledgedPost();
+    void refusedPostIsQuarantinedUntilRestored();
     void burstsAreStoredWhole_data();
     void burstsAreStoredWhole();
     void listAnswersWhileAHostilePostIsParsed();
@@ -165,7 +277,8 @@ void TestServerProcess::helpNamesEveryOption()
     for (const char *option : {"--listen", "--data", "--database", "--database-password-file",
                                "--list-port", "--create-port", "--post-port", "--http-port",
                                "--metrics", "--create-limit", "--post-limit", "--trust-proxy",
-                               "--change-poll", "--spool-budget", "hide", "unhide", "drain"})
+                               "--change-poll", "--spool-budget", "hide", "unhide", "drain",
+                               "quarantine"})
         QVERIFY2(help.contains(option), option);
 }
 
@@ -246,35 +359,10 @@ void TestServerProcess::killsDuringAFloodLoseNoAcknowledgedPost()
     QTemporaryDir dir;
     ServerProcess server;
     // Run through scripts/pg-throwaway.sh (tst_serverprocess_postgresql): on PostgreSQL.
-    const std::optional<DatabaseUrl> postgresql = testPostgreSQL();
     const QStringList database = databaseOptions();
     const QStringList options = database + QStringList{"--post-limit", "0"}; // one sender address
     QVERIFY(start(server, dir.path(), options));
-    std::atomic<quint16> postPort{server.ports().post};
-    std::atomic<bool> done{false};
-    std::atomic<int> acknowledgedCount{0};
-    constexpr int senders = 8;
-    std::vector<QList<QByteArray>> kept(senders);
-    std::vector<std::thread> threads;
-    // Bodies of a kilobyte: the spool's segments fill and are deleted as the database catches up.
-    const QByteArray padding(1000, 'p');
-    for (int s = 0; s < senders; ++s) {
-        threads.emplace_back([&, s] {
-            for (int i = 0; !done; ++i) {
-                const QByteArray body = "s" + QByteArray::number(s) + "-" + QByteArray::number(i)
-                    + padding;
-                if (acknowledged(postPort, "Welcome*<b>F</b>*" + body)) {
-                    kept[s].append(body);
-                    ++acknowledgedCount;
-                    // Wakes the waiting loop, which may hear nothing else meanwhile.
-                    QMetaObject::invokeMethod(QCoreApplication::instance(), [] {},
-                                              Qt::QueuedConnection);
-                } else {
-                    std::this_thread::sleep_for(std::chrono::milliseconds(2)); // restarting
-                }
-            }
-        });
-    }
+    Flood flood(server.ports().post, "kills ");
     QRandomGenerator random(quint32(QDateTime::currentMSecsSinceEpoch()));
     for (int kill = 0; kill < 3; ++kill) {
         // Once with the database locked meanwhile: the writer falls more
@@ -285,13 +373,11 @@ void TestServerProcess::killsDuringAFloodLoseNoAcknowledgedPost()
             QVERIFY(openDatabase(dir.path(), QStringLiteral("holder")));
             holder = QSqlDatabase::database(QStringLiteral("holder"));
             lock = QSqlQuery(holder);
-            QVERIFY(postgresql ? lock.exec(QStringLiteral("BEGIN"))
+            QVERIFY(testPostgreSQL() ? lock.exec(QStringLiteral("BEGIN"))
                         && lock.exec(QStringLiteral("LOCK TABLE messages IN EXCLUSIVE MODE"))
-                               : lock.exec(QStringLiteral("BEGIN IMMEDIATE")));
+                                     : lock.exec(QStringLiteral("BEGIN IMMEDIATE")));
         }
-        const int target =
-            acknowledgedCount + (kill == 1 ? 1500 : 0) + random.bounded(300, 1500);
-        QVERIFY(waitUntil([&] { return acknowledgedCount >= target; }, 60000));
+        QVERIFY(flood.grows((kill == 1 ? 1500 : 0) + random.bounded(300, 1500)));
         server.kill();
         if (kill == 1) {
             QVERIFY(lock.exec(QStringLiteral("ROLLBACK")));
@@ -301,29 +387,14 @@ void TestServerProcess::killsDuringAFloodLoseNoAcknowledgedPost()
             QSqlDatabase::removeDatabase(QStringLiteral("holder"));
         }
         QVERIFY(start(server, dir.path(), options));
-        postPort = server.ports().post;
+        flood.setPort(server.ports().post);
     }
-    const int target = acknowledgedCount + 200;
-    QVERIFY(waitUntil([&] { return acknowledgedCount >= target; }, 60000));
-    done = true;
-    for (std::thread &thread : threads)
-        thread.join();
+    QVERIFY(flood.grows(200));
+    flood.stop();
     server.stop();
-    const QHash<QByteArray, int> stored = storedBodies(dir.path());
-    int checked = 0;
-    for (const QList<QByteArray> &bodies : kept) {
-        for (const QByteArray &body : bodies) {
-            QVERIFY2(stored.value(body) == 1,
-                     qPrintable(QStringLiteral("%1 stored %2 times")
-                                    .arg(QString::fromLatin1(body.left(12)))
-                                    .arg(stored.value(body))));
-            ++checked;
-        }
-    }
-    for (auto it = stored.cbegin(); it != stored.cend(); ++it)
-        QVERIFY2(it.value() == 1, it.key().left(12).constData());
-    QCOMPARE(checked, acknowledgedCount.load());
-    QVERIFY(checked > 1000);
+    const QString wrong = flood.lostOrTwice(storedBodies(dir.path()));
+    QVERIFY2(wrong.isEmpty(), qPrintable(wrong));
+    QVERIFY(flood.count() > 1000);
 }
 
 // SIGTERM while another process holds the database's lock (the writer is
@@ -372,6 +443,175 @@ void TestServerProcess::terminateEndsInTimeWhileTheDatabaseIsLocked()
     QVERIFY2(page.contains("Held</a> (21 messages)"), page.constData());
     QVERIFY(server.stop());
     QCOMPARE(storedBodies(dir.path()).value("locked 19"), 1);
+}
+
+void TestServerProcess::databaseFaultsLoseNoAcknowledgedPost_data()
+{
+    QTest::addColumn<QString>("fault");
+    // Each catches the writer taking the database's own failure for a
+    // refusal of the posts (refused, spool trimmed past them).
+    QTest::newRow("SQLite: its disk fills during a flood, then grows") << "disk full";
+    QTest::newRow("PostgreSQL: read-only for seconds") << "read-only";
+    // Catches a batch sent again, after its commit's reply was lost, without
+    // reading the spool's mark (stored twice).
+    QTest::newRow("PostgreSQL: sessions cut while commits wait") << "sessions cut";
+}
+
+// A flood through a fault of the database: posts are still acknowledged
+// from the spool, /health and tavernly_database_up say the database fails
+// while it does, and the server is killed as soon as it stores again
+// (mid catch-up: catches a spool trimmed past posts not yet stored). After
+// a start on the same folder, every acknowledged post is stored exactly once.
+void TestServerProcess::databaseFaultsLoseNoAcknowledgedPost()
+{
+    QFETCH(QString, fault);
+    QTemporaryDir dir;
+    const bool postgresql = testPostgreSQL().has_value();
+    if (postgresql != (fault != "disk full"))
+        QSKIP("for the other database engine");
+    QStringList options =
+        databaseOptions() + QStringList{"--post-limit", "0", "--metrics", "127.0.0.1:0"};
+    const QString small = dir.filePath("small");
+    auto unmount = qScopeGuard([&] { QProcess::execute("umount", {"-l", small}); });
+    if (fault == "disk full") {
+        if (::geteuid() != 0)
+            SKIP_FOR_MISSING("mounting a small tmpfs needs root");
+        QVERIFY(QDir().mkpath(small));
+        QCOMPARE(QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=1m", "tmpfs", small}), 0);
+        options << "--database" << "sqlite:" + small + "/tavernly.sqlite";
+    } else {
+        unmount.dismiss();
+    }
+    // Whatever happens to the test, the database is as it was for the next one.
+    auto mended = qScopeGuard([postgresql] {
+        if (postgresql)
+            adminExec("ALTER DATABASE " + testPostgreSQL()->name
+                      + " RESET default_transaction_read_only")
+                && adminExec("ALTER SYSTEM RESET synchronous_standby_names")
+                && adminExec("SELECT pg_reload_conf()");
+    });
+    ServerProcess server;
+    QVERIFY(start(server, dir.path(), options));
+    Flood flood(server.ports().post, fault.toUtf8() + ' ');
+    QVERIFY(flood.grows(300));
+    const auto syncRepWaits = [] {
+        const QDeadlineTimer deadline(30000);
+        while (!adminExec("SELECT count(*) > 0 FROM pg_stat_activity "
+                          "WHERE wait_event = 'SyncRep'")) {
+            if (deadline.hasExpired())
+                return false;
+            QThread::msleep(10);
+        }
+        return true;
+    };
+    if (fault == "read-only") {
+        QVERIFY(adminExec("ALTER DATABASE " + testPostgreSQL()->name
+                          + " SET default_transaction_read_only = on"));
+        QVERIFY(cutSessions()); // the setting holds for new sessions
+    } else if (fault == "sessions cut") {
+        QVERIFY(adminExec("ALTER SYSTEM SET synchronous_standby_names = 'nowhere'"));
+        QVERIFY(adminExec("SELECT pg_reload_conf()"));
+        for (int cut = 0; cut < 3; ++cut) {
+            QVERIFY(syncRepWaits()); // a commit done here, its reply held back
+            QVERIFY(cutSessions());
+        }
+        QVERIFY(syncRepWaits());
+    }
+    if (fault != "sessions cut") {
+        QVERIFY2(waitUntil([&] { return server.log().contains("the database fails to store"); },
+                           60000),
+                 server.log().right(1500).constData());
+        const QByteArray metrics = kit::scrapeMetrics(server.ports().metrics);
+        QCOMPARE(kit::sample(metrics, "tavernly_database_up"), 0.0);
+        QVERIFY(blockingExchange(server.ports().http, "GET /health HTTP/1.0\r\n\r\n")
+                    .startsWith("HTTP/1.1 503"));
+    }
+    QVERIFY(flood.grows(6000)); // spooled and acknowledged meanwhile: segments behind
+    if (fault == "sessions cut") {
+        // A held commit cut, then no write taken: the writer finds that
+        // batch stored (by the mark), the spool is trimmed after it, and the
+        // next batch waits, far behind the spool. Killed there.
+        const QString oldest = oldestSegment(dir.path());
+        QVERIFY(adminExec("ALTER DATABASE " + testPostgreSQL()->name
+                          + " SET default_transaction_read_only = on"));
+        QVERIFY(syncRepWaits() && cutSessions());
+        QVERIFY(waitUntil([&] { return server.log().contains("the database fails to store"); },
+                          60000));
+        (void)waitUntil([&] { return oldestSegment(dir.path()) != oldest; }, 2000); // trimmed
+        server.kill();
+        QVERIFY(adminExec("ALTER DATABASE " + testPostgreSQL()->name
+                          + " RESET default_transaction_read_only")
+                && adminExec("ALTER SYSTEM RESET synchronous_standby_names")
+                && adminExec("SELECT pg_reload_conf()"));
+    } else {
+        const qsizetype storedBefore = server.log().count(": stored");
+        if (fault == "disk full")
+            QCOMPARE(QProcess::execute("mount", {"-o", "remount,size=64m", small}), 0);
+        else
+            QVERIFY(adminExec("ALTER DATABASE " + testPostgreSQL()->name
+                              + " RESET default_transaction_read_only")
+                    && cutSessions());
+        QVERIFY(waitUntil([&] { return server.log().count(": stored") > storedBefore; }, 60000));
+        server.kill(); // catching up
+    }
+    QVERIFY(start(server, dir.path(), options));
+    flood.setPort(server.ports().post);
+    QVERIFY(flood.grows(200));
+    flood.stop();
+    QVERIFY(server.stop());
+    const QString wrong =
+        flood.lostOrTwice(storedBodies(fault == "disk full" ? small : dir.path()));
+    QVERIFY2(wrong.isEmpty(), qPrintable(wrong));
+    qInfo("%s: %d acknowledged, every one stored once", qPrintable(fault), flood.count());
+}
+
+// A post the database refuses (a check the test adds) while it stores its
+// neighbours is quarantined whole, listed, counted, and stored by restore
+// once the check is gone, once however often restore runs.
+void TestServerProcess::refusedPostIsQuarantinedUntilRestored()
+{
+    QTemporaryDir dir;
+    ServerProcess server;
+    const QStringList database = databaseOptions();
+    QVERIFY(start(server, dir.path(), database + QStringList{"--metrics", "127.0.0.1:0"}));
+    QVERIFY(openDatabase(dir.path(), QStringLiteral("check")));
+    auto closeCheck = qScopeGuard([] { QSqlDatabase::removeDatabase(QStringLiteral("check")); });
+    QSqlQuery check(QSqlDatabase::database(QStringLiteral("check")));
+    QVERIFY2(testPostgreSQL()
+                 ? check.exec("ALTER TABLE messages ADD CONSTRAINT refusal "
+                              "CHECK (position('refused'::bytea IN body) = 0)")
+                 : check.exec("CREATE TRIGGER refusal BEFORE INSERT ON messages "
+                              "WHEN CAST(NEW.body AS TEXT) LIKE '%refused%' "
+                              "BEGIN SELECT RAISE(ABORT, 'refused by the test'); END"),
+             qPrintable(check.lastError().text()));
+    for (const char *body : {"before", "refused once", "after"})
+        QVERIFY(acknowledged(server.ports().post, QByteArray("Welcome*<b>Q</b>*") + body));
+    QTRY_COMPARE_WITH_TIMEOUT(server.log().count("\"Welcome\": stored"), 2, 20000);
+    QVERIFY(server.log().contains("\"Welcome\": quarantined"));
+    QCOMPARE(kit::sample(kit::scrapeMetrics(server.ports().metrics),
+                         "tavernly_posts_quarantined_total"),
+             1.0);
+    QByteArray err;
+    QByteArray out;
+    const QStringList data = QStringList{"--data", dir.path()} + database;
+    QCOMPARE(runCommand(data + QStringList{"quarantine"}, &err, &out), 0);
+    QVERIFY2(out.count('\n') == 1 && out.contains("to \"Welcome\", 29 bytes:"), out.constData());
+    QCOMPARE(runCommand(data + QStringList{"quarantine", "restore"}, &err), 1); // still refused
+    QVERIFY(check.exec(testPostgreSQL() ? "ALTER TABLE messages DROP CONSTRAINT refusal"
+                                        : "DROP TRIGGER refusal"));
+    QCOMPARE(runCommand(data + QStringList{"quarantine", "restore"}, &err), 0);
+    QVERIFY2(err.contains("1 posts restored, 0 kept"), err.constData());
+    QCOMPARE(runCommand(data + QStringList{"quarantine", "restore"}, &err), 0);
+    QCOMPARE(runCommand(data + QStringList{"quarantine"}, &err, &out), 0);
+    QVERIFY(out.isEmpty());
+    QTRY_VERIFY_WITH_TIMEOUT(blockingExchange(server.ports().http,
+                                              "GET /tav/Welcome.htm HTTP/1.0\r\n\r\n")
+                                 .contains("refused once"),
+                             10000);
+    QVERIFY(server.stop());
+    const QHash<QByteArray, int> stored = storedBodies(dir.path());
+    QCOMPARE(stored.value("refused once"), 1);
+    QCOMPARE(stored.value("after"), 1);
 }
 
 void TestServerProcess::burstsAreStoredWhole_data()
