@@ -28,6 +28,12 @@ void postEscaped(); // markup over the parse budget, kept as escaped text
 // "spool_failed", "database" (refused by it for good), "database_lost", "stopping".
 void postRefused(const char *reason);
 void postBytesWaiting(qint64 bytes); // taken in and not yet committed
+// The spool on disk: what it holds of posts not yet stored, and its budget
+// (--spool-budget), past which posts are refused.
+void spoolBytes(qint64 bytes);
+void spoolBudget(qint64 bytes);
+// Posts set aside in the quarantine, which an operator lists and stores again.
+void postsQuarantined(qint64 posts);
 void batchCommitted(qint64 posts, double seconds);
 
 void databaseUp(bool up);
