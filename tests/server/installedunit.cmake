@@ -22,7 +22,7 @@ function(install_and_check prefix destdir)
   # systemd learns when it is ready and watches its loop; it is handed the
   # four sockets, each by the name the server looks for.
   file(STRINGS "${unit}" service REGEX "^(Type|WatchdogSec|Sockets)=")
-  if(NOT "Type=notify" IN_LIST service OR NOT service MATCHES "WatchdogSec=[1-9]")
+  if(NOT service MATCHES "(^|;)Type=notify(;|$)" OR NOT service MATCHES "WatchdogSec=[1-9]")
     message(FATAL_ERROR "${unit}: not Type=notify with a WatchdogSec=: ${service}")
   endif()
   foreach(name list create post pages)
