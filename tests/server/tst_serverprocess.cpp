@@ -254,6 +254,8 @@ private:
                 m_bodies.append(body);
             }
             ++m_kept;
+            // Wakes the waiting loop, which may hear nothing else meanwhile.
+            QMetaObject::invokeMethod(QCoreApplication::instance(), [] {}, Qt::QueuedConnection);
         }
     }
 
@@ -820,6 +822,8 @@ void TestServerProcess::restartOnSystemdsSocketsRefusesNobody()
 
     // Half a post, taken in by the first server before the stop.
     const int slow = kit::connectLoopback(held.ports.value("post"));
+    const timeval wait{20, 0};
+    ::setsockopt(slow, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
     const QByteArray halves = "Welcome*<b>Slow</b>*sent in two halves";
     QCOMPARE(::send(slow, halves.constData(), 20, MSG_NOSIGNAL), ssize_t(20));
     const QByteArray open = "tavernly_connections_open{port=\"post\"}";
