@@ -337,7 +337,7 @@ QString ForumServer::statusLine() const
 {
     const quint64 spooled = m_pipeline ? m_pipeline->waitingInSpool() : 0;
     if (!isDatabaseAvailable())
-        return QStringLiteral("database lost: refusing posts and new forums; "
+        return QStringLiteral("database lost: taking no posts or new forums; "
                               "%1 posts wait in the spool").arg(spooled);
     return QStringLiteral("serving %1 connections; %2 posts wait in the spool")
         .arg(openConnections())
