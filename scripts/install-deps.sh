@@ -22,7 +22,7 @@ packages=("${run[@]}")
 for purpose in "${@:-run}"; do
     case $purpose in
     run) ;;
-    test) packages+=("${display[@]}" "${servers[@]}") ;;
+    test) packages+=("${display[@]}" "${servers[@]}" prometheus) ;; # promtool checks the alert rules
     cluster) packages+=("${servers[@]}") ;;
     bench) packages+=("${display[@]}" "${servers[@]}" libx11-dev apache2-utils wrk nginx-light chromium) ;;
     fuzz) packages+=(clang libclang-rt-14-dev) ;;

@@ -1,7 +1,10 @@
 // tavernly-server: the reference forum server.
 
 #include "server/app/forumserver.h"
+#include "server/app/inheritedsockets.h"
 #include "server/app/logwriter.h"
+#include "server/app/systemdnotifier.h"
+#include "server/store/databasebackup.h"
 #include "server/store/forumstore.h"
 #include "server/store/moderation.h"
 #include "server/app/quitsignals.h"
@@ -213,8 +216,11 @@ int main(int argc, char *argv[])
                        "shows); unhide FORUM NUMBER shows it again; drain stores the posts "
                        "the data folder's spool holds (a server that will not come back) "
                        "and ends; quarantine lists the posts the database refused, kept in "
-                       "the data folder; quarantine restore stores those it now takes."),
-        QStringLiteral("[hide|unhide FORUM NUMBER|drain|quarantine [restore]]"));
+                       "the data folder; quarantine restore stores those it now takes; "
+                       "backup FILE writes a consistent copy of the SQLite "
+                       "database to the new FILE while a server goes on using it "
+                       "(PostgreSQL: pg_dump)."),
+        QStringLiteral("[hide|unhide FORUM NUMBER|drain|quarantine [restore]|backup FILE]"));
     parser.process(app);
 
     if (parser.isSet(QStringLiteral("listen"))) {
@@ -240,10 +246,18 @@ int main(int argc, char *argv[])
         const DatabaseUrl database = config.database
             ? *config.database
             : DatabaseUrl::sqliteFile(QDir(config.dataDir).filePath(ForumStore::fileName()));
-        if (parser.positionalArguments() == QStringList{QStringLiteral("drain")})
+        const QStringList command = parser.positionalArguments();
+        if (command == QStringList{QStringLiteral("drain")})
             return drainSpool(config.dataDir, database);
-        if (parser.positionalArguments().first() == QStringLiteral("quarantine"))
-            return quarantinecommand::run(parser.positionalArguments(), config.dataDir, database);
+        if (command.first() == u"quarantine")
+            return quarantinecommand::run(command, config.dataDir, database);
+        if (command.first() == u"backup") {
+            if (command.size() != 2) {
+                std::fprintf(stderr, "tavernly-server: backup needs the FILE to write\n");
+                return 2;
+            }
+            return databasebackup::run(database, command.at(1));
+        }
         return moderation::run(parser.positionalArguments(), database);
     }
     if (parser.isSet(QStringLiteral("spool-budget"))) {
@@ -273,6 +287,13 @@ int main(int argc, char *argv[])
         }
     }
 
+    // Under systemd's socket units: their listening sockets, by name.
+    QString socketError;
+    if (!inheritedsockets::take(&config.inheritedSockets, &socketError)) {
+        std::fprintf(stderr, "tavernly-server: %s\n", qPrintable(socketError));
+        return 2;
+    }
+
     // Made before the server, so gone after it: its last lines come as it is destroyed.
     auto log = std::make_unique<LogWriter>();
     log->writeOutOnCrash();
@@ -286,7 +307,11 @@ int main(int argc, char *argv[])
     quitOnTerminationSignals();
     std::printf("%s\n", qPrintable(server.listeningLine()));
     std::fflush(stdout);
+    // Ready once the spool is stored and every port listens: start() has done both.
+    SystemdNotifier systemd;
+    systemd.ready([&server] { return server.statusLine(); });
     const int code = app.exec();
+    systemd.stopping(QStringLiteral("stopping: finishing the posts being read"));
     // Within systemd's stop timeout, whatever the database does: a thread
     // blocked in a statement is left behind (what it held waits in the spool).
     if (!server.stop(stopDeadlineMs)) {

@@ -15,9 +15,17 @@
 #include "server/store/storethread.h"
 #include "server/wire/requestport.h"
 
+#include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QTimer>
+#include <climits>
+#include <utility>
+
+namespace {
+// Of the stop's deadline, what posts still arriving leave to the spool.
+constexpr int finishReadingMarginMs = 1500;
+} // namespace
 
 ForumServer::ForumServer(const ServerConfig &config, QObject *parent)
     : QObject(parent), m_config(config)
@@ -59,9 +67,13 @@ bool ForumServer::stop(int deadlineMs)
     if (m_post) {
         m_list->close();
         m_create->close();
+        m_http->close();
+        m_post->close();
+        // Posts under way are finished, not reset; a moment is left for the spool.
+        if (deadlineMs > 0)
+            finishPostsBeingRead(QDeadlineTimer(std::max(left() - finishReadingMarginMs, 0)));
         // Posts whose senders have already finished are taken in, not lost.
         m_post->settlePosts();
-        m_post->close();
     }
     const bool writerEnded = m_pipeline->stop(left());
     // Whatever was not acknowledged by now (still arriving, or waiting for a
@@ -78,6 +90,18 @@ bool ForumServer::stop(int deadlineMs)
         return false;
     }
     return true;
+}
+
+void ForumServer::finishPostsBeingRead(const QDeadlineTimer &until)
+{
+    if (m_post->postsBeingRead() == 0)
+        return;
+    QTimer wake; // the loop waits for events: one comes at the deadline
+    wake.start(int(std::min<qint64>(until.remainingTime(), INT_MAX)));
+    while (m_post->postsBeingRead() > 0 && !until.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    if (const int left = m_post->postsBeingRead())
+        emit logLine(QStringLiteral("stopping: %1 posts still arriving are reset").arg(left));
 }
 
 bool ForumServer::start(QString *error)
@@ -176,6 +200,17 @@ bool ForumServer::start(QString *error)
     m_store->start();
     m_pipeline->start();
 
+    const auto inherited = [this](const char *name) {
+        return m_config.inheritedSockets.value(QLatin1StringView(name), -1);
+    };
+    for (const auto &[port, name] : {std::pair{m_list.get(), "list"},
+                                     std::pair{m_create.get(), "create"},
+                                     std::pair{m_post.get(), "post"}}) {
+        if (inherited(name) >= 0)
+            port->inherit(inherited(name));
+    }
+    if (inherited("pages") >= 0)
+        m_http->inherit(inherited("pages"));
     if (!listenRequestPorts(error))
         return false;
     // Bound now: a port given as 0 is listened on again by its number.
@@ -258,7 +293,7 @@ void ForumServer::databaseBack(Connection connection)
 
 void ForumServer::reopenRequestPorts()
 {
-    if (!m_lostBy.isEmpty())
+    if (!m_lostBy.isEmpty() || m_stopped)
         return;
     QString why;
     if (!listenRequestPorts(&why)) {
@@ -309,4 +344,15 @@ QString ForumServer::listeningLine() const
     if (m_metrics)
         line += QStringLiteral(" metrics=%1").arg(metricsPort());
     return line;
+}
+
+QString ForumServer::statusLine() const
+{
+    const quint64 spooled = m_pipeline ? m_pipeline->waitingInSpool() : 0;
+    if (!isDatabaseAvailable())
+        return QStringLiteral("database lost: taking no posts or new forums; "
+                              "%1 posts wait in the spool").arg(spooled);
+    return QStringLiteral("serving %1 connections; %2 posts wait in the spool")
+        .arg(openConnections())
+        .arg(spooled);
 }

@@ -5,6 +5,7 @@
 #include "server/store/forumdirectory.h"
 #include "server/app/serverconfig.h"
 
+#include <QDeadlineTimer>
 #include <QObject>
 #include <QSet>
 #include <memory>
@@ -30,8 +31,11 @@ public:
     // Opens the store, stores what the spool holds and listens on the four
     // ports; false with *error if any fails.
     bool start(QString *error);
-    // Ports close; posts already sent are flushed to the spool and
-    // acknowledged, every other one reset; the writer stores what it can.
+    // Ports close (sockets systemd passed stop being accepted from, so
+    // newcomers wait in their queues for the next server); posts being read
+    // are given until shortly before the deadline to arrive whole; posts
+    // sent are flushed to the spool and acknowledged, every other one reset;
+    // the writer stores what it can.
     // False if a thread is still in a statement at the deadline (a frozen
     // database): it is left behind, and the process must end without
     // destroying this server.
@@ -53,6 +57,8 @@ public:
 
     // "listening list=P create=P post=P http=P", then " metrics=P" if asked for
     QString listeningLine() const;
+    // What it is doing, in a few words (systemd's STATUS=).
+    QString statusLine() const;
 
 signals:
     // One line per request and per refusal.
@@ -61,6 +67,7 @@ signals:
 private:
     enum class Connection { Store, Writer };
     bool listenRequestPorts(QString *error);
+    void finishPostsBeingRead(const QDeadlineTimer &until);
     void databaseLost(Connection connection, const QString &why);
     void databaseBack(Connection connection);
     void reopenRequestPorts();

@@ -4,6 +4,7 @@
 
 #include "server/store/databaseurl.h"
 
+#include <QHash>
 #include <QHostAddress>
 #include <QList>
 #include <QString>
@@ -16,6 +17,9 @@ struct ServerConfig
     quint16 createPort = 8476;
     quint16 postPort = 8477;
     quint16 httpPort = 6340;
+    // Listening sockets systemd passed, by name ("list", "create", "post",
+    // "pages"): taken instead of the address and port; the rest are listened on.
+    QHash<QString, int> inheritedSockets;
     // The metrics port (GET /metrics), off unless an address is given.
     QHostAddress metricsAddress;
     quint16 metricsPort = 0;

@@ -99,6 +99,14 @@ struct All
         .Name("tavernly_post_bytes_waiting")
         .Help("Bytes of posts taken in and not yet committed")
         .Register(registry).Add({});
+    Gauge &spoolBytes = BuildGauge()
+        .Name("tavernly_spool_bytes")
+        .Help("Bytes of posts the spool holds on disk, not yet stored")
+        .Register(registry).Add({});
+    Gauge &spoolBudget = BuildGauge()
+        .Name("tavernly_spool_budget_bytes")
+        .Help("Bytes the spool may hold; past them posts are refused")
+        .Register(registry).Add({});
     Histogram &batchSize = BuildHistogram()
         .Name("tavernly_post_batch_size")
         .Help("Posts per committed transaction")
@@ -186,6 +194,16 @@ void postRefused(const char *reason)
 void postBytesWaiting(qint64 bytes)
 {
     all().bytesWaiting.Set(double(bytes));
+}
+
+void spoolBytes(qint64 bytes)
+{
+    all().spoolBytes.Set(double(bytes));
+}
+
+void spoolBudget(qint64 bytes)
+{
+    all().spoolBudget.Set(double(bytes));
 }
 
 void batchCommitted(qint64 posts, double seconds)

@@ -30,6 +30,10 @@ void postRefused(const char *reason);
 // Acknowledged, refused by the database while it stores others, kept in the quarantine file.
 void postQuarantined();
 void postBytesWaiting(qint64 bytes); // taken in and not yet committed
+// The spool on disk: what it holds of posts not yet stored, and its budget
+// (--spool-budget), past which posts are refused.
+void spoolBytes(qint64 bytes);
+void spoolBudget(qint64 bytes);
 void batchCommitted(qint64 posts, double seconds);
 
 void databaseUp(bool up);

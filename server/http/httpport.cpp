@@ -24,6 +24,16 @@ bool HttpPort::listen(const QHostAddress &address, quint16 port)
     return m_port->listen(address, port);
 }
 
+void HttpPort::inherit(int fd)
+{
+    m_port->inherit(fd);
+}
+
+void HttpPort::close()
+{
+    m_port->close();
+}
+
 quint16 HttpPort::port() const
 {
     return m_port->port();

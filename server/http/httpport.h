@@ -25,6 +25,8 @@ public:
              QObject *parent = nullptr);
 
     bool listen(const QHostAddress &address, quint16 port);
+    void inherit(int fd); // a socket systemd listens on (ListeningPort::inherit)
+    void close();         // refuses new connections; open ones go on
     quint16 port() const;
     QString errorString() const;
 

@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <memory>
 #include <utility>
 #include <netinet/in.h>
@@ -115,6 +116,7 @@ void ConnectionLimit::makeRoom()
 
 namespace {
 
+// A peer's port, or a socket's own.
 quint16 peerPort(const sockaddr_storage &address)
 {
     return address.ss_family == AF_INET6
@@ -134,12 +136,50 @@ ListeningPort::ListeningPort(const QString &name, ConnectionLimit &limit, QObjec
 ListeningPort::~ListeningPort()
 {
     m_limit.removePort(this);
-    if (m_fd >= 0)
+    if (m_fd >= 0 && m_fd != m_inherited)
         ::close(m_fd);
+    if (m_inherited >= 0)
+        ::close(m_inherited);
+}
+
+void ListeningPort::inherit(int fd)
+{
+    m_inherited = fd;
+}
+
+bool ListeningPort::takeInherited()
+{
+    int type = 0;
+    int listening = 0;
+    socklen_t length = sizeof type;
+    sockaddr_storage storage{};
+    socklen_t addressLength = sizeof storage;
+    if (::getsockopt(m_inherited, SOL_SOCKET, SO_TYPE, &type, &length) != 0
+        || ::getsockopt(m_inherited, SOL_SOCKET, SO_ACCEPTCONN, &listening, &length) != 0
+        || ::getsockname(m_inherited, reinterpret_cast<sockaddr *>(&storage), &addressLength) != 0
+        || (storage.ss_family != AF_INET && storage.ss_family != AF_INET6)) {
+        m_error = QStringLiteral("the socket passed for it is not a TCP socket");
+        return false;
+    }
+    if (type != SOCK_STREAM || !listening) {
+        m_error = QStringLiteral("the socket passed for it is not a listening TCP socket");
+        return false;
+    }
+    const int flags = ::fcntl(m_inherited, F_GETFL);
+    if (flags < 0 || ::fcntl(m_inherited, F_SETFL, flags | O_NONBLOCK) != 0) {
+        m_error = QString::fromLocal8Bit(std::strerror(errno));
+        return false;
+    }
+    m_fd = m_inherited;
+    m_port = peerPort(storage);
+    watch();
+    return true;
 }
 
 bool ListeningPort::listen(const QHostAddress &address, quint16 port)
 {
+    if (m_inherited >= 0)
+        return takeInherited();
     sockaddr_storage storage{};
     socklen_t length = 0;
     const bool v6 = address.protocol() == QAbstractSocket::IPv6Protocol;
@@ -170,18 +210,28 @@ bool ListeningPort::listen(const QHostAddress &address, quint16 port)
         return false;
     }
     m_fd = fd;
-    m_port = ntohs(v6 ? reinterpret_cast<sockaddr_in6 *>(&storage)->sin6_port
-                      : reinterpret_cast<sockaddr_in *>(&storage)->sin_port);
+    m_port = peerPort(storage);
+    watch();
+    return true;
+}
+
+void ListeningPort::watch()
+{
     m_notifier = new QSocketNotifier(m_fd, QSocketNotifier::Read, this);
     // A few at a time: senders that reconnect at once must not keep the
     // other ports waiting for this one's queue to run dry.
     connect(m_notifier, &QSocketNotifier::activated, this, [this] { acceptWaiting(16); });
     setAccepting(m_limit.m_accepting);
-    return true;
 }
 
 void ListeningPort::close()
 {
+    if (m_inherited >= 0) {
+        delete m_notifier;
+        m_notifier = nullptr;
+        m_fd = -1;
+        return;
+    }
     // Those already in the system's queue may have sent everything and gone:
     // taken in (as far as the limit allows) rather than reset with the socket.
     const bool paused = std::exchange(m_paused, false);

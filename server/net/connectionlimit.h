@@ -72,7 +72,13 @@ public:
     ~ListeningPort() override;
 
     bool listen(const QHostAddress &address, quint16 port);
-    // Stops listening: new connections are refused, open ones go on.
+    // A listening socket made by someone else (systemd's socket units), taken
+    // instead of making one: listen() uses it, whatever address and port it
+    // is given, and close() only stops accepting, so those in its queue wait
+    // there for the next server while systemd holds the socket. Owned from here on.
+    void inherit(int fd);
+    // Stops listening: new connections are refused (or, on an inherited
+    // socket, left in its queue), open ones go on.
     void close();
     bool isListening() const { return m_fd >= 0; }
     quint16 port() const { return m_port; } // kept after close()
@@ -99,10 +105,13 @@ private:
     int queued() const; // in the system's queue now
     // Hands the connection on once its PROXY header has come and named the client.
     void awaitProxyHeader(StreamConnection *connection);
+    bool takeInherited();
+    void watch(); // accepts as connections come in
 
     QString m_name;
     ConnectionLimit &m_limit;
     int m_fd = -1;
+    int m_inherited = -1;
     quint16 m_port = 0;
     QString m_error;
     QSocketNotifier *m_notifier = nullptr;

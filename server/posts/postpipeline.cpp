@@ -28,6 +28,8 @@ PostPipeline::PostPipeline(ForumDirectory &directory, StoreThread &store, Spool 
       m_storedUpTo(settings.lastSequence)
 {
     m_spool = std::make_unique<SpoolThread>(std::move(spool));
+    metrics::spoolBudget(settings.spoolBudget);
+    metrics::spoolBytes(0);
     connect(m_spool.get(), &SpoolThread::synced, this, &PostPipeline::synced);
     connect(m_spool.get(), &SpoolThread::failed, this, [this](const QString &why, quint64 upTo) {
         m_log(QStringLiteral("spool write failed (%1): posts refused").arg(why));
@@ -40,6 +42,7 @@ PostPipeline::PostPipeline(ForumDirectory &directory, StoreThread &store, Spool 
     });
     connect(m_spool.get(), &SpoolThread::trimmed, this, [this](qint64 bytes) {
         m_spoolBytes -= bytes;
+        metrics::spoolBytes(m_spoolBytes);
     });
     connect(m_writer.get(), &PostWriter::stored, this, &PostPipeline::stored);
     connect(m_writer.get(), &PostWriter::lost, this, &PostPipeline::lost);
@@ -173,6 +176,7 @@ void PostPipeline::accept(const QString &peer, const QByteArray &request, qint64
                       done);
     m_taken = sequence;
     m_spoolBytes += record.size();
+    metrics::spoolBytes(m_spoolBytes);
     m_spool->append(sequence, record);
     m_unsynced.emplace_back(sequence, std::move(done));
     m_lastTakenFor.insert(forum, sequence);

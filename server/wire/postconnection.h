@@ -21,6 +21,7 @@ public:
     // Takes in at once whatever has already arrived, the client's end
     // included, so that a post that is complete is taken before a page is built.
     void settle();
+    bool isBeingRead() const { return !m_done; }
     // The server stops: a post not yet acknowledged is reset, never closed in order.
     void abandon();
 

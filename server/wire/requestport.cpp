@@ -10,6 +10,8 @@
 #include "server/wire/postconnection.h"
 #include "server/wire/requestrules.h"
 
+#include <algorithm>
+
 namespace {
 constexpr qsizetype listInputLimit = 1024;
 
@@ -40,6 +42,11 @@ RequestPort::RequestPort(Kind kind, Parts parts, Waits waits, ConnectionLimit &l
 bool RequestPort::listen(const QHostAddress &address, quint16 port)
 {
     return m_port->listen(address, port);
+}
+
+void RequestPort::inherit(int fd)
+{
+    m_port->inherit(fd);
 }
 
 quint16 RequestPort::port() const
@@ -116,6 +123,12 @@ void RequestPort::settlePosts()
     const QList<PostConnection *> open = m_posts;
     for (PostConnection *post : open)
         post->settle();
+}
+
+int RequestPort::postsBeingRead() const
+{
+    return int(std::count_if(m_posts.cbegin(), m_posts.cend(),
+                             [](const PostConnection *post) { return post->isBeingRead(); }));
 }
 
 void RequestPort::abandonPosts()

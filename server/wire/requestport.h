@@ -48,6 +48,7 @@ public:
                 QObject *parent = nullptr);
 
     bool listen(const QHostAddress &address, quint16 port);
+    void inherit(int fd); // a socket systemd listens on (ListeningPort::inherit)
     quint16 port() const;
     QString errorString() const;
     void close(); // refuses new connections; open ones go on
@@ -56,6 +57,8 @@ public:
 
     // Post port: takes in every post whose client has already finished sending.
     void settlePosts();
+    // Post port: posts whose senders have not finished sending yet.
+    int postsBeingRead() const;
     // Post port, as the server stops: every post not yet acknowledged is reset.
     void abandonPosts();
 

@@ -19,6 +19,23 @@ function(install_and_check prefix destdir)
   if(NOT EXISTS "${destdir}${prefix}/bin/tavernly-server")
     message(FATAL_ERROR "${destdir}${prefix}/bin/tavernly-server was not installed")
   endif()
+  # systemd learns when it is ready and watches its loop; it is handed the
+  # four sockets, each by the name the server looks for.
+  file(STRINGS "${unit}" service REGEX "^(Type|WatchdogSec|Sockets)=")
+  if(NOT service MATCHES "(^|;)Type=notify(;|$)" OR NOT service MATCHES "WatchdogSec=[1-9]")
+    message(FATAL_ERROR "${unit}: not Type=notify with a WatchdogSec=: ${service}")
+  endif()
+  foreach(name list create post pages)
+    set(socket "${destdir}${prefix}/lib/systemd/system/tavernly-server-${name}.socket")
+    if(NOT EXISTS "${socket}")
+      message(FATAL_ERROR "${socket} was not installed")
+    endif()
+    file(STRINGS "${socket}" named REGEX "^(FileDescriptorName|Service)=")
+    if(NOT named STREQUAL "FileDescriptorName=${name};Service=tavernly-server.service"
+       OR NOT service MATCHES "Sockets=.*tavernly-server-${name}.socket")
+      message(FATAL_ERROR "${socket}: ${named} is not the service's socket named ${name}")
+    endif()
+  endforeach()
 endfunction()
 
 install_and_check("${WORK}/prefix" "")

@@ -24,10 +24,20 @@
 #include <QThread>
 #include <QTest>
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
+#include <QStandardPaths>
+
 #include <atomic>
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
+#include <sys/un.h>
+#include <mutex>
 #include <optional>
 #include <thread>
 #include <unistd.h>
@@ -127,6 +137,90 @@ int runCommand(const QStringList &arguments, QByteArray *err, QByteArray *out = 
     return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
 }
 
+// A datagram socket standing in for systemd's NOTIFY_SOCKET.
+class NotifyListener
+{
+public:
+    explicit NotifyListener(const QString &path) : m_path(path)
+    {
+        m_fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        qstrncpy(address.sun_path, QFile::encodeName(path).constData(), sizeof address.sun_path);
+        ::bind(m_fd, reinterpret_cast<sockaddr *>(&address), sizeof address);
+    }
+    ~NotifyListener() { ::close(m_fd); }
+    QString path() const { return m_path; }
+    // The next message, or nothing within timeoutMs.
+    QByteArray next(int timeoutMs = 30000)
+    {
+        pollfd wait{m_fd, POLLIN, 0};
+        char message[4096];
+        const ssize_t size = ::poll(&wait, 1, timeoutMs) == 1
+            ? ::recv(m_fd, message, sizeof message, 0) : -1;
+        return size > 0 ? QByteArray(message, size) : QByteArray();
+    }
+    // Reads messages until one holds `what`; false if none did within timeoutMs.
+    bool waitFor(const QByteArray &what, int timeoutMs = 30000)
+    {
+        QDeadlineTimer deadline(timeoutMs);
+        while (!deadline.hasExpired()) {
+            if (next(int(deadline.remainingTime())).contains(what))
+                return true;
+        }
+        return false;
+    }
+
+private:
+    QString m_path;
+    int m_fd = -1;
+};
+
+// Listening sockets the test holds as systemd holds its socket units': the
+// servers it starts inherit them, and their queues outlive each server.
+struct HeldSockets
+{
+    QHash<QString, int> fds; // at 100 and up, clear of the descriptors a child gets
+    QHash<QString, quint16> ports;
+
+    HeldSockets()
+    {
+        for (const char *name : {"list", "create", "post", "pages"}) {
+            const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+            sockaddr_in address{};
+            address.sin_family = AF_INET;
+            address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            socklen_t length = sizeof address;
+            ::bind(fd, reinterpret_cast<sockaddr *>(&address), length);
+            ::listen(fd, 1024);
+            ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length);
+            ports.insert(QString::fromLatin1(name), ntohs(address.sin_port));
+            fds.insert(QString::fromLatin1(name), ::fcntl(fd, F_DUPFD, 100 + int(fds.size())));
+            ::close(fd);
+        }
+    }
+    ~HeldSockets()
+    {
+        for (const int fd : std::as_const(fds))
+            ::close(fd);
+    }
+    // Arguments for ServerProcess::start with bash as its binary: the server
+    // is given the sockets from descriptor 3 on in the order of `names`, as
+    // systemd passes them.
+    QStringList arguments(const QStringList &names, const QStringList &options) const
+    {
+        QString moves;
+        for (int i = 0; i < names.size(); ++i)
+            moves += QStringLiteral(" %1<&%2").arg(3 + i).arg(fds.value(names.at(i)));
+        const QString script = QStringLiteral("exec%1; LISTEN_PID=$$ LISTEN_FDS=%2 "
+                                              "LISTEN_FDNAMES=%3 exec \"$@\"")
+                                   .arg(moves)
+                                   .arg(names.size())
+                                   .arg(names.join(u':'));
+        return QStringList{"-c", script, "bash", TAVERNLY_SERVER_BINARY} + options;
+    }
+};
+
 // Senders post without pause, each counting a post only once the server
 // closed in order; bodies of a kilobyte, so that the spool's segments fill
 // and are deleted as the database catches up.
@@ -134,9 +228,10 @@ class Flood
 {
 public:
     // tag: begins every body (tests on PostgreSQL share one database).
-    Flood(quint16 port, const QByteArray &tag) : m_port(port), m_tag(tag)
+    Flood(quint16 port, const QByteArray &tag, int senders = 8, qsizetype paddingSize = 1000)
+        : m_port(port), m_tag(tag), m_kept(senders)
     {
-        const QByteArray padding(1000, 'p');
+        const QByteArray padding(paddingSize, 'p');
         for (int s = 0; s < senders; ++s) {
             m_threads.emplace_back([this, s, padding] {
                 for (int i = 0; !m_done; ++i) {
@@ -149,6 +244,7 @@ public:
                         QMetaObject::invokeMethod(QCoreApplication::instance(), [] {},
                                                   Qt::QueuedConnection);
                     } else {
+                        ++m_failed;
                         std::this_thread::sleep_for(std::chrono::milliseconds(2)); // restarting
                     }
                 }
@@ -158,6 +254,7 @@ public:
     ~Flood() { stop(); }
     void setPort(quint16 port) { m_port = port; }
     int count() const { return m_count; }
+    int failed() const { return m_failed; } // refused, reset or unanswered
     bool grows(int by, int timeoutMs = 60000) const
     {
         const int target = m_count + by;
@@ -189,12 +286,12 @@ public:
     }
 
 private:
-    static constexpr int senders = 8;
     std::atomic<quint16> m_port;
     const QByteArray m_tag;
     std::atomic<bool> m_done{false};
     std::atomic<int> m_count{0};
-    std::vector<QList<QByteArray>> m_kept{senders};
+    std::atomic<int> m_failed{0};
+    std::vector<QList<QByteArray>> m_kept;
     std::vector<std::thread> m_threads;
 };
 
@@ -249,6 +346,10 @@ private slots:
     void listAnswersWhileAHostilePostIsParsed();
     void metricsCountWhatHappened();
     void moderatorHidesAMessageFromARunningServer();
+    void shippedAlertsAndDashboardNameExportedMetrics();
+    void systemdHearsReadyOnceThePortsListenThenTheWatchdog();
+    void restartOnSystemdsSocketsRefusesNobody();
+    void backupDuringAFloodHoldsWhatWasCommitted();
 
 private:
     QByteArray exchange(quint16 port, const QByteArray &request,
@@ -278,7 +379,7 @@ void TestServerProcess::helpNamesEveryOption()
                                "--list-port", "--create-port", "--post-port", "--http-port",
                                "--metrics", "--create-limit", "--post-limit", "--trust-proxy",
                                "--change-poll", "--spool-budget", "hide", "unhide", "drain",
-                               "quarantine"})
+                               "quarantine", "backup"})
         QVERIFY2(help.contains(option), option);
 }
 
@@ -802,6 +903,193 @@ void TestServerProcess::moderatorHidesAMessageFromARunningServer()
     QCOMPARE(runCommand(QStringList{"hide", "Spam", "2"} + data, &err), 0);
     QVERIFY2(err.contains("already hidden"), err.constData());
     QVERIFY(process.stop());
+}
+
+// The alert rules pass promtool, and they and the dashboard query only
+// metrics the server defines.
+void TestServerProcess::shippedAlertsAndDashboardNameExportedMetrics()
+{
+    const QString source = QStringLiteral(TAVERNLY_SOURCE_DIR);
+    QFile definitions(source + "/server/base/servermetrics.cpp");
+    QFile rules(source + "/deploy/tavernly-alerts.yml");
+    QFile dashboard(source + "/deploy/tavernly-dashboard.json");
+    QVERIFY(definitions.open(QIODevice::ReadOnly) && rules.open(QIODevice::ReadOnly)
+            && dashboard.open(QIODevice::ReadOnly));
+    QStringList exported;
+    static const QRegularExpression defined(QStringLiteral("\\.Name\\(\"(tavernly_[a-z_]+)\"\\)"));
+    for (const auto &match : defined.globalMatch(QString::fromUtf8(definitions.readAll())))
+        exported << match.captured(1);
+    QString queries = QString::fromUtf8(rules.readAll());
+    const QJsonArray panels =
+        QJsonDocument::fromJson(dashboard.readAll()).object().value("panels").toArray();
+    for (const QJsonValue &panel : panels) {
+        for (const QJsonValue &target : panel.toObject().value("targets").toArray())
+            queries += u'\n' + target.toObject().value("expr").toString();
+    }
+    static const QRegularExpression named(QStringLiteral("tavernly_[a-z_]+"));
+    static const QRegularExpression series(QStringLiteral("_(bucket|sum|count)$"));
+    int names = 0;
+    for (const auto &match : named.globalMatch(queries)) {
+        QString name = match.captured(0);
+        if (!exported.contains(name))
+            name.remove(series); // a histogram's series
+        QVERIFY2(exported.contains(name), qPrintable(match.captured(0)));
+        ++names;
+    }
+    QVERIFY(panels.size() >= 10 && names >= 20); // read, not skipped
+    const QString promtool = QStandardPaths::findExecutable(QStringLiteral("promtool"));
+    QVERIFY2(!promtool.isEmpty(), "promtool (Debian package prometheus) is not installed");
+    QProcess check;
+    check.start(promtool, {"check", "rules", rules.fileName()});
+    QVERIFY(check.waitForFinished(30000));
+    QVERIFY2(check.exitCode() == 0, check.readAll().constData());
+}
+
+// Started as systemd starts a Type=notify service: READY=1 comes once the
+// ports listen (the listening line is out before it), then WATCHDOG=1 at
+// half the interval for as long as it runs, and STOPPING=1 at the stop.
+void TestServerProcess::systemdHearsReadyOnceThePortsListenThenTheWatchdog()
+{
+    QTemporaryDir dir;
+    NotifyListener systemd(dir.filePath(QStringLiteral("notify")));
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("NOTIFY_SOCKET"), systemd.path());
+    environment.insert(QStringLiteral("WATCHDOG_USEC"), QStringLiteral("200000"));
+    process.setProcessEnvironment(environment);
+    process.setStandardErrorFile(QProcess::nullDevice());
+    process.start(QStringLiteral(TAVERNLY_SERVER_BINARY),
+                  {"--data", dir.filePath("data"), "--list-port", "0", "--create-port", "0",
+                   "--post-port", "0", "--http-port", "0"});
+    const QByteArray ready = systemd.next(60000);
+    QVERIFY2(ready.startsWith("READY=1\nSTATUS=serving "), ready.constData());
+    QVERIFY(ready.contains("0 posts wait in the spool"));
+    // Written before READY=1 was sent: there without waiting.
+    process.waitForReadyRead(0);
+    const QByteArray line = process.readAllStandardOutput();
+    static const QRegularExpression listening(QStringLiteral("^listening list=(\\d+) "));
+    const auto match = listening.match(QString::fromUtf8(line));
+    QVERIFY2(match.hasMatch(), line.constData());
+    QCOMPARE(blockingExchange(quint16(match.captured(1).toUInt()), "GETLIST"),
+             QByteArray("Welcome"));
+    for (int i = 0; i < 5; ++i)
+        QVERIFY2(systemd.waitFor("WATCHDOG=1", 20000), qPrintable(QString::number(i)));
+    process.terminate();
+    QVERIFY(systemd.waitFor("STOPPING=1\n", 20000));
+    QVERIFY(process.waitForFinished(20000));
+    QCOMPARE(process.exitCode(), 0);
+}
+
+// The four ports on sockets the test holds, passed as systemd passes its
+// socket units' (their names in another order at each start). The server is
+// stopped and started again while eight senders post without pause, one post
+// arriving in two halves across the stop: no post fails, and every one
+// acknowledged is stored once.
+void TestServerProcess::restartOnSystemdsSocketsRefusesNobody()
+{
+    QTemporaryDir dir;
+    NotifyListener systemd(dir.filePath(QStringLiteral("notify")));
+    HeldSockets held;
+    ServerProcess server;
+    server.process().setProcessEnvironment([&] {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("NOTIFY_SOCKET"), systemd.path());
+        return environment;
+    }());
+    const QStringList options{"--post-limit", "0", "--metrics", "127.0.0.1:0"};
+    QString error;
+    QVERIFY2(server.start("/bin/bash", held.arguments({"pages", "post", "list", "create"}, options),
+                          &error, dir.path()),
+             qPrintable(error));
+    QCOMPARE(server.ports().list, held.ports.value("list"));
+    QCOMPARE(server.ports().http, held.ports.value("pages"));
+    QCOMPARE(blockingExchange(held.ports.value("list"), "GETLIST"), QByteArray("Welcome"));
+    QVERIFY(blockingExchange(held.ports.value("pages"), "GET /dn.htm HTTP/1.0\r\n\r\n")
+                .startsWith("HTTP/1.1 200 OK"));
+    QVERIFY(systemd.waitFor("READY=1"));
+
+    // Half a post, taken in by the first server before the stop.
+    const int slow = kit::connectLoopback(held.ports.value("post"));
+    const timeval wait{20, 0};
+    ::setsockopt(slow, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+    const QByteArray halves = "Welcome*<b>Slow</b>*sent in two halves";
+    QCOMPARE(::send(slow, halves.constData(), 20, MSG_NOSIGNAL), ssize_t(20));
+    const QByteArray open = "tavernly_connections_open{port=\"post\"}";
+    QTRY_COMPARE_WITH_TIMEOUT(kit::sample(kit::scrapeMetrics(server.ports().metrics), open), 1.0,
+                              20000);
+    // Soon: the half post has 10 s from its connection to arrive whole.
+    Flood flood(held.ports.value("post"), "restart ", 8, 0);
+    QVERIFY(waitUntil([&] { return flood.count() >= 20; }, 5000));
+    server.process().terminate();
+    QVERIFY(systemd.waitFor("STOPPING=1"));
+    const qsizetype rest = halves.size() - 20;
+    QCOMPARE(::send(slow, halves.constData() + 20, size_t(rest), MSG_NOSIGNAL), ssize_t(rest));
+    ::shutdown(slow, SHUT_WR);
+    char byte = 0;
+    QCOMPARE(::recv(slow, &byte, 1, 0), ssize_t(0)); // closed in order: kept
+    ::close(slow);
+    QVERIFY(server.stop());
+    const int beforeRestart = flood.count();
+
+    QVERIFY2(server.start("/bin/bash", held.arguments({"create", "list", "pages", "post"}, options),
+                          &error, dir.path()),
+             qPrintable(error));
+    QCOMPARE(server.ports().post, held.ports.value("post"));
+    QVERIFY(waitUntil([&] { return flood.count() >= beforeRestart + 300; }, 60000));
+    flood.stop();
+    QCOMPARE(flood.failed(), 0);
+    QVERIFY(server.stop());
+    const QHash<QByteArray, int> stored = storedBodies(dir.path());
+    QCOMPARE(flood.lostOrTwice(stored), QString());
+    QCOMPARE(stored.value("sent in two halves"), 1);
+}
+
+// A backup taken while posts keep coming: the copy opens, passes SQLite's
+// integrity check and holds every message committed before it began.
+void TestServerProcess::backupDuringAFloodHoldsWhatWasCommitted()
+{
+    QTemporaryDir dir;
+    ServerProcess server;
+    QVERIFY(start(server, dir.path(), {"--post-limit", "0"}));
+    // A reader from before the flood keeps every commit since in the
+    // write-ahead log: a copy of the database file alone would miss them.
+    QVERIFY(openDatabase(dir.path(), QStringLiteral("reader")));
+    QSqlQuery reader(QSqlDatabase::database(QStringLiteral("reader")));
+    QVERIFY(reader.exec(QStringLiteral("BEGIN")));
+    QVERIFY(reader.exec(QStringLiteral("SELECT count(*) FROM messages")) && reader.next());
+    Flood flood(server.ports().post, "backup ", 4, 0);
+    QVERIFY(waitUntil([&] { return flood.count() >= 500; }, 60000));
+    const QHash<QByteArray, int> committed = storedBodies(dir.path());
+    const QString copy = dir.filePath(QStringLiteral("copy.sqlite"));
+    QByteArray err;
+    QCOMPARE(runCommand({"--data", dir.path(), "backup", copy}, &err), 0);
+    const int keptByThen = flood.count();
+    QVERIFY(waitUntil([&] { return flood.count() >= keptByThen + 100; }, 60000));
+    flood.stop();
+    QCOMPARE(flood.failed(), 0);
+    QVERIFY2(err.contains("messages written to"), err.constData());
+    QCOMPARE(runCommand({"--data", dir.path(), "backup", copy}, &err), 1); // never overwritten
+    QVERIFY(reader.exec(QStringLiteral("ROLLBACK")));
+    reader = QSqlQuery();
+    QSqlDatabase::removeDatabase(QStringLiteral("reader"));
+    QVERIFY(server.stop());
+
+    QVERIFY(committed.size() > 100);
+    QHash<QByteArray, int> copied;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), "copy");
+        db.setDatabaseName(copy);
+        QVERIFY(db.open());
+        QSqlQuery query(db);
+        QVERIFY(query.exec(QStringLiteral("PRAGMA integrity_check")) && query.next());
+        QCOMPARE(query.value(0).toString(), QStringLiteral("ok"));
+        QVERIFY(query.exec(QStringLiteral("SELECT body FROM messages")));
+        while (query.next())
+            ++copied[query.value(0).toByteArray()];
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("copy"));
+    for (auto it = committed.cbegin(); it != committed.cend(); ++it)
+        QVERIFY2(copied.value(it.key()) == 1, it.key().constData());
 }
 
 QTEST_GUILESS_MAIN(TestServerProcess)
