@@ -38,6 +38,7 @@ private Q_SLOTS:
     void insertionPastTheLimitInsertsNothing_data();
     void insertionPastTheLimitInsertsNothing();
     void toolbarWorksWhileTheWindowIsLocked();
+    void shortcutsTakeTheirTurnAmongKeys();
 };
 
 void ToolbarTest::togglesAlternateEachOnItsOwn()
@@ -269,6 +270,22 @@ void ToolbarTest::toolbarWorksWhileTheWindowIsLocked()
     click(MainWindowProbe::boldButton(w));
     QCOMPARE(MainWindowProbe::bodyEdit(w)->text(), QStringLiteral("<b>"));
     QCOMPARE(MainWindowProbe::toolbar(w).awaitingClose(PairedTag::Bold), true);
+}
+
+// fault: a shortcut clicks its button later (Qt's animated click), so a second
+// press soon after is dropped and keys typed after it land before the tag
+void ToolbarTest::shortcutsTakeTheirTurnAmongKeys()
+{
+    WindowFixture f;
+    f.load();
+    MainWindow &w = *f.window;
+    PlainTextEdit *body = MainWindowProbe::bodyEdit(w);
+    body->setFocus();
+    QTest::keyClick(body, Qt::Key_B, Qt::AltModifier);
+    QTest::keyClick(body, Qt::Key_X);
+    QTest::keyClick(body, Qt::Key_B, Qt::AltModifier);
+    QTest::keyClick(body, Qt::Key_Y);
+    QCOMPARE(body->text(), QStringLiteral("<b>x</b>y"));
 }
 
 QTEST_MAIN(ToolbarTest)

@@ -11,6 +11,9 @@
 #include <QPixmap>
 #include <QPointer>
 
+#include <optional>
+#include <utility>
+
 class BusyState;
 class ClickLabel;
 class Clock;
@@ -83,7 +86,9 @@ Q_SIGNALS:
 private:
     friend struct MainWindowProbe; // the tests' view of the typed state
 
+    bool eventFilter(QObject *watched, QEvent *event) override;
     void connectControls();
+    void showLimit(const QString &text);
     void sendPost();
     void onPostSent();
     void onPostFailed();
@@ -106,4 +111,6 @@ private:
     ToolbarState m_toolbar;
     bool m_stampWanted = false;
     PostDraft m_draft;
+    // What Clear took away, until either field changes again: Ctrl+Z brings it back.
+    std::optional<std::pair<QString, QString>> m_cleared;
 };

@@ -39,8 +39,11 @@ void FindBar::open()
     QWidget *focused = QApplication::focusWidget();
     if (!isVisible() && focused != m_field)
         m_focusBefore = focused;
+    const bool opening = isHidden();
     show();
     raise();
+    if (opening)
+        Q_EMIT shownChanged();
     m_field->setFocus(Qt::ShortcutFocusReason);
     m_field->selectAll();
 }
@@ -48,6 +51,7 @@ void FindBar::open()
 void FindBar::close()
 {
     hide();
+    Q_EMIT shownChanged();
     if (m_focusBefore)
         m_focusBefore->setFocus(Qt::OtherFocusReason);
     else
