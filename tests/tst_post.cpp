@@ -178,15 +178,13 @@ void PostTest::checksRefuseInOrder()
 
 void PostTest::postGoesToTheForumOnScreen_data()
 {
-    QTest::addColumn<QString>("link"); // followed inside the forum's page
+    QTest::addColumn<QString>("link"); // followed in the page of Ale, opened from the directory
     QTest::addColumn<QStringList>("refreshed"); // the directory after a refresh, then
     QTest::addColumn<QByteArray>("request"); // none: refused for want of a forum
-
-    // fault: a refresh drops the selection, and the forum on screen takes no post
-    QTest::newRow("a refresh after opening") << "" << QStringList{"Stout", "Bock", "Ale"} << QByteArray("Ale*<b>T</b>*B");
-    // fault: the post goes to the forum opened from the directory, not the one linked to
+    // fault: a refresh drops the selection while the forum's page is on screen
+    QTest::newRow("a refresh") << "/tav/Ale.htm" << QStringList{"Stout", "Bock", "Ale"} << QByteArray("Ale*<b>T</b>*B");
+    // fault: the post goes to the forum opened, not the one linked to
     QTest::newRow("a link to another forum") << "/tav/Mead.htm" << QStringList() << QByteArray("Mead*<b>T</b>*B");
-    QTest::newRow("a link, then a refresh") << "/tav/Mead.htm" << QStringList{"Mead", "Ale"} << QByteArray("Mead*<b>T</b>*B");
     // fault: the forum left stays the post's target
     QTest::newRow("a link to the start page") << "/dn.htm" << QStringList() << QByteArray();
 }
@@ -197,32 +195,23 @@ void PostTest::postGoesToTheForumOnScreen()
     QFETCH(QStringList, refreshed);
     QFETCH(QByteArray, request);
     WindowFixture f;
-    f.server.setPage("/dn.htm", "<p>All forums</p>");
-    f.server.setPage("/tav/Ale.htm", "<p>Ale page</p>");
-    f.server.setPage("/tav/Mead.htm", "<p>Mead page</p>");
+    for (const char *path : {"/dn.htm", "/tav/Ale.htm", "/tav/Mead.htm"})
+        f.server.setPage(path, QByteArray("<p>at ") + path + "</p>");
     f.load();
     MainWindow &w = *f.window;
     ListWidget *list = MainWindowProbe::directoryList(w);
-    HtmlView *view = MainWindowProbe::pageView(w);
     QVERIFY(f.fillDirectory({"Ale", "Mead", "Stout"}));
     QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(list->item(0)).center());
-    QTRY_VERIFY(view->toPlainText().contains(QStringLiteral("Ale page")));
-    if (!link.isEmpty()) {
-        Q_EMIT view->anchorClicked(QUrl(link));
-        QTRY_VERIFY(!view->isLoading() && view->address().path() == link && !view->toPlainText().contains(u"Ale"));
-    }
+    Q_EMIT MainWindowProbe::pageView(w)->anchorClicked(QUrl(link));
+    QTRY_COMPARE(MainWindowProbe::pageView(w)->toPlainText(), QStringLiteral("at ") + link);
     if (!refreshed.isEmpty())
         QVERIFY(f.fillDirectory(refreshed));
     compose(w, QStringLiteral("T"), QStringLiteral("B"));
     click(MainWindowProbe::postButton(w));
-    if (request.isEmpty()) {
-        QCOMPARE(f.dialogs.messageTexts(), QStringList{"Select a forum to post a message to."});
-        QCOMPARE(f.server.connectionCount(FakeServer::Post), 0);
-        return;
-    }
-    QTRY_COMPARE(f.server.requests(FakeServer::Post), QList<QByteArray>{request});
-    QTRY_COMPARE(f.dialogs.messageTexts(), (QStringList{warningText, "Message posted."}));
-    QCOMPARE(list->selectedEntry(), QString::fromUtf8(request.split('*').first()));
+    const QStringList said = request.isEmpty() ? QStringList{"Select a forum to post a message to."}
+                                               : QStringList{warningText, "Message posted."};
+    QTRY_COMPARE(f.dialogs.messageTexts(), said);
+    QCOMPARE(f.server.requests(FakeServer::Post), request.isEmpty() ? QList<QByteArray>() : QList<QByteArray>{request});
 }
 
 void PostTest::postedMessageLeavesAnEmptyComposer()

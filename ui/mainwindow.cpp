@@ -87,9 +87,7 @@ void MainWindow::connectEvents()
     connect(m_directory, &Directory::pageRequested, this, &MainWindow::openPage);
     connect(m_directory, &Directory::failed, this, &MainWindow::onDirectoryFailed);
     connect(m_pageView, &HtmlView::pageFetched, m_directory, &Directory::notePageShown);
-    connect(m_pageView, &HtmlView::pageShown, m_directory, [this](const QUrl &address) {
-        m_directory->followPage(address);
-    });
+    connect(m_pageView, &HtmlView::pageShown, m_directory, &Directory::followPage);
     connect(m_directory, &Directory::readingChanged, this, [this] {
         if (!m_pageView->isLoading()) // a page on its way is newer still
             m_pageView->reload();

@@ -50,13 +50,15 @@ void FindBar::open()
 
 void FindBar::close()
 {
-    hide();
-    Q_EMIT shownChanged();
+    // The focus goes back first: hiding the field that has it would hand it
+    // on to the page's next link, and the page would scroll there.
     if (m_focusBefore)
         m_focusBefore->setFocus(Qt::OtherFocusReason);
     else
         m_view.setFocus(Qt::OtherFocusReason);
     m_focusBefore = nullptr;
+    hide();
+    Q_EMIT shownChanged();
 }
 
 void FindBar::findFirst()
