@@ -184,12 +184,12 @@ void TestServerWire::exchangesAreByteExact()
     auto *again = request(this, server.createPort(), name);
     WAIT_VERIFY(again->closedByServer());
     QCOMPARE(again->reply(), QByteArray("EXISTS"));
-    // Names are case-sensitive.
-    auto *other = request(this, server.createPort(), "welcome");
-    WAIT_VERIFY(other->closedByServer());
-    QCOMPARE(other->reply(), QByteArray("CREATED"));
+    // fault: names readers cannot tell apart (by case or end spaces) stand side by side
+    auto *alike = request(this, server.createPort(), QStringLiteral(" CAFÉ ☕ ").toUtf8());
+    WAIT_VERIFY(alike->closedByServer());
+    QCOMPARE(alike->reply(), QByteArray("EXISTS"));
 
-    QCOMPARE(list(), QByteArray("Welcome*") + name + "*welcome");
+    QCOMPARE(list(), QByteArray("Welcome*") + name);
 
     auto *post = request(this, server.postPort(), name + "*<b>Title</b>*Body",
                          WireClient::After::CloseWhenSent);
@@ -328,8 +328,6 @@ void TestServerWire::halfClosedSenderGetsItsReply_data()
     QTest::newRow("list") << false << QByteArray("GETLIST") << QByteArray("Welcome");
     QTest::newRow("create") << true << QByteArray("Half") << QByteArray("CREATED");
     QTest::newRow("create existing") << true << QByteArray("Welcome") << QByteArray("EXISTS");
-    // fault: names readers cannot tell apart stand side by side
-    QTest::newRow("create alike by case and end spaces") << true << QByteArray(" wELCOME ") << QByteArray("EXISTS");
 }
 
 // As `nc -N` does: the request, then the end of the sending half only.

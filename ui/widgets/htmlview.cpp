@@ -4,13 +4,11 @@
 #include "ui/widgets/linkpolicy.h"
 #include "ui/widgets/pageloader.h"
 
-#include <QAbstractTextDocumentLayout>
 #include <QDesktopServices>
 #include <QImage>
 #include <QKeyEvent>
 #include <QScrollBar>
 #include <QShortcut>
-#include <QTextBlock>
 #include <QTimer>
 
 #include <cmath>
@@ -109,8 +107,6 @@ void HtmlView::showPage(const QString &html, const QUrl &base, bool ok)
     document()->setBaseUrl(base);
     setHtml(html);
     if (const std::optional<QPoint> at = std::exchange(m_keptScroll, std::nullopt)) {
-        // The page is laid out piece by piece; the position needs all of it.
-        document()->documentLayout()->blockBoundingRect(document()->lastBlock());
         horizontalScrollBar()->setValue(at->x());
         verticalScrollBar()->setValue(at->y());
     }
