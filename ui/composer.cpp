@@ -80,19 +80,16 @@ void Composer::connectControls()
 
     // Nothing typed or pasted is cut off without a word.
     connect(c.title, &LineEdit::inputRejected, this, [this] {
-        showLimit(tr("Only the first %1 characters fit in the title.").arg(m_controls.title->maxLength()));
+        showMessage(tr("Only the first %1 characters fit in the title.").arg(m_controls.title->maxLength()),
+                    Dialogs::Information);
     });
     connect(c.body, &PlainTextEdit::limitReached, this, [this] {
-        showLimit(tr("Only the first %1 characters fit in the message body.").arg(m_controls.body->maxLength()));
+        showMessage(tr("Only the first %1 characters fit in the message body.").arg(m_controls.body->maxLength()),
+                    Dialogs::Information);
     });
     c.body->setPastedLineBreak(QStringLiteral("<br>\r\n")); // as Enter makes it
     c.title->installEventFilter(this);
     c.body->installEventFilter(this);
-}
-
-void Composer::showLimit(const QString &text)
-{
-    showMessage(text, Dialogs::Information);
 }
 
 // Ctrl+Z in either field right after Clear brings the message back.

@@ -88,7 +88,6 @@ private:
 
     bool eventFilter(QObject *watched, QEvent *event) override;
     void connectControls();
-    void showLimit(const QString &text);
     void sendPost();
     void onPostSent();
     void onPostFailed();
