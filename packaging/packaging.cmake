@@ -45,6 +45,8 @@ Tavernly server, shows their pages, creates forums, and composes, previews and
 posts HTML messages with a small formatting toolbar.")
 # Fonts and database drivers are loaded at run time, so the library scan cannot see them.
 set(CPACK_DEBIAN_TAVERNLY_PACKAGE_DEPENDS "fonts-liberation")
+# Forum names and messages may hold emoji; without a colour font they show as empty boxes.
+set(CPACK_DEBIAN_TAVERNLY_PACKAGE_RECOMMENDS "fonts-noto-color-emoji")
 set(CPACK_DEBIAN_TAVERNLY-SERVER_PACKAGE_NAME tavernly-server)
 set(CPACK_DEBIAN_TAVERNLY-SERVER_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_TAVERNLY-SERVER_DESCRIPTION "reference server for the Tavernly forum service

@@ -14,7 +14,7 @@ set -euo pipefail
 
 run=(build-essential cmake ninja-build pkg-config
      qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite libgumbo-dev prometheus-cpp-dev zlib1g-dev
-     fonts-liberation fonts-dejavu-core)
+     fonts-liberation fonts-dejavu-core fonts-noto-color-emoji)
 servers=(postgresql libqt6sql6-psql haproxy nftables iproute2)
 display=(xvfb xauth xdotool xclip x11-utils)
 

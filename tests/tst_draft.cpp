@@ -127,6 +127,9 @@ void DraftTest::draftEnds_data()
     QTest::newRow("posted") << QStringLiteral("post") << false;
     // fault: the clear button empties the fields but not the draft
     QTest::newRow("cleared") << QStringLiteral("clear") << false;
+    // fault: Clear cannot be undone, or the draft stays gone once it is
+    QTest::newRow("cleared, Ctrl+Z in the title") << QStringLiteral("undo title") << true;
+    QTest::newRow("cleared, Ctrl+Z in the body") << QStringLiteral("undo body") << true;
     // fault: what was typed less than the delay before the window closed is lost
     QTest::newRow("closed at once") << QStringLiteral("close") << true;
 }
@@ -147,9 +150,16 @@ void DraftTest::draftEnds()
             QTRY_VERIFY(rig.dialogs.messageTexts().contains(QStringLiteral("Message posted.")));
             QCOMPARE(server.requests(FakeServer::Post).value(0),
                      ("Ale*<b>" + title + "</b>*" + body).toUtf8());
-        } else if (ending == QLatin1String("clear")) {
+        } else if (ending != QLatin1String("close")) {
             QTRY_VERIFY(Rig(server.endpoint(), data.path()).holdsTheDraft());
             QTest::mouseClick(rig.controls.clear, Qt::LeftButton);
+            if (ending.startsWith(QLatin1String("undo"))) {
+                QVERIFY(rig.empty() && !Rig(server.endpoint(), data.path()).holdsTheDraft());
+                QWidget *field = ending == QLatin1String("undo title") ? static_cast<QWidget *>(rig.controls.title)
+                                                                       : rig.controls.body;
+                QTest::keyClick(field, Qt::Key_Z, Qt::ControlModifier);
+                QTRY_VERIFY(Rig(server.endpoint(), data.path()).holdsTheDraft());
+            }
         } else {
             rig.composer->stop();
         }

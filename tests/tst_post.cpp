@@ -27,6 +27,8 @@ private Q_SLOTS:
     void requestOnTheWire();
     void checksRefuseInOrder_data();
     void checksRefuseInOrder();
+    void postGoesToTheForumOnScreen_data();
+    void postGoesToTheForumOnScreen();
     void postedMessageLeavesAnEmptyComposer();
     void postedOnlyOnceTheServerCloses();
     void twoPostsInARow();
@@ -172,6 +174,44 @@ void PostTest::checksRefuseInOrder()
     click(MainWindowProbe::postButton(w));
     QTRY_COMPARE(f.server.requests(FakeServer::Post), QList<QByteArray>{"Ale*<b>  </b>* "});
     QCOMPARE(f.dialogs.messageTexts().at(1), warningText);
+}
+
+void PostTest::postGoesToTheForumOnScreen_data()
+{
+    QTest::addColumn<QString>("link"); // followed in the page of Ale, opened from the directory
+    QTest::addColumn<QStringList>("refreshed"); // the directory after a refresh, then
+    QTest::addColumn<QByteArray>("request"); // none: refused for want of a forum
+    // fault: a refresh drops the selection while the forum's page is on screen
+    QTest::newRow("a refresh") << "/tav/Ale.htm" << QStringList{"Stout", "Bock", "Ale"} << QByteArray("Ale*<b>T</b>*B");
+    // fault: the post goes to the forum opened, not the one linked to
+    QTest::newRow("a link to another forum") << "/tav/Mead.htm" << QStringList() << QByteArray("Mead*<b>T</b>*B");
+    // fault: the forum left stays the post's target
+    QTest::newRow("a link to the start page") << "/dn.htm" << QStringList() << QByteArray();
+}
+
+void PostTest::postGoesToTheForumOnScreen()
+{
+    QFETCH(QString, link);
+    QFETCH(QStringList, refreshed);
+    QFETCH(QByteArray, request);
+    WindowFixture f;
+    for (const char *path : {"/dn.htm", "/tav/Ale.htm", "/tav/Mead.htm"})
+        f.server.setPage(path, QByteArray("<p>at ") + path + "</p>");
+    f.load();
+    MainWindow &w = *f.window;
+    ListWidget *list = MainWindowProbe::directoryList(w);
+    QVERIFY(f.fillDirectory({"Ale", "Mead", "Stout"}));
+    QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(list->item(0)).center());
+    Q_EMIT MainWindowProbe::pageView(w)->anchorClicked(QUrl(link));
+    QTRY_COMPARE(MainWindowProbe::pageView(w)->toPlainText(), QStringLiteral("at ") + link);
+    if (!refreshed.isEmpty())
+        QVERIFY(f.fillDirectory(refreshed));
+    compose(w, QStringLiteral("T"), QStringLiteral("B"));
+    click(MainWindowProbe::postButton(w));
+    const QStringList said = request.isEmpty() ? QStringList{"Select a forum to post a message to."}
+                                               : QStringList{warningText, "Message posted."};
+    QTRY_COMPARE(f.dialogs.messageTexts(), said);
+    QCOMPARE(f.server.requests(FakeServer::Post), request.isEmpty() ? QList<QByteArray>() : QList<QByteArray>{request});
 }
 
 void PostTest::postedMessageLeavesAnEmptyComposer()

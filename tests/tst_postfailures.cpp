@@ -134,7 +134,7 @@ void PostFailuresTest::refreshDuringAPost()
 
     QVERIFY(f.fillDirectory({"Ale", "Bock", "Mead"})); // a tick of the timer
     QVERIFY(!MainWindowProbe::directoryList(w)->isEnabled());
-    QCOMPARE(MainWindowProbe::directoryList(w)->selectedIndex(), -1);
+    QCOMPARE(MainWindowProbe::directoryList(w)->selectedEntry(), QStringLiteral("Mead"));
     QCOMPARE(f.dialogs.messages().size(), 1);
 
     QTRY_COMPARE_WITH_TIMEOUT(f.dialogs.messages().size(), 2, 10000);
@@ -145,8 +145,9 @@ void PostFailuresTest::refreshDuringAPost()
     QCOMPARE(MainWindowProbe::bodyEdit(w)->text(), QStringLiteral("B"));
 }
 
-// A refresh while the content warning is open drops the selection before the
+// A refresh while the content warning is open drops the forum before the
 // request is sent: the message is kept and the user asked for a forum again.
+// fault: the post goes to a forum the server no longer lists, and is lost
 void PostFailuresTest::refreshBeforeTheConnectKeepsTheMessage()
 {
     WindowFixture f;
@@ -158,7 +159,7 @@ void PostFailuresTest::refreshBeforeTheConnectKeepsTheMessage()
     bool refreshed = false;
     f.dialogs.whileOpen = [&](const ScriptedDialogs::Box &box) {
         if (!refreshed && box.text.startsWith(QLatin1String("WARNING:")))
-            refreshed = f.fillDirectory({"Ale", "Bock", "Mead"});
+            refreshed = f.fillDirectory({"Ale", "Bock"});
     };
     click(MainWindowProbe::postButton(w));
     QVERIFY(refreshed);
@@ -179,7 +180,8 @@ void PostFailuresTest::directoryChangedDuringThePost_data()
     QTest::addColumn<QString>("selected");
     QTest::addColumn<QString>("page");
 
-    QTest::newRow("same length") << QStringList{"Ale", "Bock", "Mead"} << "Bock" << "/tav/Bock.htm";
+    // fault: the forum is selected again by its position before the post
+    QTest::newRow("reordered") << QStringList{"Ale", "Bock", "Mead"} << "Mead" << "/tav/Mead.htm";
     QTest::newRow("shorter") << QStringList{"Ale"} << "" << "";
 }
 

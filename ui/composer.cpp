@@ -16,6 +16,7 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QKeyEvent>
 #include <QTimer>
 
 namespace {
@@ -69,12 +70,38 @@ void Composer::connectControls()
     connect(m_postExchange, &PostExchange::failed, this, &Composer::onPostFailed, Qt::QueuedConnection);
 
     const auto edited = [this] {
+        m_cleared.reset();
         if (!m_draftFile.isEmpty())
             m_draftTimer->start();
     };
     connect(c.title, &LineEdit::textChanged, this, edited);
     connect(c.body, &PlainTextEdit::textChanged, this, edited);
     connect(m_draftTimer, &QTimer::timeout, this, &Composer::saveDraft);
+
+    // Nothing typed or pasted is cut off without a word.
+    connect(c.title, &LineEdit::inputRejected, this, [this] {
+        showMessage(tr("Only the first %1 characters fit in the title.").arg(m_controls.title->maxLength()),
+                    Dialogs::Information);
+    });
+    connect(c.body, &PlainTextEdit::limitReached, this, [this] {
+        showMessage(tr("Only the first %1 characters fit in the message body.").arg(m_controls.body->maxLength()),
+                    Dialogs::Information);
+    });
+    c.body->setPastedLineBreak(QStringLiteral("<br>\r\n")); // as Enter makes it
+    c.title->installEventFilter(this);
+    c.body->installEventFilter(this);
+}
+
+// Ctrl+Z in either field right after Clear brings the message back.
+bool Composer::eventFilter(QObject *watched, QEvent *event)
+{
+    if (m_cleared && event->type() == QEvent::KeyPress && static_cast<QKeyEvent *>(event)->matches(QKeySequence::Undo)) {
+        const auto [title, body] = *std::exchange(m_cleared, std::nullopt);
+        m_controls.title->setText(title);
+        m_controls.body->setText(body);
+        return true;
+    }
+    return QObject::eventFilter(watched, event);
 }
 
 void Composer::setPostLimitMs(int ms)
@@ -115,8 +142,11 @@ void Composer::toggleStamp()
 
 void Composer::clearMessage()
 {
+    const std::pair<QString, QString> message{m_controls.title->text(), m_controls.body->text()};
     m_controls.title->setText(QString());
     m_controls.body->setText(QString());
+    if (!message.first.isEmpty() || !message.second.isEmpty())
+        m_cleared = message;
     dropDraft();
     m_controls.title->setFocus();
 }

@@ -11,6 +11,9 @@
 #include <QPixmap>
 #include <QPointer>
 
+#include <optional>
+#include <utility>
+
 class BusyState;
 class ClickLabel;
 class Clock;
@@ -83,6 +86,7 @@ Q_SIGNALS:
 private:
     friend struct MainWindowProbe; // the tests' view of the typed state
 
+    bool eventFilter(QObject *watched, QEvent *event) override;
     void connectControls();
     void sendPost();
     void onPostSent();
@@ -106,4 +110,6 @@ private:
     ToolbarState m_toolbar;
     bool m_stampWanted = false;
     PostDraft m_draft;
+    // What Clear took away, until either field changes again: Ctrl+Z brings it back.
+    std::optional<std::pair<QString, QString>> m_cleared;
 };

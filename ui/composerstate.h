@@ -27,5 +27,5 @@ struct PostDraft
     QString forum;
     QString storedTitle; // the title as the server keeps it: bold, perhaps stamped
     QString body;
-    int position = -1;   // the forum's place in the directory, selected again once posted
+    int position = -1;   // the forum's place in the directory then (it is found again by name)
 };

@@ -1,6 +1,7 @@
 #include "ui/directory.h"
 
 #include "protocol/listexchange.h"
+#include "protocol/pageaddress.h"
 #include "ui/files.h"
 #include "ui/forumchecker.h"
 #include "ui/listextent.h"
@@ -70,9 +71,13 @@ void Directory::show(const QStringList &names)
     // ones: measuring every name of a large directory again would cost more
     // than all the rest of the refresh.
     const bool sameNames = names == m_list.entries();
+    const QString selected = m_list.selectedEntry();
     m_list.setEntries(names);
     if (!sameNames)
         fitHorizontalExtent(m_list);
+    // The forum the reader has selected stays so while it is listed, wherever it now stands.
+    if (!selected.isEmpty())
+        select(selected);
     showMarks();
     checkWatched();
 }
@@ -87,10 +92,35 @@ int Directory::selectedIndex() const
     return m_list.selectedIndex();
 }
 
-void Directory::openAt(int index)
+bool Directory::isListed(const QString &forum) const
 {
-    m_list.setSelectedIndex(index);
+    return m_list.entries().contains(forum);
+}
+
+void Directory::openForum(const QString &forum)
+{
+    select(forum);
     openSelected();
+}
+
+void Directory::select(const QString &forum)
+{
+    const int row = int(m_list.entries().indexOf(forum));
+    m_list.setSelectedIndex(row);
+    if (row >= 0)
+        showTip();
+}
+
+// A post goes to the selected forum, so the selection names the page the
+// reader sees, however the view got there (a link on another forum's page too).
+void Directory::followPage(const QUrl &address)
+{
+    const QUrl server = m_server.startPage();
+    std::optional<QString> forum;
+    if (address.scheme() == server.scheme() && address.host() == server.host() && address.port() == server.port())
+        forum = pageaddress::forumFromPath(address.path(QUrl::FullyEncoded).toUtf8());
+    m_reading = forum.value_or(QString());
+    select(m_reading);
 }
 
 void Directory::openSelected()
@@ -100,6 +130,7 @@ void Directory::openSelected()
         return;
     m_watched.open(forum);
     m_opening = forum;
+    m_reading.clear(); // the view leaves the page it showed
     save();
     showMarks();
     Q_EMIT pageRequested(m_server.forumPage(forum));
@@ -138,6 +169,13 @@ void Directory::onChecked(const QString &forum, const PageSeen &now, bool change
 {
     if (!m_watched.isWatched(forum) || m_watched.isMarked(forum) || forum == m_opening)
         return;
+    if (changed && forum == m_reading) {
+        // The reader sees the new messages in the page itself: no mark.
+        m_watched.setSeen(forum, now);
+        save();
+        Q_EMIT readingChanged();
+        return;
+    }
     if (changed)
         m_watched.mark(forum);
     else if (!m_watched.seen(forum).isKnown())

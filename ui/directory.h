@@ -36,9 +36,13 @@ public:
     ListWidget &list() const { return m_list; }
     QString selectedForum() const;
     int selectedIndex() const;
-    // Selects the entry at index (none outside the list) and opens its page.
-    void openAt(int index);
+    bool isListed(const QString &forum) const;
+    // Selects the forum's entry (none when it is not listed) and opens its page.
+    void openForum(const QString &forum);
     void openSelected();
+    // The view shows the page at address: the forum it is, if listed, is the
+    // one selected; any other page leaves nothing selected.
+    void followPage(const QUrl &address);
 
     const WatchedForums &watched() const { return m_watched; }
     // The page view has shown address as the server gave it.
@@ -50,9 +54,12 @@ Q_SIGNALS:
     void failed();
     // Every watched forum of the last refresh has been checked.
     void checksEnded();
+    // The forum being read has changed on the server: the view is to load it again.
+    void readingChanged();
 
 private:
     void show(const QStringList &names);
+    void select(const QString &forum);
     void showTip();
     void checkWatched();
     void onChecked(const QString &forum, const PageSeen &now, bool changed);
@@ -67,4 +74,5 @@ private:
     WatchedForums m_watched;
     QString m_dataFile;
     QString m_opening; // the forum whose page the view is loading
+    QString m_reading; // the forum whose page the view shows
 };

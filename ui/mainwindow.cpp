@@ -87,6 +87,11 @@ void MainWindow::connectEvents()
     connect(m_directory, &Directory::pageRequested, this, &MainWindow::openPage);
     connect(m_directory, &Directory::failed, this, &MainWindow::onDirectoryFailed);
     connect(m_pageView, &HtmlView::pageFetched, m_directory, &Directory::notePageShown);
+    connect(m_pageView, &HtmlView::pageShown, m_directory, &Directory::followPage);
+    connect(m_directory, &Directory::readingChanged, this, [this] {
+        if (!m_pageView->isLoading()) // a page on its way is newer still
+            m_pageView->reload();
+    });
     connect(m_pageView, &HtmlView::zoomChanged, this, &MainWindow::saveViewSettings);
     connect(m_composer, &Composer::connectionFailed, this, &MainWindow::showConnectionError);
 
@@ -100,6 +105,10 @@ void MainWindow::connectEvents()
 
     connect(m_forumNameEdit, &LineEdit::gotFocus, m_forumNameEdit, &LineEdit::selectAll);
     connect(m_forumNameEdit, &LineEdit::returnPressed, this, &MainWindow::createForum);
+    connect(m_forumNameEdit, &LineEdit::inputRejected, this, [this] {
+        showMessage(tr("Only the first %1 characters fit in the forum's name.").arg(m_forumNameEdit->maxLength()),
+                    Dialogs::Information);
+    });
     connect(m_createButton, &PictureButton::clicked, this, &MainWindow::createForum);
     connect(m_clearNameButton, &PictureButton::clicked, this, &MainWindow::clearForumName);
 }

@@ -50,9 +50,9 @@ void Composer::postMessage()
 
 void Composer::sendPost()
 {
-    if (m_directory.selectedForum().isEmpty()) {
-        // A refresh dropped the selection after the checks: a post without a
-        // forum would be thrown away by the server, yet reported as posted.
+    if (!m_directory.isListed(m_draft.forum)) {
+        // A refresh dropped the forum after the checks: a post to it would be
+        // thrown away by the server, yet reported as posted.
         m_postExchange->cancel();
         m_busy.leave();
         QMetaObject::invokeMethod(this, [this] {
@@ -72,8 +72,9 @@ void Composer::onPostSent()
     m_busy.leave();
     showMessage(tr("Message posted."), Dialogs::Information);
     m_controls.title->setFocus();
-    // A position the refreshed list no longer has leaves it unselected, and no page is shown.
-    m_directory.openAt(m_draft.position);
+    // Found by name: a refresh may have moved it. One no longer listed leaves
+    // nothing selected, and no page is shown.
+    m_directory.openForum(m_draft.forum);
 }
 
 void Composer::onPostFailed()

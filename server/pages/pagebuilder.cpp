@@ -2,6 +2,8 @@
 
 #include "server/store/forumstore.h"
 
+#include <algorithm>
+
 namespace pages {
 
 namespace {
@@ -25,9 +27,8 @@ Built pageAt(const ForumStore &store, const http::Address &address)
     const auto messages = store.messages(id, int(skip), messagesPerPage, &ok);
     if (!ok)
         return {failed, {}};
-    return {{200, forumPage(address.name, messages, int(address.page),
-                            skip + messagesPerPage < count),
-             id},
+    const qint64 pageCount = std::max<qint64>(1, (count + messagesPerPage - 1) / messagesPerPage);
+    return {{200, forumPage(address.name, messages, int(address.page), int(pageCount)), id},
             counts};
 }
 

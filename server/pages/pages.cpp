@@ -120,9 +120,11 @@ QByteArray startPage(const QList<ForumSummary> &forums)
 }
 
 QByteArray forumPage(const QString &forum, const QList<PublishedMessage> &messages, int page,
-                     bool hasOlder)
+                     int pageCount)
 {
     QString content = QStringLiteral("<h2>") + forum.toHtmlEscaped() + QStringLiteral("</h2>\n");
+    if (page > 1)
+        content += QStringLiteral("<p>Page %1 of %2</p>\n").arg(page).arg(pageCount);
     if (messages.isEmpty())
         content += page == 1 ? QStringLiteral("<p>No messages yet.</p>\n")
                              : QStringLiteral("<p>No older messages.</p>\n");
@@ -132,7 +134,7 @@ QByteArray forumPage(const QString &forum, const QList<PublishedMessage> &messag
     QStringList navigation;
     if (page > 1)
         navigation << link(forumLink(forum, page - 1), QStringLiteral("Newer messages"));
-    if (hasOlder)
+    if (page < pageCount)
         navigation << link(forumLink(forum, page + 1), QStringLiteral("Older messages"));
     navigation << link(QStringLiteral("/dn.htm"), QStringLiteral("All forums"));
     content += QStringLiteral("<p>") + navigation.join(QStringLiteral(" | "))

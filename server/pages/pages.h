@@ -51,10 +51,10 @@ QString messageTable(const PublishedMessage &message);
 
 QByteArray startPage(const QList<ForumSummary> &forums);
 
-// One page of a forum, its messages newest first; hasOlder adds the link to
-// the next page.
+// One page of a forum out of pageCount, its messages newest first; a page
+// after the first says which it is, and one before the last links to the next.
 QByteArray forumPage(const QString &forum, const QList<PublishedMessage> &messages, int page,
-                     bool hasOlder);
+                     int pageCount);
 
 QByteArray notFoundPage();
 QByteArray badRequestPage(); // a request that is not one the server can read

@@ -2,6 +2,21 @@
 
 #include <algorithm>
 
+namespace {
+
+QString alikeKey(const QString &name)
+{
+    qsizetype from = 0;
+    qsizetype to = name.size();
+    while (from < to && name.at(from) == u' ')
+        ++from;
+    while (to > from && name.at(to - 1) == u' ')
+        --to;
+    return name.sliced(from, to - from).toCaseFolded();
+}
+
+} // namespace
+
 bool ForumDirectory::add(const QList<ForumEntry> &forums)
 {
     bool grew = false;
@@ -9,6 +24,7 @@ bool ForumDirectory::add(const QList<ForumEntry> &forums)
         if (m_ids.contains(forum.name))
             continue;
         m_ids.insert(forum.name, forum.id);
+        m_alike.insert(alikeKey(forum.name), forum.id);
         // Creations reported out of order still list in creation order.
         const auto at = std::upper_bound(m_forums.begin(), m_forums.end(), forum.id,
                                          [](qint64 id, const ForumEntry &f) { return id < f.id; });
@@ -31,4 +47,9 @@ std::optional<qint64> ForumDirectory::id(const QString &name) const
     if (found == m_ids.cend())
         return std::nullopt;
     return *found;
+}
+
+bool ForumDirectory::hasAlike(const QString &name) const
+{
+    return m_alike.contains(alikeKey(name));
 }

@@ -1,5 +1,6 @@
 #include "server/wire/createconnection.h"
 
+#include "server/store/forumdirectory.h"
 #include "server/store/storethread.h"
 #include "server/wire/requestrules.h"
 #include "server/base/servermetrics.h"
@@ -7,10 +8,12 @@
 #include "server/net/streamconnection.h"
 
 CreateConnection::CreateConnection(StreamConnection *connection, StoreThread &store,
-                                   AddressLimit &limit, int pauseMs, int waitMs, LogSink log)
+                                   const ForumDirectory &directory, AddressLimit &limit,
+                                   int pauseMs, int waitMs, LogSink log)
     : QObject(connection),
       m_connection(connection),
       m_store(store),
+      m_directory(directory),
       m_limit(limit),
       m_log(std::move(log))
 {
@@ -85,6 +88,11 @@ void CreateConnection::decide()
         refuse(requestrules::describe(check));
         return;
     }
+    // Decided from memory, and costs the address nothing, as a name taken does.
+    if (m_directory.hasAlike(name)) {
+        answer(QByteArrayLiteral("EXISTS"), peer, name);
+        return;
+    }
     // Taken now, so that creates at once from one address cannot pass the
     // limit together; given back if no forum comes of it.
     const QHostAddress address = m_connection->peerAddress();
@@ -124,9 +132,14 @@ void CreateConnection::decide()
             m_connection->abort();
             return;
         }
-        metrics::requestDone("create", reply.toLower().toStdString());
-        m_log(QStringLiteral("create %1 \"%2\": %3").arg(peer, name, QString::fromLatin1(reply)));
-        m_connection->write(reply);
-        m_connection->closeWhenWritten();
+        answer(reply, peer, name);
     });
+}
+
+void CreateConnection::answer(const QByteArray &reply, const QString &peer, const QString &name)
+{
+    metrics::requestDone("create", reply.toLower().toStdString());
+    m_log(QStringLiteral("create %1 \"%2\": %3").arg(peer, name, QString::fromLatin1(reply)));
+    m_connection->write(reply);
+    m_connection->closeWhenWritten();
 }

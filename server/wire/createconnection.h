@@ -11,6 +11,7 @@
 #include <QTimer>
 
 class AddressLimit;
+class ForumDirectory;
 class StoreThread;
 class StreamConnection;
 
@@ -21,18 +22,22 @@ class CreateConnection : public QObject
 public:
     // A pause of pauseMs ends the name. A database that has not answered
     // within waitMs gets the client no reply: it has not been told CREATED.
-    // limit counts the forums each address creates.
-    CreateConnection(StreamConnection *connection, StoreThread &store, AddressLimit &limit,
-                     int pauseMs, int waitMs, LogSink log);
+    // limit counts the forums each address creates. A name alike one the
+    // directory lists (by case or end spaces) exists already.
+    CreateConnection(StreamConnection *connection, StoreThread &store,
+                     const ForumDirectory &directory, AddressLimit &limit, int pauseMs, int waitMs,
+                     LogSink log);
 
 private:
     void read();
     void decide();
     void refuse(const QString &why); // counted, logged and reset
     void noteRefused(const QString &why); // counted and logged; the connection ends on its own
+    void answer(const QByteArray &reply, const QString &peer, const QString &name);
 
     StreamConnection *m_connection;
     StoreThread &m_store;
+    const ForumDirectory &m_directory;
     AddressLimit &m_limit;
     LogSink m_log;
     QTimer m_pause;

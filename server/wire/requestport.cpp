@@ -85,7 +85,7 @@ void RequestPort::accepted(StreamConnection *connection)
         break;
     case Kind::Create:
         connection->setInputLimit(requestrules::maxNameBytes + 1);
-        new CreateConnection(connection, m_parts.store, m_parts.createLimit,
+        new CreateConnection(connection, m_parts.store, m_parts.directory, m_parts.createLimit,
                              m_waits.createPauseMs, m_waits.createAnswerMs, m_log);
         break;
     case Kind::Post: {

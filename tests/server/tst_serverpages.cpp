@@ -278,9 +278,11 @@ void TestServerPages::largeForumIsPaged()
     QVERIFY(first.indexOf("<b>T150</b>") < first.indexOf("<b>T51</b>"));
     QVERIFY(!first.contains("<b>T50</b>"));
     QVERIFY(first.contains("href=\"/tav/Busy.htm?page=2\">Older"));
+    QVERIFY(!first.contains("Page 1"));
 
     const QByteArray second = fetch("/tav/Busy.htm?page=2");
     QCOMPARE(second.count("<table"), 50);
+    QVERIFY(second.contains("<p>Page 2 of 2</p>")); // fault: which page it is is not said, or miscounted
     QVERIFY(second.indexOf("<b>T50</b>") < second.indexOf("<b>T1</b>"));
     QVERIFY(!second.contains("page=3"));
     QVERIFY(second.contains("href=\"/tav/Busy.htm\">Newer"));

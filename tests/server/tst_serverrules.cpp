@@ -186,7 +186,7 @@ void TestServerRules::forumPath()
 void TestServerRules::previewShowsAMessageAsItsPageDoes()
 {
     const PublishedMessage message{"<b>Hello</b> &amp; you", "one<br>two", 7};
-    const QByteArray page = pages::forumPage(QStringLiteral("Cellar"), {message}, 1, false);
+    const QByteArray page = pages::forumPage(QStringLiteral("Cellar"), {message}, 1, 1);
     const QByteArray preview = previewPage(message.titleHtml, message.bodyHtml).toUtf8();
     QVERIFY(preview.startsWith("<table"));
     QVERIFY2(page.contains("<a id=\"m7\"></a>" + preview + '\n'), page.constData());

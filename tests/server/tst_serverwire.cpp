@@ -184,12 +184,12 @@ void TestServerWire::exchangesAreByteExact()
     auto *again = request(this, server.createPort(), name);
     WAIT_VERIFY(again->closedByServer());
     QCOMPARE(again->reply(), QByteArray("EXISTS"));
-    // Names are case-sensitive.
-    auto *other = request(this, server.createPort(), "welcome");
-    WAIT_VERIFY(other->closedByServer());
-    QCOMPARE(other->reply(), QByteArray("CREATED"));
+    // fault: names readers cannot tell apart (by case or end spaces) stand side by side
+    auto *alike = request(this, server.createPort(), QStringLiteral(" CAFÉ ☕ ").toUtf8());
+    WAIT_VERIFY(alike->closedByServer());
+    QCOMPARE(alike->reply(), QByteArray("EXISTS"));
 
-    QCOMPARE(list(), QByteArray("Welcome*") + name + "*welcome");
+    QCOMPARE(list(), QByteArray("Welcome*") + name);
 
     auto *post = request(this, server.postPort(), name + "*<b>Title</b>*Body",
                          WireClient::After::CloseWhenSent);

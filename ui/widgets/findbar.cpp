@@ -39,20 +39,26 @@ void FindBar::open()
     QWidget *focused = QApplication::focusWidget();
     if (!isVisible() && focused != m_field)
         m_focusBefore = focused;
+    const bool opening = isHidden();
     show();
     raise();
+    if (opening)
+        Q_EMIT shownChanged();
     m_field->setFocus(Qt::ShortcutFocusReason);
     m_field->selectAll();
 }
 
 void FindBar::close()
 {
-    hide();
+    // The focus goes back first: hiding the field that has it would hand it
+    // on to the page's next link, and the page would scroll there.
     if (m_focusBefore)
         m_focusBefore->setFocus(Qt::OtherFocusReason);
     else
         m_view.setFocus(Qt::OtherFocusReason);
     m_focusBefore = nullptr;
+    hide();
+    Q_EMIT shownChanged();
 }
 
 void FindBar::findFirst()

@@ -26,6 +26,10 @@ public:
     QLineEdit *field() const { return m_field; }
     QString status() const;
 
+Q_SIGNALS:
+    // The bar has been opened or closed: the view makes room for it, or takes it back.
+    void shownChanged();
+
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 

@@ -7,10 +7,12 @@
 #include <QDesktopServices>
 #include <QImage>
 #include <QKeyEvent>
+#include <QScrollBar>
 #include <QShortcut>
 #include <QTimer>
 
 #include <cmath>
+#include <utility>
 
 namespace {
 
@@ -49,6 +51,20 @@ HtmlView::HtmlView(QWidget *parent)
     });
     // Anywhere in the view's window: the page is what there is to search.
     new QShortcut(QKeySequence::Find, this, [this] { m_findBar->open(); }, Qt::WindowShortcut);
+    // So is the page's size: the reader should not have to click into the page
+    // first. None of these keys is one a text field uses.
+    const struct
+    {
+        QKeyCombination keys;
+        int steps;
+    } zooms[] = {{Qt::CTRL | Qt::Key_Plus, 1}, {Qt::CTRL | Qt::Key_Equal, 1}, {Qt::CTRL | Qt::Key_Minus, -1},
+                 {Qt::CTRL | Qt::Key_0, 0}}; // 0: back to the font's own size
+    for (const auto &zoom : zooms) {
+        const int steps = zoom.steps;
+        new QShortcut(QKeySequence(zoom.keys), this, [this, steps] { setZoom(steps == 0 ? 0 : m_zoom + steps); },
+                      Qt::WindowShortcut);
+    }
+    connect(m_findBar, &FindBar::shownChanged, this, &HtmlView::placeFindBar);
 }
 
 void HtmlView::setCacheFolder(const QString &folder)
@@ -74,19 +90,32 @@ void HtmlView::navigate(const QString &address)
 
 void HtmlView::openAddress(const QUrl &url)
 {
+    m_keptScroll.reset();
     m_address = url;
     m_loader->load(url);
+}
+
+void HtmlView::reload()
+{
+    const QPoint at(horizontalScrollBar()->value(), verticalScrollBar()->value());
+    openAddress(m_address);
+    m_keptScroll = at;
 }
 
 void HtmlView::showPage(const QString &html, const QUrl &base, bool ok)
 {
     document()->setBaseUrl(base);
     setHtml(html);
+    if (const std::optional<QPoint> at = std::exchange(m_keptScroll, std::nullopt)) {
+        horizontalScrollBar()->setValue(at->x());
+        verticalScrollBar()->setValue(at->y());
+    }
     Q_EMIT pageShown(m_address, ok);
 }
 
 void HtmlView::showError(const QUrl &url, const QString &reason)
 {
+    m_keptScroll.reset();
     const QString page = QStringLiteral("<h3>%1</h3><p>%2</p><p>%3</p>")
                              .arg(tr("This page cannot be shown.").toHtmlEscaped(),
                                   url.toDisplayString().toHtmlEscaped(), reason.toHtmlEscaped());
@@ -147,15 +176,6 @@ void HtmlView::setZoom(int steps)
 
 void HtmlView::keyPressEvent(QKeyEvent *event)
 {
-    if (event->modifiers() & Qt::ControlModifier) {
-        switch (event->key()) {
-        case Qt::Key_Plus:
-        case Qt::Key_Equal: setZoom(m_zoom + 1); return;
-        case Qt::Key_Minus: setZoom(m_zoom - 1); return;
-        case Qt::Key_0: setZoom(0); return;
-        default: break;
-        }
-    }
     if (event->key() == Qt::Key_F3 && m_findBar->isVisible()) {
         (event->modifiers() & Qt::ShiftModifier) ? m_findBar->findPrevious() : m_findBar->findNext();
         return;
@@ -180,9 +200,13 @@ void HtmlView::resizeEvent(QResizeEvent *event)
     placeFindBar();
 }
 
+// The open bar takes its room below the page rather than covering the page's
+// bottom: what find scrolls to is then always in sight, and closing the bar
+// leaves the page where it was.
 void HtmlView::placeFindBar()
 {
-    const int height = m_findBar->sizeHint().height();
+    const int height = m_findBar->isVisibleTo(this) ? m_findBar->sizeHint().height() : 0;
+    setViewportMargins(0, 0, 0, height);
     const QRect area = viewport()->geometry();
-    m_findBar->setGeometry(area.left(), area.bottom() + 1 - height, area.width(), height);
+    m_findBar->setGeometry(area.left(), area.bottom() + 1, area.width(), height);
 }

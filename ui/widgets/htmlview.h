@@ -9,11 +9,14 @@
 // a local file or device, and no style sheet is read. Where links go is
 // linkTarget()'s to say. No script ever runs.
 //
-// Ctrl+F opens the find bar; Ctrl with plus (or =), minus, 0 or the wheel
-// zooms, and the size stays for every page shown afterwards.
+// Ctrl+F opens the find bar; Ctrl with plus (or =), minus or 0 anywhere in
+// the view's window, or Ctrl with the wheel over it, zooms, and the size stays
+// for every page shown afterwards.
 
 #include <QTextBrowser>
 #include <QUrl>
+
+#include <optional>
 
 class FindBar;
 class PageLoader;
@@ -25,6 +28,8 @@ public:
     explicit HtmlView(QWidget *parent = nullptr);
 
     void navigate(const QString &address);
+    // Loads the page shown again, over it, and keeps the reading position.
+    void reload();
 
     // See PageLoader::setCacheFolder.
     void setCacheFolder(const QString &folder);
@@ -71,4 +76,5 @@ private:
     qreal m_basePointSize = 0; // the font's size at zoom 0, taken at the first zoom
     int m_zoom = 0;
     bool m_relayoutQueued = false;
+    std::optional<QPoint> m_keptScroll; // where a page loaded again is to be shown
 };

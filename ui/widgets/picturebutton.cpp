@@ -1,6 +1,7 @@
 #include "ui/widgets/picturebutton.h"
 
 #include <QMouseEvent>
+#include <QShortcutEvent>
 #include <QPainter>
 
 #include <utility>
@@ -27,6 +28,22 @@ void PictureButton::setStretch(bool stretch)
 QSize PictureButton::sizeHint() const
 {
     return m_picture.deviceIndependentSize().toSize();
+}
+
+// Qt's own answer to a shortcut is a click 100 ms later, and a second press
+// within them is dropped: a tag would then land after characters typed after
+// it, or not at all.
+bool PictureButton::event(QEvent *event)
+{
+    if (event->type() == QEvent::Shortcut) {
+        const auto *shortcut = static_cast<QShortcutEvent *>(event);
+        if (!shortcut->isAmbiguous() && shortcut->key() == this->shortcut()) {
+            if (isEnabled())
+                click();
+            return true;
+        }
+    }
+    return QAbstractButton::event(event);
 }
 
 void PictureButton::paintEvent(QPaintEvent *)

@@ -27,6 +27,7 @@ Q_SIGNALS:
     void mouseUp(Qt::MouseButton button);
 
 protected:
+    bool event(QEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;

@@ -134,6 +134,7 @@ void PlainTextEdit::keyPressEvent(QKeyEvent *event)
     if ((printable || insertsText(event)) && crlfLength(text) > room()) {
         QApplication::beep();
         event->accept();
+        Q_EMIT limitReached();
         return;
     }
     QPlainTextEdit::keyPressEvent(event);
@@ -149,13 +150,32 @@ void PlainTextEdit::insertFromMimeData(const QMimeData *source)
 {
     if (!source || !source->hasText())
         return;
-    // A paste takes what fits, like any text field.
-    const QString shown = fitting(toShown(source->text()), room());
-    if (shown.isEmpty())
-        return;
-    QTextCursor cursor = textCursor();
-    cursor.insertText(shown);
-    setTextCursor(cursor);
+    // A paste takes what fits, like any text field; a line break goes in
+    // whole or not at all.
+    const QStringList lines = toShown(source->text()).split(QLatin1Char('\n'));
+    const QString lineBreak = toShown(m_pastedLineBreak);
+    QString shown;
+    int left = room();
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        if (i > 0) {
+            if (crlfLength(lineBreak) > left)
+                break;
+            shown += lineBreak;
+            left -= crlfLength(lineBreak);
+        }
+        const QString part = fitting(lines.at(i), left);
+        shown += part;
+        left -= crlfLength(part);
+        if (part.size() < lines.at(i).size())
+            break;
+    }
+    if (!shown.isEmpty()) {
+        QTextCursor cursor = textCursor();
+        cursor.insertText(shown);
+        setTextCursor(cursor);
+    }
+    if (shown.size() < lines.join(lineBreak).size())
+        Q_EMIT limitReached();
 }
 
 // Text composed with an input method is typing too: what does not fit is dropped.
@@ -171,4 +191,5 @@ void PlainTextEdit::inputMethodEvent(QInputMethodEvent *event)
     fitted.setCommitString(fitting(commit, room()), event->replacementStart(), event->replacementLength());
     QPlainTextEdit::inputMethodEvent(&fitted);
     event->accept();
+    Q_EMIT limitReached();
 }

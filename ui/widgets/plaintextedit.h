@@ -1,8 +1,9 @@
 #pragma once
 // A multi-line text field. Its text reads and writes with CR LF line breaks,
 // and its length limit counts each line break as those two characters. The
-// limit holds for typing, pasting and insertions by the program alike. Enter
-// inserts nothing of its own: it is returnPressed(), for the window to handle.
+// limit holds for typing, pasting and insertions by the program alike; typing
+// or pasting that meets it says so (limitReached). Enter inserts nothing of
+// its own: it is returnPressed(), for the window to handle.
 
 #include <QPlainTextEdit>
 
@@ -18,6 +19,8 @@ public:
 
     void setMaxLength(int maxLength) { m_maxLength = maxLength; }
     int maxLength() const { return m_maxLength; }
+    // What a pasted line break becomes (as written to the text: CR LF for a break).
+    void setPastedLineBreak(const QString &text) { m_pastedLineBreak = text; }
 
     // Replaces the selection (or inserts at the caret) and leaves the caret after
     // the new text. Inserts nothing and returns false if the result would pass
@@ -31,6 +34,8 @@ public:
 Q_SIGNALS:
     void returnPressed();
     void gotFocus();
+    // Typed or pasted text did not fit, wholly or in part.
+    void limitReached();
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;
@@ -41,4 +46,5 @@ protected:
 private:
     int room() const; // characters that may still be added in place of the selection
     int m_maxLength = 0; // 0: no limit
+    QString m_pastedLineBreak = QStringLiteral("\n");
 };
