@@ -85,16 +85,20 @@ void WatchedForumsTest::changedPageIsMarkedUntilOpened_data()
     QTest::addColumn<bool>("pageChanges");
     QTest::addColumn<bool>("opened");
     QTest::addColumn<bool>("marked");
+    QTest::addColumn<bool>("reopening"); // its page asked for again, not yet arrived
     // fault: the new page's validator is not compared with the one seen
-    QTest::newRow("validator changed") << QByteArray("\"v1\"") << QByteArray("\"v2\"") << true << true << true;
+    QTest::newRow("validator changed") << QByteArray("\"v1\"") << QByteArray("\"v2\"") << true << true << true << false;
     // fault: the check carries no If-None-Match (an unchanged page would cost a page)
-    QTest::newRow("validator unchanged") << QByteArray("\"v1\"") << QByteArray("\"v1\"") << false << true << false;
+    QTest::newRow("validator unchanged") << QByteArray("\"v1\"") << QByteArray("\"v1\"") << false << true << false << false;
     // fault: a server without validators is never compared by hash
-    QTest::newRow("no validators, changed") << QByteArray() << QByteArray() << true << true << true;
+    QTest::newRow("no validators, changed") << QByteArray() << QByteArray() << true << true << true << false;
     // fault: the hash is of something that differs each time (headers, time)
-    QTest::newRow("no validators, unchanged") << QByteArray() << QByteArray() << false << true << false;
+    QTest::newRow("no validators, unchanged") << QByteArray() << QByteArray() << false << true << false << false;
     // fault: every listed forum is checked and marked, not only those opened
-    QTest::newRow("never opened") << QByteArray("\"v1\"") << QByteArray("\"v2\"") << true << false << false;
+    QTest::newRow("never opened") << QByteArray("\"v1\"") << QByteArray("\"v2\"") << true << false << false << false;
+    // fault: a check answer marks the forum whose page is being opened
+    QTest::newRow("changed while being opened") << QByteArray("\"v1\"") << QByteArray("\"v2\"") << true << true
+                                                << false << true;
 }
 
 void WatchedForumsTest::changedPageIsMarkedUntilOpened()
@@ -104,6 +108,7 @@ void WatchedForumsTest::changedPageIsMarkedUntilOpened()
     QFETCH(bool, pageChanges);
     QFETCH(bool, opened);
     QFETCH(bool, marked);
+    QFETCH(bool, reopening);
 
     FakeServer server;
     QTemporaryDir data;
@@ -115,6 +120,14 @@ void WatchedForumsTest::changedPageIsMarkedUntilOpened()
     if (opened)
         QVERIFY(rig.open(QStringLiteral("Mead"), QStringLiteral("Mead page")));
 
+    if (reopening) {
+        server.setHangingPage(pagePath("Mead"));
+        const qsizetype asked = server.httpPaths().size();
+        rig.list.setSelectedIndex(1);
+        rig.directory.openSelected();
+        QTRY_COMPARE(server.httpPaths().size(), asked + 1);
+        server.stopHanging(pagePath("Mead"));
+    }
     const QByteArray after = pageChanges ? "<p>Mead page, and a new message</p>" : "<p>Mead page</p>";
     server.setPage(pagePath("Mead"), after, etagAfter);
     const qsizetype before = server.httpHeads().size();

@@ -49,6 +49,7 @@ HtmlView::HtmlView(QWidget *parent)
     });
     // Anywhere in the view's window: the page is what there is to search.
     new QShortcut(QKeySequence::Find, this, [this] { m_findBar->open(); }, Qt::WindowShortcut);
+    new QShortcut(QKeySequence::Back, this, [this] { goBack(); }, Qt::WindowShortcut);
 }
 
 void HtmlView::setCacheFolder(const QString &folder)
@@ -65,6 +66,7 @@ void HtmlView::navigate(const QString &address)
 {
     if (address.compare(QLatin1String("about:blank"), Qt::CaseInsensitive) == 0) {
         m_loader->cancel();
+        remember(QUrl(address));
         m_address = QUrl(address);
         clear();
         return;
@@ -74,14 +76,35 @@ void HtmlView::navigate(const QString &address)
 
 void HtmlView::openAddress(const QUrl &url)
 {
+    remember(url);
     m_address = url;
     m_loader->load(url);
+}
+
+void HtmlView::remember(const QUrl &next)
+{
+    constexpr qsizetype maxBack = 50;
+    if (m_address.isEmpty() || m_address == next || m_address.scheme() == QLatin1String("about"))
+        return;
+    m_back.append(m_address);
+    if (m_back.size() > maxBack)
+        m_back.removeFirst();
+}
+
+void HtmlView::goBack()
+{
+    if (m_back.isEmpty())
+        return;
+    m_address = m_back.takeLast();
+    m_loader->load(m_address);
 }
 
 void HtmlView::showPage(const QString &html, const QUrl &base, bool ok)
 {
     document()->setBaseUrl(base);
     setHtml(html);
+    if (m_address.hasFragment()) // a link to one message on the page
+        scrollToAnchor(m_address.fragment());
     Q_EMIT pageShown(m_address, ok);
 }
 
@@ -93,6 +116,7 @@ void HtmlView::showError(const QUrl &url, const QString &reason)
     document()->setBaseUrl(QUrl());
     setHtml(page);
     Q_EMIT pageShown(m_address, false);
+    Q_EMIT loadFailed(m_address);
 }
 
 // Whatever the page, local or not, only pictures from the network are
