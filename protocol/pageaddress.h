@@ -21,6 +21,16 @@ inline QString forumPath(const QString &forum, int page = 1)
     return path;
 }
 
+// The search page for some words: "/search?q=<words as percent-encoded
+// UTF-8>", then "&page=N" after the first page.
+inline QString searchPath(const QString &words, qint64 page = 1)
+{
+    QString path = QStringLiteral("/search?q=") + QString::fromLatin1(QUrl::toPercentEncoding(words));
+    if (page > 1)
+        path += QStringLiteral("&page=") + QString::number(page);
+    return path;
+}
+
 // The forum name a request path addresses, as sent ("/tav/a%20b.htm"), if
 // the path has that form.
 inline std::optional<QString> forumFromPath(const QByteArray &encodedPath)

@@ -199,6 +199,9 @@ int main(int argc, char *argv[])
         {QStringLiteral("post-limit"),
          QStringLiteral("Posts one address may send per minute (default 60, 0: no limit)."),
          QStringLiteral("N")},
+        {QStringLiteral("search-limit"),
+         QStringLiteral("Searches one address may make per minute (default 30, 0: no limit)."),
+         QStringLiteral("N")},
         {QStringLiteral("trust-proxy"),
          QStringLiteral("Connections from ADDRESS (a load balancer, e.g. HAProxy with "
                         "send-proxy-v2) begin with a PROXY header, version 1 or 2; the client "
@@ -276,6 +279,7 @@ int main(int argc, char *argv[])
         !readMetricsAddress(parser, &config) ||
         !readLimit(parser, QStringLiteral("create-limit"), &config.createLimit) ||
         !readLimit(parser, QStringLiteral("post-limit"), &config.postLimit) ||
+        !readLimit(parser, QStringLiteral("search-limit"), &config.searchLimit) ||
         !readTrustedProxies(parser, &config))
         return 2;
     if (parser.isSet(QStringLiteral("change-poll"))) {

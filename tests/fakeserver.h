@@ -86,6 +86,7 @@ public:
     }
     // A page whose headers come but whose body never ends.
     void setHangingPage(const QByteArray &path) { m_hanging.append(path); }
+    void stopHanging(const QByteArray &path) { m_hanging.removeAll(path); } // for later requests
     // A page answered as scripted; its pieces are the raw HTTP reply (status
     // line, headers and body). Silent, Close and Reset work as for requests.
     void scriptPage(const QByteArray &path, const Behaviour &behaviour) { m_pageScripts.insert(path, behaviour); }

@@ -112,6 +112,10 @@ void ExchangesTest::listEndings_data()
     const QByteArray eightMegabytes(8 * 1024 * 1024, 'a');
     QList<QByteArray> pastTheCap(ListExchange::replyCapBytes / eightMegabytes.size(), eightMegabytes);
     pastTheCap.append("a");
+    // fault: a reply exactly at the cap is refused
+    QTest::newRow("reply exactly at the cap, then close")
+        << serve(Action::Reply, pastTheCap.first(pastTheCap.size() - 1), 20) << 30000 << true
+        << QStringList{QString(ListExchange::replyCapBytes, u'a')} << -1;
     QTest::newRow("reply one byte past the cap, then close")
         << serve(Action::Reply, pastTheCap, 20) << 30000 << false << QStringList()
         << int(ExchangeFailure::Oversized);

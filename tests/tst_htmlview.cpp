@@ -3,6 +3,7 @@
 #include "ui/widgets/findbar.h"
 #include "ui/widgets/htmlview.h"
 #include "ui/widgets/plaintextedit.h"
+#include "ui/widgets/searchbar.h"
 #include "windowfixture.h"
 
 #include <QBuffer>
@@ -110,6 +111,7 @@ private Q_SLOTS:
     void zoomIsKeptAcrossPages_data();
     void zoomIsKeptAcrossPages();
     void zoomIsKeptAcrossRestarts();
+    void searchBarShowsTheServersAnswer();
 
 private:
     QString address(const FakeServer &server, const char *path) const
@@ -481,6 +483,12 @@ void HtmlViewTest::findSelectsTheFirstAndTheNextMatch()
     QVERIFY(!view->findBar()->isVisible());
     QCOMPARE(QApplication::focusWidget(), before);
     QCOMPARE(view->verticalScrollBar()->value(), scrolled);
+
+    // fault: F3 finds on while the bar is closed
+    field->setText(QStringLiteral("ale"));
+    const qsizetype shown = selected();
+    QTest::keyClick(view, Qt::Key_F3);
+    QCOMPARE(selected(), shown);
 }
 
 void HtmlViewTest::zoomIsKeptAcrossPages_data()
@@ -495,6 +503,9 @@ void HtmlViewTest::zoomIsKeptAcrossPages_data()
     QTest::newRow("keypad plus") << QList<QKeyCombination>{QKeyCombination(Qt::ControlModifier | Qt::KeypadModifier, Qt::Key_Plus)} << 1;
     QTest::newRow("Ctrl+wheel") << QList<QKeyCombination>{wheel, wheel} << 2;
     QTest::newRow("Ctrl+minus") << QList<QKeyCombination>{Qt::Key_Minus | Qt::ControlModifier} << -1;
+    // fault: the zoom is not held to its bounds
+    QTest::newRow("Ctrl+= twenty times") << QList<QKeyCombination>(20, Qt::Key_Equal | Qt::ControlModifier)
+                                         << HtmlView::maxZoom;
     // fault: Ctrl+0 does not go back to the font's own size
     QTest::newRow("Ctrl+0") << QList<QKeyCombination>{Qt::Key_Plus | Qt::ControlModifier, Qt::Key_0 | Qt::ControlModifier}
                             << 0;
@@ -556,6 +567,62 @@ void HtmlViewTest::zoomIsKeptAcrossRestarts()
     after.window->setDataFolder(data.path());
     QCOMPARE(MainWindowProbe::pageView(*after.window)->zoom(), 2);
     QVERIFY(MainWindowProbe::pageView(*after.window)->font().pointSizeF() > own);
+}
+
+// The words go to the server percent-encoded as UTF-8, its answer is shown,
+// a result's link opens the forum page and Alt+Left comes back; a server out
+// of reach is said on the notice line, not in an error page.
+void HtmlViewTest::searchBarShowsTheServersAnswer()
+{
+    FakeServer server;
+    const QByteArray searched = "/search?q=ale%20%C3%A9t%C3%A9%2B1%26x";
+    server.setPage(searched, "<p>Results for ale</p><p><a href=\"/tav/Ale.htm#m2\">Ale</a></p>");
+    server.setPage("/tav/Ale.htm", "<p>The ale forum</p>");
+    QWidget window;
+    auto *layout = new QVBoxLayout(&window);
+    auto *before = new QLineEdit(&window);
+    auto *view = new HtmlView(&window);
+    layout->addWidget(before);
+    layout->addWidget(view);
+    view->setServerOrigin(QUrl(address(server, "/dn.htm")));
+    auto *bar = new SearchBar(*view);
+    window.resize(400, 300);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    // fault: the bar is in the tab order while closed
+    view->setFocus();
+    QTest::keyClick(view, Qt::Key_Tab);
+    QVERIFY(QApplication::focusWidget() != bar->field());
+
+    before->setFocus();
+    QTest::keyClick(before, Qt::Key_F, Qt::ControlModifier | Qt::ShiftModifier);
+    QVERIFY(bar->isVisible());
+    QCOMPARE(QApplication::focusWidget(), bar->field());
+    QCOMPARE(bar->field()->accessibleName(), QStringLiteral("Search all forums"));
+    QCOMPARE(bar->geometry().bottom(), view->viewport()->geometry().bottom());
+    QSignalSpy shown(view, &HtmlView::pageShown);
+    bar->field()->setText(QStringLiteral("ale \u00e9t\u00e9+1&x")); // keyClicks types ASCII only
+    QTest::keyClick(bar->field(), Qt::Key_Return);
+    QTRY_COMPARE(shown.size(), 1);
+    QCOMPARE(server.httpPaths().value(0), QString::fromLatin1(searched));
+    QVERIFY(view->toPlainText().startsWith(QStringLiteral("Results for ale")));
+
+    Q_EMIT view->anchorClicked(QUrl(QStringLiteral("/tav/Ale.htm#m2")));
+    QTRY_COMPARE(shown.size(), 2);
+    QVERIFY(view->toPlainText().contains(QStringLiteral("The ale forum")));
+    QTest::keyClick(view, Qt::Key_Left, Qt::AltModifier);
+    QTRY_COMPARE(shown.size(), 3);
+    QVERIFY(view->toPlainText().startsWith(QStringLiteral("Results for ale")));
+
+    server.refusePages(true);
+    bar->field()->setFocus();
+    QTest::keyClick(bar->field(), Qt::Key_Return);
+    QTRY_COMPARE(shown.size(), 4);
+    QCOMPARE(view->toPlainText(),
+             QStringLiteral("The server cannot be reached. Please search again when it can be."));
+    QTest::keyClick(bar->field(), Qt::Key_Escape);
+    QVERIFY(!bar->isVisible());
+    QCOMPARE(QApplication::focusWidget(), before);
 }
 
 QTEST_MAIN(HtmlViewTest)

@@ -32,6 +32,7 @@ private Q_SLOTS:
     void postedMessageLeavesAnEmptyComposer();
     void postedOnlyOnceTheServerCloses();
     void twoPostsInARow();
+    void focusPlacedWhileBusyStaysThere();
 };
 
 void PostTest::requestOnTheWire_data()
@@ -318,3 +319,23 @@ void PostTest::twoPostsInARow()
 
 QTEST_MAIN(PostTest)
 #include "tst_post.moc"
+
+// fault: the focus is given back after a post though the user placed it elsewhere meanwhile
+void PostTest::focusPlacedWhileBusyStaysThere()
+{
+    WindowFixture f;
+    f.server.script(FakeServer::Post, serveAfterPeerEnd(FakeServer::Behaviour::Reset, 1500));
+    f.load();
+    MainWindow &w = *f.window;
+    QVERIFY(f.fillDirectory({"Ale", "Mead"}));
+    selectForum(w, 1);
+    compose(w, QStringLiteral("T"), QStringLiteral("B"));
+    QCOMPARE(QApplication::focusWidget(), MainWindowProbe::bodyEdit(w));
+    click(MainWindowProbe::postButton(w));
+    QVERIFY(!unlocked(w));
+    QTest::mouseClick(MainWindowProbe::pageView(w)->viewport(), Qt::LeftButton);
+    QCOMPARE(QApplication::focusWidget(), MainWindowProbe::pageView(w));
+    QTRY_COMPARE_WITH_TIMEOUT(f.dialogs.messages().size(), 2, 15000); // the warning, the error
+    QVERIFY(unlocked(w));
+    QCOMPARE(QApplication::focusWidget(), MainWindowProbe::pageView(w));
+}

@@ -86,18 +86,22 @@ void WatchedForumsTest::changedPageIsMarkedUntilOpened_data()
     QTest::addColumn<bool>("pageChanges");
     QTest::addColumn<bool>("opened");
     QTest::addColumn<bool>("marked");
+    QTest::addColumn<bool>("reopening"); // its page asked for again, not yet arrived
     // fault: the new page's validator is not compared with the one seen
-    QTest::newRow("validator changed") << QByteArray("\"v1\"") << QByteArray("\"v2\"") << true << true << true;
+    QTest::newRow("validator changed") << QByteArray("\"v1\"") << QByteArray("\"v2\"") << true << true << true << false;
     // fault: the check carries no If-None-Match (an unchanged page would cost a page)
-    QTest::newRow("validator unchanged") << QByteArray("\"v1\"") << QByteArray("\"v1\"") << false << true << false;
+    QTest::newRow("validator unchanged") << QByteArray("\"v1\"") << QByteArray("\"v1\"") << false << true << false << false;
     // fault: a server without validators is never compared by hash
-    QTest::newRow("no validators, changed") << QByteArray() << QByteArray() << true << true << true;
+    QTest::newRow("no validators, changed") << QByteArray() << QByteArray() << true << true << true << false;
     // fault: the hash is of something that differs each time (headers, time)
-    QTest::newRow("no validators, unchanged") << QByteArray() << QByteArray() << false << true << false;
+    QTest::newRow("no validators, unchanged") << QByteArray() << QByteArray() << false << true << false << false;
     // fault: every listed forum is checked and marked, not only those opened
-    QTest::newRow("never opened") << QByteArray("\"v1\"") << QByteArray("\"v2\"") << true << false << false;
+    QTest::newRow("never opened") << QByteArray("\"v1\"") << QByteArray("\"v2\"") << true << false << false << false;
+    // fault: a check answer marks the forum whose page is being opened
+    QTest::newRow("changed while being opened") << QByteArray("\"v1\"") << QByteArray("\"v2\"") << true << true
+                                                << false << true;
     // fault: the page on screen stays as it was (or is marked, or loses its place)
-    QTest::newRow("being read") << QByteArray("\"v1\"") << QByteArray("\"v2\"") << true << true << false;
+    QTest::newRow("being read") << QByteArray("\"v1\"") << QByteArray("\"v2\"") << true << true << false << false;
 }
 
 void WatchedForumsTest::changedPageIsMarkedUntilOpened()
@@ -108,6 +112,7 @@ void WatchedForumsTest::changedPageIsMarkedUntilOpened()
     QFETCH(bool, opened);
     QFETCH(bool, marked);
     const bool reading = QTest::currentDataTag() == QByteArray("being read");
+    QFETCH(bool, reopening);
 
     FakeServer server;
     QTemporaryDir data;
@@ -126,7 +131,15 @@ void WatchedForumsTest::changedPageIsMarkedUntilOpened()
         QVERIFY(rig.open(QStringLiteral("Mead"), QStringLiteral("Mead page")));
     rig.view.verticalScrollBar()->setValue(200);
 
-    const QByteArray after = (pageChanges ? "<p>Mead page, and a new message</p>" : "<p>Mead page</p>") + lines;
+    if (reopening) {
+        server.setHangingPage(pagePath("Mead"));
+        const qsizetype asked = server.httpPaths().size();
+        rig.list.setSelectedIndex(1);
+        rig.directory.openSelected();
+        QTRY_COMPARE(server.httpPaths().size(), asked + 1);
+        server.stopHanging(pagePath("Mead"));
+    }
+        const QByteArray after = (pageChanges ? "<p>Mead page, and a new message</p>" : "<p>Mead page</p>") + lines;
     server.setPage(pagePath("Mead"), after, etagAfter);
     const qsizetype before = server.httpHeads().size();
     QVERIFY(rig.refresh(server));

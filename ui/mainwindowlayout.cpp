@@ -6,6 +6,7 @@
 #include "ui/twips.h"
 #include "ui/widgets/clicklabel.h"
 #include "ui/widgets/htmlview.h"
+#include "ui/widgets/searchbar.h"
 #include "ui/widgets/lineedit.h"
 #include "ui/widgets/listwidget.h"
 #include "ui/widgets/picturebutton.h"
@@ -212,6 +213,7 @@ void MainWindow::createControls()
 
     m_pageView = place(new HtmlView(this), "pageView", twipsRect(120, 4320, 9975, 3615), tr("Forum page"));
     m_pageView->setServerOrigin(m_server.startPage());
+    new SearchBar(*m_pageView); // over the view, in the find bar's place
 
     setTabOrder(m_forumNameEdit, m_titleEdit);
     setTabOrder(m_titleEdit, m_bodyEdit);

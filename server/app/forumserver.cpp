@@ -160,7 +160,7 @@ bool ForumServer::start(QString *error)
     m_create = port(Kind::Create);
     m_post = port(Kind::Post);
     m_pages = std::make_unique<PageServer>(*m_store, m_directory, settings.directoryIsWhole, *m_post,
-                                           *m_pipeline);
+                                           *m_pipeline, m_config.searchLimit);
     m_http = std::make_unique<HttpPort>(*m_pages, *m_limit,
                                         HttpPort::Waits{m_config.pageWaitMs, m_config.requestMs},
                                         log);
@@ -198,6 +198,7 @@ bool ForumServer::start(QString *error)
     });
     metrics::databaseUp(true);
     m_store->start();
+    m_pages->indexOlderMessages();
     m_pipeline->start();
 
     const auto inherited = [this](const char *name) {

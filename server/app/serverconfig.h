@@ -56,6 +56,8 @@ struct ServerConfig
     qint64 createWindowMs = 3600 * 1000;
     int postLimit = 60;
     qint64 postWindowMs = 60 * 1000;
+    int searchLimit = 30; // searches a minute
+
     // Load balancers whose connections begin with a PROXY header naming the
     // client: that address is the one limits, the log and metrics see.
     QList<QHostAddress> trustedProxies;

@@ -39,17 +39,21 @@ struct Request
 struct Address
 {
     // -1: nothing is there (404); -2: a forum not known yet, which the source
-    // may look for; 0: the start page; else a forum's id.
+    // may look for; -3: a search; 0: the start page; else a forum's id.
     qint64 group = -1;
     qint64 page = 1;
-    QString name; // the forum's, for the source's own use
+    QString name; // the forum's, or a search's words, for the source's own use
+    int refusal = 0; // a status the target alone decides (a search too long)
+    bool charged = false; // counted against its requester's share, once per request
 
     static constexpr qint64 nothing = -1;
     static constexpr qint64 unknownForum = -2;
+    static constexpr qint64 search = -3;
     bool exists() const { return group >= 0; }
     bool sameKey(const Address &other) const
     {
-        return group == other.group && page == other.page;
+        return group == other.group && page == other.page
+            && (group != search || name == other.name);
     }
 };
 

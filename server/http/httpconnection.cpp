@@ -168,6 +168,8 @@ void HttpConnection::pageBuilt(const http::Address &address, quint64 version,
     // A later page of a forum waits for its first, which tells how many
     // pages the forum has.
     if (!address.sameKey(m_address)) {
+        if (m_address.group == http::Address::search)
+            return; // another search's
         const bool looked = address.group == http::Address::unknownForum;
         if (address.group != m_address.group || (address.page != 1 && !looked))
             return;

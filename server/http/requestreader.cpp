@@ -275,6 +275,7 @@ const char *reasonPhrase(int status)
     case 404: return "Not Found";
     case 405: return "Method Not Allowed";
     case 414: return "URI Too Long";
+    case 429: return "Too Many Requests";
     case 431: return "Request Header Fields Too Large";
     case 500: return "Internal Server Error";
     case 503: return "Service Unavailable";

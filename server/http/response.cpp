@@ -45,6 +45,8 @@ QByteArray headers(const Entity &page, const Request &request, QByteArray *body,
         out.append("Allow: GET, HEAD\r\n");
     if (status == 503)
         out.append("Retry-After: 1\r\n");
+    if (status == 429)
+        out.append("Retry-After: 60\r\n");
     if (request.close)
         out.append("Connection: close\r\n");
     else if (request.minorVersion == 0)

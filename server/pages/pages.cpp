@@ -13,16 +13,6 @@ namespace pages {
 
 namespace {
 
-const QString serviceName = QStringLiteral("Tavernly");
-
-QString document(const QString &title, const QString &content)
-{
-    return QStringLiteral("<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\">"
-                          "<title>%1</title></head>\n"
-                          "<body bgcolor=\"#FFFFFF\" text=\"#000000\">\n%2</body></html>\n")
-        .arg(title.toHtmlEscaped(), content);
-}
-
 QString link(const QString &href, const QString &text)
 {
     return QStringLiteral("<a href=\"%1\">%2</a>").arg(href.toHtmlEscaped(), text.toHtmlEscaped());
@@ -49,6 +39,14 @@ QByteArray gzip(const QByteArray &data)
 }
 
 } // namespace
+
+QString document(const QString &title, const QString &content)
+{
+    return QStringLiteral("<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\">"
+                          "<title>%1</title></head>\n"
+                          "<body bgcolor=\"#FFFFFF\" text=\"#000000\">\n%2</body></html>\n")
+        .arg(title.toHtmlEscaped(), content);
+}
 
 void finish(Page &page)
 {

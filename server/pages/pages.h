@@ -26,6 +26,11 @@ struct Page : http::Entity
     qint64 forumId = 0;
 };
 
+inline const QString serviceName = QStringLiteral("Tavernly");
+
+// A whole page: its title (escaped here) and its content (HTML as given).
+QString document(const QString &title, const QString &content);
+
 // Adds the validator and the compressed copy, once, when a page is built.
 void finish(Page &page);
 

@@ -24,7 +24,7 @@ PageCache::Key keyOf(const http::Address &address)
 
 PageServer::PageServer(StoreThread &store, const ForumDirectory &directory,
                        bool directoryIsWhole, RequestPort &postPort, PostPipeline &pipeline,
-                       QObject *parent)
+                       int searchLimit, QObject *parent)
     : PageSource(parent),
       m_store(store),
       m_directory(directory),
@@ -32,7 +32,12 @@ PageServer::PageServer(StoreThread &store, const ForumDirectory &directory,
       m_postPort(postPort),
       m_pipeline(pipeline),
       m_cache(maxCachedBytes, maxCachedPage),
-      m_notFound(404, pages::notFoundPage())
+      m_notFound(404, pages::notFoundPage()),
+      m_search(store, this,
+               [this](const http::Address &address, quint64 version, const Page &page) {
+                   emit built(address, version, page);
+               },
+               searchLimit)
 {
     TAVERNLY_ASSERT_MAIN_THREAD();
     pages::finish(m_notFound); // the same bytes as a 404 the store would have built
@@ -43,7 +48,7 @@ http::Address PageServer::address(const QByteArray &target) const
 {
     const std::optional<pages::Target> read = pages::readTarget(target);
     if (!read)
-        return {};
+        return SearchServer::address(target).value_or(http::Address{});
     if (read->forum.isEmpty())
         return {0, 1, {}};
     const std::optional<qint64> id = m_directory.id(read->forum);
@@ -61,8 +66,10 @@ quint64 PageServer::settle(const http::Address &address)
     const quint64 last = m_pipeline.taken();
     if (m_pipeline.isStored(last))
         return last;
-    // Posts to other forums do not hold up a forum's page during a flood.
-    return address.group != 0 ? m_pipeline.takenFor(address.name) : last;
+    // Posts to other forums do not hold up a forum's page during a flood;
+    // the start page and a search show every forum.
+    const bool oneForum = address.group != 0 && address.group != http::Address::search;
+    return oneForum ? m_pipeline.takenFor(address.name) : last;
 }
 
 bool PageServer::isStored(quint64 upTo) const
@@ -163,6 +170,8 @@ std::optional<http::Entity> PageServer::answer(const QByteArray &method, http::A
     // everyone to the other servers.
     if (!m_available)
         return busy();
+    if (address.group == http::Address::search)
+        return m_search.answer(address, m_version, since, requester);
     if (address.group == http::Address::unknownForum) {
         switch (lookFor(address)) {
         case Look::Waiting: return std::nullopt;

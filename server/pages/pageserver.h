@@ -18,10 +18,13 @@
 // the directory does not hold may be one created a moment ago: the
 // forums are read once more (one reading at a time, at most one every
 // 100 ms, shared by every such request), and what it finds is added.
+// The search page is answered by its own part (SearchServer), from the same
+// version: a change to any forum drops every answer it keeps.
 
 #include "server/http/pagesource.h"
 #include "server/pages/pagebuilder.h"
 #include "server/pages/pagecache.h"
+#include "server/pages/searchserver.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
@@ -44,7 +47,11 @@ public:
     // until the pipeline has stored them.
     // directoryIsWhole: no other server creates forums.
     PageServer(StoreThread &store, const ForumDirectory &directory, bool directoryIsWhole,
-               RequestPort &postPort, PostPipeline &pipeline, QObject *parent = nullptr);
+               RequestPort &postPort, PostPipeline &pipeline, int searchLimit = 30,
+               QObject *parent = nullptr);
+
+    // Indexes for search the messages stored before search existed, in the background.
+    void indexOlderMessages() { m_search.indexOlderMessages(); }
 
     // False while the database is lost: pages answer 503 at once.
     void setStoreAvailable(bool available) { m_available = available; }
@@ -115,4 +122,5 @@ private:
     Page m_notFound; // finished once
     bool m_lookingUp = false;
     QElapsedTimer m_lookedUp; // since the last reading of the forums began
+    SearchServer m_search;
 };

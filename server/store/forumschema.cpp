@@ -49,6 +49,36 @@ const QList<QStringList> &steps()
         // records stored, written in the transaction that stores them.
         {QStringLiteral("CREATE TABLE spool_marks (spool TEXT PRIMARY KEY, "
                         "stored BIGINT NOT NULL)")},
+        // 5: search. Each message's words as a reader sees them, folded
+        // (searchtext), in the engine's full-text index; the hidden ones
+        // indexed apart, so a message's place on its forum's pages is quick
+        // to find. Messages stored before are indexed afterwards, newest
+        // first, on the store thread: search_backlog.below is the id under
+        // which they wait.
+        {QStringLiteral("ALTER TABLE messages ADD COLUMN words TEXT"),
+         QStringLiteral("{sqlite}CREATE VIRTUAL TABLE message_words USING fts5(words, "
+                        "content='messages', content_rowid='id', "
+                        "tokenize='unicode61 remove_diacritics 2', prefix='3')"),
+         QStringLiteral("{sqlite}CREATE TRIGGER message_words_added AFTER INSERT ON messages "
+                        "WHEN new.words IS NOT NULL BEGIN "
+                        "INSERT INTO message_words (rowid, words) VALUES (new.id, new.words); END"),
+         QStringLiteral("{sqlite}CREATE TRIGGER message_words_changed AFTER UPDATE OF words "
+                        "ON messages BEGIN "
+                        "INSERT INTO message_words (message_words, rowid, words) "
+                        "SELECT 'delete', old.id, old.words WHERE old.words IS NOT NULL; "
+                        "INSERT INTO message_words (rowid, words) "
+                        "SELECT new.id, new.words WHERE new.words IS NOT NULL; END"),
+         QStringLiteral("{sqlite}CREATE TRIGGER message_words_removed AFTER DELETE ON messages "
+                        "WHEN old.words IS NOT NULL BEGIN "
+                        "INSERT INTO message_words (message_words, rowid, words) "
+                        "VALUES ('delete', old.id, old.words); END"),
+         QStringLiteral("{postgresql}CREATE INDEX message_words ON messages "
+                        "USING gin (array_to_tsvector(string_to_array(words, ' ')))"),
+         QStringLiteral("CREATE INDEX messages_hidden ON messages (forum, number) "
+                        "WHERE hidden <> 0"),
+         QStringLiteral("CREATE TABLE search_backlog (below BIGINT NOT NULL)"),
+         QStringLiteral("INSERT INTO search_backlog (below) "
+                        "SELECT coalesce(max(id), 0) + 1 FROM messages")},
     };
     return all;
 }
@@ -88,7 +118,8 @@ bool migrate(QSqlDatabase &db, const SqlDialect &dialect,
     }
     for (int step = version; step < currentVersion; ++step) {
         for (const QString &statement : steps().at(step)) {
-            if (!query.exec(dialect.schema(statement)))
+            const QString sql = dialect.schema(statement);
+            if (!sql.isEmpty() && !query.exec(sql))
                 return fail(query.lastError().text());
         }
     }

@@ -10,7 +10,7 @@ class SqlDialect;
 
 namespace forumschema {
 
-inline constexpr int currentVersion = 4;
+inline constexpr int currentVersion = 5;
 
 // Runs the steps the database lacks, all in one transaction with `seed`,
 // which runs only for a new (empty) database. A start cut short leaves the

@@ -1,6 +1,7 @@
 #include "server/store/forumstore.h"
 
 #include "server/store/forumschema.h"
+#include "server/store/searchtext.h"
 #include "server/store/sqldialect.h"
 
 #include <QDateTime>
@@ -404,8 +405,8 @@ bool ForumStore::insert(const QList<NewMessage> &messages, Statements &statement
     QSqlQuery &query = statements.query;
     if (!messages.isEmpty()
         && !prepared(query, QStringLiteral("INSERT INTO messages (forum, number, title, body, "
-                                           "title_html, body_html, arrived) "
-                                           "VALUES (?, ?, ?, ?, ?, ?, ?)")))
+                                           "title_html, body_html, arrived, words) "
+                                           "VALUES (?, ?, ?, ?, ?, ?, ?, ?)")))
         return false;
     for (const NewMessage &message : messages) {
         query.bindValue(0, message.forumId);
@@ -415,6 +416,7 @@ bool ForumStore::insert(const QList<NewMessage> &messages, Statements &statement
         query.bindValue(4, message.titleHtml);
         query.bindValue(5, message.bodyHtml);
         query.bindValue(6, message.arrived);
+        query.bindValue(7, searchtext::indexed(message.titleHtml, message.bodyHtml));
         if (!query.exec()) {
             m_lastSqlError = query.lastError();
             m_lastError = m_lastSqlError.text();

@@ -31,7 +31,8 @@ public:
     bool concernsRows(const QSqlError &error) const;
 
     // A schema statement with {id} (an auto-numbered 64-bit key) and {bytes}
-    // (raw bytes) in place of the engine's own types.
+    // (raw bytes) in place of the engine's own types; one that begins with
+    // {sqlite} or {postgresql} is that engine's alone (empty for the other).
     QString schema(QString statement) const;
 
     // Inserts a forum (name, created), returning its id only if the name was free.

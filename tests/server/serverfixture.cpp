@@ -48,6 +48,7 @@ ServerConfig ServerFixture::quickConfig()
     // Many tests post and create from one address; those that count limits set their own.
     config.createLimit = 0;
     config.postLimit = 0;
+    config.searchLimit = 0;
     return config;
 }
 

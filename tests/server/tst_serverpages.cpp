@@ -15,6 +15,7 @@
 #include "server/pages/pages.h"
 
 #include <QDateTime>
+#include <QRegularExpression>
 #include <QDir>
 #include <QSqlDatabase>
 #include <QSocketNotifier>
@@ -156,9 +157,12 @@ private slots:
     void cacheDropsTheLeastRecentlyRead();
     void largePageReachesASlowReaderWhole();
     void otherServersPostChangesTheTag();
+    void searchFindsVisibleWordsOnly();
+    void searchIsBoundedAndLimited();
 
 private:
     QByteArray fetch(const QString &path, int *status = nullptr);
+    QStringList found(const QString &words, int *status = nullptr);
     void create(const QByteArray &name);
     std::unique_ptr<ServerFixture> m_fixture;
 };
@@ -179,6 +183,8 @@ void TestServerPages::cleanup()
 QByteArray TestServerPages::fetch(const QString &path, int *status)
 {
     QNetworkReply *reply = m_fixture->get(path);
+    if (status)
+        *status = 0; // none came
     if (!waitUntil([reply] { return reply->isFinished(); }))
         return "<timed out>";
     if (status)
@@ -367,6 +373,7 @@ void TestServerPages::metricsPortReadsAsStrictly()
     QFETCH(QByteArray, allow);
     ServerConfig config = ServerFixture::quickConfig();
     config.metricsAddress = QHostAddress(QHostAddress::LocalHost);
+    m_fixture.reset(); // first: the new fixture empties the database it uses
     m_fixture = std::make_unique<ServerFixture>(config);
     QVERIFY(m_fixture->start());
     const int fd = kit::connectLoopback(m_fixture->server().metricsPort());
@@ -440,6 +447,7 @@ void TestServerPages::connectionEndsAsTheClientAsks()
     QFETCH(QByteArrayList, statuses);
     ServerConfig config = ServerFixture::quickConfig();
     config.requestMs = 60000; // a close seen in the test comes from the answer, not a deadline
+    m_fixture.reset(); // first: the new fixture empties the database it uses
     m_fixture = std::make_unique<ServerFixture>(config);
     QVERIFY(m_fixture->start());
     const int fd = kit::connectLoopback(m_fixture->server().httpPort());
@@ -500,7 +508,8 @@ void TestServerPages::olderDatabaseGetsItsCounts()
         QVERIFY(db.open());
         QSqlQuery query(db);
         for (const char *statement :
-             {"DROP TABLE spool_marks", "DROP TABLE moderation", "DROP TABLE messages",
+             {"DROP TABLE message_words", "DROP TABLE search_backlog",
+              "DROP TABLE spool_marks", "DROP TABLE moderation", "DROP TABLE messages",
               "DROP TABLE forums",
               "CREATE TABLE forums (id INTEGER PRIMARY KEY, name TEXT NOT NULL UNIQUE, "
               "created INTEGER NOT NULL)",
@@ -521,6 +530,8 @@ void TestServerPages::olderDatabaseGetsItsCounts()
     QVERIFY(start.contains("Welcome</a> (1 message)"));
     QVERIFY(start.contains("Old</a> (2 messages)"));
     QVERIFY(start.contains("Empty</a> (0 messages)"));
+    // Its messages are indexed for search in the background.
+    QVERIFY(waitUntil([&] { return fetch("/search?q=b").contains("<p>3 messages hold"); }));
 
     WireClient post(m_fixture->server().postPort());
     post.send("Old*<b>New</b>*after the upgrade", WireClient::After::CloseWhenSent);
@@ -947,4 +958,118 @@ void TestServerPages::otherServersPostChangesTheTag()
         const QByteArray stored = tagOn(m_fixture->server().httpPort());
         QVERIFY(waitUntil([&] { return tagOn(other.httpPort()) == stored; }, 10000));
     }
+}
+
+// The links of a search's results ("Lamp.htm#m1"), newest first.
+QStringList TestServerPages::found(const QString &words, int *status)
+{
+    const QByteArray page =
+        fetch(QStringLiteral("/search?q=") + QString::fromLatin1(QUrl::toPercentEncoding(words)),
+              status);
+    QStringList links;
+    static const QRegularExpression link(QStringLiteral("<p><a href=\"/tav/([^\"]+)\">"));
+    for (const QRegularExpressionMatch &match : link.globalMatch(QString::fromUtf8(page)))
+        links << match.captured(1);
+    return links;
+}
+
+// Words are matched as words whatever a reader types around them, case and
+// accents aside, the last also as a prefix; markup and hidden messages are
+// not found; a commit is found at once; a link leads to the message's page
+// (hidden ones not counted above it). The same on both engines.
+void TestServerPages::searchFindsVisibleWordsOnly()
+{
+    create("Lamp");
+    ForumStore store;
+    QVERIFY(store.open(m_fixture->database(), nullptr));
+    const qint64 id = *store.forumId("Lamp");
+    QVERIFY(addMessage(store, id, "<b>Lantern</b> night", "A lantern-light near the old street"));
+    QVERIFY(addMessage(store, id, "\xc3\x9cn\xc3\xaf" "code",
+                       "About UNICODE, <a href=\"http://example.org/secretword\">a link</a> "
+                       "and <i>it</i>alic"));
+    QVERIFY(addMessage(store, id, "Gone", "lantern hiddenword"));
+    QList<NewMessage> fillers;
+    for (int i = 0; i < 97; ++i)
+        fillers.append({id, "F", "filler", "F", "filler", 0});
+    QVERIFY(store.addMessages(fillers));
+    QCOMPARE(found("hiddenword"), QStringList{"Lamp.htm#m3"});
+    QCOMPARE(found("lantern"), QStringList({"Lamp.htm#m3", "Lamp.htm#m1"}));
+    QString error;
+    QCOMPARE(moderation::setHidden(store, "Lamp", 3, true, "tester", &error),
+             moderation::Result::Changed);
+    // Within the change poll on SQLite, at the commit on PostgreSQL.
+    QVERIFY(waitUntil([&] { return found("hiddenword").isEmpty(); }, 3000));
+
+    WireClient post(m_fixture->server().postPort());
+    post.send("Lamp*Posted*a lantern for the posted test", WireClient::After::CloseWhenSent);
+    WAIT_COMPARE(m_fixture->logLinesContaining("stored"), 1);
+    const QStringList lanterns{"Lamp.htm#m101", "Lamp.htm#m1"};
+    const QList<std::pair<QString, QStringList>> rows{
+        {"lantern", lanterns},
+        {"LANTERN", lanterns},
+        {"lant", lanterns},
+        {"\"lantern\" *", lanterns},
+        {"lantern:* | !x", {}},
+        {"-lantern*", lanterns},
+        {"lantern NEAR", {"Lamp.htm#m1"}},
+        {"NEAR(lantern", {"Lamp.htm#m1"}},
+        {"lantern -light", {"Lamp.htm#m1"}},
+        {"lantern OR posted", {}},
+        {"unicode", {"Lamp.htm#m2"}},
+        {"\xc3\x9cN\xc3\x8f" "CODE", {"Lamp.htm#m2"}},
+        {"uni\xcc\x81" "code italic", {"Lamp.htm#m2"}},
+        {"secretword", {}},
+        {"hiddenword", {}},
+        {"la", {}},
+    };
+    for (const auto &[words, links] : rows)
+        QVERIFY2(found(words) == links, qPrintable(words));
+
+    int status = 0;
+    const QByteArray last = fetch("/search?q=filler&page=99", &status);
+    QCOMPARE(status, 200);
+    QCOMPARE(last.count("<p><a href=\"/tav/Lamp.htm"), 97 - 4 * 20);
+    QVERIFY(last.contains("97 messages hold these words."));
+    QVERIFY(last.contains("<a href=\"/search?q=filler&amp;page=4\">Newer results</a>"));
+    QVERIFY(fetch("/search?q=posted+test").contains("a lantern for the <b>posted</b> <b>test</b>"));
+    QVERIFY(fetch("/search?q=zebra").contains("<p>No message holds all of these words.</p>"));
+}
+
+// Too many words or bytes are refused before any search; an address past
+// its share gets a sentence; answers carry validators and gzip like pages.
+void TestServerPages::searchIsBoundedAndLimited()
+{
+    const quint16 port = m_fixture->server().httpPort();
+    const auto statusOf = [port](const QByteArray &target, const QByteArray &headers = {}) {
+        return answerTo(port, "GET " + target + " HTTP/1.1\r\nHost: x\r\n" + headers + "\r\n")
+            .mid(9, 3)
+            .toInt();
+    };
+    QCOMPARE(statusOf("/search?q=a+b+c+d+e+f+g+h+i+j"), 200);
+    QCOMPARE(statusOf("/search?q=a+b+c+d+e+f+g+h+i+j+k"), 400);
+    QCOMPARE(statusOf("/search?q=" + QByteArray(200, 'a')), 200);
+    QCOMPARE(statusOf("/search?q=" + QByteArray(201, 'a')), 414);
+    QCOMPARE(statusOf("/search?q=" + QByteArray(100, 'a') + "%C3%A9"), 200);
+    const QByteArray plain = answerTo(port, "GET /search?q=welcome HTTP/1.1\r\nHost: x\r\n\r\n");
+    QVERIFY(plain.contains("<a href=\"/tav/Welcome.htm#m1\">Welcome</a>"));
+    QCOMPARE(statusOf("/search?q=Welcome", "If-None-Match: " + header(plain, "ETag") + "\r\n"), 304);
+    const QByteArray packed = answerTo(
+        port, "GET /search?q=welcome HTTP/1.1\r\nHost: x\r\nAccept-Encoding: gzip\r\n\r\n");
+    QCOMPARE(gunzip(bodyOf(packed)), bodyOf(plain));
+
+    m_fixture.reset();
+    ServerConfig config = ServerFixture::quickConfig();
+    config.searchLimit = 2;
+    m_fixture = std::make_unique<ServerFixture>(config);
+    QVERIFY(m_fixture->start());
+    int status = 0;
+    fetch("/search?q=a", &status);
+    QCOMPARE(status, 200);
+    fetch("/search?q=a", &status);
+    QCOMPARE(status, 200);
+    const QByteArray limited = fetch("/search?q=b", &status);
+    QVERIFY2(status == 429, limited.constData());
+    QVERIFY(limited.contains("Too many searches from your address just now."));
+    QCOMPARE(fetch("/tav/Welcome.htm", &status).isEmpty(), false);
+    QCOMPARE(status, 200);
 }

@@ -267,6 +267,7 @@ void TestServerWire::limitsCountPerAddress()
     config.createLimit = config.postLimit = 2;
     if (proxy)
         config.trustedProxies = {QHostAddress(QHostAddress::LocalHost)};
+    m_fixture.reset(); // first: the new fixture empties the database it uses
     m_fixture = std::make_unique<ServerFixture>(config);
     QVERIFY(m_fixture->start());
     const quint16 port = create ? m_fixture->server().createPort() : m_fixture->server().postPort();
@@ -353,6 +354,7 @@ void TestServerWire::listWithoutRequestIsClosed()
 {
     ServerConfig config = ServerFixture::quickConfig();
     config.listWaitMs = 200;
+    m_fixture.reset(); // first: the new fixture empties the database it uses
     m_fixture = std::make_unique<ServerFixture>(config);
     QVERIFY(m_fixture->start());
     auto *partial = request(this, m_fixture->server().listPort(), "GETL");
@@ -430,6 +432,7 @@ void TestServerWire::silentPostIsDroppedNotStored()
 {
     ServerConfig config = ServerFixture::quickConfig();
     config.requestMs = 200;
+    m_fixture.reset(); // first: the new fixture empties the database it uses
     m_fixture = std::make_unique<ServerFixture>(config);
     QVERIFY(m_fixture->start());
     // Two fields in, then silence: the post never completes.
@@ -470,6 +473,7 @@ void TestServerWire::listAndPagesAnswerWhileTheDatabaseStalls()
     ServerConfig config = ServerFixture::quickConfig();
     config.createWaitMs = 300;
     config.pageWaitMs = 300;
+    m_fixture.reset(); // first: the new fixture empties the database it uses
     m_fixture = std::make_unique<ServerFixture>(config);
     QVERIFY(m_fixture->start());
     // Once a page is built, the server's own connection is open.
@@ -663,6 +667,7 @@ void TestServerWire::lockedMessagesDelayPostsButLoseNone()
 {
     ServerConfig config = ServerFixture::quickConfig();
     config.statementWaitMs = 100;
+    m_fixture.reset(); // first: the new fixture empties the database it uses
     m_fixture = std::make_unique<ServerFixture>(config);
     QVERIFY(m_fixture->start());
     const DatabaseUrl database = m_fixture->database();

@@ -65,6 +65,7 @@ HtmlView::HtmlView(QWidget *parent)
                       Qt::WindowShortcut);
     }
     connect(m_findBar, &FindBar::shownChanged, this, &HtmlView::placeFindBar);
+    new QShortcut(QKeySequence::Back, this, [this] { goBack(); }, Qt::WindowShortcut);
 }
 
 void HtmlView::setCacheFolder(const QString &folder)
@@ -81,6 +82,7 @@ void HtmlView::navigate(const QString &address)
 {
     if (address.compare(QLatin1String("about:blank"), Qt::CaseInsensitive) == 0) {
         m_loader->cancel();
+        remember(QUrl(address));
         m_address = QUrl(address);
         clear();
         return;
@@ -91,6 +93,7 @@ void HtmlView::navigate(const QString &address)
 void HtmlView::openAddress(const QUrl &url)
 {
     m_keptScroll.reset();
+    remember(url);
     m_address = url;
     m_loader->load(url);
 }
@@ -102,6 +105,25 @@ void HtmlView::reload()
     m_keptScroll = at;
 }
 
+void HtmlView::remember(const QUrl &next)
+{
+    constexpr qsizetype maxBack = 50;
+    if (m_address.isEmpty() || m_address == next || m_address.scheme() == QLatin1String("about"))
+        return;
+    m_back.append(m_address);
+    if (m_back.size() > maxBack)
+        m_back.removeFirst();
+}
+
+void HtmlView::goBack()
+{
+    if (m_back.isEmpty())
+        return;
+    m_keptScroll.reset();
+    m_address = m_back.takeLast();
+    m_loader->load(m_address);
+}
+
 void HtmlView::showPage(const QString &html, const QUrl &base, bool ok)
 {
     document()->setBaseUrl(base);
@@ -109,6 +131,8 @@ void HtmlView::showPage(const QString &html, const QUrl &base, bool ok)
     if (const std::optional<QPoint> at = std::exchange(m_keptScroll, std::nullopt)) {
         horizontalScrollBar()->setValue(at->x());
         verticalScrollBar()->setValue(at->y());
+    } else if (m_address.hasFragment()) { // a link to one message on the page
+        scrollToAnchor(m_address.fragment());
     }
     Q_EMIT pageShown(m_address, ok);
 }
@@ -122,6 +146,7 @@ void HtmlView::showError(const QUrl &url, const QString &reason)
     document()->setBaseUrl(QUrl());
     setHtml(page);
     Q_EMIT pageShown(m_address, false);
+    Q_EMIT loadFailed(m_address);
 }
 
 // Whatever the page, local or not, only pictures from the network are

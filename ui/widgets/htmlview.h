@@ -9,9 +9,9 @@
 // a local file or device, and no style sheet is read. Where links go is
 // linkTarget()'s to say. No script ever runs.
 //
-// Ctrl+F opens the find bar; Ctrl with plus (or =), minus or 0 anywhere in
-// the view's window, or Ctrl with the wheel over it, zooms, and the size stays
-// for every page shown afterwards.
+// Ctrl+F opens the find bar; Alt+Left goes back; Ctrl with plus (or =), minus
+// or 0 anywhere in the view's window, or Ctrl with the wheel over it, zooms,
+// and the size stays for every page shown afterwards.
 
 #include <QTextBrowser>
 #include <QUrl>
@@ -36,6 +36,7 @@ public:
 
     // Links to this scheme, host and port stay in the view.
     void setServerOrigin(const QUrl &origin) { m_serverOrigin = origin; }
+    QUrl serverOrigin() const { return m_serverOrigin; }
     QUrl address() const { return m_address; }
     bool isLoading() const;
 
@@ -47,6 +48,9 @@ public:
 
     FindBar *findBar() const { return m_findBar; }
 
+    // Alt+Left: the page shown before this one, as a browser's back.
+    void goBack();
+
 Q_SIGNALS:
     // The page's text is shown (or the error page, ok false). Images may follow.
     void pageShown(const QUrl &address, bool ok);
@@ -54,6 +58,8 @@ Q_SIGNALS:
     // validator, if any, and its bytes.
     void pageFetched(const QUrl &address, const QByteArray &etag, const QByteArray &body);
     void zoomChanged(int steps);
+    // No answer came for the page at address: the error page is shown.
+    void loadFailed(const QUrl &address);
 
 protected:
     QVariant loadResource(int type, const QUrl &name) override;
@@ -63,6 +69,7 @@ protected:
 
 private:
     void openAddress(const QUrl &url);
+    void remember(const QUrl &next); // the page shown now, for goBack()
     void showPage(const QString &html, const QUrl &base, bool ok);
     void showError(const QUrl &url, const QString &reason);
     void showPicture(const QUrl &url, const QImage &image);
@@ -77,4 +84,5 @@ private:
     int m_zoom = 0;
     bool m_relayoutQueued = false;
     std::optional<QPoint> m_keptScroll; // where a page loaded again is to be shown
+    QList<QUrl> m_back; // the pages shown before, the latest last
 };

@@ -1,0 +1,200 @@
+#include "server/store/messagesearch.h"
+
+#include "server/store/forumstore.h"
+#include "server/store/searchtext.h"
+
+#include <QDeadlineTimer>
+#include <QSqlDriver>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QVariant>
+
+#include <sqlite3.h>
+
+namespace messagesearch {
+
+namespace {
+
+bool isSqlite(const ForumStore &store)
+{
+    return store.engine() == DatabaseUrl::Engine::SQLite;
+}
+
+// The engine's query: every word as a quoted term, the last also as a prefix.
+// The words hold letters and digits only; quotes are doubled all the same.
+QString matchExpression(const QStringList &words, bool sqlite)
+{
+    QStringList terms;
+    for (qsizetype i = 0; i < words.size(); ++i) {
+        const bool prefix = i == words.size() - 1 && words[i].size() >= minPrefixLength;
+        if (sqlite) {
+            QString word = words[i];
+            terms << u'"' + word.replace(u'"', QStringLiteral("\"\"")) + u'"'
+                    + (prefix ? QStringLiteral("*") : QString());
+        } else {
+            QString word = words[i];
+            word.replace(u'\\', QStringLiteral("\\\\")).replace(u'\'', QStringLiteral("''"));
+            terms << u'\'' + word + u'\'' + (prefix ? QStringLiteral(":*") : QString());
+        }
+    }
+    return terms.join(sqlite ? QStringLiteral(" ") : QStringLiteral(" & "));
+}
+
+// SQLite has no statement timeout: its progress handler stops a statement
+// that runs past the deadline.
+class SqliteDeadline
+{
+public:
+    SqliteDeadline(const ForumStore &store, int timeoutMs) : m_deadline(timeoutMs)
+    {
+        const QVariant handle = store.database().driver()->handle();
+        if (isSqlite(store) && handle.isValid() && qstrcmp(handle.typeName(), "sqlite3*") == 0)
+            m_db = *static_cast<sqlite3 *const *>(handle.constData());
+        if (m_db)
+            sqlite3_progress_handler(m_db, 1000, &SqliteDeadline::expired, this);
+    }
+    ~SqliteDeadline()
+    {
+        if (m_db)
+            sqlite3_progress_handler(m_db, 0, nullptr, nullptr);
+    }
+    SqliteDeadline(const SqliteDeadline &) = delete;
+    SqliteDeadline &operator=(const SqliteDeadline &) = delete;
+
+private:
+    static int expired(void *self)
+    {
+        return static_cast<SqliteDeadline *>(self)->m_deadline.hasExpired() ? 1 : 0;
+    }
+    QDeadlineTimer m_deadline;
+    sqlite3 *m_db = nullptr;
+};
+
+// The ids of the matching messages shown on pages, newest first, one past maxCounted at most.
+bool matchingIds(const ForumStore &store, const QStringList &words, QList<qint64> *ids)
+{
+    const bool sqlite = isSqlite(store);
+    QSqlQuery query(store.database());
+    query.setForwardOnly(true);
+    query.prepare(sqlite ? QStringLiteral("SELECT m.id FROM message_words w "
+                                          "JOIN messages m ON m.id = w.rowid "
+                                          "WHERE message_words MATCH ? AND m.hidden = 0 "
+                                          "ORDER BY w.rowid DESC LIMIT ?")
+                         : QStringLiteral("SELECT id FROM messages "
+                                          "WHERE array_to_tsvector(string_to_array(words, ' ')) "
+                                          "@@ CAST(? AS tsquery) AND hidden = 0 "
+                                          "ORDER BY id DESC LIMIT ?"));
+    query.addBindValue(matchExpression(words, sqlite));
+    query.addBindValue(maxCounted + 1);
+    if (!query.exec())
+        return false;
+    while (query.next())
+        ids->append(query.value(0).toLongLong());
+    return !query.lastError().isValid();
+}
+
+bool readHits(const ForumStore &store, const QList<qint64> &ids, QList<Hit> *hits)
+{
+    if (ids.isEmpty())
+        return true;
+    QStringList marks(ids.size(), QStringLiteral("?"));
+    // Where a message is on its forum's pages: the messages numbered after
+    // it, less the hidden ones among them (few, and indexed apart).
+    QSqlQuery query(store.database());
+    query.setForwardOnly(true);
+    query.prepare(QStringLiteral("SELECT f.name, m.number, f.posted - m.number - "
+                                 "(SELECT count(*) FROM messages h WHERE h.forum = m.forum "
+                                 "AND h.hidden <> 0 AND h.number > m.number), "
+                                 "m.title_html, m.body_html FROM messages m "
+                                 "JOIN forums f ON f.id = m.forum WHERE m.id IN (%1) "
+                                 "ORDER BY m.id DESC")
+                      .arg(marks.join(u',')));
+    for (qint64 id : ids)
+        query.addBindValue(id);
+    if (!query.exec())
+        return false;
+    while (query.next())
+        hits->append({query.value(0).toString(), query.value(1).toLongLong(),
+                      query.value(2).toLongLong(), query.value(3).toString(),
+                      query.value(4).toString()});
+    return !query.lastError().isValid();
+}
+
+} // namespace
+
+Found find(const ForumStore &store, const QStringList &words, qint64 page, int perPage,
+           int timeoutMs)
+{
+    Found found;
+    if (!store.isAvailable() || words.isEmpty())
+        return found;
+    QSqlDatabase db = store.database();
+    const bool sqlite = isSqlite(store);
+    const SqliteDeadline deadline(store, timeoutMs);
+    // One snapshot for both statements; on PostgreSQL the timeout is this transaction's.
+    if (!db.transaction())
+        return found;
+    QSqlQuery setup(db);
+    if (!sqlite && !setup.exec(QStringLiteral("SET LOCAL statement_timeout = %1").arg(timeoutMs))) {
+        db.rollback();
+        return found;
+    }
+    QList<qint64> ids;
+    if (!matchingIds(store, words, &ids)) {
+        db.rollback();
+        return found;
+    }
+    found.total = qMin(qint64(ids.size()), maxCounted);
+    found.more = ids.size() > maxCounted;
+    const qint64 last = qMax<qint64>(1, (found.total + perPage - 1) / perPage);
+    found.page = qBound<qint64>(1, page, last);
+    const QList<qint64> shown = ids.mid((found.page - 1) * perPage, perPage);
+    found.ok = readHits(store, shown, &found.hits);
+    db.rollback(); // read only
+    return found;
+}
+
+int indexOlder(ForumStore &store, int count)
+{
+    if (!store.isAvailable())
+        return -1;
+    QSqlDatabase db = store.database();
+    if (!db.transaction())
+        return -1;
+    QSqlQuery query(db);
+    const auto fail = [&db] {
+        db.rollback();
+        return -1;
+    };
+    if (!query.exec(QStringLiteral("SELECT below FROM search_backlog")) || !query.next())
+        return fail();
+    const qint64 below = query.value(0).toLongLong();
+    QSqlQuery read(db); // not forward-only: PostgreSQL's rows are all read before the writes
+    read.prepare(QStringLiteral("SELECT id, title_html, body_html FROM messages WHERE id < ? "
+                                "ORDER BY id DESC LIMIT ?"));
+    read.addBindValue(below);
+    read.addBindValue(count);
+    if (!read.exec())
+        return fail();
+    QSqlQuery write(db);
+    write.prepare(QStringLiteral("UPDATE messages SET words = ? WHERE id = ?"));
+    int done = 0;
+    qint64 lowest = below;
+    while (read.next()) {
+        lowest = read.value(0).toLongLong();
+        write.bindValue(0, searchtext::indexed(read.value(1).toString(), read.value(2).toString()));
+        write.bindValue(1, lowest);
+        if (!write.exec())
+            return fail();
+        ++done;
+    }
+    if (done > 0) {
+        query.prepare(QStringLiteral("UPDATE search_backlog SET below = ?"));
+        query.addBindValue(lowest);
+        if (!query.exec())
+            return fail();
+    }
+    return db.commit() ? done : fail();
+}
+
+} // namespace messagesearch
