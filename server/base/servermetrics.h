@@ -24,8 +24,9 @@ void limited(const char *what);
 
 void postReceived();
 void postEscaped(); // markup over the parse budget, kept as escaped text
-// reason: "malformed", "too_large", "incomplete", "unknown_forum", "spool_full",
-// "spool_failed", "database" (refused by it for good), "database_lost", "stopping".
+// reason: "malformed", "too_large", "not_utf8", "too_long" (a title), "incomplete",
+// "unknown_forum", "spool_full", "spool_failed", "database" (refused by it for good),
+// "database_lost", "stopping".
 void postRefused(const char *reason);
 void postBytesWaiting(qint64 bytes); // taken in and not yet committed
 void batchCommitted(qint64 posts, double seconds);

@@ -87,8 +87,10 @@ PostWriter::Outcome PostWriter::commit(ForumStore &store, Batch &batch, qsizetyp
                                        qsizetype to)
 {
     QList<NewMessage> messages;
-    for (qsizetype i = from; i < to; ++i)
-        messages.append(batch.posts[i].message);
+    for (qsizetype i = from; i < to; ++i) {
+        if (!batch.posts[i].withdrawn)
+            messages.append(batch.posts[i].message);
+    }
     const quint64 mark = batch.sequences[to - 1];
     int retryMs = firstRetryMs;
     for (;;) {
@@ -175,6 +177,8 @@ void PostWriter::run()
                 break; // stopping: the rest waits in the spool
             ++dealt;
             bytes += post.bytes;
+            if (post.withdrawn)
+                continue;
             if (batch.outcome[i] == 1) {
                 forums.insert(post.message.forumId);
                 log.append(post.head + QStringLiteral("stored") + post.tail);

@@ -214,7 +214,11 @@ bool Spool::append(const QByteArray &records, quint64 first, QString *error)
     if (!writeAll(m_segment, records.constData(), records.size())
         || ::fdatasync(m_segment) != 0) {
         *error = errnoText();
-        closeSegment(); // the next append starts a fresh segment after whatever was torn
+        // Their senders are told they are refused: whatever of them reached
+        // the file goes, or a start would store them all the same.
+        if (::ftruncate(m_segment, m_segmentSize) != 0 || ::fdatasync(m_segment) != 0)
+            *error += QStringLiteral("; nor could the segment be cut back: %1").arg(errnoText());
+        closeSegment(); // the next append starts a fresh segment
         return false;
     }
     m_segmentSize += records.size();

@@ -7,6 +7,7 @@
 #include "waits.h"
 #include "wireclient.h"
 #include "server/store/databaseurl.h"
+#include "tests/missingtool.h"
 
 #include <QElapsedTimer>
 #include <QDateTime>
@@ -17,6 +18,7 @@
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -132,6 +134,8 @@ private slots:
     void terminateEndsCleanly();
     void killsDuringAFloodLoseNoAcknowledgedPost();
     void terminateEndsInTimeWhileTheDatabaseIsLocked();
+    void terminateEndsInTimeWhileTheDiskStalls();
+    void fullSpoolDiskTakesPostsBack();
     void burstsAreStoredWhole_data();
     void burstsAreStoredWhole();
     void listAnswersWhileAHostilePostIsParsed();
@@ -372,6 +376,74 @@ void TestServerProcess::terminateEndsInTimeWhileTheDatabaseIsLocked()
     QVERIFY2(page.contains("Held</a> (21 messages)"), page.constData());
     QVERIFY(server.stop());
     QCOMPARE(storedBodies(dir.path()).value("locked 19"), 1);
+}
+
+// The spool's last flush is within the stop's deadline too: on a disk that
+// stalls, the post waiting for it is reset and the server ends in time.
+void TestServerProcess::terminateEndsInTimeWhileTheDiskStalls()
+{
+    QTemporaryDir dir;
+    ServerProcess server;
+    qputenv("TAVERNLY_TEST_SPOOL_FLUSH_DELAY_MS", "30000");
+    const bool started = start(server, dir.path(), {"--metrics", "127.0.0.1:0"});
+    qunsetenv("TAVERNLY_TEST_SPOOL_FLUSH_DELAY_MS");
+    QVERIFY(started);
+    const ServicePorts ports = server.ports();
+    std::atomic<int> kept{-1};
+    std::thread sender([&] { kept = acknowledged(ports.post, "Welcome*<b>T</b>*stalled"); });
+    const auto scrape = [&] { return kit::scrapeMetrics(ports.metrics); };
+    // Taken in: its flush has begun.
+    QTRY_COMPARE_WITH_TIMEOUT(kit::sample(scrape(), "tavernly_posts_received_total"), 1.0, 10000);
+    QElapsedTimer clock;
+    clock.start();
+    // Fault: the last flush waited for without a deadline (30 s here).
+    QVERIFY(server.stop(20000));
+    QVERIFY2(clock.elapsed() < 10000, qPrintable(QString::number(clock.elapsed())));
+    sender.join();
+    QCOMPARE(kept.load(), 0);
+    QVERIFY(server.log().contains("last flush did not end in time"));
+}
+
+// The spool on a filesystem too small for it (a tmpfs of 128 KiB, in a mount
+// namespace of the server's own): a post whose write fails is reset and
+// never stored; once the database has taken the rest, the spool has room
+// again, and so has its budget: posts are acknowledged again, none refused
+// as over the budget, and each acknowledged one is stored once.
+void TestServerProcess::fullSpoolDiskTakesPostsBack()
+{
+    const QString unshare = QStandardPaths::findExecutable(QStringLiteral("unshare"));
+    if (unshare.isEmpty() || QProcess::execute(unshare, {"-rm", "true"}) != 0)
+        SKIP_FOR_MISSING("unshare -rm (user and mount namespaces) is not available");
+    QTemporaryDir dir;
+    const QString spool = QDir(dir.path()).filePath(QStringLiteral("spool"));
+    QVERIFY(QDir().mkpath(spool));
+    const QString mountAndStart =
+        QStringLiteral("mount -t tmpfs -o size=128k tmpfs '%1' && exec \"$0\" \"$@\"").arg(spool);
+    ServerProcess server;
+    QString error;
+    // Budget over the filesystem: what refuses posts is the full disk, not the budget.
+    QVERIFY2(server.start(unshare,
+                          {"-rm", "sh", "-c", mountAndStart, TAVERNLY_SERVER_BINARY,
+                           "--post-limit", "0", "--spool-budget", "196608"},
+                          &error, dir.path()),
+             qPrintable(error));
+    constexpr int posts = 200;
+    QList<bool> kept;
+    for (int i = 0; i < posts; ++i)
+        kept << acknowledged(server.ports().post, "Welcome*<b>T</b>*n=" + QByteArray::number(i)
+                                 + " " + QByteArray(8000, 'x'));
+    QVERIFY(server.stop());
+    const QByteArray log = server.log();
+    QVERIFY2(log.count("spool write failed") > 0, "the spool never filled its filesystem");
+    // Fault: the budget never given back the failed posts' bytes.
+    QCOMPARE(log.count("the spool holds its budget"), 0);
+    QVERIFY(kept.last());
+    // Fault: a post whose write failed handed on to the writer all the same.
+    const QHash<QByteArray, int> stored = storedBodies(dir.path());
+    for (int i = 0; i < posts; ++i) {
+        const QByteArray body = "n=" + QByteArray::number(i) + " " + QByteArray(8000, 'x');
+        QVERIFY2(stored.value(body) == (kept[i] ? 1 : 0), qPrintable(QString::number(i)));
+    }
 }
 
 void TestServerProcess::burstsAreStoredWhole_data()
