@@ -73,7 +73,7 @@ void SpoolThread::run()
             if (m_flushDelayMs > 0)
                 QThread::msleep(ulong(m_flushDelayMs));
             QString why;
-            if (m_spool.append(records, first, &why))
+            if (m_spool.append(records, first, last, &why))
                 emit synced(last);
             else
                 emit failed(why, last);

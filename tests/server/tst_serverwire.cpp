@@ -1,6 +1,7 @@
 // The three request ports over real sockets against an in-process server.
 
 #include "serverfixture.h"
+#include "server/base/servermetrics.h"
 #include "tests/missingtool.h"
 #include "waits.h"
 #include "wireclient.h"
@@ -744,9 +745,11 @@ void TestServerWire::lockedMessagesDelayPostsButLoseNone()
                           && query.exec(QStringLiteral("LOCK TABLE messages IN EXCLUSIVE MODE")),
                  qPrintable(query.lastError().text()));
         std::vector<std::unique_ptr<RawPost>> senders;
+        // One of them 60 KiB of "<": 240 KiB of HTML in memory, kept to 128 Ki characters.
         for (int i = 0; i < 20; ++i)
             senders.push_back(std::make_unique<RawPost>(
-                m_fixture->server().postPort(), "Welcome*<b>L</b>*locked " + QByteArray::number(i)));
+                m_fixture->server().postPort(), "Welcome*<b>L</b>*locked " + QByteArray::number(i)
+                    + (i == 0 ? QByteArray(60 * 1024, '<') : QByteArray())));
         for (const auto &sender : senders) {
             WAIT_VERIFY(sender->end() >= 0);
             QCOMPARE(sender->end(), 0);
@@ -756,6 +759,12 @@ void TestServerWire::lockedMessagesDelayPostsButLoseNone()
             return m_fixture->logLinesContaining("trying again in 1600 ms") > 0;
         }, 20000), qPrintable(m_fixture->log().join(u'\n').right(1500)));
         QCOMPARE(m_fixture->logLinesContaining("stored"), 0);
+        // Fault: posts charged their bytes as sent, not the HTML they come to hold.
+        const QByteArray exposition = QByteArray::fromStdString(metrics::text());
+        const QByteArray gauge = "\ntavernly_post_bytes_waiting ";
+        const qsizetype at = exposition.indexOf(gauge) + gauge.size();
+        const double waiting = exposition.mid(at, exposition.indexOf('\n', at) - at).toDouble();
+        QVERIFY2(waiting > 2 * maxSanitizedSize, qPrintable(QString::number(waiting)));
         QVERIFY(lite ? query.exec(QStringLiteral("ROLLBACK")) : db.rollback());
         db.close();
     }
