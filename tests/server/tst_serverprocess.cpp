@@ -404,11 +404,12 @@ void TestServerProcess::terminateEndsInTimeWhileTheDiskStalls()
     QVERIFY(server.log().contains("last flush did not end in time"));
 }
 
-// The spool on a filesystem too small for it (a tmpfs of 128 KiB, in a mount
-// namespace of the server's own): a post whose write fails is reset and
-// never stored; once the database has taken the rest, the spool has room
-// again, and so has its budget: posts are acknowledged again, none refused
-// as over the budget, and each acknowledged one is stored once.
+// The spool on a filesystem too small for it (a tmpfs of 48 KiB with room
+// for one segment file, in a mount namespace of the server's own): a post
+// whose write fails is reset and never stored; once the database has taken
+// the rest, the spool has room again, and so has its budget: posts are
+// acknowledged again, none refused as over the budget, and each acknowledged
+// one is stored once.
 void TestServerProcess::fullSpoolDiskTakesPostsBack()
 {
     const QString unshare = QStandardPaths::findExecutable(QStringLiteral("unshare"));
@@ -418,16 +419,20 @@ void TestServerProcess::fullSpoolDiskTakesPostsBack()
     const QString spool = QDir(dir.path()).filePath(QStringLiteral("spool"));
     QVERIFY(QDir().mkpath(spool));
     const QString mountAndStart =
-        QStringLiteral("mount -t tmpfs -o size=128k tmpfs '%1' && exec \"$0\" \"$@\"").arg(spool);
+        QStringLiteral("mount -t tmpfs -o size=48k,nr_inodes=4 tmpfs '%1' && exec \"$0\" \"$@\"").arg(spool);
     ServerProcess server;
     QString error;
+    // Each write a moment late, so that its post is made safe before it fails.
+    qputenv("TAVERNLY_TEST_SPOOL_FLUSH_DELAY_MS", "30");
     // Budget over the filesystem: what refuses posts is the full disk, not the budget.
-    QVERIFY2(server.start(unshare,
-                          {"-rm", "sh", "-c", mountAndStart, TAVERNLY_SERVER_BINARY,
-                           "--post-limit", "0", "--spool-budget", "196608"},
-                          &error, dir.path()),
-             qPrintable(error));
-    constexpr int posts = 200;
+    // Fault: the last segment, wholly stored, kept while no new one can be made.
+    const bool started = server.start(unshare,
+                                      {"-rm", "sh", "-c", mountAndStart, TAVERNLY_SERVER_BINARY,
+                                       "--post-limit", "0", "--spool-budget", "65536"},
+                                      &error, dir.path());
+    qunsetenv("TAVERNLY_TEST_SPOOL_FLUSH_DELAY_MS");
+    QVERIFY2(started, qPrintable(error));
+    constexpr int posts = 100;
     const auto body = [](int i) { return "n=" + QByteArray::number(i) + " " + QByteArray(8000, 'x'); };
     QList<bool> kept;
     for (int i = 0; i < posts; ++i)
@@ -445,7 +450,7 @@ void TestServerProcess::fullSpoolDiskTakesPostsBack()
     // Fault: the budget never given back the failed posts' bytes.
     QVERIFY(again);
     QCOMPARE(server.log().count("the spool holds its budget"), 0);
-    // Fault: a post whose write failed handed on to the writer all the same.
+    // Fault: a post handed on to the writer before its write succeeded.
     kept << again;
     const QHash<QByteArray, int> stored = storedBodies(dir.path());
     for (int i = 0; i <= posts; ++i)
