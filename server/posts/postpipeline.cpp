@@ -181,9 +181,7 @@ void PostPipeline::take(const QString &peer, const QByteArray &request, Done don
         QStringLiteral("unknown forum \"%1\"").arg(logtext::printable(fields->forum));
     if (const auto id = exact ? m_directory.id(forum) : std::nullopt)
         return accept(peer, request, *id, forum, std::move(done));
-    // A name no forum can have is not looked up: a database cuts a name at
-    // its first U+0000 and would find another forum.
-    if (m_settings.directoryIsWhole || !requestrules::couldNameForum(fields->forum))
+    if (m_settings.directoryIsWhole || !exact)
         return refuse(peer, "unknown_forum", unknown, done);
     // Another server may have created it a moment ago: the database decides.
     m_store.run(this, [this, forum, peer, request, unknown,

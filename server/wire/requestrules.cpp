@@ -82,12 +82,6 @@ PostFieldsCheck checkPostFields(const PostFields &fields)
     return PostFieldsCheck::Ok;
 }
 
-bool couldNameForum(const QByteArray &name)
-{
-    // Existing forums are found in the directory first, whatever their names.
-    return name.size() <= maxNameBytes && checkNewForumName(name) == NameCheck::Ok;
-}
-
 bool isUtf8(QByteArrayView bytes)
 {
     const auto *at = reinterpret_cast<const unsigned char *>(bytes.data());

@@ -58,9 +58,6 @@ enum class PostFieldsCheck {
 // What the database could not take as sent, checked before a post is acknowledged.
 PostFieldsCheck checkPostFields(const PostFields &fields);
 
-// Whether a forum could have this name: false, and no look-up is needed.
-bool couldNameForum(const QByteArray &name);
-
 // Well-formed UTF-8: no overlong form, surrogate, or code point past U+10FFFF.
 bool isUtf8(QByteArrayView bytes);
 
