@@ -272,6 +272,8 @@ int main(int argc, char *argv[])
             return 2;
         }
     }
+    // The tests' stand-in for a disk that stalls; nothing else sets it.
+    config.spoolFlushDelayMs = qEnvironmentVariableIntValue("TAVERNLY_TEST_SPOOL_FLUSH_DELAY_MS");
     if (!readPort(parser, QStringLiteral("list-port"), &config.listPort) ||
         !readPort(parser, QStringLiteral("create-port"), &config.createPort) ||
         !readPort(parser, QStringLiteral("post-port"), &config.postPort) ||

@@ -83,8 +83,8 @@ bool ForumServer::stop(int deadlineMs)
     // A moment at least for an idle store thread to end.
     const bool storeEnded = m_store->stop(deadline.isForever() ? -1 : std::max(left(), 200));
     if (!writerEnded || !storeEnded) {
-        emit logLine(QStringLiteral("stopping without waiting for the database: a statement "
-                                    "is still under way"));
+        emit logLine(QStringLiteral("stopping without waiting for the database or the disk: a "
+                                    "statement or a flush is still under way"));
         (void)m_pipeline.release(); // left behind with its threads
         (void)m_store.release();
         return false;
@@ -139,6 +139,7 @@ bool ForumServer::start(QString *error)
     settings.directoryIsWhole = database.engine == DatabaseUrl::Engine::SQLite;
     settings.spoolBudget = m_config.spoolBudget;
     settings.lastSequence = lastSequence;
+    settings.spoolFlushDelayMs = m_config.spoolFlushDelayMs;
     m_pipeline = std::make_unique<PostPipeline>(m_directory, *m_store, std::move(spool),
                                                 settings, log);
     m_limit = std::make_unique<ConnectionLimit>(

@@ -36,9 +36,9 @@ public:
     // are given until shortly before the deadline to arrive whole; posts
     // sent are flushed to the spool and acknowledged, every other one reset;
     // the writer stores what it can.
-    // False if a thread is still in a statement at the deadline (a frozen
-    // database): it is left behind, and the process must end without
-    // destroying this server.
+    // False if a thread is still in a statement (a frozen database) or in
+    // the spool's last flush (a stalled disk) at the deadline: it is left
+    // behind, and the process must end without destroying this server.
     bool stop(int deadlineMs);
 
     static QString spoolFolder(const QString &dataDir);

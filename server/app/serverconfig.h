@@ -39,7 +39,8 @@ struct ServerConfig
     // not built) is answered 503 with Retry-After.
     int pageWaitMs = 250;
     // A request not complete this long after its connection was accepted
-    // (for pages: after the previous answer) is cut off, however it trickles.
+    // (for pages: after the previous answer) is cut off, however it trickles;
+    // a whole post then waits for the disk, not for this.
     int requestMs = 10000;
     int maxConnections = 512; // shared by the four ports
     // At the limit, an unfinished connection at least this old may be cut
@@ -61,4 +62,8 @@ struct ServerConfig
     // Load balancers whose connections begin with a PROXY header naming the
     // client: that address is the one limits, the log and metrics see.
     QList<QHostAddress> trustedProxies;
+
+    // Tests only (TAVERNLY_TEST_SPOOL_FLUSH_DELAY_MS), no option sets it:
+    // each spool flush first waits this long.
+    int spoolFlushDelayMs = 0;
 };

@@ -24,8 +24,9 @@ void limited(const char *what);
 
 void postReceived();
 void postEscaped(); // markup over the parse budget, kept as escaped text
-// reason: "malformed", "too_large", "incomplete", "unknown_forum", "spool_full",
-// "spool_failed", "database_lost", "stopping" (all before the acknowledgement).
+// reason: "malformed", "too_large", "not_utf8", "too_long" (a title), "incomplete",
+// "unknown_forum", "spool_full", "spool_failed", "database_lost", "stopping"
+// (all before the acknowledgement).
 void postRefused(const char *reason);
 // Acknowledged, refused by the database while it stores others, kept in the quarantine file.
 void postQuarantined();

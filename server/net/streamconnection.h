@@ -90,6 +90,8 @@ public:
     // The next request's deadline, after an answer: if nothing of it has
     // come when it runs out, the cut is Idle rather than Deadline.
     void restartDeadline(int ms);
+    // The request is whole: what follows (a post waiting for the disk) has bounds of its own.
+    void stopDeadline() { m_deadline.stop(); }
 
     // Cuts off an unfinished connection to make room for a new one, after
     // taking in what has already arrived; false if it finished or closed meanwhile.

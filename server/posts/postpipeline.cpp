@@ -5,6 +5,7 @@
 #include "server/posts/postwriter.h"
 #include "server/posts/sanitizer.h"
 #include "server/posts/spoolthread.h"
+#include "server/posts/syncedposts.h"
 #include "server/store/forumdirectory.h"
 #include "server/store/storethread.h"
 #include "server/wire/requestrules.h"
@@ -12,6 +13,7 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QFileInfo>
+#include <QDeadlineTimer>
 
 PostPipeline::PostPipeline(ForumDirectory &directory, StoreThread &store, Spool spool,
                            const Settings &settings, LogSink log, QObject *parent)
@@ -24,21 +26,31 @@ PostPipeline::PostPipeline(ForumDirectory &directory, StoreThread &store, Spool 
       m_writer(std::make_unique<PostWriter>(settings.database, spool.id(),
                                             QFileInfo(spool.folder()).path(),
                                             settings.lastSequence + 1)),
+      m_synced(std::make_unique<SyncedPosts>(*m_writer, settings.lastSequence)),
       m_taken(settings.lastSequence),
       m_storedUpTo(settings.lastSequence)
 {
     m_spool = std::make_unique<SpoolThread>(std::move(spool));
     metrics::spoolBudget(settings.spoolBudget);
     metrics::spoolBytes(0);
+    m_spool->setFlushDelay(settings.spoolFlushDelayMs);
     connect(m_spool.get(), &SpoolThread::synced, this, &PostPipeline::synced);
     connect(m_spool.get(), &SpoolThread::failed, this, [this](const QString &why, quint64 upTo) {
         m_log(QStringLiteral("spool write failed (%1): posts refused").arg(why));
-        while (!m_unsynced.empty() && m_unsynced.front().first <= upTo) {
+        // Taken back whole: never stored, and their room in the budget is free again.
+        m_synced->failed(upTo);
+        while (!m_unsynced.empty() && m_unsynced.front().sequence <= upTo) {
             metrics::postRefused("spool_failed");
-            const Done done = std::move(m_unsynced.front().second);
+            m_spoolBytes -= m_unsynced.front().recordBytes;
+            const Done done = std::move(m_unsynced.front().done);
             m_unsynced.pop_front();
             done(false);
         }
+    });
+    connect(m_synced.get(), &SyncedPosts::recharged, this, [this](qint64 delta) {
+        m_pendingBytes += delta;
+        metrics::postBytesWaiting(m_pendingBytes);
+        updateFull();
     });
     connect(m_spool.get(), &SpoolThread::trimmed, this, [this](qint64 bytes) {
         m_spoolBytes -= bytes;
@@ -77,14 +89,26 @@ bool PostPipeline::stop(int deadlineMs)
     if (m_stopped)
         return true;
     m_stopped = true;
+    const QDeadlineTimer deadline = deadlineMs < 0 ? QDeadlineTimer(QDeadlineTimer::Forever)
+                                                   : QDeadlineTimer(deadlineMs);
     m_workers.waitForDone(); // CPU only: every post's markup is bounded
+    m_synced->deliver();
     // On the disk first: every post the spool has is acknowledged.
-    m_spool->stop();
+    const bool flushed = m_spool->stop(deadline.isForever() ? -1 : int(deadline.remainingTime()));
+    if (!flushed)
+        m_spool->disconnect(this); // what it says later has no one to tell
     QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
-    for (auto &[sequence, done] : m_unsynced)
-        done(false);
+    // Reset, even if a flush left behind still brings some to the disk: a
+    // post shown twice can be hidden, one acknowledged and lost is gone.
+    for (Unsynced &unsynced : m_unsynced)
+        unsynced.done(false);
     m_unsynced.clear();
-    const bool ended = m_writer->stop(deadlineMs < 0 ? -1 : deadlineMs);
+    if (!flushed) {
+        m_log(QStringLiteral("the spool's last flush did not end in time: left behind"));
+        (void)m_spool.release();
+    }
+    const bool ended =
+        m_writer->stop(deadline.isForever() ? -1 : int(deadline.remainingTime())) && flushed;
     // The last batches' lines, which the event loop will no longer deliver.
     QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
     if (waitingInSpool() > 0)
@@ -97,9 +121,17 @@ bool PostPipeline::stop(int deadlineMs)
 
 namespace {
 
-// On a pool thread: makes one post's markup safe and hands it to the writer
-// in its place in the order of arrival.
-void publish(PostWriter *writer, quint64 sequence, PostWriter::Post post,
+// The bytes a post holds while it waits: its fields as sent, their HTML in
+// UTF-16 (until it is made, the most it can come to) and the log's words.
+qint64 heldBytes(qsizetype title, qsizetype body, qsizetype titleHtml, qsizetype bodyHtml,
+                 qsizetype words)
+{
+    return title + body + 2 * (titleHtml + bodyHtml + words) + PostPipeline::postOverhead;
+}
+
+// On a pool thread: makes one post's markup safe and hands it on, to be
+// stored in its place in the order of arrival once it is on the disk.
+void publish(SyncedPosts *synced, quint64 sequence, PostWriter::Post post,
              const QByteArray &title, const QByteArray &body, qint64 size)
 {
     bool titleEscaped = false;
@@ -108,12 +140,19 @@ void publish(PostWriter *writer, quint64 sequence, PostWriter::Post post,
     post.message.body = body;
     post.message.titleHtml = sanitizeHtml(title, &titleEscaped);
     post.message.bodyHtml = sanitizeHtml(body, &bodyEscaped);
+    // Built by appending, they may hold room for twice their text.
+    post.message.titleHtml.squeeze();
+    post.message.bodyHtml.squeeze();
     post.tail = QStringLiteral(", %1 bytes").arg(size);
     if (titleEscaped || bodyEscaped) {
         metrics::postEscaped();
         post.tail += QStringLiteral(" (markup over the parse budget: kept as escaped text)");
     }
-    writer->hand(sequence, std::move(post));
+    const qint64 charged = post.bytes;
+    post.bytes = heldBytes(title.size(), body.size(), post.message.titleHtml.capacity(),
+                           post.message.bodyHtml.capacity(),
+                           post.head.size() + post.tail.size());
+    synced->put(sequence, charged, std::move(post));
 }
 
 } // namespace
@@ -137,6 +176,17 @@ void PostPipeline::take(const QString &peer, const QByteArray &request, Done don
         return refuse(peer, "malformed",
                       QStringLiteral("fewer than two \"*\" in %1 bytes").arg(request.size()),
                       done);
+    switch (requestrules::checkPostFields(*fields)) {
+    case requestrules::PostFieldsCheck::NotUtf8:
+        return refuse(peer, "not_utf8", QStringLiteral("its title or body is not UTF-8"), done);
+    case requestrules::PostFieldsCheck::TitleTooLong:
+        return refuse(peer, "too_long",
+                      QStringLiteral("a title of %1 bytes, over %2")
+                          .arg(fields->title.size())
+                          .arg(requestrules::maxTitleBytes),
+                      done);
+    case requestrules::PostFieldsCheck::Ok: break;
+    }
     const QString forum = QString::fromUtf8(fields->forum);
     const bool exact = forum.toUtf8() == fields->forum;
     const QString unknown =
@@ -178,32 +228,35 @@ void PostPipeline::accept(const QString &peer, const QByteArray &request, qint64
     m_spoolBytes += record.size();
     metrics::spoolBytes(m_spoolBytes);
     m_spool->append(sequence, record);
-    m_unsynced.emplace_back(sequence, std::move(done));
+    m_unsynced.push_back({sequence, record.size(), std::move(done)});
     m_lastTakenFor.insert(forum, sequence);
-    const qint64 charged = request.size() + postOverhead;
-    m_pendingBytes += charged;
-    ++m_pendingPosts;
-    metrics::postBytesWaiting(m_pendingBytes);
-    updateFull();
     const auto fields = requestrules::splitPost(request);
     PostWriter::Post post;
     post.message.forumId = forumId;
     post.message.arrived = arrived;
-    post.bytes = charged;
     post.head = QStringLiteral("post %1 to \"%2\": ").arg(peer, forum);
+    constexpr qsizetype longestTail = 96;
+    post.bytes = heldBytes(fields->title.size(), fields->body.size(),
+                           sanitizedLimit(fields->title.size()),
+                           sanitizedLimit(fields->body.size()), post.head.size() + longestTail);
+    m_pendingBytes += post.bytes;
+    ++m_pendingPosts;
+    metrics::postBytesWaiting(m_pendingBytes);
+    updateFull();
     post.peer = peer;
     post.forum = forum;
-    m_workers.start([writer = m_writer.get(), sequence, post = std::move(post),
+    m_workers.start([synced = m_synced.get(), sequence, post = std::move(post),
                      title = fields->title, body = fields->body,
                      size = request.size()]() mutable {
-        publish(writer, sequence, std::move(post), title, body, size);
+        publish(synced, sequence, std::move(post), title, body, size);
     });
 }
 
 void PostPipeline::synced(quint64 upTo)
 {
-    while (!m_unsynced.empty() && m_unsynced.front().first <= upTo) {
-        const Done done = std::move(m_unsynced.front().second);
+    m_synced->synced(upTo);
+    while (!m_unsynced.empty() && m_unsynced.front().sequence <= upTo) {
+        const Done done = std::move(m_unsynced.front().done);
         m_unsynced.pop_front();
         done(true);
     }

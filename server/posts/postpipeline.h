@@ -1,11 +1,12 @@
 #pragma once
 // What happens to a post once its sender has closed: checked here, written
 // to the spool (acknowledged once it is on the disk), made safe on worker
-// threads, stored by the one writer in batches.
+// threads, stored by the one writer in batches once it is on the disk.
 //
 // Posts waiting in memory are counted from the moment they are taken in
-// until they are committed, by bytes (each charged a fixed overhead too) and
-// by number; past either bound the pipeline asks for no more (the post port
+// until they are committed, by number and by the bytes they hold (their
+// HTML in UTF-16 included: until it is made, the most it can come to; and a
+// fixed overhead); past either bound the pipeline asks for no more (the post port
 // stops accepting) until the writer is down to seven eighths of both. Past
 // the spool's budget on disk, posts are refused.
 
@@ -23,6 +24,7 @@
 class ForumDirectory;
 class PostWriter;
 class SpoolThread;
+class SyncedPosts;
 class StoreThread;
 
 // Lives on the main thread; sanitizes on its pool's threads, writes the
@@ -37,6 +39,7 @@ public:
         bool directoryIsWhole = true; // false: other servers may have created forums
         qint64 spoolBudget = qint64(1) << 30;
         quint64 lastSequence = 0; // the spool's (and the database's mark) at start
+        int spoolFlushDelayMs = 0; // tests: a slow disk
     };
     PostPipeline(ForumDirectory &directory, StoreThread &store, Spool spool,
                  const Settings &settings, LogSink log, QObject *parent = nullptr);
@@ -45,7 +48,8 @@ public:
     void start();
     // Every post taken in is flushed to the spool and acknowledged, any
     // other waiting one refused; the writer stores what it can by the
-    // deadline. False: it is still in a statement and must be left behind.
+    // deadline. False: the spool or the writer is still at work (in a flush,
+    // or a statement) and must be left behind.
     bool stop(int deadlineMs);
 
     // The whole request of a sender that has closed.
@@ -92,7 +96,14 @@ private:
     QThreadPool m_workers;
     std::unique_ptr<SpoolThread> m_spool;
     std::unique_ptr<PostWriter> m_writer;
-    std::deque<std::pair<quint64, Done>> m_unsynced; // taken, not yet on the disk
+    std::unique_ptr<SyncedPosts> m_synced;
+    struct Unsynced
+    {
+        quint64 sequence;
+        qint64 recordBytes; // of the spool's budget
+        Done done;
+    };
+    std::deque<Unsynced> m_unsynced; // taken, not yet on the disk
     quint64 m_taken = 0;
     quint64 m_storedUpTo = 0;
     QHash<QString, quint64> m_lastTakenFor; // forums with posts not yet stored

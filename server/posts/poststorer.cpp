@@ -98,8 +98,10 @@ bool PostStorer::range(qsizetype from, qsizetype to)
 {
     const QList<Post> &posts = *m_posts;
     QList<NewMessage> messages;
-    for (qsizetype i = from; i < to; ++i)
-        messages.append(posts[i].message);
+    for (qsizetype i = from; i < to; ++i) {
+        if (!posts[i].withdrawn)
+            messages.append(posts[i].message);
+    }
     const quint64 mark = posts[to - 1].sequence;
     const auto done = [&] {
         for (qsizetype i = from; i < to; ++i) {

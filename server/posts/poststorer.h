@@ -30,6 +30,7 @@ public:
         NewMessage message;
         QString peer;
         QString forum;
+        bool withdrawn = false; // its spool write failed: the mark passes it, nothing is stored
     };
     enum class Fate { Waiting, Stored, Quarantined };
 

@@ -99,7 +99,8 @@ void PostWriter::run()
         QList<PostStorer::Post> batch;
         batch.reserve(posts.size());
         for (qsizetype i = 0; i < posts.size(); ++i)
-            batch.append({sequences[i], posts[i].message, posts[i].peer, posts[i].forum});
+            batch.append({sequences[i], posts[i].message, posts[i].peer, posts[i].forum,
+                          posts[i].withdrawn});
         QList<PostStorer::Fate> fates;
         QStringList why;
         const bool whole = storer.store(batch, &fates, &why);
@@ -115,6 +116,8 @@ void PostWriter::run()
                 break; // stopping: the rest waits in the spool
             ++dealt;
             bytes += post.bytes;
+            if (post.withdrawn)
+                continue; // only its place, which the mark passes
             if (fates[i] == PostStorer::Fate::Stored) {
                 forums.insert(post.message.forumId);
                 log.append(post.head + QStringLiteral("stored") + post.tail);

@@ -46,6 +46,7 @@ public:
         qint64 bytes = 0;
         QString head;
         QString tail;
+        bool withdrawn = false; // its spool write failed: only its place is recorded
     };
     void hand(quint64 sequence, Post post);
 

@@ -240,15 +240,15 @@ QString serialize(const GumboNode *body, bool textOnly, qsizetype limit)
     return out;
 }
 
-// The escaped source, cut at maxSanitizedSize without splitting an entity.
-QString escapedSource(const QByteArray &fragment)
+// The escaped source, cut at limit without splitting an entity.
+QString escapedSource(const QByteArray &fragment, qsizetype limit)
 {
     QString out;
     const QString text = QString::fromUtf8(fragment);
     for (qsizetype i = 0; i < text.size(); ++i) {
         const qsizetype before = out.size();
         appendEscaped(out, text.mid(i, 1), false);
-        if (out.size() > maxSanitizedSize) {
+        if (out.size() > limit) {
             out.truncate(before);
             break;
         }
@@ -258,13 +258,16 @@ QString escapedSource(const QByteArray &fragment)
 
 } // namespace
 
-QString sanitizeHtml(const QByteArray &fragment, bool *escaped)
+QString sanitizeHtml(const QByteArray &raw, bool *escaped)
 {
+    const QByteArray fragment =
+        raw.contains('\0') ? QByteArray(raw).replace('\0', "\xEF\xBF\xBD") : raw;
+    const qsizetype limit = sanitizedLimit(raw.size());
     const bool overBudget = parseCost(fragment) > maxParseCost;
     if (escaped)
         *escaped = overBudget;
     if (overBudget)
-        return escapedSource(fragment);
+        return escapedSource(fragment, limit);
 
     GumboOptions options = kGumboDefaultOptions;
     options.max_errors = 0;
@@ -275,10 +278,10 @@ QString sanitizeHtml(const QByteArray &fragment, bool *escaped)
     const GumboNode *body = output ? findBody(output->root) : nullptr;
     if (!body)
         return {};
-    // Reopened formatting can make tag soup grow several times over when
+    // Reopened formatting can make tag soup grow many times over when
     // written back; such a message is shown as its text alone.
-    QString html = serialize(body, false, maxSanitizedSize);
-    if (html.size() > maxSanitizedSize)
-        html = serialize(body, true, maxSanitizedSize);
+    QString html = serialize(body, false, limit);
+    if (html.size() > limit)
+        html = serialize(body, true, limit);
     return html;
 }

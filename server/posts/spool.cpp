@@ -37,7 +37,7 @@ Spool::~Spool()
 Spool::Spool(Spool &&other) noexcept
     : m_folder(std::move(other.m_folder)), m_id(std::move(other.m_id)), m_lock(other.m_lock),
       m_segment(other.m_segment), m_segmentFirst(other.m_segmentFirst),
-      m_segmentSize(other.m_segmentSize)
+      m_segmentSize(other.m_segmentSize), m_appendedUpTo(other.m_appendedUpTo)
 {
     other.m_lock = -1;
     other.m_segment = -1;
@@ -166,7 +166,7 @@ void Spool::closeSegment()
     m_segment = -1;
 }
 
-bool Spool::append(const QByteArray &records, quint64 first, QString *error)
+bool Spool::append(const QByteArray &records, quint64 first, quint64 last, QString *error)
 {
     if (m_segment >= 0 && m_segmentSize >= segmentBytes)
         closeSegment();
@@ -185,10 +185,15 @@ bool Spool::append(const QByteArray &records, quint64 first, QString *error)
     if (!writeAll(m_segment, records.constData(), records.size())
         || ::fdatasync(m_segment) != 0) {
         *error = errnoText();
-        closeSegment(); // the next append starts a fresh segment after whatever was torn
+        // Their senders are told they are refused: whatever of them reached
+        // the file goes, or a start would store them all the same.
+        if (::ftruncate(m_segment, m_segmentSize) != 0 || ::fdatasync(m_segment) != 0)
+            *error += QStringLiteral("; nor could the segment be cut back: %1").arg(errnoText());
+        closeSegment(); // the next append starts a fresh segment
         return false;
     }
     m_segmentSize += records.size();
+    m_appendedUpTo = last;
     return true;
 }
 
@@ -203,6 +208,17 @@ qint64 Spool::trim(quint64 storedUpTo)
         const qint64 size = QFileInfo(path).size();
         if (QFile::remove(path))
             freed += size;
+    }
+    // After a failed write no segment is open: once all on the disk is
+    // stored, the last one goes too. On a full disk it is what leaves room
+    // for the next segment to be made.
+    if (m_segment < 0 && m_appendedUpTo > 0 && m_appendedUpTo <= storedUpTo) {
+        for (quint64 first : segments()) {
+            const QString path = segmentPath(first);
+            const qint64 size = QFileInfo(path).size();
+            if (QFile::remove(path))
+                freed += size;
+        }
     }
     return freed;
 }

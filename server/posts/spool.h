@@ -48,9 +48,10 @@ public:
 
     static QByteArray encode(const Record &record);
 
-    // Appends encoded records (sequence `first` first) and flushes them to
-    // the disk; a new segment when the current one is over its size.
-    bool append(const QByteArray &records, quint64 first, QString *error);
+    // Appends encoded records (sequences `first` to `last`) and flushes them
+    // to the disk; a new segment when the current one is over its size. On
+    // failure whatever of them reached the file is cut back out.
+    bool append(const QByteArray &records, quint64 first, quint64 last, QString *error);
     // Deletes the segments whose records are all at or below `storedUpTo`;
     // the bytes they held.
     qint64 trim(quint64 storedUpTo);
@@ -70,4 +71,5 @@ private:
     int m_segment = -1; // the one appended to
     quint64 m_segmentFirst = 0;
     qint64 m_segmentSize = 0;
+    quint64 m_appendedUpTo = 0; // the last record on the disk
 };

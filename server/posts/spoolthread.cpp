@@ -1,5 +1,7 @@
 #include "server/posts/spoolthread.h"
 
+#include <QDeadlineTimer>
+
 SpoolThread::SpoolThread(Spool spool, QObject *parent)
     : QObject(parent), m_spool(std::move(spool)), m_thread(QThread::create([this] { run(); }))
 {
@@ -35,15 +37,16 @@ void SpoolThread::trim(quint64 storedUpTo)
     m_work.wakeAll();
 }
 
-void SpoolThread::stop()
+bool SpoolThread::stop(int deadlineMs)
 {
     {
         QMutexLocker lock(&m_mutex);
         m_stopping = true;
         m_work.wakeAll();
     }
-    if (m_thread->isRunning())
-        m_thread->wait();
+    return !m_thread->isRunning()
+        || m_thread->wait(deadlineMs < 0 ? QDeadlineTimer(QDeadlineTimer::Forever)
+                                         : QDeadlineTimer(deadlineMs));
 }
 
 void SpoolThread::run()
@@ -67,8 +70,10 @@ void SpoolThread::run()
         }
         // What queued while the last group was flushed goes out as one.
         if (!records.isEmpty()) {
+            if (m_flushDelayMs > 0)
+                QThread::msleep(ulong(m_flushDelayMs));
             QString why;
-            if (m_spool.append(records, first, &why))
+            if (m_spool.append(records, first, last, &why))
                 emit synced(last);
             else
                 emit failed(why, last);

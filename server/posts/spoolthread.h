@@ -25,8 +25,11 @@ public:
     void append(quint64 sequence, const QByteArray &record);
     // The database holds every record up to this one.
     void trim(quint64 storedUpTo);
-    // Writes and flushes whatever is queued, then ends the thread.
-    void stop();
+    // Writes and flushes whatever is queued, then ends the thread; false if
+    // a flush is still under way at the deadline (-1: none).
+    bool stop(int deadlineMs = -1);
+    // Tests: each flush first waits this long, as on a slow disk.
+    void setFlushDelay(int ms) { m_flushDelayMs = ms; }
 
 signals:
     void synced(quint64 upTo); // every record up to this one is on the disk
@@ -45,4 +48,5 @@ private:
     quint64 m_queuedLast = 0;
     quint64 m_trimTo = 0;
     bool m_stopping = false;
+    int m_flushDelayMs = 0;
 };

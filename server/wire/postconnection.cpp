@@ -58,6 +58,9 @@ void PostConnection::read()
         return;
     m_done = true;
     m_connection->setFinished(true);
+    // The deadline ends at the last byte read: a post taken in is answered
+    // once the spool has said whether it is on the disk, however long that takes.
+    m_connection->stopDeadline();
     const QByteArray request = std::move(gathered);
     gathered.clear();
     m_intake.take(m_connection->peer(), request,

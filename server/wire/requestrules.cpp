@@ -73,5 +73,42 @@ std::optional<PostFields> splitPost(const QByteArray &request)
                       request.mid(second + 1)};
 }
 
+PostFieldsCheck checkPostFields(const PostFields &fields)
+{
+    if (!isUtf8(fields.title) || !isUtf8(fields.body))
+        return PostFieldsCheck::NotUtf8;
+    if (fields.title.size() > maxTitleBytes)
+        return PostFieldsCheck::TitleTooLong;
+    return PostFieldsCheck::Ok;
+}
+
+bool isUtf8(QByteArrayView bytes)
+{
+    const auto *at = reinterpret_cast<const unsigned char *>(bytes.data());
+    const auto *end = at + bytes.size();
+    while (at < end) {
+        const unsigned char lead = *at++;
+        if (lead < 0x80)
+            continue;
+        // The bytes that follow the lead, and the least code point they may
+        // spell (less would be an overlong form).
+        const int more = lead >= 0xF0 ? 3 : lead >= 0xE0 ? 2 : 1;
+        if (lead < 0xC2 || lead > 0xF4)
+            return false;
+        char32_t code = lead & (0x3F >> more);
+        const char32_t least = more == 1 ? 0x80 : more == 2 ? 0x800 : 0x10000;
+        if (end - at < more)
+            return false;
+        for (int i = 0; i < more; ++i) {
+            if ((at[i] & 0xC0) != 0x80)
+                return false;
+            code = (code << 6) | (at[i] & 0x3F);
+        }
+        at += more;
+        if (code < least || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
+            return false;
+    }
+    return true;
+}
 
 } // namespace requestrules

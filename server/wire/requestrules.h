@@ -10,6 +10,8 @@ namespace requestrules {
 inline constexpr qsizetype maxNameBytes = 256;     // a longer create request is refused unread
 inline constexpr qsizetype maxPostBytes = 64 * 1024;
 inline constexpr int maxNameCharacters = 40;
+// Far above the client's stored title (60 characters in bold, and a date stamp).
+inline constexpr qsizetype maxTitleBytes = 2048;
 
 // The nine characters a forum name must not hold.
 inline constexpr char forbiddenNameCharacters[] = "\"|><?:\\/*";
@@ -46,5 +48,17 @@ struct PostFields
 
 // Splits at the first two "*"; the body keeps any further ones.
 std::optional<PostFields> splitPost(const QByteArray &request);
+
+enum class PostFieldsCheck {
+    Ok,
+    NotUtf8,      // the title or the body
+    TitleTooLong, // over maxTitleBytes
+};
+
+// What the database could not take as sent, checked before a post is acknowledged.
+PostFieldsCheck checkPostFields(const PostFields &fields);
+
+// Well-formed UTF-8: no overlong form, surrogate, or code point past U+10FFFF.
+bool isUtf8(QByteArrayView bytes);
 
 } // namespace requestrules

@@ -106,6 +106,8 @@ void TestSanitizer::allowList_data()
                                                               "</script>t")
                                                 << "t";
     QTest::newRow("ends with a bare <") << QByteArray("a<") << "a&lt;";
+    // Fault: U+0000 passed on, which a PostgreSQL text cannot hold.
+    QTest::newRow("U+0000 in text") << QByteArray("a\0b", 3) << QStringLiteral("a\uFFFDb");
 }
 
 void TestSanitizer::allowList()
@@ -131,21 +133,28 @@ void TestSanitizer::deepNestingIsFlattened()
 
 void TestSanitizer::tagSoupStaysBounded_data()
 {
-    QTest::addColumn<QByteArray>("unit");
-    QTest::newRow("reopened formatting") << QByteArray("<p><b><i>t");
-    QTest::newRow("escaped text") << QByteArray("&amp;&lt;");
+    QTest::addColumn<QByteArray>("unit"); // "%1": the unit's number
+    QTest::addColumn<qsizetype>("size");
+    QTest::newRow("reopened formatting") << QByteArray("<p><b><i>t") << qsizetype(64 * 1024);
+    QTest::newRow("escaped text") << QByteArray("&amp;&lt;") << qsizetype(64 * 1024);
+    // Distinct elements reopened in every later paragraph: twenty times its size.
+    // Fault: only the absolute cap applied (a post comes to hold more than charged).
+    QTest::newRow("short, reopened many times") << QByteArray("<p><b id=%1>t") << qsizetype(1000);
 }
 
-// A post of at most 64 KiB never publishes as much more than that.
+// A post of at most 64 KiB never publishes as much more than that, nor a
+// short one more than sanitizedLimit() says before parsing it.
 void TestSanitizer::tagSoupStaysBounded()
 {
     QFETCH(QByteArray, unit);
+    QFETCH(qsizetype, size);
     QByteArray input;
-    while (input.size() + unit.size() <= 64 * 1024)
-        input += unit;
+    for (int i = 0; input.size() < size; ++i)
+        input += QByteArray(unit).replace("%1", QByteArray::number(i));
     const QString output = sanitizeHtml(input);
     QVERIFY(output.size() <= maxSanitizedSize);
-    QVERIFY(output.size() > 1000);
+    QVERIFY(output.size() <= sanitizedLimit(input.size()));
+    QVERIFY(output.size() > size / 64);
     QVERIFY(!output.contains(u'<') || output.contains("<p>"));
 }
 
@@ -187,6 +196,9 @@ void TestSanitizer::parseBudgetEdges_data()
     QTest::addColumn<bool>("escaped");
     QTest::newRow("exactly the budget") << exact << false;
     QTest::newRow("one over") << exact + "</s></u></i></b>z" << true;
+    // Fault: the escaped source passes U+0000 through.
+    QTest::newRow("one over, with U+0000")
+        << "<b>" + QByteArray(1, '\0') + exact.mid(3) + "</s></u></i></b>z" << true;
 }
 
 // A fragment that costs the budget is still published as HTML; one more is kept as text.
@@ -198,6 +210,7 @@ void TestSanitizer::parseBudgetEdges()
     const QString output = sanitizeHtml(input, &wasEscaped);
     QCOMPARE(wasEscaped, escaped);
     QCOMPARE(output.startsWith(u"&lt;b&gt;"), escaped); // the source, or what it shows
+    QCOMPARE(output.count(QChar(0xFFFD)), input.count('\0'));
 }
 
 QTEST_APPLESS_MAIN(TestSanitizer)

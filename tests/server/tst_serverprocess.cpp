@@ -8,6 +8,7 @@
 #include "tests/missingtool.h"
 #include "wireclient.h"
 #include "server/store/databaseurl.h"
+#include "tests/missingtool.h"
 
 #include <QElapsedTimer>
 #include <QDateTime>
@@ -341,6 +342,8 @@ private slots:
     void databaseFaultsLoseNoAcknowledgedPost_data();
     void databaseFaultsLoseNoAcknowledgedPost();
     void refusedPostIsQuarantinedUntilRestored();
+    void terminateEndsInTimeWhileTheDiskStalls();
+    void fullSpoolDiskTakesPostsBack();
     void burstsAreStoredWhole_data();
     void burstsAreStoredWhole();
     void listAnswersWhileAHostilePostIsParsed();
@@ -713,6 +716,66 @@ void TestServerProcess::refusedPostIsQuarantinedUntilRestored()
     const QHash<QByteArray, int> stored = storedBodies(dir.path());
     QCOMPARE(stored.value("refused once"), 1);
     QCOMPARE(stored.value("after"), 1);
+}
+
+// The spool's last flush is within the stop's deadline too: on a disk that
+// stalls, the post waiting for it is reset and the server ends in time.
+void TestServerProcess::terminateEndsInTimeWhileTheDiskStalls()
+{
+    QTemporaryDir dir;
+    ServerProcess server;
+    qputenv("TAVERNLY_TEST_SPOOL_FLUSH_DELAY_MS", "30000");
+    const bool started = start(server, dir.path(), {"--metrics", "127.0.0.1:0"});
+    qunsetenv("TAVERNLY_TEST_SPOOL_FLUSH_DELAY_MS");
+    QVERIFY(started);
+    const ServicePorts ports = server.ports();
+    std::atomic<bool> kept{true};
+    std::thread sender([&] { kept = acknowledged(ports.post, "Welcome*<b>T</b>*stalled"); });
+    // Taken in: its flush has begun.
+    QTRY_COMPARE_WITH_TIMEOUT(
+        kit::sample(kit::scrapeMetrics(ports.metrics), "tavernly_posts_received_total"), 1.0, 10000);
+    QVERIFY(server.stop(12000)); // fault: the last flush waited for without a deadline (30 s)
+    sender.join();
+    QVERIFY(!kept && server.log().contains("last flush did not end in time"));
+}
+
+// The spool on a tmpfs of 48 KiB with room for one segment file (in a mount
+// namespace of the server's own): a post whose write fails is reset and
+// never stored; once the database has the rest, posts are taken again.
+void TestServerProcess::fullSpoolDiskTakesPostsBack()
+{
+    const QString unshare = QStringLiteral("unshare");
+    if (QProcess::execute(unshare, {"-rm", "true"}) != 0)
+        SKIP_FOR_MISSING("unshare -rm (user and mount namespaces) is not available");
+    QTemporaryDir dir;
+    const QString mountAndStart = QStringLiteral("mkdir '%1/spool' && mount -t tmpfs -o size=48k,"
+                                                 "nr_inodes=4 tmpfs '%1/spool' && exec \"$0\" \"$@\"")
+                                      .arg(dir.path());
+    ServerProcess server;
+    // Each write a moment late, so that its post is made safe before it fails;
+    // the budget over the filesystem, so that the full disk refuses first.
+    qputenv("TAVERNLY_TEST_SPOOL_FLUSH_DELAY_MS", "30");
+    const bool started = server.start(unshare, {"-rm", "sh", "-c", mountAndStart,
+                                                TAVERNLY_SERVER_BINARY, "--post-limit", "0",
+                                                "--spool-budget", "65536"}, nullptr, dir.path());
+    qunsetenv("TAVERNLY_TEST_SPOOL_FLUSH_DELAY_MS");
+    QVERIFY(started);
+    const auto body = [](int i) { return "n=" + QByteArray::number(i) + " " + QByteArray(8000, 'x'); };
+    QList<bool> kept;
+    // 100 posts, then more until one is taken again. Faults: the budget
+    // never given back the failed posts' bytes; the last segment, wholly
+    // stored, kept while no new one can be made.
+    for (int i = 0; i < 100 || (!kept.last() && i < 200); ++i) {
+        if (i >= 100)
+            QTest::qWait(100); // for the writer and the spool's thread to catch up
+        kept << acknowledged(server.ports().post, "Welcome*<b>T</b>*" + body(i));
+    }
+    QVERIFY(kept.last() && server.log().contains("spool write failed"));
+    QVERIFY(server.stop());
+    // Fault: a post handed on to the writer before its write succeeded.
+    const QHash<QByteArray, int> stored = storedBodies(dir.path());
+    for (int i = 0; i < kept.size(); ++i)
+        QVERIFY2(stored.value(body(i)) == (kept[i] ? 1 : 0), qPrintable(QString::number(i)));
 }
 
 void TestServerProcess::burstsAreStoredWhole_data()

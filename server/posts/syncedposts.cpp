@@ -1,0 +1,69 @@
+#include "server/posts/syncedposts.h"
+
+#include "server/base/mainthread.h"
+
+SyncedPosts::SyncedPosts(PostWriter &writer, quint64 lastSequence, QObject *parent)
+    : QObject(parent), m_writer(writer), m_decidedUpTo(lastSequence)
+{
+}
+
+void SyncedPosts::put(quint64 sequence, qint64 charged, PostWriter::Post post)
+{
+    bool first = false;
+    {
+        QMutexLocker lock(&m_mutex);
+        first = m_put.empty();
+        m_put.push_back({sequence, charged, std::move(post)});
+    }
+    // One call for whatever the pool puts meanwhile.
+    if (first)
+        QMetaObject::invokeMethod(this, &SyncedPosts::deliver, Qt::QueuedConnection);
+}
+
+void SyncedPosts::deliver()
+{
+    TAVERNLY_ASSERT_MAIN_THREAD();
+    std::vector<Put> put;
+    {
+        QMutexLocker lock(&m_mutex);
+        put.swap(m_put);
+    }
+    qint64 delta = 0;
+    for (Put &one : put) {
+        delta += one.post.bytes - one.charged;
+        if (m_withdrawn.erase(one.sequence) > 0) {
+            one.post.withdrawn = true;
+            m_writer.hand(one.sequence, std::move(one.post));
+        } else if (one.sequence <= m_decidedUpTo) {
+            m_writer.hand(one.sequence, std::move(one.post));
+        } else {
+            m_held.emplace(one.sequence, std::move(one.post));
+        }
+    }
+    if (delta != 0)
+        emit recharged(delta);
+}
+
+void SyncedPosts::synced(quint64 upTo)
+{
+    while (!m_held.empty() && m_held.begin()->first <= upTo) {
+        m_writer.hand(m_held.begin()->first, std::move(m_held.begin()->second));
+        m_held.erase(m_held.begin());
+    }
+    m_decidedUpTo = std::max(m_decidedUpTo, upTo);
+}
+
+void SyncedPosts::failed(quint64 upTo)
+{
+    for (quint64 sequence = m_decidedUpTo + 1; sequence <= upTo; ++sequence) {
+        const auto held = m_held.find(sequence);
+        if (held == m_held.end()) {
+            m_withdrawn.insert(sequence);
+            continue;
+        }
+        held->second.withdrawn = true;
+        m_writer.hand(sequence, std::move(held->second));
+        m_held.erase(held);
+    }
+    m_decidedUpTo = std::max(m_decidedUpTo, upTo);
+}
