@@ -14,6 +14,7 @@ SearchBar::SearchBar(HtmlView &view)
     : QFrame(&view)
     , m_view(view)
     , m_field(new QLineEdit(this))
+    , m_findBar(view.findBar())
 {
     setObjectName(QStringLiteral("searchBar"));
     setFrameStyle(QFrame::StyledPanel | QFrame::Raised);
@@ -28,7 +29,7 @@ SearchBar::SearchBar(HtmlView &view)
     hide();
     // The find bar's place: follows the view's size; whichever bar opens last is the one shown.
     m_view.installEventFilter(this);
-    m_view.findBar()->installEventFilter(this);
+    m_findBar->installEventFilter(this);
     new QShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F), &m_view, [this] { open(); },
                   Qt::WindowShortcut);
     // A search the server did not answer says so on the line a saved copy's notice takes.
@@ -86,7 +87,7 @@ bool SearchBar::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == &m_view && event->type() == QEvent::Resize)
         place();
-    if (watched == m_view.findBar() && event->type() == QEvent::Show)
+    if (watched == m_findBar && event->type() == QEvent::Show)
         hide();
     if (watched == m_field && event->type() == QEvent::KeyPress) {
         switch (static_cast<QKeyEvent *>(event)->key()) {

@@ -32,6 +32,8 @@ private:
 
     HtmlView &m_view;
     QLineEdit *m_field;
+    // Compared only: its events keep coming while the view is taken down.
+    QWidget *m_findBar;
     QPointer<QWidget> m_focusBefore;
     QUrl m_searched; // the last search page asked for
 };
