@@ -6,6 +6,7 @@
 // firewall the front may change.
 
 #include "clusterfront.h"
+#include "flood.h"
 #include "httpanswer.h"
 #include "plainsender.h"
 #include "serverprocess.h"
@@ -16,7 +17,6 @@
 #include "wireclient.h"
 
 #include <QCoreApplication>
-#include <QMetaObject>
 #include <QProcess>
 #include <QSet>
 #include <QSqlDatabase>
@@ -24,10 +24,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <atomic>
 #include <memory>
-#include <mutex>
-#include <thread>
+
+using kit::acknowledged;
 
 namespace {
 
@@ -36,14 +35,6 @@ constexpr int forumCount = 4;
 QString forumName(int i)
 {
     return QStringLiteral("Race %1").arg(i);
-}
-
-// A post as the client sends it, through the front: true only if it was all
-// sent, its sending half closed, and the server then closed in order.
-bool acknowledged(quint16 port, const QByteArray &request, const char *from = nullptr)
-{
-    bool ok = false;
-    return kit::exchange(port, request, &ok, 20000, from).isEmpty() && ok;
 }
 
 // How often each body is stored in the database.
@@ -154,45 +145,17 @@ void TestServerCluster::floodWithOneServerKilled()
     }
 
     QVERIFY2(front.start({servers[0].ports(), servers[1].ports()}, &error), qPrintable(error));
-    std::atomic<bool> done{false};
-    std::atomic<int> acknowledgedCount{0}, refusedCount{0};
-    constexpr int senders = 8;
-    std::vector<QList<QByteArray>> kept(senders);
-    std::vector<std::thread> threads;
-    for (int s = 0; s < senders; ++s) {
-        threads.emplace_back([&, s] {
-            for (int i = 0; !done; ++i) {
-                const QByteArray body = "msg#" + QByteArray::number(s) + "-" + QByteArray::number(i)
-                                        + "# A post of the flood.";
-                const QByteArray forum = forumName(i % forumCount + 1).toUtf8();
-                if (acknowledged(front.ports().post, forum + "*<b>Flood</b>*" + body)) {
-                    kept[s].append(body);
-                    ++acknowledgedCount;
-                    // Wakes the waiting loop, which may hear nothing else meanwhile.
-                    QMetaObject::invokeMethod(QCoreApplication::instance(), [] {},
-                                              Qt::QueuedConnection);
-                } else {
-                    ++refusedCount;
-                    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-                }
-            }
-        });
-    }
-    const auto stopSenders = qScopeGuard([&] {
-        done = true;
-        for (std::thread &thread : threads)
-            thread.join();
-    });
-    QVERIFY(waitUntil([&] { return acknowledgedCount >= 1000; }, 120000));
+    QList<QByteArray> forums;
+    for (int i = 1; i <= forumCount; ++i)
+        forums.append(forumName(i).toUtf8());
+    kit::Flood flood(front.ports().post, "msg#", 8, 0, forums);
+    QVERIFY(flood.grows(1000, 120000));
     servers[0].kill();
-    const int atKill = acknowledgedCount;
+    const int atKill = flood.count();
     // The front stops sending connections to the dead server.
     QVERIFY(waitUntil([&] { return listAnswers(front.ports().list, 20); }, 20000));
-    QVERIFY(waitUntil([&] { return acknowledgedCount >= atKill + 1000; }, 120000));
-    done = true;
-    for (std::thread &thread : threads)
-        thread.join();
-    threads.clear();
+    QVERIFY(flood.grows(1000, 120000));
+    flood.stop();
 
     // Everything the live server took is stored once it stops; what the
     // killed one took waits in its spool, which drain hands over.
@@ -202,27 +165,10 @@ void TestServerCluster::floodWithOneServerKilled()
     QVERIFY(drain.waitForFinished(60000));
     QVERIFY2(drain.exitCode() == 0, drain.readAllStandardError().constData());
 
-    const QHash<QByteArray, int> stored = storedBodies(m_database);
-    int lost = 0, twice = 0, checked = 0;
-    for (const QList<QByteArray> &bodies : kept) {
-        for (const QByteArray &body : bodies) {
-            lost += stored.value(body) == 0;
-            ++checked;
-        }
-    }
-    int storedFlood = 0;
-    for (auto it = stored.cbegin(); it != stored.cend(); ++it) {
-        if (it.key().startsWith("msg#")) {
-            ++storedFlood;
-            twice += it.value() > 1;
-        }
-    }
-    qInfo("%d posts acknowledged (%d before the kill), %d not acknowledged; %d of the flood "
-          "stored; %d acknowledged lost, %d stored twice",
-          checked, atKill, refusedCount.load(), storedFlood, lost, twice);
-    QCOMPARE(checked, acknowledgedCount.load());
-    QCOMPARE(lost, 0);
-    QCOMPARE(twice, 0);
+    const QString wrong = flood.lostOrTwice(storedBodies(m_database));
+    qInfo("%d posts acknowledged (%d before the kill), %d not acknowledged", flood.count(), atKill,
+          flood.failed());
+    QVERIFY2(wrong.isEmpty(), qPrintable(wrong));
 }
 
 // The front keeps each connection end to end: the server sees the client's

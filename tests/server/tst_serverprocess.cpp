@@ -1,6 +1,7 @@
 // The tavernly-server program itself: command line, ready line, and what a
 // killed server keeps.
 
+#include "flood.h"
 #include "metricsreader.h"
 #include "plainsender.h"
 #include "serverprocess.h"
@@ -8,7 +9,6 @@
 #include "tests/missingtool.h"
 #include "wireclient.h"
 #include "server/store/databaseurl.h"
-#include "tests/missingtool.h"
 
 #include <QElapsedTimer>
 #include <QDateTime>
@@ -43,6 +43,9 @@
 #include <thread>
 #include <unistd.h>
 
+using kit::acknowledged;
+using kit::Flood;
+
 namespace {
 
 // Starts the server over dataDir; false, with the reason, when it did not come up.
@@ -61,27 +64,6 @@ QByteArray blockingExchange(quint16 port, const QByteArray &request)
     bool ok = false;
     const QByteArray reply = kit::exchange(port, request, &ok, 20000);
     return ok ? reply : QByteArray("<not sent or not closed>");
-}
-
-// A post as the client sends it: true only if the server then closed in
-// order (the post is kept), false for a reset or any failure.
-bool acknowledged(quint16 port, const QByteArray &request)
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    timeval wait{20, 0};
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
-    char byte = 0;
-    const bool kept =
-        ::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0
-        && ::send(fd, request.constData(), size_t(request.size()), MSG_NOSIGNAL)
-            == ssize_t(request.size())
-        && ::shutdown(fd, SHUT_WR) == 0 && ::recv(fd, &byte, 1, 0) == 0;
-    ::close(fd);
-    return kept;
 }
 
 // The PostgreSQL database a run through scripts/pg-throwaway.sh names; none otherwise.
@@ -220,80 +202,6 @@ struct HeldSockets
                                    .arg(names.join(u':'));
         return QStringList{"-c", script, "bash", TAVERNLY_SERVER_BINARY} + options;
     }
-};
-
-// Senders post without pause, each counting a post only once the server
-// closed in order; bodies of a kilobyte, so that the spool's segments fill
-// and are deleted as the database catches up.
-class Flood
-{
-public:
-    // tag: begins every body (tests on PostgreSQL share one database).
-    Flood(quint16 port, const QByteArray &tag, int senders = 8, qsizetype paddingSize = 1000)
-        : m_port(port), m_tag(tag), m_kept(senders)
-    {
-        const QByteArray padding(paddingSize, 'p');
-        for (int s = 0; s < senders; ++s) {
-            m_threads.emplace_back([this, s, padding] {
-                for (int i = 0; !m_done; ++i) {
-                    const QByteArray body = m_tag + "s" + QByteArray::number(s) + "-"
-                        + QByteArray::number(i) + padding;
-                    if (acknowledged(m_port, "Welcome*<b>F</b>*" + body)) {
-                        m_kept[s].append(body);
-                        ++m_count;
-                        // Wakes the waiting loop, which may hear nothing else meanwhile.
-                        QMetaObject::invokeMethod(QCoreApplication::instance(), [] {},
-                                                  Qt::QueuedConnection);
-                    } else {
-                        ++m_failed;
-                        std::this_thread::sleep_for(std::chrono::milliseconds(2)); // restarting
-                    }
-                }
-            });
-        }
-    }
-    ~Flood() { stop(); }
-    void setPort(quint16 port) { m_port = port; }
-    int count() const { return m_count; }
-    int failed() const { return m_failed; } // refused, reset or unanswered
-    bool grows(int by, int timeoutMs = 60000) const
-    {
-        const int target = m_count + by;
-        return waitUntil([&] { return m_count >= target; }, timeoutMs);
-    }
-    void stop()
-    {
-        m_done = true;
-        for (std::thread &thread : m_threads)
-            thread.join();
-        m_threads.clear();
-    }
-    // Empty when every acknowledged post is stored once and nothing else twice.
-    QString lostOrTwice(const QHash<QByteArray, int> &stored) const
-    {
-        int lost = 0;
-        int twice = 0;
-        for (const QList<QByteArray> &bodies : m_kept)
-            for (const QByteArray &body : bodies)
-                lost += stored.value(body) == 0;
-        for (auto it = stored.cbegin(); it != stored.cend(); ++it)
-            twice += it.key().startsWith(m_tag) && it.value() > 1;
-        if (lost == 0 && twice == 0)
-            return {};
-        return QStringLiteral("%1 acknowledged, %2 lost, %3 stored twice")
-            .arg(m_count.load())
-            .arg(lost)
-            .arg(twice);
-    }
-
-private:
-    std::atomic<quint16> m_port;
-    const QByteArray m_tag;
-    std::atomic<bool> m_done{false};
-    std::atomic<int> m_count{0};
-    std::atomic<int> m_failed{0};
-    std::vector<QList<QByteArray>> m_kept;
-    std::vector<std::thread> m_threads;
 };
 
 // The spool's oldest segment file, named by its first post's number.
