@@ -2,13 +2,14 @@
 // what revalidation, gzip and a post flood cost a reader; exits non-zero
 // when a request fails or a target is missed.
 //
-//   bench_page_serving [--seconds 5] [--rounds 4] [--flood-seconds 5] [--nginx-workers 1]
+//   bench_page_serving [--seconds 5] [--rounds 3] [--flood-seconds 5] [--nginx-workers 1]
 //                      [--server PATH]
 //
-// The server and nginx (one worker by default: one thread serving, as the
-// page port has; "auto" gives it one per core) take turns on loopback ports, wrk (keep-alive) and ab (HTTP/1.0,
-// a connection per request) alternating between them round by round, so
-// both meet the same load from the rest of the machine. The verdict is the
+// The server and nginx in two dresses, as Debian ships it and minimal (one
+// worker by default: one thread serving, as the page port has; "auto" gives
+// it one per core) take turns on loopback ports, wrk (keep-alive) and ab
+// (HTTP/1.0, a connection per request) rotating between them round by
+// round, so that all meet the same load from the rest of the machine. The verdict is the
 // CPU time each serving process spends per request (utime and stime from
 // /proc before and after each run), not the rate: a load tool that runs out
 // of CPU caps both rates alike and would hide any difference. wrk's own CPU
@@ -117,25 +118,33 @@ QByteArray header(const QByteArray &answer, const char *name)
     return match.hasMatch() ? match.captured(1).toLatin1() : QByteArray();
 }
 
-// nginx on a loopback port with a configuration of its own, serving `root`.
+// nginx on a loopback port with a configuration of its own, serving `root`,
+// in one of two dresses: as Debian ships it (sendfile and tcp_nopush on, the
+// access log written to a file, gzip on), or minimal (no access log, no
+// sendfile: every page copied out of its file).
 class Nginx
 {
 public:
-    Nginx(const QString &dir, const QString &root, quint16 port, const QString &workers)
+    enum Dress { Shipped, Minimal };
+    Nginx(const QString &dir, const QString &root, quint16 port, const QString &workers,
+          Dress dress)
     {
+        QDir(dir).mkpath(QStringLiteral("."));
         QFile config(dir + "/nginx.conf");
         config.open(QIODevice::WriteOnly);
+        const QString http = dress == Shipped
+            ? QStringLiteral("  sendfile on;\n  tcp_nopush on;\n  access_log %1/access.log;\n"
+                             "  gzip on;\n").arg(dir)
+            : QStringLiteral("  sendfile off;\n  access_log off;\n");
         config.write(QStringLiteral(
             "worker_processes %4;\ndaemon off;\npid %1/nginx.pid;\nerror_log %1/error.log;\n"
             "events { worker_connections 1024; }\n"
-            // sendfile as nginx ships configured: without it every page is
-            // copied twice, and the yardstick is slower than nginx is.
-            "http {\n  access_log off;\n  sendfile on;\n  client_body_temp_path %1/body;\n"
+            "http {\n%5  client_body_temp_path %1/body;\n"
             "  proxy_temp_path %1/proxy;\n  fastcgi_temp_path %1/fastcgi;\n"
             "  uwsgi_temp_path %1/uwsgi;\n  scgi_temp_path %1/scgi;\n"
             "  types { text/html htm; }\n"
             "  server { listen 127.0.0.1:%2; root %3; }\n}\n")
-                         .arg(dir).arg(port).arg(root, workers).toUtf8());
+                         .arg(dir).arg(port).arg(root, workers, http).toUtf8());
         config.close();
         m_process.setProcessChannelMode(QProcess::ForwardedChannels);
         m_process.start(QStringLiteral("nginx"), {"-p", dir, "-c", dir + "/nginx.conf", "-e",
@@ -249,7 +258,7 @@ int main(int argc, char *argv[])
     QCommandLineParser parser;
     parser.addHelpOption();
     parser.addOptions({{"seconds", "Length of each wrk run (default 5).", "S", "5"},
-                       {"rounds", "Rounds of the side-by-side run (default 4).", "N", "4"},
+                       {"rounds", "Rounds of the side-by-side run (default 3).", "N", "3"},
                        {"flood-seconds", "Length of the post flood (default 5).", "S", "5"},
                        {"nginx-workers", "nginx's worker processes (default 1).", "N", "1"},
                        {"server", "The server program.", "PATH", TAVERNLY_SERVER_BINARY}});
@@ -259,7 +268,8 @@ int main(int argc, char *argv[])
     const int floodSeconds = parser.value("flood-seconds").toInt();
 
     QTemporaryDir dataDir;
-    Server server(parser.value("server"), dataDir.path());
+    // Its log in a file, as nginx's access log is in the shipped dress.
+    Server server(parser.value("server"), dataDir.path(), ServerProcess::Log::Kept);
     if (!server.isRunning()) {
         std::fprintf(stderr, "server did not start\n");
         return 1;
@@ -281,7 +291,9 @@ int main(int argc, char *argv[])
     std::printf("The page of a forum of 100 messages: %lld bytes\n", (long long)page.size());
 
     const QString workers = parser.value("nginx-workers");
-    std::printf("Side by side with nginx serving the same bytes (worker_processes %s), %d rounds\n",
+    std::printf("Side by side with nginx serving the same bytes (worker_processes %s), %d rounds\n"
+                "  shipped: sendfile, tcp_nopush, access log to a file, gzip (as Debian ships it)\n"
+                "  minimal: no sendfile, no access log; the server logs to a file in both\n",
                 qPrintable(workers), rounds);
     QTemporaryDir nginxDir;
     QFile::setPermissions(nginxDir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
@@ -292,48 +304,69 @@ int main(int argc, char *argv[])
     file.open(QIODevice::WriteOnly);
     file.write(page);
     file.close();
-    const quint16 nginxPort = freePort();
-    Nginx nginx(nginxDir.path(), nginxDir.path() + "/root", nginxPort, workers);
-    if (!waitAnswering(nginxPort)) {
-        std::fprintf(stderr, "nginx did not start\n");
-        return 1;
+    const QString root = nginxDir.path() + "/root";
+    const quint16 shippedPort = freePort();
+    Nginx shipped(nginxDir.path() + "/shipped", root, shippedPort, workers, Nginx::Shipped);
+    const quint16 minimalPort = freePort();
+    Nginx minimal(nginxDir.path() + "/minimal", root, minimalPort, workers, Nginx::Minimal);
+    for (const quint16 port : {shippedPort, minimalPort}) {
+        if (!waitAnswering(port)) {
+            std::fprintf(stderr, "nginx did not start\n");
+            return 1;
+        }
+        if (KeepAlive(port).get(path).endsWith(page) == false) {
+            std::fprintf(stderr, "nginx does not serve the page's bytes\n");
+            return 1;
+        }
     }
-    if (KeepAlive(nginxPort).get(path).endsWith(page) == false) {
-        std::fprintf(stderr, "nginx does not serve the page's bytes\n");
-        return 1;
-    }
-    Figures ours, theirs;
-    const qint64 serverId = server.processId();
-    const qint64 nginxId = nginx.workerId();
+    struct Contender
+    {
+        const char *name;
+        quint16 port;
+        qint64 pid;
+        Figures figures;
+    };
+    Contender contenders[] = {{"server", ports.http, server.processId(), {}},
+                              {"shipped", shippedPort, shipped.workerId(), {}},
+                              {"minimal", minimalPort, minimal.workerId(), {}}};
     for (int round = 0; round < rounds; ++round) {
         std::printf(" round %d (load %s)\n", round + 1,
                     qPrintable(QString::fromLatin1(runTool({"cut", "-d ", "-f1-3", "/proc/loadavg"})).trimmed()));
-        if (round % 2 == 0) {
-            measure("server", ports.http, serverId, QString::fromLatin1(path), seconds, &ours);
-            measure("nginx", nginxPort, nginxId, QString::fromLatin1(path), seconds, &theirs);
-        } else {
-            measure("nginx", nginxPort, nginxId, QString::fromLatin1(path), seconds, &theirs);
-            measure("server", ports.http, serverId, QString::fromLatin1(path), seconds, &ours);
+        // Each takes each place in turn.
+        for (int turn = 0; turn < 3; ++turn) {
+            Contender &c = contenders[(round + turn) % 3];
+            measure(c.name, c.port, c.pid, QString::fromLatin1(path), seconds, &c.figures);
         }
     }
-    std::printf("  medians: server wrk %.0f /s %.2f us, ab %.0f /s %.2f us; "
-                "nginx wrk %.0f /s %.2f us, ab %.0f /s %.2f us\n",
-                median(ours.wrk), median(ours.wrkCpu), median(ours.ab), median(ours.abCpu),
-                median(theirs.wrk), median(theirs.wrkCpu), median(theirs.ab),
-                median(theirs.abCpu));
-    std::vector<double> toolShares = ours.loadTool;
-    toolShares.insert(toolShares.end(), theirs.loadTool.begin(), theirs.loadTool.end());
+    std::vector<double> toolShares;
+    for (const Contender &c : contenders) {
+        std::printf("  median %-7s wrk %6.0f /s %6.2f us, ab %6.0f /s %6.2f us\n", c.name,
+                    median(c.figures.wrk), median(c.figures.wrkCpu), median(c.figures.ab),
+                    median(c.figures.abCpu));
+        toolShares.insert(toolShares.end(), c.figures.loadTool.begin(), c.figures.loadTool.end());
+    }
     const double toolShare = median(toolShares);
     if (toolShare > 0.9)
         std::printf("  wrk used %.0f%% of a core: the rates show wrk's ceiling, not the servers'\n",
                     toolShare * 100);
-    std::printf("  rate ratios (for information): wrk %.2fx, ab %.2fx\n",
-                median(ours.wrk) / median(theirs.wrk), median(ours.ab) / median(theirs.ab));
-    const double cpuRatio = median(ours.wrkCpu) / median(theirs.wrkCpu);
-    verdict("CPU per keep-alive page request: server / nginx", cpuRatio, "x", "<=", 1.25,
-            cpuRatio <= 1.25);
-    const double abRatio = median(ours.abCpu) / median(theirs.abCpu);
-    std::printf("  CPU per HTTP/1.0 request (a connection each): server / nginx %.2fx\n", abRatio);
+    const Figures &ours = contenders[0].figures;
+    for (const Contender *nginx : {&contenders[1], &contenders[2]}) {
+        const Figures &theirs = nginx->figures;
+        const QByteArray against = QByteArray(" / nginx ") + nginx->name;
+        const double keepAlive = median(ours.wrkCpu) / median(theirs.wrkCpu);
+        const double limit = nginx == &contenders[1] ? 1.0 : 1.25;
+        verdict(("CPU per keep-alive request: server" + against).constData(), keepAlive, "x",
+                "<=", limit, keepAlive <= limit);
+        const double each = median(ours.abCpu) / median(theirs.abCpu);
+        verdict(("CPU per request, a connection each: server" + against).constData(), each,
+                "x", "<=", 1.25, each <= 1.25);
+        const double wrkRate = median(ours.wrk) / median(theirs.wrk);
+        verdict(("requests/s, keep-alive (wrk): server" + against).constData(), wrkRate, "x",
+                ">=", 0.8, wrkRate >= 0.8);
+        const double abRate = median(ours.ab) / median(theirs.ab);
+        verdict(("requests/s, a connection each (ab): server" + against).constData(), abRate,
+                "x", ">=", 0.8, abRate >= 0.8);
+    }
 
     std::printf("Revalidation and compression\n");
     KeepAlive reader(ports.http);

@@ -17,11 +17,12 @@ namespace serverprobe {
 using Ports = ServicePorts;
 
 // The server program on free loopback ports (its metrics port too) over
-// dataDir, its log dropped.
+// dataDir, its log dropped unless kept in a file.
 class Server : public ServerProcess
 {
 public:
-    Server(const QString &program, const QString &dataDir) : ServerProcess(Log::Dropped)
+    Server(const QString &program, const QString &dataDir, Log log = Log::Dropped)
+        : ServerProcess(log)
     {
         start(program,
               {QStringLiteral("--metrics"), QStringLiteral("127.0.0.1:0"),

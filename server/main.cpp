@@ -148,6 +148,12 @@ constexpr int stopDeadlineMs = 7000;
 
 int main(int argc, char *argv[])
 {
+    // Qt's plain event dispatcher, not GLib's: GLib wakes its own loop with a
+    // write to an eventfd for every socket watched or unwatched, and scans
+    // every source twice a turn; the plain one watches a socket for the cost
+    // of a table entry. Each thread's dispatcher is chosen as it starts, so
+    // this holds for the store and spool threads too.
+    qputenv("QT_NO_GLIB", "1");
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("tavernly-server"));
     QCoreApplication::setApplicationVersion(QStringLiteral(TAVERNLY_VERSION));

@@ -7,6 +7,9 @@
 #include "server/http/response.h"
 #include "server/net/streamconnection.h"
 
+#include <QTimerEvent>
+#include <utility>
+
 namespace {
 
 // A request's line and headers; pages are fetched with small GET requests.
@@ -55,16 +58,12 @@ HttpConnection::HttpConnection(StreamConnection *connection, PageSource &source,
       m_source(source),
       m_log(std::move(log)),
       m_requester(connection->peer().left(qMax(0, connection->peer().lastIndexOf(u':')))),
-      m_requestMs(requestMs)
+      m_requestMs(requestMs),
+      m_answerMs(answerMs)
 {
     TAVERNLY_ASSERT_MAIN_THREAD();
     m_connection->setInputLimit(maxUnparsedInput);
-    m_giveUp.setSingleShot(true);
-    m_giveUp.setInterval(answerMs);
-    connect(&m_giveUp, &QTimer::timeout, this, [this] {
-        answerWaiting(m_source.busy());
-        read();
-    });
+    m_connection->setShortReadEndsReading(true);
     connect(connection, &StreamConnection::readyRead, this, &HttpConnection::read);
     connect(connection, &StreamConnection::drained, this, &HttpConnection::read);
     read();
@@ -134,13 +133,24 @@ bool HttpConnection::handleOne()
     m_since = 0;
     if (tryAnswer())
         return !m_closing;
-    m_giveUp.start();
+    m_giveUp.start(m_answerMs, this);
+    m_watchingSource = true;
     connect(&m_source, &PageSource::storedUpTo, this, [this] {
         if (tryAnswer())
             read();
     });
     connect(&m_source, &PageSource::built, this, &HttpConnection::pageBuilt);
     return false;
+}
+
+void HttpConnection::timerEvent(QTimerEvent *event)
+{
+    if (event->timerId() != m_giveUp.timerId()) {
+        QObject::timerEvent(event);
+        return;
+    }
+    answerWaiting(m_source.busy());
+    read();
 }
 
 bool HttpConnection::tryAnswer()
@@ -194,7 +204,8 @@ void HttpConnection::answerWaiting(const http::Entity &page)
     const Request request = *m_waiting;
     m_waiting.reset();
     m_giveUp.stop();
-    disconnect(&m_source, nullptr, this, nullptr);
+    if (std::exchange(m_watchingSource, false))
+        disconnect(&m_source, nullptr, this, nullptr);
     if (m_connection->isOpen())
         respond(request, page);
 }
@@ -214,7 +225,10 @@ bool HttpConnection::respond(const Request &request, const http::Entity &page)
     if (request.close) {
         m_closing = true;
         m_connection->setFinished(true);
-        m_connection->closeWhenWritten();
+        if (m_bodyToSkip == 0)
+            m_connection->closeWhenWrittenAndRead();
+        else
+            m_connection->closeWhenWritten();
         return false;
     }
     // The next request has a whole deadline of its own.

@@ -10,7 +10,7 @@
 
 #include <QByteArray>
 #include <QObject>
-#include <QTimer>
+#include <QBasicTimer>
 #include <optional>
 
 class PageSource;
@@ -25,6 +25,9 @@ public:
     // requestMs: the deadline of each request after the first.
     HttpConnection(StreamConnection *connection, PageSource &source, int answerMs, int requestMs,
                    LogSink log);
+
+protected:
+    void timerEvent(QTimerEvent *event) override;
 
 private:
     using Request = http::Request;
@@ -54,5 +57,7 @@ private:
     http::Address m_address; // what it addresses
     quint64 m_waitingFor = 0; // the last post it must show
     quint64 m_since = 0; // the version it must be built at, once the posts are stored
-    QTimer m_giveUp;
+    int m_answerMs;
+    QBasicTimer m_giveUp;
+    bool m_watchingSource = false; // connected to the source's news while a request waits
 };

@@ -4,9 +4,45 @@
 #include "server/http/requestreader.h"
 
 #include <QList>
+#include <charconv>
+#include <cstring>
 #include <optional>
 
 namespace http {
+
+namespace {
+
+// Bytes put one after another into room made once: an answer's head is
+// built for every request, and a QByteArray grown piece by piece costs more
+// than sending it.
+class Head
+{
+public:
+    explicit Head(qsizetype room) : m_bytes(room, Qt::Uninitialized), m_end(m_bytes.data()) {}
+    Head &operator<<(QByteArrayView bytes)
+    {
+        Q_ASSERT(m_end + bytes.size() <= m_bytes.data() + m_bytes.size());
+        std::memcpy(m_end, bytes.data(), size_t(bytes.size()));
+        m_end += bytes.size();
+        return *this;
+    }
+    Head &operator<<(qint64 number)
+    {
+        m_end = std::to_chars(m_end, m_bytes.data() + m_bytes.size(), number).ptr;
+        return *this;
+    }
+    QByteArray take()
+    {
+        m_bytes.truncate(m_end - m_bytes.data());
+        return std::move(m_bytes);
+    }
+
+private:
+    QByteArray m_bytes;
+    char *m_end;
+};
+
+} // namespace
 
 QByteArray headers(const Entity &page, const Request &request, QByteArray *body,
                    qint64 *fileOffset)
@@ -21,41 +57,48 @@ QByteArray headers(const Entity &page, const Request &request, QByteArray *body,
     if (fileOffset)
         *fileOffset = body->isEmpty() || !page.file ? -1 : gzip ? page.file->gzippedOffset() : 0;
 
-    QByteArray out;
-    out.reserve(512);
-    out.append("HTTP/1.1 ").append(QByteArray::number(status)).append(' ')
-        .append(reasonPhrase(status));
+    const QByteArray date = dateLine();
+    // Every fixed piece below together stays under 640 bytes.
+    Head out(640 + etag.size() + date.size());
+    out << "HTTP/1.1 " << qint64(status) << " " << reasonPhrase(status);
     if (!notModified) {
-        out.append("\r\nContent-Type: text/html; charset=utf-8\r\nContent-Length: ")
-            .append(QByteArray::number(content.size()));
+        out << "\r\nContent-Type: text/html; charset=utf-8\r\nContent-Length: "
+            << qint64(content.size());
         if (gzip)
-            out.append("\r\nContent-Encoding: gzip");
+            out << "\r\nContent-Encoding: gzip";
     }
     if (validated)
-        out.append("\r\nETag: ").append(etag);
+        out << "\r\nETag: " << etag;
     if (!page.gzipped.isEmpty())
-        out.append("\r\nVary: Accept-Encoding");
-    out.append("\r\nCache-Control: no-cache\r\n").append(dateLine());
+        out << "\r\nVary: Accept-Encoding";
+    out << "\r\nCache-Control: no-cache\r\n" << date;
     if (!notModified)
         // Pages never run script, whatever a message holds; pictures may come from anywhere.
-        out.append("Content-Security-Policy: default-src 'none'; img-src http: https:; "
-                   "base-uri 'none'; form-action 'none'; frame-ancestors 'none'"
-                   "\r\nX-Content-Type-Options: nosniff\r\n");
+        out << "Content-Security-Policy: default-src 'none'; img-src http: https:; "
+               "base-uri 'none'; form-action 'none'; frame-ancestors 'none'"
+               "\r\nX-Content-Type-Options: nosniff\r\n";
     if (status == 405)
-        out.append("Allow: GET, HEAD\r\n");
+        out << "Allow: GET, HEAD\r\n";
     if (status == 503)
-        out.append("Retry-After: 1\r\n");
+        out << "Retry-After: 1\r\n";
     if (status == 429)
-        out.append("Retry-After: 60\r\n");
+        out << "Retry-After: 60\r\n";
     if (request.close)
-        out.append("Connection: close\r\n");
+        out << "Connection: close\r\n";
     else if (request.minorVersion == 0)
-        out.append("Connection: keep-alive\r\n");
-    return out.append("\r\n");
+        out << "Connection: keep-alive\r\n";
+    return (out << "\r\n").take();
 }
 
 bool acceptsGzip(const QByteArray &acceptEncoding)
 {
+    if (acceptEncoding.isEmpty())
+        return false;
+    // A client sends the same value with every request: read once.
+    thread_local QByteArray lastValue;
+    thread_local bool lastAnswer = false;
+    if (acceptEncoding == lastValue)
+        return lastAnswer;
     std::optional<bool> gzip;
     std::optional<bool> any;
     for (const QByteArray &item : acceptEncoding.split(',')) {
@@ -75,7 +118,9 @@ bool acceptsGzip(const QByteArray &acceptEncoding)
         else if (coding == "*")
             any = wanted;
     }
-    return gzip.value_or(any.value_or(false));
+    lastValue = QByteArray(acceptEncoding.constData(), acceptEncoding.size()); // a deep copy: the value may be borrowed from the input
+    lastAnswer = gzip.value_or(any.value_or(false));
+    return lastAnswer;
 }
 
 bool matchesEntityTag(const QByteArray &ifNoneMatch, const QByteArray &etag)

@@ -3,8 +3,10 @@
 #include "server/base/mainthread.h"
 
 #include <QSocketNotifier>
+#include <QTimerEvent>
 
 #include <cerrno>
+#include <charconv>
 #include <csignal>
 #include <pthread.h>
 #include <cstring>
@@ -57,23 +59,51 @@ StreamConnection::StreamConnection(int descriptor, const QHostAddress &peer, qui
     TAVERNLY_ASSERT_MAIN_THREAD();
     setPeer(peer, peerPort);
     m_clock.start();
-    m_deadline.setSingleShot(true);
-    connect(&m_deadline, &QTimer::timeout, this, [this] {
-        if (m_closing) {
-            closeNow();
+    startDeadline(requestMs);
+}
+
+void StreamConnection::startDeadline(int ms)
+{
+    m_deadlineMs = ms;
+    m_deadlineDue = m_clock.elapsed() + ms;
+    if (!m_deadline.isActive() || m_timerDue > m_deadlineDue) {
+        m_deadline.start(ms, this);
+        m_timerDue = m_deadlineDue;
+    }
+}
+
+void StreamConnection::timerEvent(QTimerEvent *event)
+{
+    if (event->timerId() == m_linger.timerId()) {
+        m_linger.stop();
+        closeNow();
+    } else if (event->timerId() == m_deadline.timerId()) {
+        const qint64 left = m_deadlineDue - m_clock.elapsed();
+        if (left > 0) { // moved since it was armed, or a coarse timer early
+            m_deadline.start(int(left), this);
+            m_timerDue = m_deadlineDue;
             return;
         }
-        if (m_idle)
-            emit cutOff(QStringLiteral("idle for %1 ms after its last answer")
-                            .arg(m_deadline.interval()), Cut::Idle);
-        else
-            emit cutOff(QStringLiteral("request not complete within %1 ms")
-                            .arg(m_deadline.interval()), Cut::Deadline);
-        abort();
-    });
-    m_deadline.start(requestMs);
-    m_linger.setSingleShot(true);
-    connect(&m_linger, &QTimer::timeout, this, &StreamConnection::closeNow);
+        m_deadline.stop();
+        deadlineReached();
+    } else {
+        QObject::timerEvent(event);
+    }
+}
+
+void StreamConnection::deadlineReached()
+{
+    if (m_closing) {
+        closeNow();
+        return;
+    }
+    if (m_idle)
+        emit cutOff(QStringLiteral("idle for %1 ms after its last answer").arg(m_deadlineMs),
+                    Cut::Idle);
+    else
+        emit cutOff(QStringLiteral("request not complete within %1 ms").arg(m_deadlineMs),
+                    Cut::Deadline);
+    abort();
 }
 
 StreamConnection::~StreamConnection()
@@ -88,6 +118,19 @@ StreamConnection::~StreamConnection()
 void StreamConnection::setPeer(const QHostAddress &address, quint16 port)
 {
     m_peerAddress = address;
+    if (address.protocol() == QAbstractSocket::IPv4Protocol) {
+        // Every connection's, so spelled out here rather than through toString().
+        const quint32 ip = address.toIPv4Address();
+        char text[24];
+        char *end = text;
+        for (const int shift : {24, 16, 8, 0}) {
+            end = std::to_chars(end, text + sizeof text, (ip >> shift) & 0xff).ptr;
+            *end++ = shift > 0 ? '.' : ':';
+        }
+        end = std::to_chars(end, text + sizeof text, port).ptr;
+        m_peer = QString::fromLatin1(text, end - text);
+        return;
+    }
     m_peer = (address.protocol() == QAbstractSocket::IPv6Protocol
                   ? u'[' + address.toString() + u']'
                   : address.toString())
@@ -97,7 +140,7 @@ void StreamConnection::setPeer(const QHostAddress &address, quint16 port)
 void StreamConnection::restartDeadline(int ms)
 {
     m_idle = m_input.isEmpty(); // requests sent ahead are not idleness
-    m_deadline.start(ms);
+    startDeadline(ms);
 }
 
 void StreamConnection::readNow()
@@ -119,11 +162,14 @@ void StreamConnection::onReadable()
             break;
         }
         const ssize_t got = ::recv(m_fd, buffer, sizeof buffer, 0);
+        m_inputDrained = got >= 0 && got < qsizetype(sizeof buffer);
         if (got > 0) {
             m_idle = false;
             if (!m_closing)
                 m_input.append(buffer, got);
             grew = true;
+            if (m_shortReadEnds && m_inputDrained)
+                break;
             continue; // the sender's end often came with its last data
         }
         if (got == 0) {
@@ -140,15 +186,18 @@ void StreamConnection::onReadable()
             --round;
             continue;
         }
-        if (errno == EAGAIN || errno == EWOULDBLOCK)
+        if (errno == EAGAIN || errno == EWOULDBLOCK) {
+            m_inputDrained = true;
             break;
+        }
         fail(QString::fromLocal8Bit(std::strerror(errno)));
         return;
     }
-    if (!m_inputEnded && !m_readingPaused)
-        watchInput(true);
     if (grew && !m_closing)
         emit readyRead();
+    // After the handler: a request answered and closed at once is never watched.
+    if (m_fd >= 0 && !m_inputEnded && !m_readingPaused)
+        watchInput(true);
 }
 
 void StreamConnection::watchInput(bool watch)
@@ -281,16 +330,16 @@ void StreamConnection::flush()
     if (m_closing) {
         // The peer has ended its side and nothing of it is unread: the close
         // itself sends our end, without a shutdown before it.
-        if (m_inputEnded) {
+        if (m_inputEnded || (m_closeAtOnce && m_inputDrained && m_input.isEmpty())) {
             if (t_closesHeld > 0)
-                m_linger.start(0); // on the loop's next turn
+                m_linger.start(0, this); // on the loop's next turn
             else
                 closeNow();
             return;
         }
         ::shutdown(m_fd, SHUT_WR);
         m_input.clear();
-        m_linger.start(lingerMs);
+        m_linger.start(lingerMs, this);
         return;
     }
     // Not when a write went out at once: its writer is still at work.
@@ -307,6 +356,12 @@ void StreamConnection::closeWhenWritten()
     m_closing = true;
     m_finished = true;
     flush();
+}
+
+void StreamConnection::closeWhenWrittenAndRead()
+{
+    m_closeAtOnce = true;
+    closeWhenWritten();
 }
 
 void StreamConnection::abort()

@@ -5,11 +5,11 @@
 // half (a sender that half-closes still gets its reply), and it reads
 // whatever has arrived on demand, the peer's end included.
 
+#include <QBasicTimer>
 #include <QElapsedTimer>
 #include <QHostAddress>
 #include <QList>
 #include <QObject>
-#include <QTimer>
 #include <memory>
 
 class QSocketNotifier;
@@ -52,6 +52,11 @@ public:
     // inputTaken() resumes once the handler has taken some.
     void setInputLimit(qsizetype bytes) { m_inputLimit = bytes; }
     void inputTaken();
+    // A read that gets less than it asked for ends the reading: the rest,
+    // if any, is announced again. Right for a request that comes in one
+    // piece and keeps the connection (a page); a post's end usually follows
+    // its last data, so by default reading goes on until the system is empty.
+    void setShortReadEndsReading(bool ends) { m_shortReadEnds = ends; }
 
     // Queues bytes to send (shared, not copied) and sends what it can at once.
     void write(const QByteArray &bytes, const QByteArray &more = {});
@@ -64,6 +69,10 @@ public:
     // Once everything written has gone out: ends our sending half, then
     // closes when the peer ends its own (or soon after).
     void closeWhenWritten();
+    // The same, but closes at once when the request was read whole and
+    // nothing more had come by the last read: only unread input turns a close
+    // into a reset, so the wait for the peer's end is spared.
+    void closeWhenWrittenAndRead();
     void abort(); // closes at once; unsent output is lost
     // Closes at once with a reset (SO_LINGER {1, 0}): the peer sees ECONNRESET,
     // never an orderly end, so a refusal is never taken for an acknowledgement.
@@ -104,8 +113,13 @@ signals:
     void cutOff(const QString &why, StreamConnection::Cut cut); // closed right after
     void closed();
 
+protected:
+    void timerEvent(QTimerEvent *event) override;
+
 private:
     void onReadable();
+    void startDeadline(int ms);
+    void deadlineReached();
     void watchInput(bool watch);
     void flush();
     void closeNow();
@@ -119,6 +133,9 @@ private:
     QByteArray m_input;
     qsizetype m_inputLimit = 0;
     bool m_readingPaused = false;
+    bool m_shortReadEnds = false;
+    bool m_inputDrained = false; // the last read found nothing more waiting
+    bool m_closeAtOnce = false; // closeWhenWrittenAndRead was called
     // Bytes, or a range of a file.
     struct Piece
     {
@@ -139,7 +156,13 @@ private:
     bool m_finished = false;
     bool m_waitedToWrite = false; // drained() is due once the output is out
     bool m_idle = false; // restartDeadline was called and no byte has come since
-    QTimer m_deadline;
-    QTimer m_linger;
+    // A deadline moved later is not re-armed: the timer, when it runs out,
+    // looks at the time and waits again for the rest (a request answered
+    // every few milliseconds on a kept-alive connection costs no timer).
+    QBasicTimer m_deadline;
+    int m_deadlineMs = 0;
+    qint64 m_deadlineDue = 0; // m_clock's reading when the deadline runs out
+    qint64 m_timerDue = 0; // when m_deadline, if active, runs out
+    QBasicTimer m_linger;
     QElapsedTimer m_clock;
 };

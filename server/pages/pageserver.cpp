@@ -46,7 +46,23 @@ PageServer::PageServer(StoreThread &store, const ForumDirectory &directory,
 
 http::Address PageServer::address(const QByteArray &target) const
 {
-    const std::optional<pages::Target> read = pages::readTarget(target);
+    // Kept short so that new spellings can't fill memory; a full table starts over.
+    constexpr qsizetype keptTargets = 1024, keptTargetBytes = 256;
+    auto known = m_targets.constFind(target);
+    if (known == m_targets.cend()) {
+        std::optional<pages::Target> read = pages::readTarget(target);
+        if (target.size() > keptTargetBytes)
+            return address(target, read);
+        if (m_targets.size() >= keptTargets)
+            m_targets.clear();
+        known = m_targets.insert(target, std::move(read));
+    }
+    return address(target, *known);
+}
+
+http::Address PageServer::address(const QByteArray &target,
+                                  const std::optional<pages::Target> &read) const
+{
     if (!read)
         return SearchServer::address(target).value_or(http::Address{});
     if (read->forum.isEmpty())

@@ -92,6 +92,7 @@ private:
     Look lookFor(http::Address &address);
     void keep(const http::Address &address, quint64 version, const QString &requester,
               const pages::Built &built);
+    http::Address address(const QByteArray &target, const std::optional<pages::Target> &read) const;
     // The version since which what a page of this forum shows (0: the forums) is unchanged.
     quint64 changedAt(qint64 forumId) const;
     // A forum's messages, if known at its current version.
@@ -123,4 +124,7 @@ private:
     bool m_lookingUp = false;
     QElapsedTimer m_lookedUp; // since the last reading of the forums began
     SearchServer m_search;
+    // Targets as read, by their bytes: what one reads as depends on nothing
+    // else, and readers ask for the same few spellings again and again.
+    mutable QHash<QByteArray, std::optional<pages::Target>> m_targets;
 };

@@ -37,6 +37,7 @@ private slots:
     void trickledPageRequestIsCutOffUnanswered();
     void pageCutsCountedByReason_data();
     void pageCutsCountedByReason();
+    void keptAliveConnectionAskingInTimeStaysOpen();
     void roomIsMadeOnlyWhenNeededAndFair_data();
     void roomIsMadeOnlyWhenNeededAndFair();
     void logLinesOutliveACrash_data();
@@ -245,6 +246,29 @@ void TestServerLimits::pageCutsCountedByReason()
     WAIT_VERIFY(client.closedByServer());
     QCOMPARE(cuts("idle") - idleBefore, reason == "idle" ? 1.0 : 0.0);
     QCOMPARE(cuts("deadline") - deadlineBefore, reason == "deadline" ? 1.0 : 0.0);
+}
+
+// Each answer gives the next request a whole deadline of its own: a reader
+// asking again well within it keeps the connection long past the first.
+void TestServerLimits::keptAliveConnectionAskingInTimeStaysOpen()
+{
+    ServerConfig config = ServerFixture::quickConfig();
+    config.requestMs = 1500;
+    ServerFixture fixture(config);
+    QVERIFY(fixture.start());
+    const QByteArray get = "GET /health HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+    WireClient client(fixture.server().httpPort());
+    client.send(get);
+    constexpr int requests = 10; // one every 250 ms: 2.5 s in all
+    for (int i = 1; i < requests; ++i) {
+        WAIT_VERIFY(client.reply().count("HTTP/1.1 200") == i);
+        QTest::qWait(250);
+        QVERIFY(!client.closedByServer());
+        client.sendMore(get);
+    }
+    WAIT_VERIFY(client.reply().count("HTTP/1.1 200") == requests);
+    WAIT_VERIFY(client.closedByServer()); // silent at last: cut as idle
+    QCOMPARE(client.reply().count("HTTP/1.1 200"), requests);
 }
 
 void TestServerLimits::roomIsMadeOnlyWhenNeededAndFair_data()
