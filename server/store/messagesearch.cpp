@@ -70,27 +70,70 @@ private:
     sqlite3 *m_db = nullptr;
 };
 
-// The ids of the matching messages shown on pages, newest first, one past maxCounted at most.
-bool matchingIds(const ForumStore &store, const QStringList &words, QList<qint64> *ids)
+// SQLite: FTS5 walks its index from the newest id down and stops at `limit`;
+// hidden messages (few, indexed apart) are left out without reading any row.
+constexpr char sqliteIds[] = "SELECT rowid FROM message_words WHERE message_words MATCH ? "
+                        "AND rowid NOT IN (SELECT id FROM messages WHERE hidden <> 0) "
+                        "ORDER BY rowid DESC LIMIT ?";
+// PostgreSQL, first the newest messages one by one: cheap when the words are
+// common (a few hundred rows hold the page), but each row's words are folded
+// again, which the planner does not count: for rarer words the index
+// (below) is quicker. Only the newest `?` rows are looked at.
+constexpr char pgNewest[] = "SELECT id FROM (SELECT id, words FROM messages WHERE hidden = 0 "
+                       "ORDER BY id DESC LIMIT ?) m "
+                       "WHERE array_to_tsvector(string_to_array(words, ' ')) @@ CAST(? AS tsquery) "
+                       "ORDER BY id DESC LIMIT ?";
+constexpr char pgIndexed[] = "SELECT id FROM messages "
+                        "WHERE array_to_tsvector(string_to_array(words, ' ')) "
+                        "@@ CAST(? AS tsquery) AND hidden = 0 ORDER BY id DESC LIMIT ?";
+// Rows looked at one by one per id wanted before the index is used instead
+// (words in fewer than one message in this many).
+constexpr qint64 newestPerWanted = 50;
+constexpr qint64 maxNewest = 20000;
+
+bool readIds(QSqlQuery &query, QList<qint64> *ids)
 {
-    const bool sqlite = isSqlite(store);
-    QSqlQuery query(store.database());
-    query.setForwardOnly(true);
-    query.prepare(sqlite ? QStringLiteral("SELECT m.id FROM message_words w "
-                                          "JOIN messages m ON m.id = w.rowid "
-                                          "WHERE message_words MATCH ? AND m.hidden = 0 "
-                                          "ORDER BY w.rowid DESC LIMIT ?")
-                         : QStringLiteral("SELECT id FROM messages "
-                                          "WHERE array_to_tsvector(string_to_array(words, ' ')) "
-                                          "@@ CAST(? AS tsquery) AND hidden = 0 "
-                                          "ORDER BY id DESC LIMIT ?"));
-    query.addBindValue(matchExpression(words, sqlite));
-    query.addBindValue(maxCounted + 1);
     if (!query.exec())
         return false;
+    ids->clear();
     while (query.next())
         ids->append(query.value(0).toLongLong());
     return !query.lastError().isValid();
+}
+
+// The ids of the matching messages shown on pages, newest first, `limit` at most.
+bool matchingIds(const ForumStore &store, const QStringList &words, qint64 limit,
+                 QList<qint64> *ids)
+{
+    const bool sqlite = isSqlite(store);
+    const QString match = matchExpression(words, sqlite);
+    QSqlQuery query(store.database());
+    query.setForwardOnly(true);
+    if (sqlite) {
+        query.prepare(QLatin1StringView(sqliteIds));
+        query.addBindValue(match);
+        query.addBindValue(limit);
+        return readIds(query, ids);
+    }
+    query.prepare(QLatin1StringView(pgNewest));
+    query.addBindValue(qMin(limit * newestPerWanted, maxNewest));
+    query.addBindValue(match);
+    query.addBindValue(limit);
+    if (!readIds(query, ids))
+        return false;
+    if (ids->size() == limit)
+        return true;
+    // Not enough among the newest: the index finds every match, and the
+    // newest are sorted out of them (the planner, misled as above, would
+    // walk all the rows one by one instead).
+    QSqlQuery setup(store.database());
+    if (!setup.exec(QStringLiteral("SET LOCAL enable_indexscan = off"))
+        || !setup.exec(QStringLiteral("SET LOCAL enable_seqscan = off")))
+        return false;
+    query.prepare(QLatin1StringView(pgIndexed));
+    query.addBindValue(match);
+    query.addBindValue(limit);
+    return readIds(query, ids);
 }
 
 bool readHits(const ForumStore &store, const QList<qint64> &ids, QList<Hit> *hits)
@@ -139,14 +182,18 @@ Found find(const ForumStore &store, const QStringList &words, qint64 page, int p
         db.rollback();
         return found;
     }
+    // Counted only as far as the page asked for (one more: whether more follow).
+    const qint64 maxPages = maxCounted / perPage;
+    const qint64 wanted = qMin(page, maxPages) * perPage;
     QList<qint64> ids;
-    if (!matchingIds(store, words, &ids)) {
+    if (!matchingIds(store, words, wanted + 1, &ids)) {
         db.rollback();
         return found;
     }
-    found.total = qMin(qint64(ids.size()), maxCounted);
-    found.more = ids.size() > maxCounted;
-    const qint64 last = qMax<qint64>(1, (found.total + perPage - 1) / perPage);
+    found.more = ids.size() > wanted;
+    found.total = qMin(qint64(ids.size()), wanted);
+    const qint64 last = found.more ? wanted / perPage
+                                   : qMax<qint64>(1, (found.total + perPage - 1) / perPage);
     found.page = qBound<qint64>(1, page, last);
     const QList<qint64> shown = ids.mid((found.page - 1) * perPage, perPage);
     found.ok = readHits(store, shown, &found.hits);
