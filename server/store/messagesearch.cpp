@@ -11,6 +11,8 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
+
 namespace messagesearch {
 
 namespace {
@@ -75,6 +77,15 @@ private:
 constexpr char sqliteIds[] = "SELECT rowid FROM message_words WHERE message_words MATCH ? "
                         "AND rowid NOT IN (SELECT id FROM messages WHERE hidden <> 0) "
                         "ORDER BY rowid DESC LIMIT ?";
+// SQLite, a last word longer than the starts FTS5 keeps an index of: FTS5
+// would gather every word of that start first (a common start: a tenth of
+// all messages). The newest messages holding its indexed start are read
+// instead, their words checked for the whole start; only when they hold too
+// few is the whole start gathered. `?` candidates at most.
+constexpr char sqliteNewest[] = "SELECT m.id FROM (SELECT rowid AS id FROM message_words "
+                                "WHERE message_words MATCH ? ORDER BY rowid DESC LIMIT ?) c "
+                                "JOIN messages m ON m.id = c.id WHERE m.hidden = 0 "
+                                "AND ' ' || m.words LIKE ? ORDER BY m.id DESC LIMIT ?";
 // PostgreSQL, first the newest messages one by one: cheap when the words are
 // common (a few hundred rows hold the page), but each row's words are folded
 // again, which the planner does not count: for rarer words the index
@@ -86,8 +97,8 @@ constexpr char pgNewest[] = "SELECT id FROM (SELECT id, words FROM messages WHER
 constexpr char pgIndexed[] = "SELECT id FROM messages "
                         "WHERE array_to_tsvector(string_to_array(words, ' ')) "
                         "@@ CAST(? AS tsquery) AND hidden = 0 ORDER BY id DESC LIMIT ?";
-// Rows looked at one by one per id wanted before the index is used instead
-// (words in fewer than one message in this many).
+// Rows looked at one by one per id wanted before the whole index is used
+// instead (words in fewer than one message in this many).
 constexpr qint64 newestPerWanted = 50;
 constexpr qint64 maxNewest = 20000;
 
@@ -107,16 +118,33 @@ bool matchingIds(const ForumStore &store, const QStringList &words, qint64 limit
 {
     const bool sqlite = isSqlite(store);
     const QString match = matchExpression(words, sqlite);
+    const qint64 newest = qMin(limit * newestPerWanted, maxNewest);
     QSqlQuery query(store.database());
     query.setForwardOnly(true);
     if (sqlite) {
+        // Only where LIKE and FTS5 surely see the same word: ASCII letters and digits.
+        const QString &last = words.last();
+        const auto plain = [](QChar c) { return c.unicode() < 128 && c.isLetterOrNumber(); };
+        if (last.size() > minPrefixLength && std::all_of(last.begin(), last.end(), plain)) {
+            QStringList indexedStart = words;
+            indexedStart.last().truncate(minPrefixLength);
+            query.prepare(QLatin1StringView(sqliteNewest));
+            query.addBindValue(matchExpression(indexedStart, true));
+            query.addBindValue(newest);
+            query.addBindValue(QStringLiteral("% ") + last + u'%');
+            query.addBindValue(limit);
+            if (!readIds(query, ids))
+                return false;
+            if (ids->size() == limit)
+                return true;
+        }
         query.prepare(QLatin1StringView(sqliteIds));
         query.addBindValue(match);
         query.addBindValue(limit);
         return readIds(query, ids);
     }
     query.prepare(QLatin1StringView(pgNewest));
-    query.addBindValue(qMin(limit * newestPerWanted, maxNewest));
+    query.addBindValue(newest);
     query.addBindValue(match);
     query.addBindValue(limit);
     if (!readIds(query, ids))
