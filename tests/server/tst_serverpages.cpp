@@ -992,6 +992,11 @@ void TestServerPages::searchFindsVisibleWordsOnly()
     for (int i = 0; i < 97; ++i)
         fillers.append({id, "F", "filler", "F", "filler", 0});
     QVERIFY(store.addMessages(fillers));
+    // Newer than all of those, more than the newest messages a search reads one by one.
+    create("Pad");
+    const qint64 pad = *store.forumId("Pad");
+    QList<NewMessage> pads(1100, NewMessage{pad, "P", "pad", "P", "pad", 0});
+    QVERIFY(store.addMessages(pads));
     QCOMPARE(found("hiddenword"), QStringList{"Lamp.htm#m3"});
     QCOMPARE(found("lantern"), QStringList({"Lamp.htm#m3", "Lamp.htm#m1"}));
     QString error;
