@@ -86,20 +86,20 @@ constexpr char sqliteNewest[] = "SELECT m.id FROM (SELECT rowid AS id FROM messa
                                 "WHERE message_words MATCH ? ORDER BY rowid DESC LIMIT ?) c "
                                 "JOIN messages m ON m.id = c.id WHERE m.hidden = 0 "
                                 "AND ' ' || m.words LIKE ? ORDER BY m.id DESC LIMIT ?";
-// PostgreSQL, first the newest messages one by one: cheap when the words are
-// common (a few hundred rows hold the page), but each row's words are folded
-// again, which the planner does not count: for rarer words the index
-// (below) is quicker. Only the newest `?` rows are looked at.
-constexpr char pgNewest[] = "SELECT id FROM (SELECT id, words FROM messages WHERE hidden = 0 "
-                       "ORDER BY id DESC LIMIT ?) m "
-                       "WHERE array_to_tsvector(string_to_array(words, ' ')) @@ CAST(? AS tsquery) "
-                       "ORDER BY id DESC LIMIT ?";
+// PostgreSQL, first the newest messages one by one, their words (a list the
+// index reads as it is) matched by LIKE: cheap when the words are common (a
+// few hundred rows hold the page). For rarer words the index (below) is
+// quicker, which the planner cannot tell: it knows nothing of the cost of
+// folding each row's words again. Only the newest `?` rows are looked at;
+// the words' conditions follow (" AND w LIKE ?" each).
+constexpr char pgNewest[] = "SELECT id FROM (SELECT id, ' ' || words || ' ' AS w FROM messages "
+                            "WHERE hidden = 0 ORDER BY id DESC LIMIT ?) m WHERE true";
 constexpr char pgIndexed[] = "SELECT id FROM messages "
                         "WHERE array_to_tsvector(string_to_array(words, ' ')) "
                         "@@ CAST(? AS tsquery) AND hidden = 0 ORDER BY id DESC LIMIT ?";
 // Rows looked at one by one per id wanted before the whole index is used
 // instead (words in fewer than one message in this many).
-constexpr qint64 newestPerWanted = 50;
+constexpr qint64 newestPerWanted = 200;
 constexpr qint64 maxNewest = 20000;
 
 bool readIds(QSqlQuery &query, QList<qint64> *ids)
@@ -143,9 +143,19 @@ bool matchingIds(const ForumStore &store, const QStringList &words, qint64 limit
         query.addBindValue(limit);
         return readIds(query, ids);
     }
-    query.prepare(QLatin1StringView(pgNewest));
+    query.prepare(QLatin1StringView(pgNewest)
+                  + QStringLiteral(" AND w LIKE ?").repeated(words.size())
+                  + QStringLiteral(" ORDER BY id DESC LIMIT ?"));
     query.addBindValue(newest);
-    query.addBindValue(match);
+    for (qsizetype i = 0; i < words.size(); ++i) {
+        QString word = words[i];
+        word.replace(u'\\', QStringLiteral("\\\\"))
+            .replace(u'%', QStringLiteral("\\%"))
+            .replace(u'_', QStringLiteral("\\_"));
+        const bool prefix = i == words.size() - 1 && words[i].size() >= minPrefixLength;
+        query.addBindValue(QStringLiteral("% ") + word
+                           + (prefix ? QStringLiteral("%") : QStringLiteral(" %")));
+    }
     query.addBindValue(limit);
     if (!readIds(query, ids))
         return false;

@@ -1030,6 +1030,7 @@ void TestServerPages::searchFindsVisibleWordsOnly()
         {"hiddenword", {}},
         {"la", {}},
         {"fillers", {}},
+        {"fi", {}},
     };
     for (const auto &[words, links] : rows)
         QVERIFY2(found(words) == links, qPrintable(words));
