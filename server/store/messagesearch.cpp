@@ -75,8 +75,8 @@ private:
 // SQLite: FTS5 walks its index from the newest id down and stops at `limit`;
 // hidden messages (few, indexed apart) are left out without reading any row.
 constexpr char sqliteIds[] = "SELECT rowid FROM message_words WHERE message_words MATCH ? "
-                        "AND rowid NOT IN (SELECT id FROM messages WHERE hidden <> 0) "
-                        "ORDER BY rowid DESC LIMIT ?";
+                             "AND rowid NOT IN (SELECT id FROM messages WHERE hidden <> 0) "
+                             "ORDER BY rowid DESC LIMIT ?";
 // SQLite, a last word longer than the starts FTS5 keeps an index of: FTS5
 // would gather every word of that start first (a common start: a tenth of
 // all messages). The newest messages holding its indexed start are read
@@ -95,8 +95,8 @@ constexpr char sqliteNewest[] = "SELECT m.id FROM (SELECT rowid AS id FROM messa
 constexpr char pgNewest[] = "SELECT id FROM (SELECT id, ' ' || words || ' ' AS w FROM messages "
                             "WHERE hidden = 0 ORDER BY id DESC LIMIT ?) m WHERE true";
 constexpr char pgIndexed[] = "SELECT id FROM messages "
-                        "WHERE array_to_tsvector(string_to_array(words, ' ')) "
-                        "@@ CAST(? AS tsquery) AND hidden = 0 ORDER BY id DESC LIMIT ?";
+                             "WHERE array_to_tsvector(string_to_array(words, ' ')) "
+                             "@@ CAST(? AS tsquery) AND hidden = 0 ORDER BY id DESC LIMIT ?";
 // Rows looked at one by one per id wanted before the whole index is used
 // instead (words in fewer than one message in this many).
 constexpr qint64 newestPerWanted = 200;
@@ -113,40 +113,37 @@ bool readIds(QSqlQuery &query, QList<qint64> *ids)
 }
 
 // The ids of the matching messages shown on pages, newest first, `limit` at most.
-bool matchingIds(const ForumStore &store, const QStringList &words, qint64 limit,
-                 QList<qint64> *ids)
+bool sqliteMatches(QSqlQuery &query, const QStringList &words, qint64 limit, QList<qint64> *ids)
 {
-    const bool sqlite = isSqlite(store);
-    const QString match = matchExpression(words, sqlite);
-    const qint64 newest = qMin(limit * newestPerWanted, maxNewest);
-    QSqlQuery query(store.database());
-    query.setForwardOnly(true);
-    if (sqlite) {
-        // Only where LIKE and FTS5 surely see the same word: ASCII letters and digits.
-        const QString &last = words.last();
-        const auto plain = [](QChar c) { return c.unicode() < 128 && c.isLetterOrNumber(); };
-        if (last.size() > minPrefixLength && std::all_of(last.begin(), last.end(), plain)) {
-            QStringList indexedStart = words;
-            indexedStart.last().truncate(minPrefixLength);
-            query.prepare(QLatin1StringView(sqliteNewest));
-            query.addBindValue(matchExpression(indexedStart, true));
-            query.addBindValue(newest);
-            query.addBindValue(QStringLiteral("% ") + last + u'%');
-            query.addBindValue(limit);
-            if (!readIds(query, ids))
-                return false;
-            if (ids->size() == limit)
-                return true;
-        }
-        query.prepare(QLatin1StringView(sqliteIds));
-        query.addBindValue(match);
+    // Only where LIKE and FTS5 surely see the same word: ASCII letters and digits.
+    const QString &last = words.last();
+    const auto plain = [](QChar c) { return c.unicode() < 128 && c.isLetterOrNumber(); };
+    if (last.size() > minPrefixLength && std::all_of(last.begin(), last.end(), plain)) {
+        QStringList indexedStart = words;
+        indexedStart.last().truncate(minPrefixLength);
+        query.prepare(QLatin1StringView(sqliteNewest));
+        query.addBindValue(matchExpression(indexedStart, true));
+        query.addBindValue(qMin(limit * newestPerWanted, maxNewest));
+        query.addBindValue(QStringLiteral("% ") + last + u'%');
         query.addBindValue(limit);
-        return readIds(query, ids);
+        if (!readIds(query, ids))
+            return false;
+        if (ids->size() == limit)
+            return true;
     }
+    query.prepare(QLatin1StringView(sqliteIds));
+    query.addBindValue(matchExpression(words, true));
+    query.addBindValue(limit);
+    return readIds(query, ids);
+}
+
+bool postgresMatches(const QSqlDatabase &db, QSqlQuery &query, const QStringList &words,
+                     qint64 limit, QList<qint64> *ids)
+{
     query.prepare(QLatin1StringView(pgNewest)
                   + QStringLiteral(" AND w LIKE ?").repeated(words.size())
                   + QStringLiteral(" ORDER BY id DESC LIMIT ?"));
-    query.addBindValue(newest);
+    query.addBindValue(qMin(limit * newestPerWanted, maxNewest));
     for (qsizetype i = 0; i < words.size(); ++i) {
         QString word = words[i];
         word.replace(u'\\', QStringLiteral("\\\\"))
@@ -164,12 +161,12 @@ bool matchingIds(const ForumStore &store, const QStringList &words, qint64 limit
     // Not enough among the newest: the index finds every match, and the
     // newest are sorted out of them (the planner, misled as above, would
     // walk all the rows one by one instead).
-    QSqlQuery setup(store.database());
+    QSqlQuery setup(db);
     if (!setup.exec(QStringLiteral("SET LOCAL enable_indexscan = off"))
         || !setup.exec(QStringLiteral("SET LOCAL enable_seqscan = off")))
         return false;
     query.prepare(QLatin1StringView(pgIndexed));
-    query.addBindValue(match);
+    query.addBindValue(matchExpression(words, false));
     query.addBindValue(limit);
     return readIds(query, ids);
 }
@@ -212,7 +209,7 @@ Found find(const ForumStore &store, const QStringList &words, qint64 page, int p
     QSqlDatabase db = store.database();
     const bool sqlite = isSqlite(store);
     const SqliteDeadline deadline(store, timeoutMs);
-    // One snapshot for both statements; on PostgreSQL the timeout is this transaction's.
+    // One snapshot for all its statements; on PostgreSQL the timeout is this transaction's.
     if (!db.transaction())
         return found;
     QSqlQuery setup(db);
@@ -224,7 +221,10 @@ Found find(const ForumStore &store, const QStringList &words, qint64 page, int p
     const qint64 maxPages = maxCounted / perPage;
     const qint64 wanted = qMin(page, maxPages) * perPage;
     QList<qint64> ids;
-    if (!matchingIds(store, words, wanted + 1, &ids)) {
+    QSqlQuery query(db);
+    query.setForwardOnly(true);
+    if (!(sqlite ? sqliteMatches(query, words, wanted + 1, &ids)
+                 : postgresMatches(db, query, words, wanted + 1, &ids))) {
         db.rollback();
         return found;
     }
