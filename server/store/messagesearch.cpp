@@ -98,8 +98,11 @@ constexpr char pgIndexed[] = "SELECT id FROM messages "
                              "WHERE array_to_tsvector(string_to_array(words, ' ')) "
                              "@@ CAST(? AS tsquery) AND hidden = 0 ORDER BY id DESC LIMIT ?";
 // Rows looked at one by one per id wanted before the whole index is used
-// instead (words in fewer than one message in this many).
+// instead (words in fewer than one message in this many). On SQLite the
+// rows are those of the indexed start, read at a row each: a few, the
+// longer start being common among them or not worth the rows.
 constexpr qint64 newestPerWanted = 200;
+constexpr qint64 startsPerWanted = 10;
 constexpr qint64 maxNewest = 20000;
 
 bool readIds(QSqlQuery &query, QList<qint64> *ids)
@@ -123,7 +126,7 @@ bool sqliteMatches(QSqlQuery &query, const QStringList &words, qint64 limit, QLi
         indexedStart.last().truncate(minPrefixLength);
         query.prepare(QLatin1StringView(sqliteNewest));
         query.addBindValue(matchExpression(indexedStart, true));
-        query.addBindValue(qMin(limit * newestPerWanted, maxNewest));
+        query.addBindValue(qMin(limit * startsPerWanted, maxNewest));
         query.addBindValue(QStringLiteral("% ") + last + u'%');
         query.addBindValue(limit);
         if (!readIds(query, ids))
