@@ -208,7 +208,7 @@ bool ForumServer::start(QString *error)
     });
     metrics::databaseUp(true);
     m_store->start();
-    m_searchStore->start();
+    m_searchStore->start(true); // a search gives way to pages, lists and posts
     m_pages->indexOlderMessages();
     m_pipeline->start();
 
