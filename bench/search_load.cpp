@@ -10,7 +10,7 @@
 // indexed as the server does), then the server answers over loopback. Each
 // search is asked once (answers are kept until the next commit: a repeated
 // one would measure the cache). Targets: search p99 under 50 ms; the page p99
-// while searches run within 50 ms of the page p99 alone.
+// while searches run within a quarter (5 ms at least) of the page p99 alone.
 
 #include "httpanswer.h"
 #include "serverprobe.h"
@@ -114,12 +114,19 @@ bool fill(const DatabaseUrl &url, qint64 messages, int forums)
                          "(SELECT sum(pgsize) FROM dbstat WHERE name = 'messages')")
         : QStringLiteral("SELECT pg_total_relation_size('message_words'), "
                          "pg_table_size('messages')");
-    if (query.exec(sizes) && query.next())
-        std::printf("  index %.1f MB, messages %.1f MB (%.0f%%)\n",
-                    query.value(0).toDouble() / 1e6, query.value(1).toDouble() / 1e6,
-                    100 * query.value(0).toDouble() / qMax(1.0, query.value(1).toDouble()));
-    else
+    // Checked too: an index missing or emptied (the triggers not run) reads as
+    // a few pages; one past half the messages' size has grown out of bounds.
+    if (query.exec(sizes) && query.next()) {
+        const double index = query.value(0).toDouble() / 1e6;
+        const double stored = query.value(1).toDouble() / 1e6;
+        const bool met = index > stored / 20 && index < stored / 2;
+        std::printf("  index %.1f MB, messages %.1f MB (%.0f%%)  target 5%% to 50%%: %s\n", index,
+                    stored, 100 * index / qMax(1e-6, stored), met ? "met" : "MISSED");
+        g_missed += met ? 0 : 1;
+    } else {
         std::printf("  sizes not read: %s\n", qPrintable(query.lastError().text()));
+        ++g_missed;
+    }
     return true;
 }
 
@@ -151,19 +158,26 @@ double check(const char *what, Latencies &l, double target)
     return p99;
 }
 
-// Pages of forums nobody searches for, each asked once (each a build), until *stop.
-void pageLoop(quint16 port, int forums, int *next, const std::atomic<bool> &stop, Latencies *out,
-              int *failed)
+// Pages of forums nobody searches for, one every pageEveryMs (a reader's
+// pace, not a flood of the main thread), each a different page (a build, never
+// a kept one), until *stop.
+constexpr int pageEveryMs = 10;
+
+void pageLoop(quint16 port, int forums, int pagesEach, int *next, const std::atomic<bool> &stop,
+              Latencies *out, int *failed)
 {
+    double due = nowMs();
     while (!stop) {
         const int n = (*next)++;
         const QByteArray path = "/tav/Forum%20" + QByteArray::number(n % forums) + ".htm?page="
-            + QByteArray::number(1 + n / forums % 5);
+            + QByteArray::number(1 + n / forums % pagesEach);
         const double start = nowMs();
         int status = 0;
         kit::httpGet(port, path, &status);
         out->ms.push_back(nowMs() - start);
-        *failed += status == 200 || status == 404 ? 0 : 1;
+        *failed += status == 200 ? 0 : 1;
+        due = qMax(due + pageEveryMs, nowMs());
+        std::this_thread::sleep_for(std::chrono::microseconds(qint64(1000 * (due - nowMs()))));
     }
 }
 
@@ -183,19 +197,22 @@ int run(const QString &program, const DatabaseUrl &url, const QString &dir, qint
         return 1;
     }
     const quint16 port = server.ports().http;
+    // Within every forum's pages (100 messages a page, about messages / forums each).
+    const int pagesEach = int(qBound<qint64>(1, messages / forums * 4 / 5 / 100, 1000000LL));
     int failed = 0;
     int next = 0;
     Latencies alone;
     std::atomic<bool> stop{false};
-    std::thread pages([&] { pageLoop(port, forums, &next, stop, &alone, &failed); });
-    std::this_thread::sleep_for(std::chrono::seconds(3));
+    std::thread pages([&] { pageLoop(port, forums, pagesEach, &next, stop, &alone, &failed); });
+    std::this_thread::sleep_for(std::chrono::seconds(5));
     stop = true;
     pages.join();
 
     Latencies searched;
     Latencies beside;
     stop = false;
-    std::thread during([&] { pageLoop(port, forums, &next, stop, &beside, &failed); });
+    std::thread during(
+        [&] { pageLoop(port, forums, pagesEach, &next, stop, &beside, &failed); });
     const double cpuBefore = cpuSeconds(server.process().processId());
     for (const QByteArray &path : searches(count)) {
         const double start = nowMs();
@@ -209,7 +226,9 @@ int run(const QString &program, const DatabaseUrl &url, const QString &dir, qint
     during.join();
     check("search", searched, 50);
     const double base = check("another forum's page, alone", alone, 1e9);
-    check("another forum's page, searches beside", beside, base + 50);
+    // Unchanged: within a quarter of the page p99 alone (5 ms at least: a
+    // scheduler's noise on a shared machine).
+    check("another forum's page, searches beside", beside, base + qMax(5.0, base / 4));
     std::printf("  server CPU per search (pages beside included): %.2f ms\n",
                 1000 * cpu / qMax<qsizetype>(1, searched.ms.size()));
     if (failed)
@@ -227,7 +246,8 @@ int main(int argc, char *argv[])
     parser.addOptions({{"messages", "Messages (default 1000000).", "N", "1000000"},
                        {"forums", "Forums (default 1000).", "N", "1000"},
                        {"searches", "Searches asked (default 400).", "N", "400"},
-                       {"server", "The server program.", "PATH", TAVERNLY_SERVER_BINARY}});
+                       {"server", "The server program.", "PATH", TAVERNLY_SERVER_BINARY},
+                       {"keep", "Keeps the SQLite database (to look at its plans)."}});
     parser.process(app);
     const qint64 messages = parser.value("messages").toLongLong();
     const int forums = parser.value("forums").toInt();
@@ -236,6 +256,10 @@ int main(int argc, char *argv[])
     int failed = 0;
     {
         QTemporaryDir dir;
+        if (parser.isSet("keep")) {
+            dir.setAutoRemove(false);
+            std::printf("kept: %s\n", qPrintable(dir.path()));
+        }
         failed += run(program, DatabaseUrl::sqliteFile(dir.filePath(ForumStore::fileName())),
                       dir.path(), messages, forums, count, "SQLite");
     }

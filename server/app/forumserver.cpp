@@ -45,6 +45,7 @@ ForumServer::~ForumServer()
     m_createLimit.reset();
     m_limit.reset();
     m_pipeline.reset();
+    m_searchStore.reset();
     m_store.reset();
 }
 
@@ -81,11 +82,16 @@ bool ForumServer::stop(int deadlineMs)
     if (m_post)
         m_post->abandonPosts();
     // A moment at least for an idle store thread to end.
-    const bool storeEnded = m_store->stop(deadline.isForever() ? -1 : std::max(left(), 200));
-    if (!writerEnded || !storeEnded) {
+    const auto stopStore = [&](StoreThread &store) {
+        return store.stop(deadline.isForever() ? -1 : std::max(left(), 200));
+    };
+    const bool searchEnded = stopStore(*m_searchStore);
+    const bool storeEnded = stopStore(*m_store);
+    if (!writerEnded || !storeEnded || !searchEnded) {
         emit logLine(QStringLiteral("stopping without waiting for the database or the disk: a "
                                     "statement or a flush is still under way"));
         (void)m_pipeline.release(); // left behind with its threads
+        (void)m_searchStore.release();
         (void)m_store.release();
         return false;
     }
@@ -133,6 +139,8 @@ bool ForumServer::start(QString *error)
         }
     }
     m_store = std::make_unique<StoreThread>(database, m_config.changePollMs);
+    // Changes are learned by m_store: this one only searches.
+    m_searchStore = std::make_unique<StoreThread>(database, 0);
     PostPipeline::Settings settings;
     settings.database = database;
     // On SQLite the server is the only writer: its directory is complete.
@@ -160,8 +168,9 @@ bool ForumServer::start(QString *error)
     m_list = port(Kind::List);
     m_create = port(Kind::Create);
     m_post = port(Kind::Post);
-    m_pages = std::make_unique<PageServer>(*m_store, m_directory, settings.directoryIsWhole, *m_post,
-                                           *m_pipeline, m_config.searchLimit);
+    m_pages = std::make_unique<PageServer>(*m_store, *m_searchStore, m_directory,
+                                           settings.directoryIsWhole, *m_post, *m_pipeline,
+                                           m_config.searchLimit);
     m_http = std::make_unique<HttpPort>(*m_pages, *m_limit,
                                         HttpPort::Waits{m_config.pageWaitMs, m_config.requestMs},
                                         log);
@@ -199,6 +208,7 @@ bool ForumServer::start(QString *error)
     });
     metrics::databaseUp(true);
     m_store->start();
+    m_searchStore->start(true); // a search gives way to pages, lists and posts
     m_pages->indexOlderMessages();
     m_pipeline->start();
 

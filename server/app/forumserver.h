@@ -78,6 +78,7 @@ private:
     QSet<Connection> m_lostBy;
     bool m_failing = false; // the writer's database answers but does not store
     std::unique_ptr<StoreThread> m_store;
+    std::unique_ptr<StoreThread> m_searchStore; // searches only: they never hold up m_store
     std::unique_ptr<PostPipeline> m_pipeline;
     std::unique_ptr<ConnectionLimit> m_limit;
     std::unique_ptr<AddressLimit> m_createLimit;

@@ -22,9 +22,10 @@ PageCache::Key keyOf(const http::Address &address)
 
 } // namespace
 
-PageServer::PageServer(StoreThread &store, const ForumDirectory &directory,
-                       bool directoryIsWhole, RequestPort &postPort, PostPipeline &pipeline,
-                       int searchLimit, QObject *parent)
+PageServer::PageServer(StoreThread &store, StoreThread &searchStore,
+                       const ForumDirectory &directory, bool directoryIsWhole,
+                       RequestPort &postPort, PostPipeline &pipeline, int searchLimit,
+                       QObject *parent)
     : PageSource(parent),
       m_store(store),
       m_directory(directory),
@@ -33,7 +34,7 @@ PageServer::PageServer(StoreThread &store, const ForumDirectory &directory,
       m_pipeline(pipeline),
       m_cache(maxCachedBytes, maxCachedPage),
       m_notFound(404, pages::notFoundPage()),
-      m_search(store, this,
+      m_search(store, searchStore, this,
                [this](const http::Address &address, quint64 version, const Page &page) {
                    emit built(address, version, page);
                },

@@ -45,10 +45,11 @@ public:
     // A page shows every post sent before it was asked for: the post port
     // takes in the posts whose senders have finished, and the page waits
     // until the pipeline has stored them.
-    // directoryIsWhole: no other server creates forums.
-    PageServer(StoreThread &store, const ForumDirectory &directory, bool directoryIsWhole,
-               RequestPort &postPort, PostPipeline &pipeline, int searchLimit = 30,
-               QObject *parent = nullptr);
+    // directoryIsWhole: no other server creates forums. searchStore: the
+    // store thread that searches (not `store`, or a search delays pages).
+    PageServer(StoreThread &store, StoreThread &searchStore, const ForumDirectory &directory,
+               bool directoryIsWhole, RequestPort &postPort, PostPipeline &pipeline,
+               int searchLimit = 30, QObject *parent = nullptr);
 
     // Indexes for search the messages stored before search existed, in the background.
     void indexOlderMessages() { m_search.indexOlderMessages(); }

@@ -36,10 +36,13 @@ QString resultsContent(const QStringList &words, const messagesearch::Found &fou
         return content
             + QStringLiteral("<p>No message holds all of these words.</p>\n<p><a href=\"/dn.htm\">"
                              "All forums</a></p>\n");
-    if (found.more)
+    if (found.more && found.total >= messagesearch::maxCounted)
         content += QStringLiteral("<p>More than %1 messages hold these words; the newest %1 "
                                   "are shown.</p>\n")
                        .arg(messagesearch::maxCounted);
+    else if (found.more)
+        content += QStringLiteral("<p>More than %1 messages hold these words.</p>\n")
+                       .arg(found.total);
     else
         content += found.total == 1
             ? QStringLiteral("<p>1 message holds these words.</p>\n")
@@ -52,11 +55,13 @@ QString resultsContent(const QStringList &words, const messagesearch::Found &fou
                        .arg(href.toHtmlEscaped(), hit.forum.toHtmlEscaped())
             + messagemarkup::table(hit.titleHtml, excerpt(hit.bodyHtml, words)) + u'\n';
     }
-    const qint64 last = (found.total + resultsPerPage - 1) / resultsPerPage;
+    // Past the page shown, only whether more follow is known.
+    const bool older = found.more ? found.total < messagesearch::maxCounted
+                                  : found.page * resultsPerPage < found.total;
     QStringList navigation;
     if (found.page > 1)
         navigation << searchLink(words, found.page - 1, QStringLiteral("Newer results"));
-    if (found.page < last)
+    if (older)
         navigation << searchLink(words, found.page + 1, QStringLiteral("Older results"));
     navigation << QStringLiteral("<a href=\"/dn.htm\">All forums</a>");
     return content + QStringLiteral("<p>") + navigation.join(QStringLiteral(" | "))

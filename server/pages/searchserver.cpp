@@ -26,8 +26,9 @@ QHostAddress hostOf(QString requester)
 
 } // namespace
 
-SearchServer::SearchServer(StoreThread &store, QObject *context, Built built, int limitPerMinute)
-    : m_store(store), m_context(context), m_built(std::move(built)),
+SearchServer::SearchServer(StoreThread &store, StoreThread &searching, QObject *context,
+                           Built built, int limitPerMinute)
+    : m_store(store), m_searchStore(searching), m_context(context), m_built(std::move(built)),
       m_limit(limitPerMinute, limitWindowMs)
 {
 }
@@ -67,10 +68,10 @@ std::optional<http::Entity> SearchServer::answer(http::Address &address, quint64
     if (searching != m_searching.cend() && *searching >= since)
         return std::nullopt;
     if (m_searching.size() >= maxSearching)
-        return pages::Page{503, pages::failurePage()}; // the store thread has enough to do
+        return pages::Page{503, pages::failurePage()}; // the search thread has enough to do
     m_searching.insert(key, version);
     const QStringList words = address.name.isEmpty() ? QStringList() : address.name.split(u' ');
-    m_store.run(m_context, [this, address, version, words](ForumStore &store) {
+    m_searchStore.run(m_context, [this, address, version, words](ForumStore &store) {
         return StoreThread::Reply(
             [this, address, version,
              built = pages::buildSearch(store, words, address.page)] {

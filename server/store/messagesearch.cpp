@@ -11,6 +11,8 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
+
 namespace messagesearch {
 
 namespace {
@@ -70,27 +72,106 @@ private:
     sqlite3 *m_db = nullptr;
 };
 
-// The ids of the matching messages shown on pages, newest first, one past maxCounted at most.
-bool matchingIds(const ForumStore &store, const QStringList &words, QList<qint64> *ids)
+// SQLite: FTS5 walks its index from the newest id down and stops at `limit`;
+// hidden messages (few, indexed apart) are left out without reading any row.
+constexpr char sqliteIds[] = "SELECT rowid FROM message_words WHERE message_words MATCH ? "
+                             "AND rowid NOT IN (SELECT id FROM messages WHERE hidden <> 0) "
+                             "ORDER BY rowid DESC LIMIT ?";
+// SQLite, a last word longer than the starts FTS5 keeps an index of: FTS5
+// would gather every word of that start first (a common start: a tenth of
+// all messages). The newest messages holding its indexed start are read
+// instead, their words checked for the whole start; only when they hold too
+// few is the whole start gathered. `?` candidates at most.
+constexpr char sqliteNewest[] = "SELECT m.id FROM (SELECT rowid AS id FROM message_words "
+                                "WHERE message_words MATCH ? ORDER BY rowid DESC LIMIT ?) c "
+                                "JOIN messages m ON m.id = c.id WHERE m.hidden = 0 "
+                                "AND ' ' || m.words LIKE ? ORDER BY m.id DESC LIMIT ?";
+// PostgreSQL, first the newest messages one by one, their words (a list the
+// index reads as it is) matched by LIKE: cheap when the words are common (a
+// few hundred rows hold the page). For rarer words the index (below) is
+// quicker, which the planner cannot tell: it knows nothing of the cost of
+// folding each row's words again. Only the newest `?` rows are looked at;
+// the words' conditions follow (" AND w LIKE ?" each).
+constexpr char pgNewest[] = "SELECT id FROM (SELECT id, ' ' || words || ' ' AS w FROM messages "
+                            "WHERE hidden = 0 ORDER BY id DESC LIMIT ?) m WHERE true";
+constexpr char pgIndexed[] = "SELECT id FROM messages "
+                             "WHERE array_to_tsvector(string_to_array(words, ' ')) "
+                             "@@ CAST(? AS tsquery) AND hidden = 0 ORDER BY id DESC LIMIT ?";
+// Rows looked at one by one per id wanted before the whole index is used
+// instead (words in fewer than one message in this many). On SQLite the
+// rows are those of the indexed start, read at a row each: a few, the
+// longer start being common among them or not worth the rows.
+constexpr qint64 newestPerWanted = 200;
+constexpr qint64 startsPerWanted = 10;
+constexpr qint64 maxNewest = 20000;
+
+bool readIds(QSqlQuery &query, QList<qint64> *ids)
 {
-    const bool sqlite = isSqlite(store);
-    QSqlQuery query(store.database());
-    query.setForwardOnly(true);
-    query.prepare(sqlite ? QStringLiteral("SELECT m.id FROM message_words w "
-                                          "JOIN messages m ON m.id = w.rowid "
-                                          "WHERE message_words MATCH ? AND m.hidden = 0 "
-                                          "ORDER BY w.rowid DESC LIMIT ?")
-                         : QStringLiteral("SELECT id FROM messages "
-                                          "WHERE array_to_tsvector(string_to_array(words, ' ')) "
-                                          "@@ CAST(? AS tsquery) AND hidden = 0 "
-                                          "ORDER BY id DESC LIMIT ?"));
-    query.addBindValue(matchExpression(words, sqlite));
-    query.addBindValue(maxCounted + 1);
     if (!query.exec())
         return false;
+    ids->clear();
     while (query.next())
         ids->append(query.value(0).toLongLong());
     return !query.lastError().isValid();
+}
+
+// The ids of the matching messages shown on pages, newest first, `limit` at most.
+bool sqliteMatches(QSqlQuery &query, const QStringList &words, qint64 limit, QList<qint64> *ids)
+{
+    // Only where LIKE and FTS5 surely see the same word: ASCII letters and digits.
+    const QString &last = words.last();
+    const auto plain = [](QChar c) { return c.unicode() < 128 && c.isLetterOrNumber(); };
+    if (last.size() > minPrefixLength && std::all_of(last.begin(), last.end(), plain)) {
+        QStringList indexedStart = words;
+        indexedStart.last().truncate(minPrefixLength);
+        query.prepare(QLatin1StringView(sqliteNewest));
+        query.addBindValue(matchExpression(indexedStart, true));
+        query.addBindValue(qMin(limit * startsPerWanted, maxNewest));
+        query.addBindValue(QStringLiteral("% ") + last + u'%');
+        query.addBindValue(limit);
+        if (!readIds(query, ids))
+            return false;
+        if (ids->size() == limit)
+            return true;
+    }
+    query.prepare(QLatin1StringView(sqliteIds));
+    query.addBindValue(matchExpression(words, true));
+    query.addBindValue(limit);
+    return readIds(query, ids);
+}
+
+bool postgresMatches(const QSqlDatabase &db, QSqlQuery &query, const QStringList &words,
+                     qint64 limit, QList<qint64> *ids)
+{
+    query.prepare(QLatin1StringView(pgNewest)
+                  + QStringLiteral(" AND w LIKE ?").repeated(words.size())
+                  + QStringLiteral(" ORDER BY id DESC LIMIT ?"));
+    query.addBindValue(qMin(limit * newestPerWanted, maxNewest));
+    for (qsizetype i = 0; i < words.size(); ++i) {
+        QString word = words[i];
+        word.replace(u'\\', QStringLiteral("\\\\"))
+            .replace(u'%', QStringLiteral("\\%"))
+            .replace(u'_', QStringLiteral("\\_"));
+        const bool prefix = i == words.size() - 1 && words[i].size() >= minPrefixLength;
+        query.addBindValue(QStringLiteral("% ") + word
+                           + (prefix ? QStringLiteral("%") : QStringLiteral(" %")));
+    }
+    query.addBindValue(limit);
+    if (!readIds(query, ids))
+        return false;
+    if (ids->size() == limit)
+        return true;
+    // Not enough among the newest: the index finds every match, and the
+    // newest are sorted out of them (the planner, misled as above, would
+    // walk all the rows one by one instead).
+    QSqlQuery setup(db);
+    if (!setup.exec(QStringLiteral("SET LOCAL enable_indexscan = off"))
+        || !setup.exec(QStringLiteral("SET LOCAL enable_seqscan = off")))
+        return false;
+    query.prepare(QLatin1StringView(pgIndexed));
+    query.addBindValue(matchExpression(words, false));
+    query.addBindValue(limit);
+    return readIds(query, ids);
 }
 
 bool readHits(const ForumStore &store, const QList<qint64> &ids, QList<Hit> *hits)
@@ -131,7 +212,7 @@ Found find(const ForumStore &store, const QStringList &words, qint64 page, int p
     QSqlDatabase db = store.database();
     const bool sqlite = isSqlite(store);
     const SqliteDeadline deadline(store, timeoutMs);
-    // One snapshot for both statements; on PostgreSQL the timeout is this transaction's.
+    // One snapshot for all its statements; on PostgreSQL the timeout is this transaction's.
     if (!db.transaction())
         return found;
     QSqlQuery setup(db);
@@ -139,14 +220,21 @@ Found find(const ForumStore &store, const QStringList &words, qint64 page, int p
         db.rollback();
         return found;
     }
+    // Counted only as far as the page asked for (one more: whether more follow).
+    const qint64 maxPages = maxCounted / perPage;
+    const qint64 wanted = qMin(page, maxPages) * perPage;
     QList<qint64> ids;
-    if (!matchingIds(store, words, &ids)) {
+    QSqlQuery query(db);
+    query.setForwardOnly(true);
+    if (!(sqlite ? sqliteMatches(query, words, wanted + 1, &ids)
+                 : postgresMatches(db, query, words, wanted + 1, &ids))) {
         db.rollback();
         return found;
     }
-    found.total = qMin(qint64(ids.size()), maxCounted);
-    found.more = ids.size() > maxCounted;
-    const qint64 last = qMax<qint64>(1, (found.total + perPage - 1) / perPage);
+    found.more = ids.size() > wanted;
+    found.total = qMin(qint64(ids.size()), wanted);
+    const qint64 last = found.more ? wanted / perPage
+                                   : qMax<qint64>(1, (found.total + perPage - 1) / perPage);
     found.page = qBound<qint64>(1, page, last);
     const QList<qint64> shown = ids.mid((found.page - 1) * perPage, perPage);
     found.ok = readHits(store, shown, &found.hits);

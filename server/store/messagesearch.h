@@ -27,8 +27,8 @@ struct Hit
 struct Found
 {
     QList<Hit> hits; // newest first
-    qint64 total = 0; // matches counted, at most maxCounted
-    bool more = false; // past maxCounted
+    qint64 total = 0; // matches counted: all of them, or up to the end of `page`
+    bool more = false; // more than `total` match (the pages after `page` are not counted)
     qint64 page = 1; // the page given: the last when the one asked for is past it
     bool ok = false;
 };
@@ -38,6 +38,8 @@ struct Found
 inline constexpr int minPrefixLength = 3;
 // Matches past this many are not counted nor shown.
 inline constexpr qint64 maxCounted = 1000;
+// Matches are counted only as far as the page asked for: a common word's
+// thousands of messages are never all read for one page.
 
 // The messages shown on forum pages that hold every word, `perPage` of them
 // at page `page`; a statement running past timeoutMs is stopped (not ok).

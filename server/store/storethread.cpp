@@ -8,6 +8,26 @@
 #include <QTimer>
 #include <QVariant>
 
+#ifdef Q_OS_LINUX
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+// Lowers the calling thread's priority: a nice value of its own on Linux
+// (QThread's priorities other than idle change nothing there).
+void yield()
+{
+#ifdef Q_OS_LINUX
+    constexpr int niceness = 10;
+    setpriority(PRIO_PROCESS, pid_t(syscall(SYS_gettid)), niceness);
+#endif
+}
+
+} // namespace
+
 // Lives on the store thread: made on the main thread and moved there at once.
 class StoreWorker : public QObject
 {
@@ -199,9 +219,11 @@ StoreThread::~StoreThread()
     }
 }
 
-void StoreThread::start()
+void StoreThread::start(bool yielding)
 {
     m_thread.start();
+    if (yielding)
+        QMetaObject::invokeMethod(m_worker, [] { yield(); }, Qt::QueuedConnection);
     QMetaObject::invokeMethod(m_worker, [worker = m_worker] { worker->open(); },
                               Qt::QueuedConnection);
 }

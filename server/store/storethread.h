@@ -30,7 +30,9 @@ public:
     explicit StoreThread(const DatabaseUrl &database, int pollMs = 1000, QObject *parent = nullptr);
     ~StoreThread() override; // after the statement under way, if any, has ended
 
-    void start();
+    // yielding: its jobs give way to other threads' (a lower priority, where
+    // the system has one per thread), so that slow jobs delay nobody else's.
+    void start(bool yielding = false);
     // Jobs not yet begun are skipped; waits until the thread ends or the
     // deadline passes. False: it is still in a statement (a frozen database),
     // and must be left behind: the process ends without destroying this.

@@ -992,10 +992,18 @@ void TestServerPages::searchFindsVisibleWordsOnly()
     for (int i = 0; i < 97; ++i)
         fillers.append({id, "F", "filler", "F", "filler", 0});
     QVERIFY(store.addMessages(fillers));
+    // Newer than all of those, more than the newest messages a search reads one by one.
+    create("Pad");
+    const qint64 pad = *store.forumId("Pad");
+    QList<NewMessage> pads(1100, NewMessage{pad, "P", "pad", "P", "pad", 0});
+    QVERIFY(store.addMessages(pads));
     QCOMPARE(found("hiddenword"), QStringList{"Lamp.htm#m3"});
     QCOMPARE(found("lantern"), QStringList({"Lamp.htm#m3", "Lamp.htm#m1"}));
     QString error;
     QCOMPARE(moderation::setHidden(store, "Lamp", 3, true, "tester", &error),
+             moderation::Result::Changed);
+    // The newest filler: hidden among the newest, where a common word's page is found.
+    QCOMPARE(moderation::setHidden(store, "Lamp", 100, true, "tester", &error),
              moderation::Result::Changed);
     // Within the change poll on SQLite, at the commit on PostgreSQL.
     QVERIFY(waitUntil([&] { return found("hiddenword").isEmpty(); }, 3000));
@@ -1021,6 +1029,8 @@ void TestServerPages::searchFindsVisibleWordsOnly()
         {"secretword", {}},
         {"hiddenword", {}},
         {"la", {}},
+        {"fillers", {}},
+        {"fi", {}},
     };
     for (const auto &[words, links] : rows)
         QVERIFY2(found(words) == links, qPrintable(words));
@@ -1028,9 +1038,15 @@ void TestServerPages::searchFindsVisibleWordsOnly()
     int status = 0;
     const QByteArray last = fetch("/search?q=filler&page=99", &status);
     QCOMPARE(status, 200);
-    QCOMPARE(last.count("<p><a href=\"/tav/Lamp.htm"), 97 - 4 * 20);
-    QVERIFY(last.contains("97 messages hold these words."));
+    QCOMPARE(last.count("<p><a href=\"/tav/Lamp.htm"), 96 - 4 * 20);
+    QVERIFY(last.contains("96 messages hold these words."));
     QVERIFY(last.contains("<a href=\"/search?q=filler&amp;page=4\">Newer results</a>"));
+    QVERIFY(!last.contains("Older results"));
+    // Counted only as far as the page asked for: the first says more follow.
+    const QByteArray first = fetch("/search?q=filler");
+    QVERIFY(first.contains("More than 20 messages hold these words."));
+    QVERIFY(first.contains("<a href=\"/search?q=filler&amp;page=2\">Older results</a>"));
+    QCOMPARE(found("filler").mid(0, 2), QStringList({"Lamp.htm#m99", "Lamp.htm#m98"}));
     QVERIFY(fetch("/search?q=posted+test").contains("a lantern for the <b>posted</b> <b>test</b>"));
     QVERIFY(fetch("/search?q=zebra").contains("<p>No message holds all of these words.</p>"));
 }
