@@ -24,6 +24,8 @@
 #include <QTest>
 #include <QTimeZone>
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #include <zlib.h>
@@ -144,6 +146,7 @@ private slots:
     void metricsPortReadsAsStrictly();
     void connectionEndsAsTheClientAsks_data();
     void connectionEndsAsTheClientAsks();
+    void bodyStillComingAfterTheLastAnswerIsTakenNotReset();
     void forumOfExactlyOnePageHasNoOlderLink();
     void olderDatabaseGetsItsCounts();
     void pageRightAfterAPostHoldsIt();
@@ -386,6 +389,32 @@ void TestServerPages::metricsPortReadsAsStrictly()
     QCOMPARE(header(answer, "Allow"), allow);
     QVERIFY2(isCurrentDate(header(answer, "Date")), answer.constData());
     QCOMPARE(header(answer, "Content-Length").toLongLong(), bodyOf(answer).size());
+}
+
+// An answer sent before its request's body has all come (a refused POST)
+// ends the connection in order while the body still arrives: a close with
+// input on its way would answer that input with a reset, which can destroy
+// the answer in flight.
+void TestServerPages::bodyStillComingAfterTheLastAnswerIsTakenNotReset()
+{
+    const int fd = kit::connectLoopback(m_fixture->server().httpPort());
+    QVERIFY(fd >= 0);
+    const QByteArray head = "POST /dn.htm HTTP/1.1\r\nHost: x\r\nConnection: close\r\n"
+                            "Content-Length: 4096\r\n\r\n";
+    QCOMPARE(::send(fd, head.constData(), size_t(head.size()), 0), ssize_t(head.size()));
+    QByteArray buffer;
+    QVERIFY(readAnswer(fd, &buffer).startsWith("HTTP/1.1 405"));
+    QVERIFY(readUntilClosed(fd, &buffer)); // the server's end, in order
+    const QByteArray body(4096, 'b');
+    QCOMPARE(::send(fd, body.constData(), size_t(body.size()), MSG_NOSIGNAL), ssize_t(body.size()));
+    const auto state = [fd] {
+        tcp_info info{};
+        socklen_t length = sizeof info;
+        ::getsockopt(fd, IPPROTO_TCP, TCP_INFO, &info, &length);
+        return int(info.tcpi_state);
+    };
+    QVERIFY(!waitUntil([&] { return state() != TCP_CLOSE_WAIT; }, 300)); // no reset came back
+    ::close(fd);
 }
 
 void TestServerPages::connectionEndsAsTheClientAsks_data()
