@@ -9,6 +9,13 @@
 namespace {
 // Bounds one transaction, so that a long backlog still commits often.
 constexpr int maxBatch = 2000;
+// While posts stream in, a commit waits this long after the last one, or
+// for this many posts: a commit costs about as much for a handful as for
+// hundreds (SQLite's search index writes a segment at each), and a writer
+// that committed whatever had come spent the CPU the ports need. A post
+// after a quiet spell is stored at once.
+constexpr int gatherMs = 10;
+constexpr size_t gatherPosts = 500;
 } // namespace
 
 PostWriter::PostWriter(const DatabaseUrl &database, const QString &spoolId,
@@ -44,7 +51,7 @@ void PostWriter::hand(quint64 sequence, Post post)
 {
     QMutexLocker lock(&m_mutex);
     m_ready.emplace(sequence, std::move(post));
-    if (sequence == m_next)
+    if (m_gathering ? m_ready.size() >= gatherPosts : sequence == m_next)
         m_work.wakeAll();
 }
 
@@ -67,6 +74,7 @@ void PostWriter::run()
     hooks.back = [this] { emit back(); };
     PostStorer storer(store, m_spoolId, Quarantine(m_dataDir), hooks);
     bool opened = false;
+    QElapsedTimer sinceCommit;
     for (;;) {
         QList<quint64> sequences;
         QList<Post> posts;
@@ -74,6 +82,11 @@ void PostWriter::run()
             QMutexLocker lock(&m_mutex);
             while (!m_stopping && (m_ready.empty() || m_ready.begin()->first != m_next))
                 m_work.wait(&m_mutex);
+            m_gathering = sinceCommit.isValid();
+            while (m_gathering && !m_stopping && m_ready.size() < gatherPosts
+                   && !sinceCommit.hasExpired(gatherMs))
+                m_work.wait(&m_mutex, QDeadlineTimer(gatherMs - sinceCommit.elapsed()));
+            m_gathering = false;
             if (m_ready.empty() || m_ready.begin()->first != m_next)
                 return; // stopping, and everything handed over is dealt with
             while (!m_ready.empty() && m_ready.begin()->first == m_next
@@ -104,6 +117,7 @@ void PostWriter::run()
         QList<PostStorer::Fate> fates;
         QStringList why;
         const bool whole = storer.store(batch, &fates, &why);
+        sinceCommit.start();
         batch.clear();
         QStringList log;
         QSet<qint64> forums;

@@ -77,5 +77,6 @@ private:
     std::map<quint64, Post> m_ready;
     quint64 m_next; // the next number to store
     bool m_stopping = false;
+    bool m_gathering = false; // after a commit: woken only by enough posts or a stop
     bool m_ended = false;
 };

@@ -13,6 +13,7 @@
 #include <QSqlQuery>
 #include <QVariant>
 #include <algorithm>
+#include <map>
 #include <sys/stat.h>
 
 namespace {
@@ -28,12 +29,39 @@ const QString welcomeBody = QStringLiteral(
 
 } // namespace
 
+namespace {
+// Messages go in by statements of up to this many rows, a batch that fits
+// in one statement: on SQLite the search index's pending words are flushed
+// at every statement's savepoint once it has any (FTS5 makes a segment of
+// them, then merges segments), so a row per statement cost a segment per
+// message. A batch's statements are kept prepared, one per row count.
+constexpr int widestInsert = 64;
+constexpr int insertColumns = 8;
+
+// The placeholders of the rows, named once: Qt spells a positional one anew
+// at every bind, which cost more than the rest of a row's binding.
+const QStringList &insertPlaceholders()
+{
+    static const QStringList names = [] {
+        QStringList all;
+        for (int at = 0; at < widestInsert * insertColumns; ++at)
+            all.append(QStringLiteral(":v%1").arg(at));
+        return all;
+    }();
+    return names;
+}
+} // namespace
+
+// Prepared once per connection and kept: a prepare costs as much as many rows.
 struct ForumStore::Statements
 {
-    explicit Statements(const QSqlDatabase &db) : count(db), query(db), mark(db) {}
+    explicit Statements(const QSqlDatabase &db) : db(db), count(db), mark(db) {}
+    QSqlDatabase db;
     QSqlQuery count;
-    QSqlQuery query;
     QSqlQuery mark;
+    bool countReady = false;
+    bool markReady = false;
+    std::map<int, QSqlQuery> inserts; // by rows, each prepared
 };
 
 NewMessage ForumStore::welcomeMessage(qint64 forumId)
@@ -52,6 +80,7 @@ ForumStore::ForumStore()
 
 ForumStore::~ForumStore()
 {
+    m_statements.reset(); // before the connection they were prepared on
     if (QSqlDatabase::contains(m_connection)) {
         QSqlDatabase::database(m_connection, false).close();
         QSqlDatabase::removeDatabase(m_connection);
@@ -70,6 +99,7 @@ bool ForumStore::open(const QString &dir, QString *error)
 
 bool ForumStore::open(const DatabaseUrl &url, QString *error)
 {
+    m_statements.reset();
     m_url = url;
     QString why;
     if (url.open(m_connection, &why)) {
@@ -84,8 +114,7 @@ bool ForumStore::open(const DatabaseUrl &url, QString *error)
                 *error = query.lastError().text();
                 return false;
             }
-            Statements statements(db);
-            if (!insert({welcomeMessage(query.value(0).toLongLong())}, statements)) {
+            if (!insert({welcomeMessage(query.value(0).toLongLong())})) {
                 *error = m_lastError;
                 return false;
             }
@@ -112,6 +141,7 @@ bool ForumStore::connect(const DatabaseUrl &url, QString *error)
 
 bool ForumStore::reconnect(QString *why)
 {
+    m_statements.reset();
     if (QSqlDatabase::contains(m_connection)) {
         database().close();
         QSqlDatabase::removeDatabase(m_connection);
@@ -326,23 +356,26 @@ bool ForumStore::addMessages(const QList<NewMessage> &messages, const QString &s
         failed(db.lastError());
         return false;
     }
-    Statements statements(db);
-    bool done = insert(messages, statements);
-    if (done && !spoolId.isEmpty()) {
-        QSqlQuery &mark = statements.mark;
-        done = mark.prepare(QStringLiteral("INSERT INTO spool_marks (spool, stored) VALUES (?, ?) "
-                                           "ON CONFLICT (spool) DO UPDATE SET stored = "
-                                           "excluded.stored"));
+    if (!m_statements)
+        m_statements = std::make_unique<Statements>(db);
+    // The mark first: a statement after the messages would flush the search
+    // index's words once more before the commit does.
+    bool done = true;
+    if (!spoolId.isEmpty()) {
+        QSqlQuery &mark = m_statements->mark;
+        done = prepared(mark, &m_statements->markReady,
+                        QStringLiteral("INSERT INTO spool_marks (spool, stored) VALUES (?, ?) "
+                                       "ON CONFLICT (spool) DO UPDATE SET stored = "
+                                       "excluded.stored"));
         if (done) {
-            mark.addBindValue(spoolId);
-            mark.addBindValue(qint64(spoolMark));
+            mark.bindValue(0, spoolId);
+            mark.bindValue(1, qint64(spoolMark));
             done = mark.exec();
-        }
-        if (!done) {
-            m_lastError = mark.lastError().text();
-            m_lastSqlError = mark.lastError();
+            if (!done)
+                recordError(mark.lastError());
         }
     }
+    done = done && insert(messages);
     if (!done) {
         const QSqlError error = m_lastSqlError;
         db.rollback();
@@ -363,71 +396,109 @@ bool ForumStore::addMessages(const QList<NewMessage> &messages, const QString &s
     return true;
 }
 
+void ForumStore::recordError(const QSqlError &error)
+{
+    m_lastSqlError = error;
+    m_lastError = error.text();
+}
+
+// A prepare waits for locks too (and may time out): its failure is the error.
+bool ForumStore::prepared(QSqlQuery &statement, bool *ready, const QString &sql)
+{
+    if (*ready)
+        return true;
+    *ready = statement.prepare(sql);
+    if (!*ready)
+        recordError(statement.lastError());
+    return *ready;
+}
+
+QSqlQuery *ForumStore::insertStatement(int rows)
+{
+    auto found = m_statements->inserts.find(rows);
+    if (found != m_statements->inserts.end())
+        return &found->second;
+    QString sql = QStringLiteral("INSERT INTO messages (forum, number, title, body, title_html, "
+                                 "body_html, arrived, words) VALUES ");
+    const QStringList &names = insertPlaceholders();
+    for (int row = 0; row < rows; ++row) {
+        for (int column = 0; column < insertColumns; ++column) {
+            sql += column > 0 ? QStringLiteral(", ") : row > 0 ? QStringLiteral(", (") : QStringLiteral("(");
+            sql += names[row * insertColumns + column];
+        }
+        sql += u')';
+    }
+    QSqlQuery statement(m_statements->db);
+    bool ready = false;
+    if (!prepared(statement, &ready, sql))
+        return nullptr;
+    return &m_statements->inserts.emplace(rows, std::move(statement)).first->second;
+}
+
 // Inside a transaction: each forum's counts, then the messages, numbered in
 // their forum from what its count gave.
 
-bool ForumStore::insert(const QList<NewMessage> &messages, Statements &statements)
+bool ForumStore::insert(const QList<NewMessage> &messages)
 {
-    QSqlDatabase db = database();
+    if (!m_statements)
+        m_statements = std::make_unique<Statements>(database());
     QMap<qint64, qint64> added; // by forum: servers sharing a database lock forums in one order
     for (const NewMessage &message : messages)
         ++added[message.forumId];
     QMap<qint64, qint64> next; // by forum: the number its next message gets
-    QSqlQuery &count = statements.count;
-    // A prepare waits for locks too (and may time out): its failure is the error.
-    const auto prepared = [this](QSqlQuery &statement, const QString &sql) {
-        if (statement.prepare(sql))
-            return true;
-        m_lastSqlError = statement.lastError();
-        m_lastError = m_lastSqlError.text();
-        return false;
-    };
-    if (!prepared(count, QStringLiteral("UPDATE forums SET message_count = message_count + ?, "
-                                        "posted = posted + ? WHERE id = ? RETURNING posted")))
+    QSqlQuery &count = m_statements->count;
+    if (!added.isEmpty()
+        && !prepared(count, &m_statements->countReady,
+                     QStringLiteral("UPDATE forums SET message_count = message_count + ?, "
+                                    "posted = posted + ? WHERE id = ? RETURNING posted")))
         return false;
     for (auto it = added.cbegin(); it != added.cend(); ++it) {
         count.bindValue(0, it.value());
         count.bindValue(1, it.value());
         count.bindValue(2, it.key());
         if (!count.exec() || !count.next()) {
-            m_lastSqlError = count.lastError().isValid()
+            recordError(count.lastError().isValid()
                 ? count.lastError()
                 // No code: a step that fails without an error (a full disk
                 // reading the row back) must not pass for a refused post.
                 : QSqlError(QStringLiteral("there is no forum %1").arg(it.key()), {},
-                            QSqlError::StatementError);
-            m_lastError = m_lastSqlError.text();
+                            QSqlError::StatementError));
+            count.finish();
             return false;
         }
         next[it.key()] = count.value(0).toLongLong() - it.value() + 1;
         count.finish();
     }
-    QSqlQuery &query = statements.query;
-    if (!messages.isEmpty()
-        && !prepared(query, QStringLiteral("INSERT INTO messages (forum, number, title, body, "
-                                           "title_html, body_html, arrived, words) "
-                                           "VALUES (?, ?, ?, ?, ?, ?, ?, ?)")))
-        return false;
-    for (const NewMessage &message : messages) {
-        query.bindValue(0, message.forumId);
-        query.bindValue(1, next[message.forumId]++);
-        query.bindValue(2, message.title);
-        query.bindValue(3, message.body);
-        query.bindValue(4, message.titleHtml);
-        query.bindValue(5, message.bodyHtml);
-        query.bindValue(6, message.arrived);
-        query.bindValue(7, searchtext::indexed(message.titleHtml, message.bodyHtml));
-        if (!query.exec()) {
-            m_lastSqlError = query.lastError();
-            m_lastError = m_lastSqlError.text();
+    for (qsizetype from = 0; from < messages.size();) {
+        const int rows = int(std::min<qsizetype>(widestInsert, messages.size() - from));
+        QSqlQuery *query = insertStatement(rows);
+        if (!query)
+            return false;
+        for (int row = 0; row < rows; ++row) {
+            const NewMessage &message = messages[from + row];
+            const QString *name = insertPlaceholders().constData() + row * insertColumns;
+            query->bindValue(name[0], message.forumId);
+            query->bindValue(name[1], next[message.forumId]++);
+            query->bindValue(name[2], message.title);
+            query->bindValue(name[3], message.body);
+            query->bindValue(name[4], message.titleHtml);
+            query->bindValue(name[5], message.bodyHtml);
+            query->bindValue(name[6], message.arrived);
+            query->bindValue(name[7], searchtext::indexed(message.titleHtml, message.bodyHtml));
+        }
+        if (!query->exec()) {
+            recordError(query->lastError());
             return false;
         }
+        from += rows;
     }
     const QString notify = SqlDialect(m_url.engine).notifyChanges(added.keys());
-    if (!added.isEmpty() && !notify.isEmpty() && !query.exec(notify)) {
-        m_lastSqlError = query.lastError();
-        m_lastError = m_lastSqlError.text();
-        return false;
+    if (!added.isEmpty() && !notify.isEmpty()) {
+        QSqlQuery announce(m_statements->db);
+        if (!announce.exec(notify)) {
+            recordError(announce.lastError());
+            return false;
+        }
     }
     return true;
 }

@@ -14,7 +14,10 @@
 #include <QSqlError>
 #include <QString>
 #include <functional>
+#include <memory>
 #include <optional>
+
+class QSqlQuery;
 
 // A post ready to store: as received, and published (its HTML made safe by
 // the post pipeline's sanitizer).
@@ -99,10 +102,13 @@ public:
     static NewMessage welcomeMessage(qint64 forumId);
 
 private:
-    // Its statements outlive the transaction: freed only after a rollback
+    // The writer's statements, kept for the connection: freed only with it
     // (PostgreSQL refuses to free them inside a failed transaction).
     struct Statements;
-    bool insert(const QList<NewMessage> &messages, Statements &statements);
+    bool insert(const QList<NewMessage> &messages);
+    QSqlQuery *insertStatement(int rows); // null when it cannot be prepared
+    bool prepared(QSqlQuery &statement, bool *ready, const QString &sql);
+    void recordError(const QSqlError &error);
     bool unavailable() const; // true, with lastError() saying so, while the database is lost
     // Records a failed statement; a database that no longer answers at all is lost.
     void failed(const QSqlError &error) const;
@@ -118,4 +124,5 @@ private:
     mutable QString m_lastError;
     mutable bool m_available = false;
     std::function<void(const QString &why)> m_lostHandler;
+    std::unique_ptr<Statements> m_statements;
 };

@@ -2,6 +2,8 @@
 
 #include <QHash>
 
+#include <algorithm>
+
 namespace searchtext {
 
 namespace {
@@ -18,7 +20,10 @@ bool breaksWords(QStringView tag)
     qsizetype end = 0;
     while (end < tag.size() && tag[end].isLetterOrNumber())
         ++end;
-    return breaking.contains(tag.first(end).toString().toLower());
+    const QStringView name = tag.first(end);
+    return std::any_of(breaking.cbegin(), breaking.cend(), [name](const QString &known) {
+        return name.compare(known, Qt::CaseInsensitive) == 0;
+    });
 }
 
 // One entity at the front of `text` ("&amp;..."): its character and length.
@@ -91,6 +96,11 @@ QString visibleText(QStringView html)
 
 QString fold(QStringView word)
 {
+    // Most words are ASCII letters and digits: lower case is all folding does to them.
+    if (std::all_of(word.cbegin(), word.cend(), [](QChar c) {
+            return c.unicode() < 0x80 && c.isLetterOrNumber();
+        }))
+        return word.toString().toLower();
     const QString decomposed =
         word.toString().toCaseFolded().normalized(QString::NormalizationForm_KD);
     QString folded;

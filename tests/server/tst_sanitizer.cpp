@@ -108,6 +108,10 @@ void TestSanitizer::allowList_data()
     QTest::newRow("ends with a bare <") << QByteArray("a<") << "a&lt;";
     // Fault: U+0000 passed on, which a PostgreSQL text cannot hold.
     QTest::newRow("U+0000 in text") << QByteArray("a\0b", 3) << QStringLiteral("a\uFFFDb");
+    // Text without markup, as the parser reads it: blanks before it dropped,
+    // line ends made one, ">" escaped.
+    QTest::newRow("plain text") << QByteArray(" \t\nx > y\r\nz\rw \"q\" ") << "x &gt; y\nz\nw \"q\" ";
+    QTest::newRow("plain text, blank") << QByteArray(" \n") << "";
 }
 
 void TestSanitizer::allowList()
