@@ -154,10 +154,56 @@ QStringList foldedWords(QStringView text)
     return words;
 }
 
+namespace {
+
+bool isAsciiLetterOrDigit(char16_t c)
+{
+    return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9');
+}
+
+// Appends the words of `text`, folded, each after a space once *out holds
+// some. Every post's text passes here on the writer's thread: plain ASCII,
+// as most is, is folded in one pass with what foldedWords() would make of it.
+void appendWords(QString *out, QStringView text)
+{
+    if (!std::all_of(text.cbegin(), text.cend(), [](QChar c) { return c.unicode() < 0x80; })) {
+        for (const QString &word : foldedWords(text)) {
+            if (!out->isEmpty())
+                *out += u' ';
+            *out += word;
+        }
+        return;
+    }
+    qsizetype start = -1;
+    for (qsizetype i = 0; i <= text.size(); ++i) {
+        const bool inWord = i < text.size() && isAsciiLetterOrDigit(text[i].unicode());
+        if (inWord && start < 0) {
+            start = i;
+        } else if (!inWord && start >= 0) {
+            if (i - start <= maxWordLength) {
+                if (!out->isEmpty())
+                    *out += u' ';
+                const qsizetype from = out->size();
+                out->append(text.sliced(start, i - start));
+                for (QChar *c = out->data() + from; c != out->data() + out->size(); ++c) {
+                    if (c->unicode() >= u'A' && c->unicode() <= u'Z')
+                        *c = QChar(c->unicode() + (u'a' - u'A'));
+                }
+            }
+            start = -1;
+        }
+    }
+}
+
+} // namespace
+
 QString indexed(const QString &titleHtml, const QString &bodyHtml)
 {
-    return (foldedWords(visibleText(titleHtml)) + foldedWords(visibleText(bodyHtml)))
-        .join(u' ');
+    QString words;
+    words.reserve(titleHtml.size() + bodyHtml.size());
+    appendWords(&words, visibleText(titleHtml));
+    appendWords(&words, visibleText(bodyHtml));
+    return words;
 }
 
 } // namespace searchtext

@@ -1045,8 +1045,12 @@ void TestServerPages::searchFindsVisibleWordsOnly()
     QVERIFY(waitUntil([&] { return found("hiddenword").isEmpty(); }, 3000));
 
     WireClient post(m_fixture->server().postPort());
-    post.send("Lamp*Posted*a lantern for the posted test", WireClient::After::CloseWhenSent);
+    post.send("Lamp*Posted*a lantern for the posted TEST", WireClient::After::CloseWhenSent);
     WAIT_COMPARE(m_fixture->logLinesContaining("stored"), 1);
+    QSqlQuery words(store.database());
+    QVERIFY(words.exec(QStringLiteral("SELECT words FROM messages ORDER BY id DESC LIMIT 1")));
+    QVERIFY(words.next());
+    QCOMPARE(words.value(0).toString(), QStringLiteral("posted a lantern for the posted test"));
     const QStringList lanterns{"Lamp.htm#m101", "Lamp.htm#m1"};
     const QList<std::pair<QString, QStringList>> rows{
         {"lantern", lanterns},
@@ -1083,7 +1087,7 @@ void TestServerPages::searchFindsVisibleWordsOnly()
     QVERIFY(first.contains("More than 20 messages hold these words."));
     QVERIFY(first.contains("<a href=\"/search?q=filler&amp;page=2\">Older results</a>"));
     QCOMPARE(found("filler").mid(0, 2), QStringList({"Lamp.htm#m99", "Lamp.htm#m98"}));
-    QVERIFY(fetch("/search?q=posted+test").contains("a lantern for the <b>posted</b> <b>test</b>"));
+    QVERIFY(fetch("/search?q=posted+test").contains("a lantern for the <b>posted</b> <b>TEST</b>"));
     QVERIFY(fetch("/search?q=zebra").contains("<p>No message holds all of these words.</p>"));
 }
 
