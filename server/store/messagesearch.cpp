@@ -12,6 +12,7 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <limits>
 
 namespace messagesearch {
 
@@ -94,9 +95,17 @@ constexpr char sqliteNewest[] = "SELECT m.id FROM (SELECT rowid AS id FROM messa
 // the words' conditions follow (" AND w LIKE ?" each).
 constexpr char pgNewest[] = "SELECT id FROM (SELECT id, ' ' || words || ' ' AS w FROM messages "
                             "WHERE hidden = 0 ORDER BY id DESC LIMIT ?) m WHERE true";
+// The index, one range of ids at a time (`id > ? AND id <= ?`), newest first.
+// In the newest twentieth of the ids the planner joins the index's matches
+// with the key's range before any row is read, so a word in one message of
+// a thousand reads its few rows there, not each of its thousand. The rest
+// is read as before: a larger range costs more in the key than it saves
+// (a word rare enough to get there has few rows to read).
 constexpr char pgIndexed[] = "SELECT id FROM messages "
                              "WHERE array_to_tsvector(string_to_array(words, ' ')) "
-                             "@@ CAST(? AS tsquery) AND hidden = 0 ORDER BY id DESC LIMIT ?";
+                             "@@ CAST(? AS tsquery) AND hidden = 0 AND id > ? AND id <= ? "
+                             "ORDER BY id DESC LIMIT ?";
+constexpr qint64 rangeShares[] = {20, 1}; // the newest 1/20 of the ids, then all the rest
 // Rows looked at one by one per id wanted before the whole index is used
 // instead (words in fewer than one message in this many). On SQLite the
 // rows are those of the indexed start, read at a row each: a few, the
@@ -161,17 +170,35 @@ bool postgresMatches(const QSqlDatabase &db, QSqlQuery &query, const QStringList
         return false;
     if (ids->size() == limit)
         return true;
-    // Not enough among the newest: the index finds every match, and the
-    // newest are sorted out of them (the planner, misled as above, would
-    // walk all the rows one by one instead).
+    // Not enough among the newest: the index finds the matches, range by
+    // range, and the newest are sorted out of them (the planner, misled as
+    // above, would walk all the rows one by one instead). The newest id is
+    // read first, through the key the settings below turn off.
+    if (!query.exec(QStringLiteral("SELECT max(id) FROM messages")) || !query.next())
+        return false;
+    const qint64 top = query.value(0).toLongLong();
     QSqlQuery setup(db);
     if (!setup.exec(QStringLiteral("SET LOCAL enable_indexscan = off"))
         || !setup.exec(QStringLiteral("SET LOCAL enable_seqscan = off")))
         return false;
-    query.prepare(QLatin1StringView(pgIndexed));
-    query.addBindValue(matchExpression(words, false));
-    query.addBindValue(limit);
-    return readIds(query, ids);
+    ids->clear();
+    qint64 upper = top;
+    for (qint64 share : rangeShares) {
+        const qint64 lower = share == 1 ? std::numeric_limits<qint64>::min() : top - top / share;
+        QList<qint64> found;
+        query.prepare(QLatin1StringView(pgIndexed));
+        query.addBindValue(matchExpression(words, false));
+        query.addBindValue(lower);
+        query.addBindValue(upper);
+        query.addBindValue(limit - ids->size());
+        if (!readIds(query, &found))
+            return false;
+        ids->append(found);
+        if (ids->size() == limit)
+            return true;
+        upper = lower;
+    }
+    return true;
 }
 
 bool readHits(const ForumStore &store, const QList<qint64> &ids, QList<Hit> *hits)

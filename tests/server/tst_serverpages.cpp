@@ -1074,6 +1074,8 @@ void TestServerPages::searchFindsVisibleWordsOnly()
     };
     for (const auto &[words, links] : rows)
         QVERIFY2(found(words) == links, qPrintable(words));
+    // Found in the newest ids and in the oldest: each counted once.
+    QVERIFY(fetch("/search?q=lantern").contains("<p>2 messages hold"));
 
     int status = 0;
     const QByteArray last = fetch("/search?q=filler&page=99", &status);
