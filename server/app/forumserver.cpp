@@ -139,8 +139,7 @@ bool ForumServer::start(QString *error)
         }
     }
     m_store = std::make_unique<StoreThread>(database, m_config.changePollMs);
-    // Changes are learned by m_store: this one only searches.
-    m_searchStore = std::make_unique<StoreThread>(database, 0);
+    m_searchStore = std::make_unique<StoreThread>(database, 0); // changes are m_store's to learn
     PostPipeline::Settings settings;
     settings.database = database;
     // On SQLite the server is the only writer: its directory is complete.
@@ -208,7 +207,7 @@ bool ForumServer::start(QString *error)
     });
     metrics::databaseUp(true);
     m_store->start();
-    m_searchStore->start(true); // a search gives way to pages, lists and posts
+    m_searchStore->start(StoreThread::Role::Searches);
     m_pages->indexOlderMessages();
     m_pipeline->start();
 

@@ -55,8 +55,7 @@ const QStringList &insertPlaceholders()
 // Prepared once per connection and kept: a prepare costs as much as many rows.
 struct ForumStore::Statements
 {
-    explicit Statements(const QSqlDatabase &db) : db(db), count(db), mark(db) {}
-    QSqlDatabase db;
+    explicit Statements(const QSqlDatabase &db) : count(db), mark(db) {}
     QSqlQuery count;
     QSqlQuery mark;
     bool countReady = false;
@@ -356,14 +355,13 @@ bool ForumStore::addMessages(const QList<NewMessage> &messages, const QString &s
         failed(db.lastError());
         return false;
     }
-    if (!m_statements)
-        m_statements = std::make_unique<Statements>(db);
+    Statements &statements = this->statements();
     // The mark first: a statement after the messages would flush the search
     // index's words once more before the commit does.
     bool done = true;
     if (!spoolId.isEmpty()) {
-        QSqlQuery &mark = m_statements->mark;
-        done = prepared(mark, &m_statements->markReady,
+        QSqlQuery &mark = statements.mark;
+        done = prepared(mark, &statements.markReady,
                         QStringLiteral("INSERT INTO spool_marks (spool, stored) VALUES (?, ?) "
                                        "ON CONFLICT (spool) DO UPDATE SET stored = "
                                        "excluded.stored"));
@@ -415,8 +413,9 @@ bool ForumStore::prepared(QSqlQuery &statement, bool *ready, const QString &sql)
 
 QSqlQuery *ForumStore::insertStatement(int rows)
 {
-    auto found = m_statements->inserts.find(rows);
-    if (found != m_statements->inserts.end())
+    std::map<int, QSqlQuery> &inserts = statements().inserts;
+    auto found = inserts.find(rows);
+    if (found != inserts.end())
         return &found->second;
     QString sql = QStringLiteral("INSERT INTO messages (forum, number, title, body, title_html, "
                                  "body_html, arrived, words) VALUES ");
@@ -428,27 +427,32 @@ QSqlQuery *ForumStore::insertStatement(int rows)
         }
         sql += u')';
     }
-    QSqlQuery statement(m_statements->db);
+    QSqlQuery statement(database());
     bool ready = false;
     if (!prepared(statement, &ready, sql))
         return nullptr;
-    return &m_statements->inserts.emplace(rows, std::move(statement)).first->second;
+    return &inserts.emplace(rows, std::move(statement)).first->second;
 }
 
 // Inside a transaction: each forum's counts, then the messages, numbered in
 // their forum from what its count gave.
 
-bool ForumStore::insert(const QList<NewMessage> &messages)
+ForumStore::Statements &ForumStore::statements()
 {
     if (!m_statements)
         m_statements = std::make_unique<Statements>(database());
+    return *m_statements;
+}
+
+bool ForumStore::insert(const QList<NewMessage> &messages)
+{
     QMap<qint64, qint64> added; // by forum: servers sharing a database lock forums in one order
     for (const NewMessage &message : messages)
         ++added[message.forumId];
     QMap<qint64, qint64> next; // by forum: the number its next message gets
-    QSqlQuery &count = m_statements->count;
+    QSqlQuery &count = statements().count;
     if (!added.isEmpty()
-        && !prepared(count, &m_statements->countReady,
+        && !prepared(count, &statements().countReady,
                      QStringLiteral("UPDATE forums SET message_count = message_count + ?, "
                                     "posted = posted + ? WHERE id = ? RETURNING posted")))
         return false;
@@ -494,7 +498,7 @@ bool ForumStore::insert(const QList<NewMessage> &messages)
     }
     const QString notify = SqlDialect(m_url.engine).notifyChanges(added.keys());
     if (!added.isEmpty() && !notify.isEmpty()) {
-        QSqlQuery announce(m_statements->db);
+        QSqlQuery announce(database());
         if (!announce.exec(notify)) {
             recordError(announce.lastError());
             return false;

@@ -105,6 +105,7 @@ private:
     // The writer's statements, kept for the connection: freed only with it
     // (PostgreSQL refuses to free them inside a failed transaction).
     struct Statements;
+    Statements &statements(); // made for the connection on first use
     bool insert(const QList<NewMessage> &messages);
     QSqlQuery *insertStatement(int rows); // null when it cannot be prepared
     bool prepared(QSqlQuery &statement, bool *ready, const QString &sql);

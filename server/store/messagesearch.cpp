@@ -23,13 +23,19 @@ bool isSqlite(const ForumStore &store)
     return store.engine() == DatabaseUrl::Engine::SQLite;
 }
 
+// The last word is also read as the start of a word, once it is long enough.
+bool isPrefix(const QStringList &words, qsizetype i)
+{
+    return i == words.size() - 1 && words[i].size() >= minPrefixLength;
+}
+
 // The engine's query: every word as a quoted term, the last also as a prefix.
 // The words hold letters and digits only; quotes are doubled all the same.
 QString matchExpression(const QStringList &words, bool sqlite)
 {
     QStringList terms;
     for (qsizetype i = 0; i < words.size(); ++i) {
-        const bool prefix = i == words.size() - 1 && words[i].size() >= minPrefixLength;
+        const bool prefix = isPrefix(words, i);
         if (sqlite) {
             QString word = words[i];
             terms << u'"' + word.replace(u'"', QStringLiteral("\"\"")) + u'"'
@@ -161,9 +167,8 @@ bool postgresMatches(const QSqlDatabase &db, QSqlQuery &query, const QStringList
         word.replace(u'\\', QStringLiteral("\\\\"))
             .replace(u'%', QStringLiteral("\\%"))
             .replace(u'_', QStringLiteral("\\_"));
-        const bool prefix = i == words.size() - 1 && words[i].size() >= minPrefixLength;
         query.addBindValue(QStringLiteral("% ") + word
-                           + (prefix ? QStringLiteral("%") : QStringLiteral(" %")));
+                           + (isPrefix(words, i) ? QStringLiteral("%") : QStringLiteral(" %")));
     }
     query.addBindValue(limit);
     if (!readIds(query, ids))

@@ -82,6 +82,12 @@ public:
         });
     }
 
+    void searchOnly()
+    {
+        yield();
+        m_learnsChanges = false;
+    }
+
     void check()
     {
         if (!m_retry->isActive())
@@ -111,6 +117,8 @@ private:
     // listening counts as changed.
     void listen()
     {
+        if (!m_learnsChanges)
+            return;
         if (m_database.engine == DatabaseUrl::Engine::PostgreSQL) {
             QSqlDriver *driver = m_store.database().driver();
             driver->subscribeToNotification(SqlDialect::changeChannel());
@@ -182,6 +190,7 @@ private:
     QTimer *m_poll;
     qint64 m_lastCount = -1;
     bool m_heard = false;
+    bool m_learnsChanges = true; // false on a thread that only searches
 };
 
 StoreThread::StoreThread(const DatabaseUrl &database, int pollMs, QObject *parent)
@@ -219,11 +228,12 @@ StoreThread::~StoreThread()
     }
 }
 
-void StoreThread::start(bool yielding)
+void StoreThread::start(Role role)
 {
     m_thread.start();
-    if (yielding)
-        QMetaObject::invokeMethod(m_worker, [] { yield(); }, Qt::QueuedConnection);
+    if (role == Role::Searches)
+        QMetaObject::invokeMethod(m_worker, [worker = m_worker] { worker->searchOnly(); },
+                                  Qt::QueuedConnection);
     QMetaObject::invokeMethod(m_worker, [worker = m_worker] { worker->open(); },
                               Qt::QueuedConnection);
 }

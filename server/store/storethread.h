@@ -30,9 +30,11 @@ public:
     explicit StoreThread(const DatabaseUrl &database, int pollMs = 1000, QObject *parent = nullptr);
     ~StoreThread() override; // after the statement under way, if any, has ended
 
-    // yielding: its jobs give way to other threads' (a lower priority, where
-    // the system has one per thread), so that slow jobs delay nobody else's.
-    void start(bool yielding = false);
+    // Store: learns of other writers' changes. Searches: only runs the jobs
+    // it is handed, and they give way to other threads' (a lower priority,
+    // where the system has one per thread), so that slow ones delay nobody.
+    enum class Role { Store, Searches };
+    void start(Role role = Role::Store);
     // Jobs not yet begun are skipped; waits until the thread ends or the
     // deadline passes. False: it is still in a statement (a frozen database),
     // and must be left behind: the process ends without destroying this.
