@@ -51,7 +51,8 @@ StreamConnection *ConnectionLimit::serve(ListeningPort *port, int descriptor,
                                          const QHostAddress &peer, quint16 peerPort)
 {
     auto *connection =
-        new StreamConnection(descriptor, peer, peerPort, m_settings.requestMs, port);
+        new StreamConnection(descriptor, peer, peerPort, m_settings.requestMs,
+                             port->m_resetOnClose, port);
     m_open.append(connection);
     const std::string name = port->name().toStdString();
     metrics::connectionAccepted(name);
@@ -172,8 +173,7 @@ bool ListeningPort::takeInherited()
     }
     m_fd = m_inherited;
     m_port = peerPort(storage);
-    watch();
-    return true;
+    return watch();
 }
 
 bool ListeningPort::listen(const QHostAddress &address, quint16 port)
@@ -211,17 +211,26 @@ bool ListeningPort::listen(const QHostAddress &address, quint16 port)
     }
     m_fd = fd;
     m_port = peerPort(storage);
-    watch();
-    return true;
+    return watch();
 }
 
-void ListeningPort::watch()
+bool ListeningPort::watch()
 {
+    // Set (or cleared) either way: an inherited socket may hold an earlier server's choice.
+    const linger hard{m_resetOnClose ? 1 : 0, 0};
+    if (::setsockopt(m_fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard) != 0) {
+        m_error = QString::fromLocal8Bit(std::strerror(errno));
+        if (m_fd != m_inherited)
+            ::close(m_fd);
+        m_fd = -1;
+        return false;
+    }
     m_notifier = new QSocketNotifier(m_fd, QSocketNotifier::Read, this);
     // A few at a time: senders that reconnect at once must not keep the
     // other ports waiting for this one's queue to run dry.
     connect(m_notifier, &QSocketNotifier::activated, this, [this] { acceptWaiting(16); });
     setAccepting(m_limit.m_accepting);
+    return true;
 }
 
 void ListeningPort::close()

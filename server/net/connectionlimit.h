@@ -71,6 +71,11 @@ public:
     ListeningPort(const QString &name, ConnectionLimit &limit, QObject *parent = nullptr);
     ~ListeningPort() override;
 
+    // Before listen(): every connection accepted here closes with a reset
+    // until told otherwise (StreamConnection::setResetOnClose), even when the
+    // process is killed before it could say so. Set once on the listening
+    // socket, whence accepted sockets inherit it: no call per connection.
+    void setResetOnClose(bool on) { m_resetOnClose = on; }
     bool listen(const QHostAddress &address, quint16 port);
     // A listening socket made by someone else (systemd's socket units), taken
     // instead of making one: listen() uses it, whatever address and port it
@@ -106,7 +111,7 @@ private:
     // Hands the connection on once its PROXY header has come and named the client.
     void awaitProxyHeader(StreamConnection *connection);
     bool takeInherited();
-    void watch(); // accepts as connections come in
+    bool watch(); // accepts as connections come in; false if the socket refuses an option
 
     QString m_name;
     ConnectionLimit &m_limit;
@@ -116,4 +121,5 @@ private:
     QString m_error;
     QSocketNotifier *m_notifier = nullptr;
     bool m_paused = false;
+    bool m_resetOnClose = false;
 };

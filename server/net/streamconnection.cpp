@@ -53,8 +53,8 @@ StreamConnection::HoldCloses::~HoldCloses()
 }
 
 StreamConnection::StreamConnection(int descriptor, const QHostAddress &peer, quint16 peerPort,
-                                   int requestMs, QObject *parent)
-    : QObject(parent), m_fd(descriptor)
+                                   int requestMs, bool resetsOnClose, QObject *parent)
+    : QObject(parent), m_fd(descriptor), m_resetOnClose(resetsOnClose)
 {
     TAVERNLY_ASSERT_MAIN_THREAD();
     setPeer(peer, peerPort);
@@ -377,8 +377,9 @@ void StreamConnection::reset()
 
 void StreamConnection::setResetOnClose(bool on)
 {
-    if (m_fd < 0)
+    if (m_fd < 0 || on == m_resetOnClose)
         return;
+    m_resetOnClose = on;
     const linger hard{on ? 1 : 0, 0};
     ::setsockopt(m_fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
 }

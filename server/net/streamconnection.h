@@ -28,10 +28,12 @@ public:
     Q_ENUM(Cut)
 
     // Takes over a connected, accepted, non-blocking descriptor. requestMs:
-    // the deadline for the whole request, counted from now. Nothing is read
-    // until the first readNow(), which then watches for the rest.
+    // the deadline for the whole request, counted from now. resetsOnClose:
+    // the descriptor resets on close already (accepted sockets inherit it
+    // from their listening socket). Nothing is read until the first
+    // readNow(), which then watches for the rest.
     StreamConnection(int descriptor, const QHostAddress &peer, quint16 peerPort, int requestMs,
-                     QObject *parent = nullptr);
+                     bool resetsOnClose, QObject *parent = nullptr);
     ~StreamConnection() override;
 
     // "address:port" of the client, for the log; the address limits count by.
@@ -136,6 +138,7 @@ private:
     bool m_shortReadEnds = false;
     bool m_inputDrained = false; // the last read found nothing more waiting
     bool m_closeAtOnce = false; // closeWhenWrittenAndRead was called
+    bool m_resetOnClose = false; // SO_LINGER {1, 0} is set
     // Bytes, or a range of a file.
     struct Piece
     {

@@ -1,7 +1,8 @@
 #include "server/posts/parsecost.h"
 
-#include <QHash>
-#include <QSet>
+#include <QByteArrayView>
+
+#include <array>
 
 namespace {
 
@@ -16,20 +17,29 @@ bool isTagSpace(char c)
 }
 
 // The elements a parser keeps on its list of active formatting elements.
-bool isFormatting(const QByteArray &tag)
+constexpr std::array<QByteArrayView, 14> formattingTags{
+    "a", "b", "big", "code", "em", "font", "i", "nobr", "s", "small", "strike", "strong", "tt",
+    "u"};
+
+// Its place among formattingTags, or -1.
+int formattingIndex(QByteArrayView tag)
 {
-    static const QSet<QByteArray> tags{"a",     "b",      "big",    "code", "em",
-                                       "font",  "i",      "nobr",   "s",    "small",
-                                       "strike", "strong", "tt",    "u"};
-    return tags.contains(tag);
+    for (size_t i = 0; i < formattingTags.size(); ++i) {
+        if (formattingTags[i] == tag)
+            return int(i);
+    }
+    return -1;
 }
 
 // Elements whose content is not markup, up to their own end tag.
-bool holdsRawText(const QByteArray &tag)
+bool holdsRawText(QByteArrayView tag)
 {
-    static const QSet<QByteArray> tags{"script", "style",    "textarea", "title", "xmp",
-                                       "iframe", "noembed", "noframes", "noscript"};
-    return tags.contains(tag);
+    for (QByteArrayView raw : {"script", "style", "textarea", "title", "xmp", "iframe",
+                               "noembed", "noframes", "noscript"}) {
+        if (raw == tag)
+            return true;
+    }
+    return false;
 }
 
 // Index just past the '>' that ends a tag whose attributes start at `at`.
@@ -62,8 +72,10 @@ qsizetype skipTag(const QByteArray &html, qsizetype at)
 
 qint64 parseCost(const QByteArray &fragment)
 {
+    if (!fragment.contains('<'))
+        return fragment.isEmpty() ? 0 : 1; // one text
     const QByteArray html = fragment.toLower(); // tag names are matched without case
-    QHash<QByteArray, qint64> open;
+    std::array<qint64, formattingTags.size()> open{}; // formatting elements left open, by tag
     qint64 openTotal = 0;
     qint64 cost = 0;
     const qsizetype size = html.size();
@@ -75,7 +87,7 @@ qint64 parseCost(const QByteArray &fragment)
         if (lt < 0)
             break;
         at = lt + 1;
-        if (html.mid(at, 3) == "!--") {
+        if (QByteArrayView(html).sliced(at).startsWith("!--")) {
             const qsizetype end = html.indexOf("-->", at + 3);
             at = end < 0 ? size : end + 3;
             continue;
@@ -93,24 +105,24 @@ qint64 parseCost(const QByteArray &fragment)
         const qsizetype nameStart = at;
         while (at < size && !isTagSpace(html.at(at)) && html.at(at) != '/' && html.at(at) != '>')
             ++at;
-        const QByteArray tag = html.mid(nameStart, at - nameStart);
+        const QByteArrayView tag = QByteArrayView(html).sliced(nameStart, at - nameStart);
         at = skipTag(html, at);
+        const int formatting = formattingIndex(tag);
         if (endTag) {
-            qint64 &count = open[tag];
-            if (count > 0) {
-                --count;
+            if (formatting >= 0 && open[formatting] > 0) {
+                --open[formatting];
                 --openTotal;
             }
             continue;
         }
         cost += 1 + openTotal;
-        if (isFormatting(tag)) {
-            ++open[tag];
+        if (formatting >= 0) {
+            ++open[formatting];
             ++openTotal;
         } else if (tag == "plaintext") {
             break; // the rest is text
         } else if (holdsRawText(tag)) {
-            const qsizetype end = html.indexOf("</" + tag, at);
+            const qsizetype end = html.indexOf("</" + tag.toByteArray(), at);
             at = end < 0 ? size : end;
         }
     }

@@ -129,10 +129,9 @@ qint64 heldBytes(qsizetype title, qsizetype body, qsizetype titleHtml, qsizetype
     return title + body + 2 * (titleHtml + bodyHtml + words) + PostPipeline::postOverhead;
 }
 
-// On a pool thread: makes one post's markup safe and hands it on, to be
-// stored in its place in the order of arrival once it is on the disk.
-void publish(SyncedPosts *synced, quint64 sequence, PostWriter::Post post,
-             const QByteArray &title, const QByteArray &body, qint64 size)
+// Makes one post's markup safe, and charges it what it holds now.
+void makeSafe(PostWriter::Post &post, const QByteArray &title, const QByteArray &body,
+              qint64 size)
 {
     bool titleEscaped = false;
     bool bodyEscaped = false;
@@ -148,11 +147,22 @@ void publish(SyncedPosts *synced, quint64 sequence, PostWriter::Post post,
         metrics::postEscaped();
         post.tail += QStringLiteral(" (markup over the parse budget: kept as escaped text)");
     }
-    const qint64 charged = post.bytes;
     post.bytes = heldBytes(title.size(), body.size(), post.message.titleHtml.capacity(),
                            post.message.bodyHtml.capacity(),
                            post.head.size() + post.tail.size());
-    synced->put(sequence, charged, std::move(post));
+}
+
+// A post this small with this few tags is made safe at once, on the main
+// thread: parsing it costs a few microseconds, less than waking a worker
+// for it and hearing back. Its parse is bounded by both: a fraction of a
+// millisecond however its tags are nested.
+constexpr qsizetype mostBytesMadeSafeAtOnce = 2048;
+constexpr qint64 mostCostMadeSafeAtOnce = 256;
+
+bool cheapToMakeSafe(const requestrules::PostFields &fields)
+{
+    return fields.title.size() + fields.body.size() <= mostBytesMadeSafeAtOnce
+        && parseCost(fields.title) + parseCost(fields.body) <= mostCostMadeSafeAtOnce;
 }
 
 } // namespace
@@ -245,10 +255,17 @@ void PostPipeline::accept(const QString &peer, const QByteArray &request, qint64
     updateFull();
     post.peer = peer;
     post.forum = forum;
-    m_workers.start([synced = m_synced.get(), sequence, post = std::move(post),
+    const qint64 charged = post.bytes;
+    if (cheapToMakeSafe(*fields)) {
+        makeSafe(post, fields->title, fields->body, request.size());
+        return m_synced->place(sequence, charged, std::move(post));
+    }
+    // Stored in its place in the order of arrival, whichever worker ends first.
+    m_workers.start([synced = m_synced.get(), sequence, charged, post = std::move(post),
                      title = fields->title, body = fields->body,
                      size = request.size()]() mutable {
-        publish(synced, sequence, std::move(post), title, body, size);
+        makeSafe(post, title, body, size);
+        synced->put(sequence, charged, std::move(post));
     });
 }
 

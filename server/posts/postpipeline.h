@@ -1,7 +1,8 @@
 #pragma once
 // What happens to a post once its sender has closed: checked here, written
-// to the spool (acknowledged once it is on the disk), made safe on worker
-// threads, stored by the one writer in batches once it is on the disk.
+// to the spool (acknowledged once it is on the disk), made safe (at once
+// when small and plain, else on worker threads), stored by the one writer
+// in batches once it is on the disk.
 //
 // Posts waiting in memory are counted from the moment they are taken in
 // until they are committed, by number and by the bytes they hold (their
@@ -27,7 +28,7 @@ class SpoolThread;
 class SyncedPosts;
 class StoreThread;
 
-// Lives on the main thread; sanitizes on its pool's threads, writes the
+// Lives on the main thread; sanitizes there or on its pool's threads, writes the
 // spool on the spool's thread and stores through the writer's thread.
 class PostPipeline : public QObject, public PostIntake
 {

@@ -29,19 +29,31 @@ void SyncedPosts::deliver()
         put.swap(m_put);
     }
     qint64 delta = 0;
-    for (Put &one : put) {
-        delta += one.post.bytes - one.charged;
-        if (m_withdrawn.erase(one.sequence) > 0) {
-            one.post.withdrawn = true;
-            m_writer.hand(one.sequence, std::move(one.post));
-        } else if (one.sequence <= m_decidedUpTo) {
-            m_writer.hand(one.sequence, std::move(one.post));
-        } else {
-            m_held.emplace(one.sequence, std::move(one.post));
-        }
-    }
+    for (Put &one : put)
+        delta += settle(std::move(one));
     if (delta != 0)
         emit recharged(delta);
+}
+
+void SyncedPosts::place(quint64 sequence, qint64 charged, PostWriter::Post post)
+{
+    TAVERNLY_ASSERT_MAIN_THREAD();
+    if (const qint64 delta = settle({sequence, charged, std::move(post)}))
+        emit recharged(delta);
+}
+
+qint64 SyncedPosts::settle(Put put)
+{
+    const qint64 delta = put.post.bytes - put.charged;
+    if (m_withdrawn.erase(put.sequence) > 0) {
+        put.post.withdrawn = true;
+        m_writer.hand(put.sequence, std::move(put.post));
+    } else if (put.sequence <= m_decidedUpTo) {
+        m_writer.hand(put.sequence, std::move(put.post));
+    } else {
+        m_held.emplace(put.sequence, std::move(put.post));
+    }
+    return delta;
 }
 
 void SyncedPosts::synced(quint64 upTo)

@@ -22,6 +22,8 @@ public:
     // A post made safe; `charged`: the bytes it was charged when taken in,
     // before its HTML was made (post.bytes: what it holds now).
     void put(quint64 sequence, qint64 charged, PostWriter::Post post);
+    // The same, on the main thread: handed on (or held) at once.
+    void place(quint64 sequence, qint64 charged, PostWriter::Post post);
     // Hands on at once what the pool has put (which it does on the loop's next turn).
     void deliver();
     // Every post up to this one is on the disk, or none of those since the last mark is.
@@ -38,6 +40,7 @@ private:
         qint64 charged;
         PostWriter::Post post;
     };
+    qint64 settle(Put put); // hands on or holds; returns its change of charge
     PostWriter &m_writer;
     QMutex m_mutex;
     std::vector<Put> m_put; // from the pool, not yet delivered

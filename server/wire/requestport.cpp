@@ -36,6 +36,8 @@ RequestPort::RequestPort(Kind kind, Parts parts, Waits waits, ConnectionLimit &l
       m_port(new ListeningPort(portName(kind), limit, this))
 {
     TAVERNLY_ASSERT_MAIN_THREAD();
+    // A post is reset until it is on the disk (PostConnection).
+    m_port->setResetOnClose(kind == Kind::Post);
     connect(m_port, &ListeningPort::accepted, this, &RequestPort::accepted);
 }
 
