@@ -1,11 +1,11 @@
 #include "server/posts/sanitizer.h"
 
+#include "server/posts/plainmarkup.h"
+
 #include <QHash>
 #include <QRegularExpression>
 #include <QSet>
 #include <gumbo.h>
-#include <algorithm>
-#include <cstring>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -259,44 +259,9 @@ QString escapedSource(const QByteArray &fragment, qsizetype limit)
     return out;
 }
 
-// Text without markup or entities (ASCII, no "<", "&" or U+0000), as the
-// parser would give it back, without parsing it: blanks before it dropped,
-// line ends made "\n", ">" escaped. Nothing for any other fragment.
-std::optional<QString> plainText(const QByteArray &fragment, qsizetype limit)
-{
-    const auto plain = [](char c) {
-        return (c >= 0x20 && c < 0x7f && c != '<' && c != '&') || c == '\t' || c == '\n'
-            || c == '\r';
-    };
-    if (!std::all_of(fragment.cbegin(), fragment.cend(), plain))
-        return std::nullopt;
-    qsizetype at = 0;
-    while (at < fragment.size() && std::strchr(" \t\n\r", fragment[at]))
-        ++at;
-    QString out;
-    if (at == fragment.size())
-        return out;
-    out.reserve(fragment.size() - at);
-    for (; at < fragment.size(); ++at) {
-        const char c = fragment[at];
-        if (c == '>') {
-            out += u"&gt;";
-        } else if (c == '\r') {
-            out += u'\n';
-            if (at + 1 < fragment.size() && fragment[at + 1] == '\n')
-                ++at;
-        } else {
-            out += QLatin1Char(c);
-        }
-    }
-    if (out.size() > limit)
-        out.truncate(limit); // as a text too long is cut after parsing
-    return out;
-}
-
 } // namespace
 
-QString sanitizeHtml(const QByteArray &raw, bool *escaped)
+QString sanitizeHtml(const QByteArray &raw, bool *escaped, Shortcuts shortcuts)
 {
     const QByteArray fragment =
         raw.contains('\0') ? QByteArray(raw).replace('\0', "\xEF\xBF\xBD") : raw;
@@ -306,8 +271,10 @@ QString sanitizeHtml(const QByteArray &raw, bool *escaped)
         *escaped = overBudget;
     if (overBudget)
         return escapedSource(fragment, limit);
-    if (std::optional<QString> text = plainText(fragment, limit))
-        return *std::move(text);
+    if (shortcuts == Shortcuts::Taken) {
+        if (std::optional<QString> html = writtenWithoutParsing(fragment, limit))
+            return *std::move(html);
+    }
 
     GumboOptions options = kGumboDefaultOptions;
     options.max_errors = 0;

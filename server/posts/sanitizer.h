@@ -26,4 +26,8 @@ constexpr qsizetype sanitizedLimit(qsizetype fragmentBytes)
 }
 
 // *escaped (if given) tells whether the fragment was over maxParseCost.
-QString sanitizeHtml(const QByteArray &fragment, bool *escaped = nullptr);
+// Text and simple inline markup are written back without parsing them
+// (plainmarkup.h), unless the shortcuts are skipped: tests compare the two.
+enum class Shortcuts { Taken, Skipped };
+QString sanitizeHtml(const QByteArray &fragment, bool *escaped = nullptr,
+                     Shortcuts shortcuts = Shortcuts::Taken);
