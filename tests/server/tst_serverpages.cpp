@@ -13,6 +13,7 @@
 #include "server/pages/pagecache.h"
 #include "server/pages/pageserver.h"
 #include "server/pages/pages.h"
+#include "server/pages/searchpage.h"
 
 #include <QDateTime>
 #include <QRegularExpression>
@@ -1114,6 +1115,17 @@ void TestServerPages::searchIsBoundedAndLimited()
     const QByteArray packed = answerTo(
         port, "GET /search?q=welcome HTTP/1.1\r\nHost: x\r\nAccept-Encoding: gzip\r\n\r\n");
     QCOMPARE(gunzip(bodyOf(packed)), bodyOf(plain));
+
+    // Exactly one page of results: counted whole, and nothing older.
+    // Fault: "more follow" when as many were found as a page holds (> made >=, or < made <=).
+    create("Score");
+    ForumStore store;
+    QVERIFY(store.open(m_fixture->database(), nullptr));
+    const NewMessage twenty{*store.forumId("Score"), "S", "twenty", "S", "twenty", 0};
+    QVERIFY(store.addMessages(QList<NewMessage>(pages::resultsPerPage, twenty)));
+    const QByteArray one = fetch("/search?q=twenty");
+    QCOMPARE(one.count("<p><a href=\"/tav/Score.htm"), pages::resultsPerPage);
+    QVERIFY(one.contains("<p>20 messages hold these words.</p>") && !one.contains("Older results"));
 
     m_fixture.reset();
     ServerConfig config = ServerFixture::quickConfig();
