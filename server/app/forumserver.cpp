@@ -139,6 +139,7 @@ bool ForumServer::start(QString *error)
         }
     }
     m_store = std::make_unique<StoreThread>(database, m_config.changePollMs);
+    m_store->setOrigin(spool.id()); // what its writer announces, its pages know at the commit
     m_searchStore = std::make_unique<StoreThread>(database, 0); // changes are m_store's to learn
     PostPipeline::Settings settings;
     settings.database = database;

@@ -113,7 +113,7 @@ bool ForumStore::open(const DatabaseUrl &url, QString *error)
                 *error = query.lastError().text();
                 return false;
             }
-            if (!insert({welcomeMessage(query.value(0).toLongLong())})) {
+            if (!insert({welcomeMessage(query.value(0).toLongLong())}, {})) {
                 *error = m_lastError;
                 return false;
             }
@@ -373,7 +373,7 @@ bool ForumStore::addMessages(const QList<NewMessage> &messages, const QString &s
                 recordError(mark.lastError());
         }
     }
-    done = done && insert(messages);
+    done = done && insert(messages, spoolId);
     if (!done) {
         const QSqlError error = m_lastSqlError;
         db.rollback();
@@ -444,7 +444,7 @@ ForumStore::Statements &ForumStore::statements()
     return *m_statements;
 }
 
-bool ForumStore::insert(const QList<NewMessage> &messages)
+bool ForumStore::insert(const QList<NewMessage> &messages, const QString &origin)
 {
     QMap<qint64, qint64> added; // by forum: servers sharing a database lock forums in one order
     for (const NewMessage &message : messages)
@@ -496,7 +496,7 @@ bool ForumStore::insert(const QList<NewMessage> &messages)
         }
         from += rows;
     }
-    const QString notify = SqlDialect(m_url.engine).notifyChanges(added.keys());
+    const QString notify = SqlDialect(m_url.engine).notifyChanges(added.keys(), origin);
     if (!added.isEmpty() && !notify.isEmpty()) {
         QSqlQuery announce(database());
         if (!announce.exec(notify)) {

@@ -106,7 +106,8 @@ private:
     // (PostgreSQL refuses to free them inside a failed transaction).
     struct Statements;
     Statements &statements(); // made for the connection on first use
-    bool insert(const QList<NewMessage> &messages);
+    // origin: the announcement's (a spool's id), so that its server knows its own.
+    bool insert(const QList<NewMessage> &messages, const QString &origin);
     QSqlQuery *insertStatement(int rows); // null when it cannot be prepared
     bool prepared(QSqlQuery &statement, bool *ready, const QString &sql);
     void recordError(const QSqlError &error);

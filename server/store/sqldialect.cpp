@@ -1,5 +1,6 @@
 #include "server/store/sqldialect.h"
 
+#include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -73,7 +74,7 @@ QString SqlDialect::changeChannel()
     return QStringLiteral("tavernly_changes");
 }
 
-QString SqlDialect::notifyChanges(const QList<qint64> &forumIds) const
+QString SqlDialect::notifyChanges(const QList<qint64> &forumIds, const QString &origin) const
 {
     if (m_engine == Engine::SQLite)
         return {};
@@ -83,7 +84,31 @@ QString SqlDialect::notifyChanges(const QList<qint64> &forumIds) const
     // A payload holds up to 8,000 bytes: a batch touching more forums says "all".
     if (payload.size() > 7000)
         payload = QStringLiteral("posts all");
+    // Only what cannot leave the statement's quotes (an id file is only a file).
+    static const QRegularExpression safe(QStringLiteral("^[A-Za-z0-9-]{1,64}$"));
+    if (safe.match(origin).hasMatch())
+        payload += QStringLiteral(" from ") + origin; // an older server reads "all"
     return QStringLiteral("SELECT pg_notify('%1', '%2')").arg(changeChannel(), payload);
+}
+
+void SqlDialect::readChanges(const QString &payload, QList<qint64> *forumIds, QString *origin)
+{
+    QStringList words = payload.split(u' ', Qt::SkipEmptyParts);
+    origin->clear();
+    if (words.size() >= 2 && words[words.size() - 2] == u"from") {
+        *origin = words.takeLast();
+        words.removeLast();
+    }
+    forumIds->clear();
+    for (qsizetype i = 1; i < words.size(); ++i) {
+        bool ok = false;
+        const qint64 id = words[i].toLongLong(&ok);
+        if (!ok) { // "all", or a payload this server does not know
+            forumIds->clear();
+            return;
+        }
+        forumIds->append(id);
+    }
 }
 
 QString SqlDialect::changeCount() const

@@ -44,7 +44,11 @@ public:
     static QString changeChannel();
     // The statement that announces new posts in these forums with the
     // transaction's commit; empty for SQLite, where the server is the only writer.
-    QString notifyChanges(const QList<qint64> &forumIds) const;
+    // With an origin (a spool's id: letters, digits and "-"), the announcement
+    // ends "from <origin>", and the server that sent it knows it for its own.
+    QString notifyChanges(const QList<qint64> &forumIds, const QString &origin = {}) const;
+    // The forums an announcement names (empty: any may have changed) and its origin, if any.
+    static void readChanges(const QString &payload, QList<qint64> *forumIds, QString *origin);
 
     // A number that changes with the commits this server was not told of:
     // on PostgreSQL every server's (forums, messages ever posted and

@@ -48,6 +48,8 @@ public:
         });
     }
 
+    void setOrigin(const QString &origin) { m_origin = origin; }
+
     void open()
     {
         QString why;
@@ -140,16 +142,11 @@ private:
             return;
         }
         QList<qint64> ids;
-        const QStringList words = payload.split(u' ', Qt::SkipEmptyParts);
-        for (qsizetype i = 1; i < words.size(); ++i) {
-            bool ok = false;
-            const qint64 id = words[i].toLongLong(&ok);
-            if (!ok) { // "all", or a payload this server does not know
-                ids.clear();
-                break;
-            }
-            ids.append(id);
-        }
+        QString origin;
+        SqlDialect::readChanges(payload, &ids, &origin);
+        // This server's own commit: its pages heard of it at the commit.
+        if (!origin.isEmpty() && origin == m_origin)
+            return;
         tell([ids](StoreThread *f) { emit f->postsAdded(ids); });
     }
 
@@ -191,6 +188,7 @@ private:
     qint64 m_lastCount = -1;
     bool m_heard = false;
     bool m_learnsChanges = true; // false on a thread that only searches
+    QString m_origin; // the announcements that are this server's own
 };
 
 StoreThread::StoreThread(const DatabaseUrl &database, int pollMs, QObject *parent)
@@ -226,6 +224,11 @@ StoreThread::~StoreThread()
     } else {
         delete m_worker;
     }
+}
+
+void StoreThread::setOrigin(const QString &origin)
+{
+    m_worker->setOrigin(origin); // the thread has not started
 }
 
 void StoreThread::start(Role role)

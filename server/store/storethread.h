@@ -34,6 +34,9 @@ public:
     // it is handed, and they give way to other threads' (a lower priority,
     // where the system has one per thread), so that slow ones delay nobody.
     enum class Role { Store, Searches };
+    // Before start(): announcements from this origin (the server's spool id,
+    // which its writer's carry) are its own commits, already known here.
+    void setOrigin(const QString &origin);
     void start(Role role = Role::Store);
     // Jobs not yet begun are skipped; waits until the thread ends or the
     // deadline passes. False: it is still in a statement (a frozen database),
