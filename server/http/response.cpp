@@ -118,7 +118,8 @@ bool acceptsGzip(const QByteArray &acceptEncoding)
         else if (coding == "*")
             any = wanted;
     }
-    lastValue = QByteArray(acceptEncoding.constData(), acceptEncoding.size()); // a deep copy: the value may be borrowed from the input
+    // A deep copy: the value may be borrowed from the input.
+    lastValue = QByteArray(acceptEncoding.constData(), acceptEncoding.size());
     lastAnswer = gzip.value_or(any.value_or(false));
     return lastAnswer;
 }

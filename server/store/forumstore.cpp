@@ -27,9 +27,6 @@ const QString welcomeBody = QStringLiteral(
     "<u>underlined</u> text, links and pictures.<br>\r\n"
     "To open a forum of your own, type its name and press Create.");
 
-} // namespace
-
-namespace {
 // Messages go in by statements of up to this many rows, a batch that fits
 // in one statement: on SQLite the search index's pending words are flushed
 // at every statement's savepoint once it has any (FTS5 makes a segment of
@@ -50,6 +47,7 @@ const QStringList &insertPlaceholders()
     }();
     return names;
 }
+
 } // namespace
 
 // Prepared once per connection and kept: a prepare costs as much as many rows.
@@ -421,10 +419,8 @@ QSqlQuery *ForumStore::insertStatement(int rows)
                                  "body_html, arrived, words) VALUES ");
     const QStringList &names = insertPlaceholders();
     for (int row = 0; row < rows; ++row) {
-        for (int column = 0; column < insertColumns; ++column) {
-            sql += column > 0 ? QStringLiteral(", ") : row > 0 ? QStringLiteral(", (") : QStringLiteral("(");
-            sql += names[row * insertColumns + column];
-        }
+        sql += row > 0 ? QStringLiteral(", (") : QStringLiteral("(");
+        sql += names.mid(row * insertColumns, insertColumns).join(QStringLiteral(", "));
         sql += u')';
     }
     QSqlQuery statement(database());
